@@ -1,0 +1,18 @@
+# Warnings and sanitizers for every target of the project.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                      -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wnull-dereference
+                      -Wimplicit-fallthrough)
+  if(PICTROVE_WERROR)
+    add_compile_options(-Werror)
+  endif()
+  if(PICTROVE_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+elseif(MSVC)
+  add_compile_options(/W4 /permissive-)
+  if(PICTROVE_WERROR)
+    add_compile_options(/WX)
+  endif()
+endif()

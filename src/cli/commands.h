@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pictrove::cli {
+
+struct Options {
+    std::vector<std::string> files;
+    std::optional<std::filesystem::path> outputDir;
+    std::optional<std::size_t> index;
+    bool json = false;
+    bool allSizes = false;
+    bool progress = false;  // a progress line on stderr for many files
+};
+
+// Both return the exit status: 0 when every file could be read, 1 otherwise.
+int list(const Options& options, std::ostream& out, std::ostream& err);
+int extract(const Options& options, std::ostream& err);
+
+}  // namespace pictrove::cli

@@ -1,0 +1,37 @@
+// Icon and cursor files: ICONDIR (reserved, type 1 for icons or 2 for
+// cursors, count) and 16-byte entries whose last two fields give the size and
+// file offset of each image. Cursors keep their hot spot where icons keep
+// planes and bit count; neither is needed, the image headers say it all.
+#include <algorithm>
+
+#include "icon_source/readers.h"
+
+namespace pictrove {
+
+std::optional<IconGroup> readIcoFile(Bytes file) {
+    constexpr std::size_t kHeaderSize = 6;
+    constexpr std::size_t kEntrySize = 16;
+    ByteReader in(file);
+    const std::uint16_t reserved = in.u16();
+    const std::uint16_t type = in.u16();
+    const std::uint16_t count = in.u16();
+    if (!in.ok() || reserved != 0 || (type != 1 && type != 2) || count == 0) return std::nullopt;
+    if (!fitsIn(file.size(), kHeaderSize, std::uint64_t{count} * kEntrySize)) return std::nullopt;
+
+    IconGroup group;
+    group.images.reserve(count);
+    for (std::uint16_t i = 0; i < count; ++i) {
+        in.skip(8);
+        const std::uint32_t size = in.u32();
+        const std::uint32_t offset = in.u32();
+        // A size that overshoots the end is cut to the file; the image header
+        // then decides whether what is left is enough.
+        if (offset >= file.size()) continue;
+        const Bytes data = file.subspan(offset, std::min<std::size_t>(size, file.size() - offset));
+        if (auto image = inspectImage(data)) group.images.push_back(*image);
+    }
+    if (group.images.empty()) return std::nullopt;
+    return group;
+}
+
+}  // namespace pictrove

@@ -1,0 +1,102 @@
+#include "icon_source/icon_file.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "icon_source/readers.h"
+#include "image/dib.h"
+#include "image/png.h"
+#include "image/scale.h"
+
+namespace pictrove {
+namespace {
+
+std::uint32_t distance(std::uint32_t a, std::uint32_t b) { return a > b ? a - b : b - a; }
+
+SourceKind detectKind(Bytes bytes) {
+    if (hasTagAt(bytes, 0, "MZ")) {
+        const auto header = u32At(bytes, 0x3C);
+        if (header && hasTagAt(bytes, *header, std::string_view("PE\0\0", 4))) {
+            const auto magic = u16At(bytes, std::uint64_t{*header} + 24);
+            return magic == 0x20B ? SourceKind::pe32plus : SourceKind::pe32;
+        }
+        if (header && hasTagAt(bytes, *header, "NE")) return SourceKind::ne;
+        return SourceKind::none;
+    }
+    if (hasTagAt(bytes, 0, std::string_view("\0\0\1\0", 4))) return SourceKind::ico;
+    if (hasTagAt(bytes, 0, std::string_view("\0\0\2\0", 4))) return SourceKind::cur;
+    if (hasTagAt(bytes, 0, "RIFF") && hasTagAt(bytes, 8, "ACON")) return SourceKind::ani;
+    return SourceKind::none;
+}
+
+}  // namespace
+
+const char* sourceKindName(SourceKind kind) {
+    switch (kind) {
+        case SourceKind::none: return "none";
+        case SourceKind::pe32: return "PE32";
+        case SourceKind::pe32plus: return "PE32+";
+        case SourceKind::ne: return "NE";
+        case SourceKind::ico: return "ICO";
+        case SourceKind::cur: return "CUR";
+        case SourceKind::ani: return "ANI";
+    }
+    return "none";
+}
+
+Result<IconFile> IconFile::open(const std::filesystem::path& path) {
+    auto file = MappedFile::open(path);
+    if (!file) return file.error();
+    return fromFile(std::move(*file));
+}
+
+IconFile IconFile::fromFile(MappedFile file) {
+    IconFile result;
+    result.file_ = std::move(file);
+    const Bytes bytes = result.file_.bytes();
+    result.kind_ = detectKind(bytes);
+    std::optional<IconGroup> single;
+    switch (result.kind_) {
+        case SourceKind::pe32:
+        case SourceKind::pe32plus: result.groups_ = readPeIcons(bytes); break;
+        case SourceKind::ne: result.groups_ = readNeIcons(bytes); break;
+        case SourceKind::ico:
+        case SourceKind::cur: single = readIcoFile(bytes); break;
+        case SourceKind::ani: single = readAniFile(bytes); break;
+        case SourceKind::none: break;
+    }
+    if (single) result.groups_.push_back(std::move(*single));
+    return result;
+}
+
+std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::uint32_t size) {
+    std::vector<std::size_t> order(images.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const auto sizeDistance = [&](std::size_t i) {
+        return distance(images[i].info.width, size) + distance(images[i].info.height, size);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const std::uint32_t da = sizeDistance(a);
+        const std::uint32_t db = sizeDistance(b);
+        if (da != db) return da < db;
+        return distance(images[a].info.bits, 32) < distance(images[b].info.bits, 32);
+    });
+    return order;
+}
+
+std::size_t IconFile::chosenImage(std::size_t index) const { return rankImages(group(index).images).front(); }
+
+std::optional<Image> decodeImage(const IconImage& image) {
+    return image.info.png ? decodePng(image.data) : decodeDib(image.data);
+}
+
+std::optional<Image> IconFile::icon(std::size_t index) const {
+    if (index >= groups_.size()) return std::nullopt;
+    const auto& images = groups_[index].images;
+    for (std::size_t candidate : rankImages(images)) {
+        if (auto image = decodeImage(images[candidate])) return scaleArea(*image, kIconSize, kIconSize);
+    }
+    return std::nullopt;
+}
+
+}  // namespace pictrove

@@ -1,0 +1,57 @@
+// The icons of one file, as the shell would number them: a count, then one
+// icon per index from 0. This is what the icon grid and the command-line tool
+// are built on.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "icon_source/icon_group.h"
+#include "image/image.h"
+#include "mapped_file.h"
+#include "result.h"
+
+namespace pictrove {
+
+enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani };
+
+const char* sourceKindName(SourceKind kind);
+
+class IconFile {
+public:
+    // Only a file that cannot be opened is an error; a file that holds no
+    // icons, or whose structures are damaged beyond use, has a count of 0.
+    static Result<IconFile> open(const std::filesystem::path& path);
+    static IconFile fromFile(MappedFile file);
+
+    SourceKind kind() const { return kind_; }
+    std::size_t count() const { return groups_.size(); }
+    const IconGroup& group(std::size_t index) const { return groups_.at(index); }
+
+    // Index, within group(index).images, of the image shown at the system
+    // icon size.
+    std::size_t chosenImage(std::size_t index) const;
+
+    // The icon at the system icon size (32 x 32): the chosen image decoded and,
+    // when it has another size, scaled. Falls back to the next best image of
+    // the group when the chosen one turns out to be damaged; nothing when none
+    // of them decodes or the index is out of range.
+    std::optional<Image> icon(std::size_t index) const;
+
+private:
+    MappedFile file_;
+    SourceKind kind_ = SourceKind::none;
+    std::vector<IconGroup> groups_;
+};
+
+// Ranks the images of a group for display at `size` x `size` on a 32-bit
+// display: closest in size (sum of the width and height differences), then
+// closest in depth to 32 bits, then first stored. Returns image indexes,
+// best first.
+std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::uint32_t size = kIconSize);
+
+// Decodes any stored image at its own size.
+std::optional<Image> decodeImage(const IconImage& image);
+
+}  // namespace pictrove

@@ -1,0 +1,56 @@
+// What the readers find in a file: groups of images, one group per icon.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "byte_reader.h"
+#include "image/image.h"
+
+namespace pictrove {
+
+// How a resource is named inside an executable: a number or a string.
+struct ResourceName {
+    std::optional<std::uint16_t> id;
+    std::string name;  // UTF-8; used when id is empty
+
+    static ResourceName number(std::uint16_t value) { return {value, {}}; }
+    static ResourceName text(std::string value) { return {std::nullopt, std::move(value)}; }
+};
+
+// One stored image of an icon: what its header says and where its bytes are.
+// The bytes point into the file the group was read from.
+struct IconImage {
+    ImageInfo info;
+    Bytes data;
+};
+
+// One icon: the group directory of an executable, or the whole of an icon file.
+struct IconGroup {
+    std::optional<ResourceName> name;  // none for icon, cursor and animated cursor files
+    std::vector<IconImage> images;     // in directory order; never empty
+};
+
+// Image resources by ID, for the lookups of group directory entries. When IDs
+// repeat, the first one stored wins, as the system loader finds it first.
+class ImageIndex {
+public:
+    void add(std::uint16_t id, Bytes data) { entries_.emplace_back(id, data); }
+    void finish();  // call once after the last add
+    Bytes find(std::uint16_t id) const;
+
+private:
+    std::vector<std::pair<std::uint16_t, Bytes>> entries_;
+};
+
+// Checks an image's header; nothing when it is neither a usable bitmap nor PNG.
+std::optional<IconImage> inspectImage(Bytes data);
+
+// Orders groups as the shell numbers them: named groups first in the order
+// they are stored, then numbered ones by ascending ID.
+void orderGroups(std::vector<IconGroup>& groups);
+
+}  // namespace pictrove

@@ -1,0 +1,126 @@
+// 16-bit NE executables and icon libraries.
+//
+// The resource table starts with an alignment shift, then holds one TYPEINFO
+// block per resource type (type, count, reserved) each followed by its
+// 12-byte NAMEINFO entries (offset and length in alignment units, flags, ID,
+// two reserved words); a type of 0 ends the list. Type and resource IDs with
+// the high bit set are numbers; others are offsets, from the start of the
+// table, of length-prefixed names.
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "icon_source/readers.h"
+#include "reader_limits.h"
+
+namespace pictrove {
+namespace {
+
+constexpr std::uint16_t kIntegerFlag = 0x8000;
+constexpr std::uint16_t kNeIcon = 0x8003;
+constexpr std::uint16_t kNeGroupIcon = 0x800E;
+constexpr std::size_t kNameInfoSize = 12;
+// Real files use shifts of 4 to 9; anything past 16 would place resources
+// beyond any 16-bit program's reach.
+constexpr std::uint16_t kMaxAlignShift = 16;
+
+struct NeResource {
+    std::uint16_t type;
+    ResourceName name;
+    Bytes data;
+};
+
+// Pascal-style names are in the program's ANSI code page; they are taken as
+// Latin-1, which matches it for every ASCII name and most others.
+std::optional<std::string> readName(Bytes table, std::uint32_t offset) {
+    const auto length = u8At(table, offset);
+    if (!length) return std::nullopt;
+    const auto chars = slice(table, std::uint64_t{offset} + 1, *length);
+    if (!chars) return std::nullopt;
+    std::string utf8;
+    for (std::byte b : *chars) {
+        const auto c = std::to_integer<unsigned char>(b);
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xC0 | c >> 6);
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+std::vector<NeResource> readResourceTable(Bytes file) {
+    const auto neOffset = u32At(file, 0x3C);
+    if (!hasTagAt(file, 0, "MZ") || !neOffset || !hasTagAt(file, *neOffset, "NE")) return {};
+    const auto tableOffset = u16At(file, std::uint64_t{*neOffset} + 0x24);
+    if (!tableOffset) return {};
+    const std::uint64_t start = std::uint64_t{*neOffset} + *tableOffset;
+    if (start >= file.size()) return {};
+    const Bytes table = file.subspan(static_cast<std::size_t>(start));
+
+    ByteReader in(table);
+    const std::uint16_t shift = in.u16();
+    if (!in.ok() || shift > kMaxAlignShift) return {};
+
+    std::vector<NeResource> resources;
+    // Each pass consumes at least one TYPEINFO block, so the walk ends with the
+    // table; the type count bounds it as well.
+    while (in.ok() && in.remaining() >= 2) {
+        const std::uint16_t type = in.u16();
+        if (type == 0) break;
+        const std::uint16_t count = in.u16();
+        in.skip(4);
+        if (!in.ok() || !fitsIn(table.size(), in.offset(), std::uint64_t{count} * kNameInfoSize)) break;
+        for (std::uint16_t i = 0; i < count; ++i) {
+            const std::uint64_t offset = std::uint64_t{in.u16()} << shift;
+            const std::uint64_t length = std::uint64_t{in.u16()} << shift;
+            in.u16();  // flags
+            const std::uint16_t id = in.u16();
+            in.skip(4);  // handle, usage
+            if (type != kNeIcon && type != kNeGroupIcon) continue;
+            // The length is rounded up to the alignment, so it may run past
+            // the end of a file that stops right after the last resource.
+            if (offset >= file.size()) continue;
+            const Bytes data = file.subspan(static_cast<std::size_t>(offset),
+                                            static_cast<std::size_t>(std::min<std::uint64_t>(length, file.size() - offset)));
+            NeResource resource{type, {}, data};
+            if (id & kIntegerFlag) {
+                resource.name = ResourceName::number(id & ~kIntegerFlag);
+            } else {
+                auto text = readName(table, id);
+                if (!text) continue;
+                resource.name = ResourceName::text(std::move(*text));
+            }
+            resources.push_back(std::move(resource));
+        }
+    }
+    return resources;
+}
+
+}  // namespace
+
+std::vector<IconGroup> readNeIcons(Bytes file) {
+    std::vector<NeResource> resources = readResourceTable(file);
+
+    ImageIndex icons;
+    for (const NeResource& resource : resources) {
+        if (resource.type == kNeIcon && resource.name.id) icons.add(*resource.name.id, resource.data);
+    }
+    icons.finish();
+    const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
+
+    std::vector<IconGroup> groups;
+    for (NeResource& resource : resources) {
+        if (resource.type != kNeGroupIcon) continue;
+        if (groups.size() >= limits::kMaxIconGroups) break;
+        if (auto group = readGroupDirectory(resource.data, lookup)) {
+            group->name = std::move(resource.name);
+            groups.push_back(std::move(*group));
+        }
+    }
+    orderGroups(groups);
+    return groups;
+}
+
+}  // namespace pictrove

@@ -1,0 +1,260 @@
+// PE32 / PE32+ resource trees.
+//
+// The resource section holds a three-level tree: type, then name, then
+// language, each level an IMAGE_RESOURCE_DIRECTORY followed by its 8-byte
+// entries (named ones first). Offsets inside the tree are relative to its
+// root; the leaves give the data as an RVA, mapped to the file through the
+// section table.
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "icon_source/readers.h"
+#include "reader_limits.h"
+
+namespace pictrove {
+namespace {
+
+constexpr std::uint16_t kRtIcon = 3;
+constexpr std::uint16_t kRtGroupIcon = 14;
+constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
+constexpr std::uint32_t kNameFlag = 0x80000000u;
+constexpr std::size_t kDirectoryHeaderSize = 16;
+constexpr std::size_t kEntrySize = 8;
+
+struct Section {
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t rawOffset = 0;
+};
+
+class PeImage {
+public:
+    static std::optional<PeImage> parse(Bytes file);
+
+    // File bytes of [rva, rva + size), or nothing when they are not all in
+    // one section's raw data.
+    std::optional<Bytes> atRva(std::uint32_t rva, std::uint32_t size) const {
+        for (const Section& section : sections_) {
+            const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
+            if (rva < section.virtualAddress || rva - section.virtualAddress >= span) continue;
+            const std::uint64_t delta = rva - section.virtualAddress;
+            if (delta + size > section.rawSize) return std::nullopt;
+            return slice(file_, std::uint64_t{section.rawOffset} + delta, size);
+        }
+        return std::nullopt;
+    }
+
+    // The resource tree: from its root to the end of its section's raw data.
+    Bytes resources() const { return resources_; }
+
+private:
+    Bytes file_;
+    std::vector<Section> sections_;
+    Bytes resources_;
+};
+
+std::optional<PeImage> PeImage::parse(Bytes file) {
+    const auto peOffset = u32At(file, 0x3C);
+    if (!hasTagAt(file, 0, "MZ") || !peOffset || !hasTagAt(file, *peOffset, std::string_view("PE\0\0", 4))) {
+        return std::nullopt;
+    }
+    ByteReader in(file, *peOffset + 4);
+    in.u16();  // machine
+    const std::uint16_t sectionCount = in.u16();
+    in.skip(12);  // time stamp, symbol table, symbol count
+    const std::uint16_t optionalSize = in.u16();
+    in.u16();  // characteristics
+    const std::size_t optionalOffset = in.offset();
+    const std::uint16_t magic = in.u16();
+    if (!in.ok()) return std::nullopt;
+
+    // Data directory 2 (resources) sits at a fixed place after the fields
+    // whose width differs between PE32 and PE32+.
+    std::size_t countOffset = 0;
+    if (magic == 0x10B) {
+        countOffset = 92;
+    } else if (magic == 0x20B) {
+        countOffset = 108;
+    } else {
+        return std::nullopt;
+    }
+    const auto directoryCount = u32At(file, optionalOffset + countOffset);
+    const auto resourceRva = u32At(file, optionalOffset + countOffset + 4 + 2 * 8);
+    if (!directoryCount || *directoryCount <= 2 || !resourceRva || *resourceRva == 0) {
+        return std::nullopt;
+    }
+    if (countOffset + 4 + 3 * 8 > optionalSize) return std::nullopt;
+
+    PeImage image;
+    image.file_ = file;
+    ByteReader table(file, optionalOffset + optionalSize);
+    const std::size_t count = std::min<std::size_t>(sectionCount, limits::kMaxSections);
+    for (std::size_t i = 0; i < count && table.ok(); ++i) {
+        table.skip(8);  // name
+        Section section;
+        section.virtualSize = table.u32();
+        section.virtualAddress = table.u32();
+        section.rawSize = table.u32();
+        section.rawOffset = table.u32();
+        table.skip(16);  // relocations, line numbers, characteristics
+        if (!table.ok()) break;
+        // Raw data that runs past the end of the file is cut to what is there.
+        if (section.rawOffset > file.size()) continue;
+        section.rawSize = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(section.rawSize, file.size() - section.rawOffset));
+        image.sections_.push_back(section);
+    }
+
+    for (const Section& section : image.sections_) {
+        const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
+        if (*resourceRva < section.virtualAddress || *resourceRva - section.virtualAddress >= span) continue;
+        const std::uint32_t delta = *resourceRva - section.virtualAddress;
+        if (delta >= section.rawSize) return std::nullopt;
+        image.resources_ = file.subspan(std::size_t{section.rawOffset} + delta, section.rawSize - delta);
+        return image;
+    }
+    return std::nullopt;
+}
+
+struct DirectoryEntry {
+    std::uint32_t name;    // an ID, or (with kNameFlag) the offset of a counted UTF-16 string
+    std::uint32_t target;  // a data entry, or (with kSubdirectoryFlag) a directory
+};
+
+// The entries of the directory at `offset`; empty when it does not fit.
+std::vector<DirectoryEntry> readDirectory(Bytes tree, std::uint32_t offset) {
+    ByteReader in(tree, offset);
+    in.skip(12);  // characteristics, time stamp, version
+    const std::size_t count = std::size_t{in.u16()} + in.u16();
+    if (!in.ok() || count > limits::kMaxDirectoryEntries ||
+        !fitsIn(tree.size(), in.offset(), count * kEntrySize)) {
+        return {};
+    }
+    std::vector<DirectoryEntry> entries(count);
+    for (DirectoryEntry& entry : entries) {
+        entry.name = in.u32();
+        entry.target = in.u32();
+    }
+    return entries;
+}
+
+std::optional<std::string> readName(Bytes tree, std::uint32_t offset) {
+    const auto length = u16At(tree, offset);
+    if (!length) return std::nullopt;
+    const auto chars = slice(tree, std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
+    if (!chars) return std::nullopt;
+    std::string utf8;
+    utf8.reserve(*length);
+    for (std::size_t i = 0; i < *length; ++i) {
+        std::uint32_t c = loadU16(chars->data() + 2 * i);
+        // Surrogate pairs become one code point; a lone surrogate becomes U+FFFD.
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < *length) {
+            const std::uint32_t low = loadU16(chars->data() + 2 * (i + 1));
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | c >> 6);
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | c >> 12);
+            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | c >> 18);
+            utf8 += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// One named resource of one type: its name and the data of its first language.
+struct Resource {
+    ResourceName name;
+    Bytes data;
+};
+
+// Every resource of the type whose directory is at `typeOffset`, in stored
+// order. The tree has exactly three levels, so the walk has a fixed depth;
+// a directory that points back at one of its ancestors is refused, so no
+// crafted tree can make it go round.
+std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset) {
+    const Bytes tree = pe.resources();
+    std::vector<Resource> resources;
+    for (const DirectoryEntry& entry : readDirectory(tree, typeOffset)) {
+        if (!(entry.target & kSubdirectoryFlag)) continue;
+        const std::uint32_t languages = entry.target & ~kSubdirectoryFlag;
+        if (languages == typeOffset || languages == 0) continue;
+        const auto languageEntries = readDirectory(tree, languages);
+        if (languageEntries.empty() || (languageEntries.front().target & kSubdirectoryFlag)) continue;
+
+        const std::uint32_t dataEntry = languageEntries.front().target;
+        const auto rva = u32At(tree, dataEntry);
+        const auto size = u32At(tree, std::uint64_t{dataEntry} + 4);
+        if (!rva || !size) continue;
+        const auto data = pe.atRva(*rva, *size);
+        if (!data) continue;
+
+        Resource resource;
+        if (entry.name & kNameFlag) {
+            auto text = readName(tree, entry.name & ~kNameFlag);
+            if (!text) continue;
+            resource.name = ResourceName::text(std::move(*text));
+        } else {
+            resource.name = ResourceName::number(static_cast<std::uint16_t>(entry.name));
+        }
+        resource.data = *data;
+        resources.push_back(std::move(resource));
+    }
+    return resources;
+}
+
+// The directory of one resource type at the root, if present.
+std::optional<std::uint32_t> findType(Bytes tree, std::uint16_t type) {
+    for (const DirectoryEntry& entry : readDirectory(tree, 0)) {
+        if (entry.name == type && (entry.target & kSubdirectoryFlag)) {
+            const std::uint32_t offset = entry.target & ~kSubdirectoryFlag;
+            if (offset != 0) return offset;  // the root itself would be a loop
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<IconGroup> readPeIcons(Bytes file) {
+    const auto pe = PeImage::parse(file);
+    if (!pe) return {};
+    const auto groupType = findType(pe->resources(), kRtGroupIcon);
+    const auto iconType = findType(pe->resources(), kRtIcon);
+    if (!groupType || !iconType) return {};
+
+    ImageIndex icons;
+    for (Resource& icon : readResources(*pe, *iconType)) {
+        if (icon.name.id) icons.add(*icon.name.id, icon.data);
+    }
+    icons.finish();
+    const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
+
+    std::vector<IconGroup> groups;
+    for (Resource& resource : readResources(*pe, *groupType)) {
+        if (groups.size() >= limits::kMaxIconGroups) break;
+        if (auto group = readGroupDirectory(resource.data, lookup)) {
+            group->name = std::move(resource.name);
+            groups.push_back(std::move(*group));
+        }
+    }
+    orderGroups(groups);
+    return groups;
+}
+
+}  // namespace pictrove

@@ -1,0 +1,36 @@
+// One reader per container format. Each takes the whole file's bytes, reads
+// only the structures and image headers it needs, and returns the groups whose
+// directory and at least one image are intact; damaged ones are left out so
+// that the rest can still be shown.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "byte_reader.h"
+#include "icon_source/icon_group.h"
+
+namespace pictrove {
+
+// PE32 and PE32+ executables and libraries: RT_GROUP_ICON (14) groups whose
+// entries name RT_ICON (3) resources, first language of each.
+std::vector<IconGroup> readPeIcons(Bytes file);
+
+// 16-bit NE executables, libraries and icon libraries (.icl): group icons
+// (0x800E) whose entries name icons (0x8003).
+std::vector<IconGroup> readNeIcons(Bytes file);
+
+// Icon (.ico) and cursor (.cur) files: one icon of all their images.
+std::optional<IconGroup> readIcoFile(Bytes file);
+
+// Animated cursors (.ani): the first frame, itself an icon or cursor file.
+std::optional<IconGroup> readAniFile(Bytes file);
+
+// A group directory (GRPICONDIR) as stored in executables: 14-byte entries
+// whose last field is the ID of the image resource, looked up by `resolve`.
+template <class Resolve>
+std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve);
+
+}  // namespace pictrove
+
+#include "icon_source/group_directory.inl"

@@ -1,0 +1,228 @@
+#include "image/dib.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+#include "reader_limits.h"
+
+namespace pictrove {
+namespace {
+
+// Offsets inside BITMAPINFOHEADER.
+constexpr std::size_t kInfoHeaderSize = 40;
+constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiBitfields = 3;
+
+// Where everything of one icon bitmap lies, all checked against the data.
+struct DibLayout {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;  // of the picture: half the header's height
+    std::uint16_t bits = 0;
+    bool bitfields = false;
+    std::array<std::uint32_t, 4> masks{};  // red, green, blue, alpha
+    std::uint64_t paletteOffset = 0;
+    std::uint32_t paletteEntries = 0;  // entries the pixels may index
+    std::uint64_t xorOffset = 0;
+    std::uint64_t xorStride = 0;
+    std::uint64_t andOffset = 0;
+    std::uint64_t andStride = 0;
+    bool hasAndMask = false;
+};
+
+std::uint64_t rowStride(std::uint64_t width, std::uint64_t bits) {
+    return (width * bits + 31) / 32 * 4;
+}
+
+std::optional<DibLayout> parseLayout(Bytes data) {
+    ByteReader in(data);
+    const std::uint32_t headerSize = in.u32();
+    const std::int32_t width = in.i32();
+    const std::int32_t doubledHeight = in.i32();
+    in.u16();  // planes: ignored, files in the wild hold 0 as often as 1
+    const std::uint16_t bits = in.u16();
+    const std::uint32_t compression = in.u32();
+    in.skip(12);  // image size and resolution say nothing we rely on
+    const std::uint32_t coloursUsed = in.u32();
+    if (!in.ok() || headerSize < kInfoHeaderSize || headerSize > data.size()) return std::nullopt;
+
+    // Icon bitmaps are stored bottom-up with the colour and mask rows stacked,
+    // so the header's height is twice the picture's.
+    if (width <= 0 || doubledHeight < 2) return std::nullopt;
+    const auto pictureWidth = static_cast<std::uint32_t>(width);
+    const auto pictureHeight = static_cast<std::uint32_t>(doubledHeight) / 2;
+    if (pictureWidth > limits::kMaxImageSide || pictureHeight > limits::kMaxImageSide) {
+        return std::nullopt;
+    }
+    switch (bits) {
+        case 1: case 4: case 8: case 16: case 24: case 32: break;
+        default: return std::nullopt;
+    }
+    if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+        return std::nullopt;
+    }
+
+    DibLayout layout;
+    layout.width = pictureWidth;
+    layout.height = pictureHeight;
+    layout.bits = bits;
+    std::uint64_t offset = headerSize;
+
+    if (compression == kBiBitfields) {
+        layout.bitfields = true;
+        // A plain 40-byte header is followed by three masks; longer headers
+        // carry them (and from 56 bytes on, the alpha mask) inside.
+        const std::uint64_t maskOffset = kInfoHeaderSize;
+        const std::uint32_t maskCount = headerSize >= 56 ? 4 : 3;
+        for (std::uint32_t i = 0; i < maskCount; ++i) {
+            const auto mask = u32At(data, maskOffset + 4 * i);
+            if (!mask) return std::nullopt;
+            layout.masks[i] = *mask;
+        }
+        if (headerSize == kInfoHeaderSize) offset += 12;
+    } else if (bits == 16) {
+        layout.masks = {0x7C00, 0x03E0, 0x001F, 0};
+    }
+
+    // The colour table: indexed images need one; deeper images may carry an
+    // optional one, which the pixels then follow.
+    const std::uint32_t maxEntries = bits <= 8 ? (1u << bits) : 0;
+    if (coloursUsed > 256) return std::nullopt;
+    const std::uint32_t tableEntries = coloursUsed != 0 ? coloursUsed : maxEntries;
+    layout.paletteOffset = offset;
+    layout.paletteEntries = std::min(tableEntries, maxEntries);
+    offset += std::uint64_t{tableEntries} * 4;
+
+    layout.xorOffset = offset;
+    layout.xorStride = rowStride(pictureWidth, bits);
+    const std::uint64_t xorSize = layout.xorStride * pictureHeight;
+    if (!fitsIn(data.size(), layout.xorOffset, xorSize)) return std::nullopt;
+
+    // A missing or cut mask is tolerated: images with alpha do not need it,
+    // and the others are then shown fully opaque.
+    layout.andOffset = layout.xorOffset + xorSize;
+    layout.andStride = rowStride(pictureWidth, 1);
+    layout.hasAndMask = fitsIn(data.size(), layout.andOffset, layout.andStride * pictureHeight);
+    return layout;
+}
+
+// Scales a field selected by a bit mask to 0..255.
+std::uint8_t channel(std::uint32_t value, std::uint32_t mask) {
+    if (mask == 0) return 0;
+    const int shift = std::countr_zero(mask);
+    const std::uint32_t field = (value & mask) >> shift;
+    const int width = static_cast<int>(std::bit_width(mask >> shift));
+    if (width >= 8) return static_cast<std::uint8_t>(field >> (width - 8));
+    const std::uint32_t maxValue = (1u << width) - 1;
+    return static_cast<std::uint8_t>(field * 255 / maxValue);
+}
+
+void decodeColours(Bytes data, const DibLayout& layout, Image& image) {
+    std::array<std::uint32_t, 256> palette{};
+    for (std::uint32_t i = 0; i < layout.paletteEntries; ++i) {
+        palette[i] = u32At(data, layout.paletteOffset + 4 * i).value_or(0);
+    }
+    const std::uint32_t w = layout.width;
+    for (std::uint32_t y = 0; y < layout.height; ++y) {
+        const std::uint64_t rowOffset =
+            layout.xorOffset + layout.xorStride * (layout.height - 1 - y);
+        const std::byte* row = data.data() + rowOffset;
+        std::uint8_t* out = image.bgra.data() + std::size_t{y} * w * 4;
+        for (std::uint32_t x = 0; x < w; ++x, out += 4) {
+            std::uint32_t bgra = 0;  // little-endian B, G, R, A
+            switch (layout.bits) {
+                case 1: case 4: case 8: {
+                    const std::uint32_t bitOffset = x * layout.bits;
+                    const auto byte = std::to_integer<std::uint32_t>(row[bitOffset / 8]);
+                    const std::uint32_t shift = 8 - layout.bits - bitOffset % 8;
+                    const std::uint32_t index = (byte >> shift) & ((1u << layout.bits) - 1);
+                    bgra = index < layout.paletteEntries ? palette[index] & 0x00FFFFFF : 0;
+                    break;
+                }
+                case 16: {
+                    const std::uint32_t v = loadU16(row + x * 2);
+                    bgra = channel(v, layout.masks[2]) | channel(v, layout.masks[1]) << 8 |
+                           channel(v, layout.masks[0]) << 16;
+                    break;
+                }
+                case 24: {
+                    const std::byte* p = row + std::size_t{x} * 3;
+                    bgra = std::to_integer<std::uint32_t>(p[0]) |
+                           std::to_integer<std::uint32_t>(p[1]) << 8 |
+                           std::to_integer<std::uint32_t>(p[2]) << 16;
+                    break;
+                }
+                case 32: {
+                    const std::uint32_t v = loadU32(row + std::size_t{x} * 4);
+                    if (layout.bitfields) {
+                        bgra = channel(v, layout.masks[2]) | channel(v, layout.masks[1]) << 8 |
+                               channel(v, layout.masks[0]) << 16 |
+                               std::uint32_t{channel(v, layout.masks[3])} << 24;
+                    } else {
+                        bgra = v;
+                    }
+                    break;
+                }
+            }
+            out[0] = static_cast<std::uint8_t>(bgra);
+            out[1] = static_cast<std::uint8_t>(bgra >> 8);
+            out[2] = static_cast<std::uint8_t>(bgra >> 16);
+            out[3] = static_cast<std::uint8_t>(bgra >> 24);
+        }
+    }
+}
+
+void decodeAndMask(Bytes data, const DibLayout& layout, Image& image) {
+    const std::uint32_t w = layout.width;
+    for (std::uint32_t y = 0; y < layout.height; ++y) {
+        const std::byte* row =
+            data.data() + layout.andOffset + layout.andStride * (layout.height - 1 - y);
+        std::uint8_t* out = image.mask.data() + std::size_t{y} * w;
+        for (std::uint32_t x = 0; x < w; ++x) {
+            out[x] = (std::to_integer<unsigned>(row[x / 8]) >> (7 - x % 8)) & 1;
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<ImageInfo> peekDib(Bytes data) {
+    const auto layout = parseLayout(data);
+    if (!layout) return std::nullopt;
+    return ImageInfo{layout->width, layout->height, layout->bits, false};
+}
+
+std::optional<Image> decodeDib(Bytes data) {
+    const auto layout = parseLayout(data);
+    if (!layout) return std::nullopt;
+
+    Image image;
+    image.width = layout->width;
+    image.height = layout->height;
+    image.bgra.assign(image.pixelCount() * 4, 0);
+    image.mask.assign(image.pixelCount(), 0);
+    decodeColours(data, *layout, image);
+
+    // A 32-bit image whose alpha bytes are all zero predates alpha icons: its
+    // transparency is in the AND mask.
+    const bool alphaCapable = layout->bits == 32 && (!layout->bitfields || layout->masks[3] != 0);
+    if (alphaCapable) {
+        for (std::size_t i = 3; i < image.bgra.size(); i += 4) {
+            if (image.bgra[i] != 0) {
+                image.hasAlpha = true;
+                break;
+            }
+        }
+    }
+    if (image.hasAlpha) {
+        deriveMaskFromAlpha(image);
+        return image;
+    }
+    if (layout->hasAndMask) decodeAndMask(data, *layout, image);
+    for (std::size_t i = 0; i < image.pixelCount(); ++i) {
+        image.bgra[i * 4 + 3] = image.mask[i] ? 0 : 255;
+    }
+    return image;
+}
+
+}  // namespace pictrove

@@ -1,0 +1,21 @@
+// The device-independent bitmaps stored in icon resources and icon files:
+// a BITMAPINFOHEADER (or a later, longer version of it), an optional colour
+// table or bit-field masks, the colour (XOR) rows and the 1-bit AND rows, all
+// bottom row first. The header's height counts both sets of rows.
+#pragma once
+
+#include <optional>
+
+#include "byte_reader.h"
+#include "image/image.h"
+
+namespace pictrove {
+
+// Reads the header and checks that every byte the colour rows need is
+// present, so that decodeDib cannot fail on a layout peekDib accepted.
+std::optional<ImageInfo> peekDib(Bytes data);
+
+// Decodes the image; nothing when the data is not a usable icon bitmap.
+std::optional<Image> decodeDib(Bytes data);
+
+}  // namespace pictrove

@@ -1,0 +1,25 @@
+// PNG-compressed icon images (Windows Vista and later store large icons so).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "byte_reader.h"
+#include "image/image.h"
+
+namespace pictrove {
+
+bool isPng(Bytes data);
+
+// Size from the IHDR chunk, without decompressing anything.
+std::optional<ImageInfo> peekPng(Bytes data);
+
+// Full decode, bounded by the image limits; nothing on any damage.
+std::optional<Image> decodePng(Bytes data);
+
+// Encodes straight-alpha RGBA output of an Image as PNG. `fast` trades a
+// little file size for much less time, which suits bulk extraction.
+std::optional<std::vector<std::uint8_t>> encodePng(const Image& image, bool fast = true);
+
+}  // namespace pictrove

@@ -1,0 +1,35 @@
+// Every cap that protects the readers from hostile files lives here, so the
+// whole set can be reviewed at a glance.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pictrove::limits {
+
+// Largest side of an icon image we decode. Real icons stop at 256; the
+// headroom keeps odd-but-honest files working while bounding allocations.
+inline constexpr std::uint32_t kMaxImageSide = 1024;
+
+// Largest number of pixels in one decoded image (kMaxImageSide squared).
+inline constexpr std::uint64_t kMaxImagePixels =
+    std::uint64_t{kMaxImageSide} * kMaxImageSide;
+
+// Most groups one file may deliver. Far beyond any real library (shell32 has
+// a few hundred) and still cheap to hold.
+inline constexpr std::size_t kMaxIconGroups = 65535;
+
+// Resource tree of a PE file: type, name, language. Deeper nesting is damage.
+inline constexpr int kMaxResourceDepth = 3;
+
+// Most directory entries we look at in one PE resource directory.
+inline constexpr std::size_t kMaxDirectoryEntries = 65535;
+
+// Most sections read from a PE section table (the format itself caps at 96
+// for the loader; we allow more but never an unbounded walk).
+inline constexpr std::size_t kMaxSections = 1024;
+
+// Most RIFF chunks walked in an ANI file before giving up.
+inline constexpr std::size_t kMaxRiffChunks = 4096;
+
+}  // namespace pictrove::limits
