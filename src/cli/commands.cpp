@@ -44,10 +44,12 @@ void listText(const std::string& path, const IconFile& file, std::ostream& out) 
     for (std::size_t i = 0; i < file.count(); ++i) {
         const IconGroup& group = file.group(i);
         std::string name = "-";
-        if (group.name) name = group.name->id ? std::to_string(*group.name->id) : "\"" + group.name->name + "\"";
+        if (group.name)
+            name = group.name->id ? std::to_string(*group.name->id) : "\"" + group.name->name + "\"";
         out << "  " << i << "  " << name << "  shown " << dimensions(group.images[file.chosenImage(i)].info)
             << "  images";
-        for (const IconImage& image : group.images) out << " " << dimensions(image.info) << (image.info.png ? "(png)" : "");
+        for (const IconImage& image : group.images)
+            out << " " << dimensions(image.info) << (image.info.png ? "(png)" : "");
         out << "\n";
     }
 }

@@ -76,10 +76,12 @@ int main(int argc, char** argv) {
             if (++i == args.size()) return usageError("--index needs a number");
             char* end = nullptr;
             const unsigned long value = std::strtoul(args[i].c_str(), &end, 10);
-            if (args[i].empty() || *end != '\0' || args[i][0] == '-') return usageError("--index needs a number");
+            if (args[i].empty() || *end != '\0' || args[i][0] == '-')
+                return usageError("--index needs a number");
             options.index = value;
         } else if (arg == "--") {
-            options.files.insert(options.files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            options.files.insert(options.files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                 args.end());
             break;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
@@ -90,7 +92,8 @@ int main(int argc, char** argv) {
     if (options.files.empty()) return usageError("no file given");
 
     if (command == "list") {
-        if (options.allSizes || options.outputDir || options.index) return usageError("list takes only --json");
+        if (options.allSizes || options.outputDir || options.index)
+            return usageError("list takes only --json");
         return pictrove::cli::list(options, std::cout, std::cerr);
     }
     if (command == "extract") {

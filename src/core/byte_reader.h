@@ -37,8 +37,7 @@ inline std::uint16_t loadU16(const std::byte* p) {
 
 inline std::uint32_t loadU32(const std::byte* p) {
     return std::to_integer<std::uint32_t>(p[0]) | (std::to_integer<std::uint32_t>(p[1]) << 8) |
-           (std::to_integer<std::uint32_t>(p[2]) << 16) |
-           (std::to_integer<std::uint32_t>(p[3]) << 24);
+           (std::to_integer<std::uint32_t>(p[2]) << 16) | (std::to_integer<std::uint32_t>(p[3]) << 24);
 }
 
 // Little-endian reads at an absolute offset; nothing when out of range.

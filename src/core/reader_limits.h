@@ -12,8 +12,7 @@ namespace pictrove::limits {
 inline constexpr std::uint32_t kMaxImageSide = 1024;
 
 // Largest number of pixels in one decoded image (kMaxImageSide squared).
-inline constexpr std::uint64_t kMaxImagePixels =
-    std::uint64_t{kMaxImageSide} * kMaxImageSide;
+inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{kMaxImageSide} * kMaxImageSide;
 
 // Most groups one file may deliver. Far beyond any real library (shell32 has
 // a few hundred) and still cheap to hold.

@@ -22,7 +22,8 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target, unsig
 }
 
 Error writeError(const std::filesystem::path& target, int error) {
-    return Error{ErrorCode::writeFailed, "Cannot write file " + target.string() + ": " + std::strerror(error)};
+    return Error{ErrorCode::writeFailed,
+                 "Cannot write file " + target.string() + ": " + std::strerror(error)};
 }
 
 }  // namespace
@@ -37,7 +38,8 @@ std::optional<Error> saveFile(const std::filesystem::path& target, std::span<con
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
-        return Error{ErrorCode::writeFailed, "Cannot create file " + target.string() + ": " + std::strerror(errno)};
+        return Error{ErrorCode::writeFailed,
+                     "Cannot create file " + target.string() + ": " + std::strerror(errno)};
     }
     std::size_t done = 0;
     while (done < bytes.size()) {

@@ -11,7 +11,9 @@
 namespace pictrove {
 namespace {
 
-std::uint32_t distance(std::uint32_t a, std::uint32_t b) { return a > b ? a - b : b - a; }
+std::uint32_t distance(std::uint32_t a, std::uint32_t b) {
+    return a > b ? a - b : b - a;
+}
 
 SourceKind detectKind(Bytes bytes) {
     if (hasTagAt(bytes, 0, "MZ")) {
@@ -84,7 +86,9 @@ std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::u
     return order;
 }
 
-std::size_t IconFile::chosenImage(std::size_t index) const { return rankImages(group(index).images).front(); }
+std::size_t IconFile::chosenImage(std::size_t index) const {
+    return rankImages(group(index).images).front();
+}
 
 std::optional<Image> decodeImage(const IconImage& image) {
     return image.info.png ? decodePng(image.data) : decodeDib(image.data);

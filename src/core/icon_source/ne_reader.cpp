@@ -82,8 +82,9 @@ std::vector<NeResource> readResourceTable(Bytes file) {
             // The length is rounded up to the alignment, so it may run past
             // the end of a file that stops right after the last resource.
             if (offset >= file.size()) continue;
-            const Bytes data = file.subspan(static_cast<std::size_t>(offset),
-                                            static_cast<std::size_t>(std::min<std::uint64_t>(length, file.size() - offset)));
+            const Bytes data =
+                file.subspan(static_cast<std::size_t>(offset),
+                             static_cast<std::size_t>(std::min<std::uint64_t>(length, file.size() - offset)));
             NeResource resource{type, {}, data};
             if (id & kIntegerFlag) {
                 resource.name = ResourceName::number(id & ~kIntegerFlag);

@@ -55,7 +55,12 @@ std::optional<DibLayout> parseLayout(Bytes data) {
         return std::nullopt;
     }
     switch (bits) {
-        case 1: case 4: case 8: case 16: case 24: case 32: break;
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32: break;
         default: return std::nullopt;
     }
     if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
@@ -124,14 +129,15 @@ void decodeColours(Bytes data, const DibLayout& layout, Image& image) {
     }
     const std::uint32_t w = layout.width;
     for (std::uint32_t y = 0; y < layout.height; ++y) {
-        const std::uint64_t rowOffset =
-            layout.xorOffset + layout.xorStride * (layout.height - 1 - y);
+        const std::uint64_t rowOffset = layout.xorOffset + layout.xorStride * (layout.height - 1 - y);
         const std::byte* row = data.data() + rowOffset;
         std::uint8_t* out = image.bgra.data() + std::size_t{y} * w * 4;
         for (std::uint32_t x = 0; x < w; ++x, out += 4) {
             std::uint32_t bgra = 0;  // little-endian B, G, R, A
             switch (layout.bits) {
-                case 1: case 4: case 8: {
+                case 1:
+                case 4:
+                case 8: {
                     const std::uint32_t bitOffset = x * layout.bits;
                     const auto byte = std::to_integer<std::uint32_t>(row[bitOffset / 8]);
                     const std::uint32_t shift = 8 - layout.bits - bitOffset % 8;
@@ -147,8 +153,7 @@ void decodeColours(Bytes data, const DibLayout& layout, Image& image) {
                 }
                 case 24: {
                     const std::byte* p = row + std::size_t{x} * 3;
-                    bgra = std::to_integer<std::uint32_t>(p[0]) |
-                           std::to_integer<std::uint32_t>(p[1]) << 8 |
+                    bgra = std::to_integer<std::uint32_t>(p[0]) | std::to_integer<std::uint32_t>(p[1]) << 8 |
                            std::to_integer<std::uint32_t>(p[2]) << 16;
                     break;
                 }
@@ -175,8 +180,7 @@ void decodeColours(Bytes data, const DibLayout& layout, Image& image) {
 void decodeAndMask(Bytes data, const DibLayout& layout, Image& image) {
     const std::uint32_t w = layout.width;
     for (std::uint32_t y = 0; y < layout.height; ++y) {
-        const std::byte* row =
-            data.data() + layout.andOffset + layout.andStride * (layout.height - 1 - y);
+        const std::byte* row = data.data() + layout.andOffset + layout.andStride * (layout.height - 1 - y);
         std::uint8_t* out = image.mask.data() + std::size_t{y} * w;
         for (std::uint32_t x = 0; x < w; ++x) {
             out[x] = (std::to_integer<unsigned>(row[x / 8]) >> (7 - x % 8)) & 1;

@@ -42,8 +42,7 @@ std::optional<ImageInfo> peekPng(Bytes data) {
     if (!isPng(data) || !hasTagAt(data, 12, "IHDR") || data.size() < 8 + 8 + 13) return std::nullopt;
     const std::uint32_t width = bigEndian32(data, 16);
     const std::uint32_t height = bigEndian32(data, 20);
-    if (width == 0 || height == 0 || width > limits::kMaxImageSide ||
-        height > limits::kMaxImageSide) {
+    if (width == 0 || height == 0 || width > limits::kMaxImageSide || height > limits::kMaxImageSide) {
         return std::nullopt;
     }
     return ImageInfo{width, height, 32, true};

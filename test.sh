@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Pictrove and runs every test: the format
+# check, the debug build with all tests (warnings are errors), then the core
+# and the command-line tool again under AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+scripts/check-format.sh
+cmake --preset debug
+cmake --build --preset debug
+ctest --preset debug
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
