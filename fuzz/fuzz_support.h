@@ -1,0 +1,66 @@
+// Shared by every fuzz target: checks that abort loudly (so libFuzzer and the
+// replayer both report them as crashes) and the decode-everything walk that
+// carries reader output on into the image decoders.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "icon_source/icon_file.h"
+#include "icon_source/icon_group.h"
+#include "image/image.h"
+
+namespace pictrove::fuzz {
+
+// Not assert(): the fuzz builds are optimised and may define NDEBUG.
+#define PICTROVE_FUZZ_CHECK(condition)                                                         \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (false)
+
+inline std::span<const std::byte> asBytes(const std::uint8_t* data, std::size_t size) {
+    return {reinterpret_cast<const std::byte*>(data), size};
+}
+
+// What every decoded image must look like, whatever it came from.
+inline void checkImage(const Image& image) {
+    PICTROVE_FUZZ_CHECK(!image.empty());
+    PICTROVE_FUZZ_CHECK(image.bgra.size() == image.pixelCount() * 4);
+    PICTROVE_FUZZ_CHECK(image.mask.size() == image.pixelCount());
+    for (std::size_t i = 0; i < image.pixelCount(); ++i) {
+        PICTROVE_FUZZ_CHECK(image.mask[i] <= 1);
+    }
+}
+
+// A stored image whose header the reader accepted. A bitmap must then decode
+// (its reader checked every byte the colour rows need); a PNG may still turn
+// out damaged past its header. Whatever decodes must have the announced size.
+inline void decodeStored(const IconImage& stored, const std::uint8_t* begin, std::size_t size) {
+    const auto* first = reinterpret_cast<const std::uint8_t*>(stored.data.data());
+    PICTROVE_FUZZ_CHECK(stored.data.empty() ||
+                        (first >= begin && first + stored.data.size() <= begin + size));
+    const auto image = decodeImage(stored);
+    if (!stored.info.png) PICTROVE_FUZZ_CHECK(image.has_value());
+    if (!image) return;
+    checkImage(*image);
+    PICTROVE_FUZZ_CHECK(image->width == stored.info.width && image->height == stored.info.height);
+}
+
+// Groups come from the file's bytes: the ones a reader returns are never
+// empty and point only into the input.
+inline void decodeGroups(const std::vector<IconGroup>& groups, const std::uint8_t* data, std::size_t size) {
+    for (const IconGroup& group : groups) {
+        PICTROVE_FUZZ_CHECK(!group.images.empty());
+        for (const IconImage& image : group.images) decodeStored(image, data, size);
+    }
+}
+
+}  // namespace pictrove::fuzz

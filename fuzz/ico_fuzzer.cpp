@@ -1,0 +1,9 @@
+// Icon and cursor files: the directory, then every image it lists.
+#include "fuzz_support.h"
+#include "icon_source/readers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace pictrove;
+    if (const auto group = readIcoFile(fuzz::asBytes(data, size))) fuzz::decodeGroups({*group}, data, size);
+    return 0;
+}
