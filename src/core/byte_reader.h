@@ -54,6 +54,11 @@ inline std::optional<std::uint32_t> u32At(Bytes data, std::uint64_t offset) {
     return loadU32(data.data() + offset);
 }
 
+inline std::optional<std::uint64_t> u64At(Bytes data, std::uint64_t offset) {
+    if (!fitsIn(data.size(), offset, 8)) return std::nullopt;
+    return loadU32(data.data() + offset) | std::uint64_t{loadU32(data.data() + offset + 4)} << 32;
+}
+
 // True when `data` holds `tag` (plain ASCII) at `offset`.
 inline bool hasTagAt(Bytes data, std::uint64_t offset, std::string_view tag) {
     if (!fitsIn(data.size(), offset, tag.size())) return false;

@@ -28,6 +28,10 @@ SourceKind detectKind(Bytes bytes) {
     if (hasTagAt(bytes, 0, std::string_view("\0\0\1\0", 4))) return SourceKind::ico;
     if (hasTagAt(bytes, 0, std::string_view("\0\0\2\0", 4))) return SourceKind::cur;
     if (hasTagAt(bytes, 0, "RIFF") && hasTagAt(bytes, 8, "ACON")) return SourceKind::ani;
+    if (hasTagAt(bytes, 0,
+                 "\x7F"
+                 "ELF"))
+        return SourceKind::elf;
     return SourceKind::none;
 }
 
@@ -42,6 +46,7 @@ const char* sourceKindName(SourceKind kind) {
         case SourceKind::ico: return "ICO";
         case SourceKind::cur: return "CUR";
         case SourceKind::ani: return "ANI";
+        case SourceKind::elf: return "ELF";
     }
     return "none";
 }
@@ -65,6 +70,7 @@ IconFile IconFile::fromFile(MappedFile file) {
         case SourceKind::ico:
         case SourceKind::cur: single = readIcoFile(bytes); break;
         case SourceKind::ani: single = readAniFile(bytes); break;
+        case SourceKind::elf: single = readElfIcon(bytes); break;
         case SourceKind::none: break;
     }
     if (single) result.groups_.push_back(std::move(*single));

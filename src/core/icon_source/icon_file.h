@@ -14,7 +14,7 @@
 
 namespace pictrove {
 
-enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani };
+enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani, elf };
 
 const char* sourceKindName(SourceKind kind);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "byte_reader.h"
@@ -25,6 +26,13 @@ std::optional<IconGroup> readIcoFile(Bytes file);
 
 // Animated cursors (.ani): the first frame, itself an icon or cursor file.
 std::optional<IconGroup> readAniFile(Bytes file);
+
+// Programs built for systems whose executables carry no icon resources keep
+// their icon as an icon file in an ELF section of this name.
+inline constexpr std::string_view kElfIconSection = ".pictrove.icons";
+
+// ELF executables: the icon file in kElfIconSection, as one icon named MAINICON.
+std::optional<IconGroup> readElfIcon(Bytes file);
 
 // A group directory (GRPICONDIR) as stored in executables: 14-byte entries
 // whose last field is the ID of the image resource, looked up by `resolve`.

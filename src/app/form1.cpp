@@ -1,0 +1,259 @@
+#include "app/form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include "app/errors.h"
+#include "app/seam.h"
+#include "filebox/file_box.h"
+#include "paths.h"
+
+namespace pictrove {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kExecutableSuffix = ".exe";
+#else
+constexpr const char* kExecutableSuffix = "";
+#endif
+
+// The desktop colour of the classic Windows scheme, which the display area
+// shows by default: there is no desktop colour to ask for elsewhere.
+const QColor kDesktopColor(0x3A, 0x6E, 0xA5);
+
+const QString kBuiltInAboutText = QStringLiteral(
+    "Pictrove\n\n"
+    "Finds the icons inside programs, libraries and icon files,\n"
+    "and saves them as icons, bitmaps or icon collections.");
+
+std::string localPath(const QString& path) {
+    return path.toStdString();
+}
+
+QString fromLocal(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+TForm1::Startup currentStartup() {
+    return {QCoreApplication::applicationFilePath(), QCoreApplication::arguments()};
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : TForm1(currentStartup(), parent) {}
+
+TForm1::TForm1(Startup startup, QWidget* parent) : QWidget(parent), startup_(std::move(startup)) {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(591, 264);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+    buildMenus();
+    buildLayout();
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive && applicationActivationArmed_)
+            guarded(this, [this] { FormActivate(); });
+    });
+}
+
+TForm1::~TForm1() {
+    ClearIcons();
+}
+
+void TForm1::buildMenus() {
+    IconMenu = new QMenu(this);
+    const auto add = [this](QMenu* menu, const QString& name, const QString& caption, const QString& hint) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        action->setStatusTip(hint);
+        action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
+        return action;
+    };
+    Copytoclipboard1 = add(IconMenu, "Copytoclipboard1", "&Copy Icon to clipboard", "Copy icon to clipboard");
+    Saveas1 = add(IconMenu, "Saveas1", "Save Icon as *.&ICO ...", "Save icon as ... icon");
+    SaveIconasBMP1 = add(IconMenu, "SaveIconasBMP1", "Save Icon as *.&BMP ...", "Save icon as ... bitmap");
+    N1 = IconMenu->addSeparator();
+    N1->setObjectName("N1");
+    Setbackgroundcolor1 =
+        add(IconMenu, "Setbackgroundcolor1", "Backgr&ound color ...", "Select background color");
+    Internet1 = add(IconMenu, "Internet1", "&Website ...", QString());
+    EMail1 = add(IconMenu, "EMail1", "&E-mail ...", QString());
+    Help1 = add(IconMenu, "Help1", "&Help ...", QString());
+    Help1->setVisible(false);
+    N2 = IconMenu->addSeparator();
+    N2->setObjectName("N2");
+    About1 = add(IconMenu, "About1", "&About ...", QString());
+    IconMenu->setToolTipsVisible(true);
+    connect(About1, &QAction::triggered, this, [this] {
+        guarded(this, [this] { seam().informationBox(this, applicationTitle(), AboutText); });
+    });
+
+    MainMenu = new QMenu(this);
+    ConfigExtractor = add(MainMenu, "ConfigExtractor", "&Configure Pictrove ...", QString());
+    ConfigExtractor->setVisible(false);
+    SaveIconCollectionas1 = add(MainMenu, "SaveIconCollectionas1", "&Save Icon Collection as ...", QString());
+}
+
+void TForm1::buildLayout() {
+    const auto popupMainMenu = [this](QWidget* control) {
+        control->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(control, &QWidget::customContextMenuRequested, this,
+                [this, control](const QPoint& at) { MainMenu->popup(control->mapToGlobal(at)); });
+    };
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setGeometry(0, 0, 591, 264);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+
+    ComboBox1 = new QComboBox(Panel1);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->setGeometry(6, 6, 145, 21);
+    ComboBox1->addItems({"*.ic?", "*.exe;*.dll;*.ocx;*.cpl;*.ico", "*.*"});
+    popupMainMenu(ComboBox1);
+    connect(ComboBox1, &QComboBox::activated, this, [this] { guarded(this, [this] { ComboBox1Change(); }); });
+
+    FileBox1 = new TFileBox(Panel1);
+    FileBox1->setObjectName("FileBox1");
+    FileBox1->setGeometry(6, 33, 145, 225);
+    popupMainMenu(FileBox1);
+    connect(FileBox1, &TFileBox::DblClick, this, [this] { guarded(this, [this] { FileBox1DblClick(); }); });
+
+    ScrollBox1 = new QScrollArea(Panel1);
+    ScrollBox1->setObjectName("ScrollBox1");
+    ScrollBox1->setGeometry(156, 6, 428, 252);
+    ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ScrollBox1->setWidgetResizable(false);
+    auto* display = new QWidget;
+    display->setObjectName("ScrollBox1Contents");
+    display->setAutoFillBackground(true);
+    ScrollBox1->setWidget(display);
+    setDisplayColor(kDesktopColor);
+    popupMainMenu(display);
+    setVerticalScrollRange(0);
+
+    Bevel = new QFrame(display);
+    Bevel->setObjectName("Bevel");
+    Bevel->setGeometry(6, 6, 39, 39);
+    Bevel->setFrameStyle(QFrame::Box | QFrame::Raised);
+    Bevel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Bevel->hide();
+
+    Image1 = new QLabel(display);
+    Image1->setObjectName("Image1");
+    Image1->setGeometry(9, 51, 32, 32);
+    Image1->hide();
+
+    setTabOrder(ComboBox1, FileBox1);
+    setTabOrder(FileBox1, ScrollBox1);
+}
+
+QWidget* TForm1::displayArea() const {
+    return ScrollBox1->widget();
+}
+
+int TForm1::verticalScrollPosition() const {
+    return ScrollBox1->verticalScrollBar()->value();
+}
+
+QColor TForm1::displayColor() const {
+    return displayArea()->palette().color(QPalette::Window);
+}
+
+void TForm1::setDisplayColor(const QColor& color) {
+    QPalette palette = displayArea()->palette();
+    palette.setColor(QPalette::Window, color);
+    displayArea()->setPalette(palette);
+    displayArea()->update();
+}
+
+void TForm1::setVerticalScrollRange(int range) {
+    verticalRange_ = range;
+    // The contents are as high as the range, and as wide as what is left of
+    // the display area beside a vertical scroll bar when one is needed: no
+    // horizontal range is ever set.
+    const int frame = ScrollBox1->frameWidth();
+    const QSize inside = ScrollBox1->size() - QSize(2 * frame, 2 * frame);
+    const bool scrolls = range > inside.height();
+    const int bar =
+        scrolls ? ScrollBox1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ScrollBox1) : 0;
+    displayArea()->resize(inside.width() - bar, std::max(range, inside.height()));
+}
+
+bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::Show && !centred_) {
+        centred_ = true;
+        centreOnScreen();
+    }
+    if (event->type() == QEvent::WindowActivate && windowActivationAttached_) {
+        guarded(this, [this] { FormActivate(); });
+    }
+    return QWidget::event(event);
+}
+
+void TForm1::centreOnScreen() {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void TForm1::FormActivate() {
+    // Runs once per attachment: the window's first activation, or the
+    // application's next activation after the configurator was started.
+    windowActivationAttached_ = false;
+    applicationActivationArmed_ = false;
+
+    const std::string exe = localPath(startup_.executablePath);
+    CollectionExtension = QStringLiteral(".ics");
+    AboutText = kBuiltInAboutText;
+    HelpFileName = fromLocal(replaceExtension(exe, ".hlp"));
+    ExecutableFolder = fromLocal(folderPart(exe));
+    ConfigExtractor->setVisible(QFileInfo::exists(ExecutableFolder + "tuneup" + kExecutableSuffix));
+    SettingsPath = fromLocal(replaceExtension(exe, ".ini"));
+    if (QFileInfo::exists(SettingsPath)) {
+        // The settings file's captions, masks, colour, links and options are
+        // applied here, before the help file is looked for.
+    }
+    Help1->setVisible(!HelpFileName.isEmpty() && QFileInfo(HelpFileName).isFile());
+    setWindowTitle(applicationTitle());
+
+    const bool haveArgument = startup_.arguments.size() > 1;
+    if (!Activated && haveArgument) {
+        FileBox1->setDirectory(fromLocal(folderPart(localPath(startup_.arguments.at(1)))));
+    }
+    ComboBox1->setCurrentIndex(0);
+    ComboBox1Change();
+
+    if (!Activated) {
+        if (haveArgument) {
+            LoadIcons(startup_.arguments.at(1), true);
+        } else if (!StartFile.isEmpty()) {
+            LoadIcons(StartFile, true);
+        } else {
+            LoadIcons(startup_.executablePath, false);
+        }
+    }
+    Activated = true;
+}
+
+void TForm1::ComboBox1Change() {
+    FileBox1->setFileMask(ComboBox1->currentText());
+}
+
+void TForm1::FileBox1DblClick() {
+    LoadIcons(FileBox1->FileName(), true);
+}
+
+}  // namespace pictrove

@@ -1,0 +1,126 @@
+// TForm1: Pictrove's one main window. It owns every control, menu and icon
+// picture, keeps the state the other parts of the program share, and runs
+// the activation sequence that applies the settings and shows the start file.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QScrollArea;
+
+namespace pictrove {
+
+class TFileBox;
+class TIconPicture;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    // Where the window comes from: its executable and its command line (the
+    // program's own name first). Taken from the application when not given.
+    struct Startup {
+        QString executablePath;
+        QStringList arguments;
+    };
+
+    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(Startup startup, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, under their layout names.
+    QFrame* Panel1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    TFileBox* FileBox1 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QFrame* Bevel = nullptr;
+    QLabel* Image1 = nullptr;
+
+    QMenu* IconMenu = nullptr;
+    QAction* Copytoclipboard1 = nullptr;
+    QAction* Saveas1 = nullptr;
+    QAction* SaveIconasBMP1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Setbackgroundcolor1 = nullptr;
+    QAction* Internet1 = nullptr;
+    QAction* EMail1 = nullptr;
+    QAction* Help1 = nullptr;
+    QAction* N2 = nullptr;
+    QAction* About1 = nullptr;
+
+    QMenu* MainMenu = nullptr;
+    QAction* ConfigExtractor = nullptr;
+    QAction* SaveIconCollectionas1 = nullptr;
+
+    // Main window state.
+    bool IconsShown = false;
+    int IconCount = 0;
+    int GridColumn = 0;
+    int NextLeft = 0;
+    int NextTop = 0;
+    TIconPicture* SelectedIcon = nullptr;
+    bool Activated = false;
+    bool ShowFileNames = true;
+    QString HelpFileName;
+    QString AboutText;
+    QString CollectionExtension;
+    QString ExecutableFolder;  // ends with the separator
+    QString SettingsPath;
+    QString StartFile;  // from the settings; used only by the first pass
+    QString WebsiteAddress;
+    QString EmailAddress;
+
+    void LoadIcons(const QString& fileName, bool updateCaption);
+    void ClearIcons();
+
+    // The activation sequence; runs on the first activation of the window and
+    // once more after each start of the configurator.
+    void FormActivate();
+
+    void FileBox1DblClick();
+    void ComboBox1Change();
+    void Image1MouseMove(TIconPicture* sender);
+    void Image1DblClick(TIconPicture* sender);
+
+    // The icon pictures of the grid (the components tagged 999), in the order
+    // they were placed.
+    const std::vector<TIconPicture*>& iconPictures() const { return pictures_; }
+
+    // The inside of the display area, parent of the pictures and the frame.
+    QWidget* displayArea() const;
+    // The vertical scroll range of the display area: the height of its
+    // scrollable contents.
+    int verticalScrollRange() const { return verticalRange_; }
+    void setVerticalScrollRange(int range);
+    int verticalScrollPosition() const;
+    QColor displayColor() const;
+    void setDisplayColor(const QColor& color);
+
+    // Attaches the activation sequence to the application's next activation
+    // (the configurator command does this).
+    void armApplicationActivation() { applicationActivationArmed_ = true; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void centreOnScreen();
+
+    Startup startup_;
+    std::vector<TIconPicture*> pictures_;
+    int verticalRange_ = 0;
+    bool windowActivationAttached_ = true;
+    bool applicationActivationArmed_ = false;
+    bool centred_ = false;
+};
+
+}  // namespace pictrove

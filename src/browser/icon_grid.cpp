@@ -1,0 +1,144 @@
+// The display grid of the main window: LoadIcons places one picture per icon
+// of a file, ten to a row; the mouse selects them.
+#include <QCursor>
+#include <QFile>
+#include <QFrame>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <memory>
+
+#include "app/errors.h"
+#include "app/form1.h"
+#include "browser/icon_picture.h"
+#include "icon_source/icon_file.h"
+#include "paths.h"
+
+namespace pictrove {
+namespace {
+
+constexpr int kMargin = 8;  // left and top margin, and the gap between pictures
+constexpr int kColumns = 10;
+
+// One icon source as LoadIcons walks it: each step yields a picture's icon,
+// a skipped item, or the end.
+class IconStream {
+public:
+    enum class Step { icon, skipped, end };
+    virtual ~IconStream() = default;
+    virtual Step next(std::shared_ptr<const IconImageRecord>& record) = 0;
+};
+
+// The icons the engine finds in executables, libraries and icon files.
+class EngineStream final : public IconStream {
+public:
+    explicit EngineStream(const QString& fileName) {
+        // A file that cannot be opened simply holds no icons.
+        auto opened = IconFile::open(QFile::encodeName(fileName).toStdString());
+        if (opened) file_ = std::move(*opened);
+        remaining_ = file_.count();
+    }
+
+    Step next(std::shared_ptr<const IconImageRecord>& record) override {
+        if (remaining_ == 0) return Step::end;
+        --remaining_;
+        auto icon = file_.icon(index_++);
+        if (!icon) return Step::skipped;
+        record = std::make_shared<const IconImageRecord>(IconImageRecord{std::move(*icon)});
+        return Step::icon;
+    }
+
+private:
+    IconFile file_;
+    std::size_t remaining_ = 0;
+    std::size_t index_ = 0;
+};
+
+}  // namespace
+
+void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
+    ClearIcons();
+    bool anyPlaced = false;
+    const QString extension = QString::fromStdString(lowerExtension(fileName.toStdString()));
+    WaitCursor hourglass;
+
+    // Icon collection files (the collection extension, confirmed by their
+    // trailer) will be read here; every other file goes to the engine.
+    (void)extension;
+    std::unique_ptr<IconStream> source = std::make_unique<EngineStream>(fileName);
+
+    int lastHeight = 0;
+    std::shared_ptr<const IconImageRecord> record;
+    for (IconStream::Step step; (step = source->next(record)) != IconStream::Step::end;) {
+        // A bad item is passed over wherever it stands, so one damaged icon
+        // never hides the good ones after it.
+        if (step == IconStream::Step::skipped) continue;
+        auto* picture = new TIconPicture(std::move(record), displayArea());
+        if (picture->empty()) {
+            delete picture;
+            continue;
+        }
+        picture->setAutoSize(true);
+        picture->setTag(TIconPicture::kGridTag);
+        picture->move(NextLeft, NextTop);
+        picture->setPopupMenu(IconMenu);
+        connect(picture, &TIconPicture::mouseMoved, this,
+                [this](TIconPicture* sender) { guarded(this, [&] { Image1MouseMove(sender); }); });
+        connect(picture, &TIconPicture::doubleClicked, this,
+                [this](TIconPicture* sender) { guarded(this, [&] { Image1DblClick(sender); }); });
+        picture->show();
+        pictures_.push_back(picture);
+
+        ++GridColumn;
+        if (GridColumn < kColumns) {
+            NextLeft += picture->width() + kMargin;
+        } else {
+            NextLeft = kMargin;
+            NextTop += picture->height() + kMargin;
+            GridColumn = 0;
+        }
+        lastHeight = picture->height();
+        IconsShown = true;
+        anyPlaced = true;
+        ++IconCount;
+    }
+
+    if (anyPlaced) {
+        if (updateCaption) {
+            QString caption = applicationTitle() + " : ";
+            if (ShowFileNames)
+                caption += QString::fromStdString(fileNamePart(fileName.toStdString())) + " - ";
+            setWindowTitle(caption + QString::number(IconCount) + " Icons");
+        }
+        const int rows = IconCount / kColumns + (IconCount % kColumns > 0 ? 1 : 0);
+        setVerticalScrollRange(rows * (lastHeight + kMargin) + kMargin);
+    }
+    Bevel->setVisible(anyPlaced);
+}
+
+void TForm1::ClearIcons() {
+    if (IconsShown) {
+        for (auto it = pictures_.rbegin(); it != pictures_.rend(); ++it) delete *it;
+        pictures_.clear();
+    }
+    ScrollBox1->verticalScrollBar()->setValue(0);
+    IconsShown = false;
+    Bevel->hide();
+    Bevel->move(5, 5);
+    IconCount = 0;
+    GridColumn = 0;
+    NextLeft = kMargin;
+    NextTop = kMargin;
+    SelectedIcon = nullptr;
+}
+
+void TForm1::Image1MouseMove(TIconPicture* sender) {
+    Bevel->move(sender->x() - 3, sender->y() - 3);
+    SelectedIcon = sender;
+}
+
+void TForm1::Image1DblClick(TIconPicture*) {
+    IconMenu->popup(QCursor::pos());
+}
+
+}  // namespace pictrove

@@ -1,0 +1,47 @@
+#include "browser/icon_picture.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+
+#include "browser/icon_image.h"
+
+namespace pictrove {
+
+TIconPicture::TIconPicture(std::shared_ptr<const IconImageRecord> record, QWidget* parent)
+    : QWidget(parent), record_(std::move(record)) {
+    setMouseTracking(true);  // moves without a button pressed select the icon
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void TIconPicture::setAutoSize(bool on) {
+    if (on && !empty()) resize(static_cast<int>(record_->icon.width), static_cast<int>(record_->icon.height));
+}
+
+void TIconPicture::paintEvent(QPaintEvent*) {
+    if (empty()) return;
+    // Transparent parts show the display area's colour, which the parent holds.
+    const QColor background = parentWidget() ? parentWidget()->palette().color(QPalette::Window) : Qt::white;
+    if (rendered_.isNull() || renderedOver_ != background.rgb()) {
+        rendered_ = renderIcon(record_->icon, background);
+        renderedOver_ = background.rgb();
+    }
+    QPainter painter(this);
+    painter.drawImage(0, 0, rendered_);
+}
+
+void TIconPicture::mouseMoveEvent(QMouseEvent* event) {
+    emit mouseMoved(this);
+    QWidget::mouseMoveEvent(event);
+}
+
+void TIconPicture::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit doubleClicked(this);
+}
+
+void TIconPicture::contextMenuEvent(QContextMenuEvent* event) {
+    if (popupMenu_) popupMenu_->popup(event->globalPos());
+}
+
+}  // namespace pictrove

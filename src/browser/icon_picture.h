@@ -1,0 +1,60 @@
+// One icon of the grid: a small picture control that shows its icon over the
+// display area's colour and reports the mouse to the main window.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+#include <memory>
+
+#include "image/image.h"
+
+class QMenu;
+
+namespace pictrove {
+
+// The icon behind a picture, shared by every picture that shows it.
+struct IconImageRecord {
+    Image icon;  // at the system icon size
+};
+
+class TIconPicture : public QWidget {
+    Q_OBJECT
+
+public:
+    // The mark by which the grid's pictures are told from other components.
+    static constexpr int kGridTag = 999;
+
+    TIconPicture(std::shared_ptr<const IconImageRecord> record, QWidget* parent);
+
+    int tag() const { return tag_; }
+    void setTag(int tag) { tag_ = tag; }
+    const std::shared_ptr<const IconImageRecord>& record() const { return record_; }
+    bool empty() const { return !record_ || record_->icon.empty(); }
+
+    void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
+    QMenu* popupMenu() const { return popupMenu_; }
+
+    // Sizes the picture to its icon, as a picture with auto-size does.
+    void setAutoSize(bool on);
+
+signals:
+    void mouseMoved(TIconPicture* sender);
+    void doubleClicked(TIconPicture* sender);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    std::shared_ptr<const IconImageRecord> record_;
+    int tag_ = 0;
+    QMenu* popupMenu_ = nullptr;
+    // The icon drawn over the background it was last shown on.
+    QImage rendered_;
+    QRgb renderedOver_ = 0;
+};
+
+}  // namespace pictrove
