@@ -1,0 +1,142 @@
+// Helpers shared by the core tests: fixture loading, field patching and
+// compact views of what the readers return.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "icon_source/icon_file.h"
+#include "image/image.h"
+#include "mapped_file.h"
+#include "patterns.h"
+
+namespace pictrove::test {
+
+inline std::filesystem::path dataPath(const std::string& relative) {
+    return std::filesystem::path(PICTROVE_TEST_DATA) / relative;
+}
+
+inline std::vector<std::byte> readFixture(const std::string& relative) {
+    std::ifstream in(dataPath(relative), std::ios::binary);
+    EXPECT_TRUE(in) << "missing fixture " << relative;
+    std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::byte> bytes(chars.size());
+    for (std::size_t i = 0; i < chars.size(); ++i) bytes[i] = static_cast<std::byte>(chars[i]);
+    return bytes;
+}
+
+inline IconFile openBytes(std::vector<std::byte> bytes) {
+    return IconFile::fromFile(MappedFile::fromBuffer(std::move(bytes)));
+}
+
+// A structure field named in a fixture's .fields file.
+struct Field {
+    std::uint64_t offset = 0;
+    int width = 0;
+    std::optional<std::uint64_t> fit;  // the size that reaches exactly to the end of its container
+};
+using Fields = std::map<std::string, Field>;
+
+inline Fields readFields(const std::string& fixture) {
+    std::ifstream in(dataPath(fixture + ".fields"));
+    EXPECT_TRUE(in) << "missing field list for " << fixture;
+    Fields fields;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream row(line);
+        std::string label;
+        Field field;
+        row >> label >> field.offset >> field.width;
+        if (std::uint64_t fit = 0; row >> fit) field.fit = fit;
+        fields[label] = field;
+    }
+    return fields;
+}
+
+inline void poke(std::vector<std::byte>& bytes, std::uint64_t offset, int width, std::uint64_t value) {
+    for (int i = 0; i < width; ++i) bytes.at(offset + i) = static_cast<std::byte>(value >> (8 * i));
+}
+
+inline std::uint64_t peek(const std::vector<std::byte>& bytes, std::uint64_t offset, int width) {
+    std::uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i) value = value << 8 | std::to_integer<unsigned>(bytes.at(offset + i));
+    return value;
+}
+
+inline void patch(std::vector<std::byte>& bytes, const Fields& fields, const std::string& label,
+                  std::uint64_t value) {
+    const auto it = fields.find(label);
+    ASSERT_NE(it, fields.end()) << "no field " << label;
+    poke(bytes, it->second.offset, it->second.width, value);
+}
+
+// "NAMED", "1", ... in the order the file delivers its icons; "-" for none.
+inline std::vector<std::string> groupNames(const IconFile& file) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < file.count(); ++i) {
+        const auto& name = file.group(i).name;
+        names.push_back(!name ? "-" : name->id ? std::to_string(*name->id) : name->name);
+    }
+    return names;
+}
+
+// "32x32x8" per stored image; "png" marks PNG images.
+inline std::vector<std::string> imageList(const IconGroup& group) {
+    std::vector<std::string> list;
+    for (const IconImage& image : group.images) {
+        list.push_back(std::to_string(image.info.width) + "x" + std::to_string(image.info.height) + "x" +
+                       std::to_string(image.info.bits) + (image.info.png ? "png" : ""));
+    }
+    return list;
+}
+
+inline Rgba pixel(const Image& image, std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* p = image.bgra.data() + (std::size_t{y} * image.width + x) * 4;
+    return {p[2], p[1], p[0], p[3]};
+}
+
+// Compares every pixel with `expected(x, y)`; stops at the first few misses so
+// that one wrong decode does not flood the log.
+template <class Expected>
+void expectPixels(const Image& image, Expected&& expected, const std::string& what) {
+    int misses = 0;
+    for (std::uint32_t y = 0; y < image.height && misses < 5; ++y) {
+        for (std::uint32_t x = 0; x < image.width && misses < 5; ++x) {
+            const Rgba want = expected(static_cast<int>(x), static_cast<int>(y));
+            const Rgba got = pixel(image, x, y);
+            if (got != want) {
+                ADD_FAILURE() << what << " at (" << x << "," << y << "): got " << got << ", want " << want;
+                ++misses;
+            }
+        }
+    }
+}
+
+// Every file generated into tests/data, for the tests that treat them alike.
+inline const std::vector<std::string>& allFixtures() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const char* folder : {"ico", "pe", "ne"}) {
+            for (const auto& entry : std::filesystem::directory_iterator(dataPath(folder))) {
+                if (entry.path().extension() == ".fields") continue;
+                list.push_back(std::string(folder) + "/" + entry.path().filename().string());
+            }
+        }
+        list.push_back("sample.dll");
+        std::sort(list.begin(), list.end());
+        return list;
+    }();
+    return names;
+}
+
+}  // namespace pictrove::test
