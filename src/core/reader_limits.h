@@ -18,6 +18,11 @@ inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{kMaxImageSide} * 
 // a few hundred) and still cheap to hold.
 inline constexpr std::size_t kMaxIconGroups = 65535;
 
+// Most images one file may deliver over all its groups. Executables let many
+// groups share one group directory, so the group cap alone would let a small
+// file describe billions of images.
+inline constexpr std::size_t kMaxImagesPerFile = std::size_t{1} << 20;
+
 // Resource tree of a PE file: type, name, language. Deeper nesting is damage.
 inline constexpr int kMaxResourceDepth = 3;
 

@@ -112,10 +112,12 @@ std::vector<IconGroup> readNeIcons(Bytes file) {
     const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
 
     std::vector<IconGroup> groups;
+    std::size_t images = 0;
     for (NeResource& resource : resources) {
         if (resource.type != kNeGroupIcon) continue;
-        if (groups.size() >= limits::kMaxIconGroups) break;
+        if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
         if (auto group = readGroupDirectory(resource.data, lookup)) {
+            images += group->images.size();
             group->name = std::move(resource.name);
             groups.push_back(std::move(*group));
         }

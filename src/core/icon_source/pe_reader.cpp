@@ -140,6 +140,23 @@ std::vector<DirectoryEntry> readDirectory(Bytes tree, std::uint32_t offset) {
     return entries;
 }
 
+// The first entry of the directory at `offset`, under the same checks as
+// readDirectory. Only a resource's first language is used, and reading the
+// whole language directory for every name would let many names sharing one
+// huge directory cost quadratic time.
+std::optional<DirectoryEntry> readFirstEntry(Bytes tree, std::uint32_t offset) {
+    ByteReader in(tree, offset);
+    in.skip(12);  // characteristics, time stamp, version
+    const std::size_t count = std::size_t{in.u16()} + in.u16();
+    const std::uint64_t entries = std::uint64_t{offset} + kDirectoryHeaderSize;
+    if (!in.ok() || count == 0 || count > limits::kMaxDirectoryEntries ||
+        !fitsIn(tree.size(), entries, count * kEntrySize)) {
+        return std::nullopt;
+    }
+    const std::uint32_t name = in.u32();
+    return DirectoryEntry{name, in.u32()};
+}
+
 std::optional<std::string> readName(Bytes tree, std::uint32_t offset) {
     const auto length = u16At(tree, offset);
     if (!length) return std::nullopt;
@@ -194,10 +211,10 @@ std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset)
         if (!(entry.target & kSubdirectoryFlag)) continue;
         const std::uint32_t languages = entry.target & ~kSubdirectoryFlag;
         if (languages == typeOffset || languages == 0) continue;
-        const auto languageEntries = readDirectory(tree, languages);
-        if (languageEntries.empty() || (languageEntries.front().target & kSubdirectoryFlag)) continue;
+        const auto language = readFirstEntry(tree, languages);
+        if (!language || (language->target & kSubdirectoryFlag)) continue;
 
-        const std::uint32_t dataEntry = languageEntries.front().target;
+        const std::uint32_t dataEntry = language->target;
         const auto rva = u32At(tree, dataEntry);
         const auto size = u32At(tree, std::uint64_t{dataEntry} + 4);
         if (!rva || !size) continue;
@@ -246,9 +263,11 @@ std::vector<IconGroup> readPeIcons(Bytes file) {
     const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
 
     std::vector<IconGroup> groups;
+    std::size_t images = 0;
     for (Resource& resource : readResources(*pe, *groupType)) {
-        if (groups.size() >= limits::kMaxIconGroups) break;
+        if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
         if (auto group = readGroupDirectory(resource.data, lookup)) {
+            images += group->images.size();
             group->name = std::move(resource.name);
             groups.push_back(std::move(*group));
         }
