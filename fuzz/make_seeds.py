@@ -245,9 +245,31 @@ def pe_file(icon_files, machine):
         with open(rc, "w") as f:
             f.writelines(lines)
         subprocess.run([windres, "--preprocessor=cat", "-i", rc, "-O", "coff", "-o", res], check=True)
-        subprocess.run([ld, "--dll", "-e", "0", "-s", res, "-o", dll], check=True)
+        subprocess.run([ld, "--dll", "-e", "0", "-s", "--no-insert-timestamp", res, "-o", dll], check=True)
         with open(dll, "rb") as f:
             return f.read()
+
+
+def elf_file(icon, wide, name=".pictrove.icons"):
+    """A little-endian ELF file with a null section, the section names and
+    the icon file in a section of its own."""
+    names = b"\0.shstrtab\0" + name.encode() + b"\0"
+    header_size, entry_size = (0x40, 0x40) if wide else (0x34, 0x28)
+    names_at = header_size
+    icon_at = names_at + len(names)
+    table_at = (icon_at + len(icon) + 7) // 8 * 8
+    ident = b"\x7fELF" + bytes([2 if wide else 1, 1, 1]) + bytes(9)
+    if wide:
+        header = ident + struct.pack("<HHIQQQIHHHHHH", 2, 62, 1, 0, 0, table_at, 0, header_size, 0, 0,
+                                     entry_size, 3, 1)
+        section = lambda n, t, off, size: struct.pack("<IIQQQQIIQQ", n, t, 0, 0, off, size, 0, 0, 1, 0)
+    else:
+        header = ident + struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, 0, 0, table_at, 0, header_size, 0, 0,
+                                     entry_size, 3, 1)
+        section = lambda n, t, off, size: struct.pack("<IIIIIIIIII", n, t, 0, 0, off, size, 0, 0, 1, 0)
+    table = section(0, 0, 0, 0) + section(1, 3, names_at, len(names)) + section(11, 1, icon_at, len(icon))
+    body = header + names + icon
+    return body + bytes(table_at - len(body)) + table
 
 
 def write(target, name, data):
@@ -322,6 +344,14 @@ def main():
     for name, data in nes.items():
         write("ne", name, data)
 
+    elves = {
+        "elf64": elf_file(icos["sizes.ico"], wide=True),
+        "elf32": elf_file(icos["one_4bpp.ico"], wide=False),
+        "elf64_other_section": elf_file(icos["one_4bpp.ico"], wide=True, name=".pictrove.iconz"),
+    }
+    for name, data in elves.items():
+        write("elf", name, data)
+
     pes = {}
     small = ico([(16, 16, 4, dibs["4bpp"]), (16, 16, 32, dibs["32bpp_alpha"])])
     for machine, suffix in (("i386", "pe32"), ("x86_64", "pe32plus")):
@@ -335,7 +365,7 @@ def main():
 
     # The whole path: one file of each kind it detects.
     everything = {"sizes.ico": icos["sizes.ico"], "pointer.cur": icos["pointer.cur"],
-                  "two_frames.ani": anis["two_frames.ani"], "named.icl": nes["named.icl"], **pes}
+                  "two_frames.ani": anis["two_frames.ani"], "named.icl": nes["named.icl"], "elf64": elves["elf64"], **pes}
     for name, data in everything.items():
         write("icon_file", name, data)
 

@@ -7,7 +7,7 @@
 #
 #   fuzz/run-fuzzers.sh [-t SECONDS] [-B BUILD_DIR] [TARGET...]
 #
-# Targets: pe ne ico ani dib png icon_file (all when none is named). One
+# Targets: pe ne ico ani elf dib png icon_file (all when none is named). One
 # fuzzer runs at a time, on one core.
 set -euo pipefail
 
@@ -26,7 +26,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build=${build:-$source_dir/build/fuzz-run}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani dib png icon_file)
+[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file)
 
 # Inputs longer than a format needs only slow the search down; executables
 # need room for a section table and a resource tree, single images less.
