@@ -199,10 +199,11 @@ def riff_chunk(tag, data):
 
 
 def ani_file(frames, title=b"pictrove test"):
-    """RIFF ACON: header, an INFO list (odd-sized title, so a pad byte follows),
-    then the frames, each a whole icon file."""
+    """RIFF ACON: header, an INFO list, then the frames, each a whole icon file.
+    The title has an odd length and, as some writers do, the INFO list's size
+    leaves out the title's pad byte, so the list itself needs one."""
     anih = struct.pack("<9I", 36, len(frames), len(frames), 0, 0, 0, 0, 10, 1)
-    info = riff_chunk(b"LIST", b"INFO" + riff_chunk(b"INAM", title))
+    info = riff_chunk(b"LIST", b"INFO" + riff_chunk(b"INAM", title)[:-1])
     fram = riff_chunk(b"LIST", b"fram" + b"".join(riff_chunk(b"icon", f) for f in frames))
     body = b"ACON" + riff_chunk(b"anih", anih) + info + fram
     return b"RIFF" + struct.pack("<I", len(body)) + body

@@ -1,0 +1,181 @@
+#include "icon_source/icon_file.h"
+
+#include <gtest/gtest.h>
+
+#include "icon_source/readers.h"
+#include "test_support.h"
+
+namespace pictrove::test {
+namespace {
+
+std::vector<IconImage> images(std::initializer_list<ImageInfo> infos) {
+    std::vector<IconImage> list;
+    for (const ImageInfo& info : infos) list.push_back(IconImage{info, {}});
+    return list;
+}
+
+TEST(RankImages, ClosestSizeThenClosestDepthThenFirst) {
+    struct Case {
+        const char* what;
+        std::vector<IconImage> images;
+        std::vector<std::size_t> order;
+    } cases[] = {
+        {"exact size beats deeper", images({{48, 48, 32}, {32, 32, 4}, {16, 16, 32}}), {1, 0, 2}},
+        {"size ties fall to depth", images({{16, 16, 8}, {48, 48, 32}}), {1, 0}},
+        {"depth closest to 32", images({{32, 32, 8}, {32, 32, 24}, {32, 32, 32}, {32, 32, 1}}), {2, 1, 0, 3}},
+        {"first of equals", images({{32, 32, 8}, {32, 32, 8}, {32, 32, 8}}), {0, 1, 2}},
+        {"width and height differences add up",
+         images({{32, 16, 32}, {20, 20, 32}, {40, 40, 32}}),
+         {0, 2, 1}},
+        {"256 is far away", images({{256, 256, 32, true}, {16, 16, 1}}), {1, 0}},
+        {"png counts as 32 bits", images({{32, 32, 8}, {32, 32, 32, true}}), {1, 0}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(rankImages(c.images), c.order) << c.what;
+    EXPECT_EQ(rankImages(images({{16, 16, 4}, {48, 48, 8}}), 48), (std::vector<std::size_t>{1, 0}));
+}
+
+TEST(IconFile, KindsAndCountsOfEveryFixture) {
+    struct Case {
+        const char* fixture;
+        SourceKind kind;
+        std::size_t count;
+    } cases[] = {
+        {"ico/bpp8.ico", SourceKind::ico, 1},    {"ico/multi.ico", SourceKind::ico, 1},
+        {"ico/cursor.cur", SourceKind::cur, 1},  {"ico/anim.ani", SourceKind::ani, 1},
+        {"pe/three32.dll", SourceKind::pe32, 3}, {"pe/three64.dll", SourceKind::pe32plus, 3},
+        {"sample.dll", SourceKind::pe32, 12},    {"ne/icons.icl", SourceKind::ne, 4},
+        {"ne/shift9.exe", SourceKind::ne, 2},    {"ne/icons.icl.fields", SourceKind::none, 0},
+    };
+    for (const Case& c : cases) {
+        const auto file = IconFile::open(dataPath(c.fixture));
+        ASSERT_TRUE(file) << c.fixture;
+        EXPECT_EQ(file->kind(), c.kind) << c.fixture;
+        EXPECT_EQ(file->count(), c.count) << c.fixture;
+    }
+}
+
+TEST(IconFile, EveryFixtureIconComesOut32x32) {
+    for (const std::string& fixture : allFixtures()) {
+        const auto file = IconFile::open(dataPath(fixture));
+        ASSERT_TRUE(file) << fixture;
+        ASSERT_GT(file->count(), 0u) << fixture;
+        for (std::size_t i = 0; i < file->count(); ++i) {
+            const auto icon = file->icon(i);
+            ASSERT_TRUE(icon) << fixture << " icon " << i;
+            EXPECT_EQ(icon->width, 32u);
+            EXPECT_EQ(icon->height, 32u);
+            EXPECT_EQ(icon->bgra.size(), 32u * 32 * 4);
+            EXPECT_EQ(icon->mask.size(), 32u * 32);
+        }
+        EXPECT_FALSE(file->icon(file->count())) << fixture;
+    }
+}
+
+TEST(IconFile, ChoosesByImageHeadersNotDirectoryEntries) {
+    // Entries claiming 0x0 (read as 256 by some), 1 bit and a wrong colour
+    // count must not move the choice away from the 32x32 32-bit image.
+    auto bytes = readFixture("ico/multi.ico");
+    const auto honest = openBytes(bytes);
+    ASSERT_EQ(honest.chosenImage(0), 2u);
+    for (std::size_t entry = 0; entry < 5; ++entry) {
+        const std::size_t at = 6 + 16 * entry;
+        poke(bytes, at, 1, 0);      // width
+        poke(bytes, at + 1, 1, 0);  // height
+        poke(bytes, at + 2, 1, 7);  // colours
+        poke(bytes, at + 6, 2, 1);  // bit count
+    }
+    const auto lying = openBytes(bytes);
+    ASSERT_EQ(lying.count(), 1u);
+    EXPECT_EQ(imageList(lying.group(0)), imageList(honest.group(0)));
+    EXPECT_EQ(lying.chosenImage(0), 2u);
+    EXPECT_EQ(lying.icon(0)->bgra, honest.icon(0)->bgra);
+}
+
+TEST(IconFile, ScalesToTheSystemSize) {
+    struct Case {
+        const char* fixture;
+        std::function<Rgba(int, int)> expected;
+    } cases[] = {
+        {"ico/blocks48.ico", [](int x, int y) { return blockRgb(x, y, 2); }},
+        {"ico/only16.ico",
+         [](int x, int y) {
+             Rgba c = rgbAt(x / 2, y / 2);
+             if (andAt(x / 2, y / 2)) c = {0, 0, 0, 0};
+             return c;
+         }},
+        {"ico/png256.ico",
+         [](int x, int y) {
+             Rgba c = blockRgb(x, y, 1);
+             if (x < 8 && y < 8) c = {0, 0, 0, 0};
+             return c;
+         }},
+        {"ico/bpp32_alpha.ico",
+         [](int x, int y) {
+             Rgba c = rgbAt(x, y);
+             c.a = alphaAt(x, y);
+             return c;
+         }},
+    };
+    for (const Case& c : cases) {
+        const auto file = IconFile::open(dataPath(c.fixture));
+        ASSERT_TRUE(file && file->count() == 1) << c.fixture;
+        const auto icon = file->icon(0);
+        ASSERT_TRUE(icon) << c.fixture;
+        expectPixels(*icon, c.expected, c.fixture);
+    }
+}
+
+// An icon file of the given stored images, with honest directory entries.
+std::vector<std::byte> iconFileOf(const std::vector<Bytes>& images) {
+    std::vector<std::byte> out(6 + 16 * images.size());
+    poke(out, 2, 2, 1);
+    poke(out, 4, 2, images.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        poke(out, 6 + 16 * i + 8, 4, images[i].size());
+        poke(out, 6 + 16 * i + 12, 4, out.size());
+        out.insert(out.end(), images[i].begin(), images[i].end());
+    }
+    return out;
+}
+
+TEST(IconFile, FallsBackWhenTheChosenImageWillNotDecode) {
+    // A PNG whose header claims 32x32 is chosen first, but its checksum no
+    // longer matches; the 16x16 bitmap is shown instead, scaled up.
+    const auto pngFile = readFixture("ico/png256.ico");
+    const auto dibFile = readFixture("ico/only16.ico");
+    std::vector<std::byte> png(pngFile.begin() + 22, pngFile.end());
+    for (std::size_t at : {16u, 20u}) poke(png, at, 4, 0x20000000);  // big-endian 32
+    const Bytes dib = Bytes(dibFile).subspan(22);
+
+    const auto file = openBytes(iconFileOf({png, dib}));
+    ASSERT_EQ(file.count(), 1u);
+    EXPECT_EQ(imageList(file.group(0)), (std::vector<std::string>{"32x32x32png", "16x16x24"}));
+    EXPECT_EQ(file.chosenImage(0), 0u);
+    const auto icon = file.icon(0);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(pixel(*icon, 31, 31), rgbAt(15, 15));
+
+    const auto broken = openBytes(iconFileOf({png}));
+    ASSERT_EQ(broken.count(), 1u);
+    EXPECT_FALSE(broken.icon(0));
+}
+
+TEST(IconFile, OpenErrorsAndEmptyFiles) {
+    const auto missing = IconFile::open(dataPath("no-such-file.dll"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, ErrorCode::cannotOpen);
+    EXPECT_NE(missing.error().message.find("no-such-file.dll"), std::string::npos);
+
+    const auto folder = IconFile::open(dataPath("ico"));
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().code, ErrorCode::cannotOpen);
+
+    using namespace std::literals;
+    for (std::string_view bytes : {""sv, "MZ"sv, "\0\0\1\0"sv, "\0\0\1\0\0\0"sv, "RIFF\4\0\0\0ACON"sv}) {
+        const auto* begin = reinterpret_cast<const std::byte*>(bytes.data());
+        EXPECT_EQ(openBytes({begin, begin + bytes.size()}).count(), 0u) << bytes.size() << " bytes";
+    }
+}
+
+}  // namespace
+}  // namespace pictrove::test
