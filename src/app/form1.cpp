@@ -15,6 +15,10 @@
 #include "filebox/file_box.h"
 #include "paths.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace pictrove {
 namespace {
 
@@ -42,7 +46,17 @@ QString fromLocal(const std::string& text) {
 }
 
 TForm1::Startup currentStartup() {
+#ifdef _WIN32
+    // The command line is split by the rules the Windows start-up code uses,
+    // not by Qt's.
+    QStringList arguments;
+    for (const std::string& arg : splitCommandLine(GetCommandLineA()))
+        arguments << QString::fromLocal8Bit(arg);
+    return {QCoreApplication::applicationFilePath(), arguments};
+#else
+    // The shell has split the command line already.
     return {QCoreApplication::applicationFilePath(), QCoreApplication::arguments()};
+#endif
 }
 
 }  // namespace
@@ -93,6 +107,14 @@ void TForm1::buildMenus() {
     N2->setObjectName("N2");
     About1 = add(IconMenu, "About1", "&About ...", QString());
     IconMenu->setToolTipsVisible(true);
+    const auto handle = [this](QAction* action, auto handler) {
+        connect(action, &QAction::triggered, this,
+                [this, handler] { guarded(this, [&] { handler(this); }); });
+    };
+    handle(Copytoclipboard1, [](TForm1* form) { form->SaveIconasBMP1Click(form->Copytoclipboard1); });
+    handle(Saveas1, [](TForm1* form) { form->Saveas1Click(); });
+    handle(SaveIconasBMP1, [](TForm1* form) { form->SaveIconasBMP1Click(form->SaveIconasBMP1); });
+    handle(Setbackgroundcolor1, [](TForm1* form) { form->Setbackgroundcolor1Click(); });
     connect(About1, &QAction::triggered, this, [this] {
         guarded(this, [this] { seam().informationBox(this, applicationTitle(), AboutText); });
     });

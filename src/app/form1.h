@@ -6,7 +6,11 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <optional>
 #include <vector>
+
+#include "app/dialogs.h"
+#include "image/image.h"
 
 class QAction;
 class QComboBox;
@@ -59,6 +63,11 @@ public:
     QAction* ConfigExtractor = nullptr;
     QAction* SaveIconCollectionas1 = nullptr;
 
+    TSaveDialog SaveDialog1{QStringLiteral("Save Icon as ..."), QString()};
+    TSaveDialog SaveDialog2{QStringLiteral("Save Icon Collection as ..."),
+                            QStringLiteral("All files (*.*)|*.*")};
+    TColorDialog ColorDialog1;
+
     // Main window state.
     bool IconsShown = false;
     int IconCount = 0;
@@ -89,6 +98,20 @@ public:
     void Image1MouseMove(TIconPicture* sender);
     void Image1DblClick(TIconPicture* sender);
 
+    // Export commands of the icon menu. The copy and the bitmap save share a
+    // handler and are told apart by the sender.
+    void Saveas1Click();
+    void SaveIconasBMP1Click(QObject* sender);
+    void Setbackgroundcolor1Click();
+    // Draws the selected icon on the export bitmap, over white.
+    void PrepareExportBitmap();
+    void SaveIconPicture(TIconPicture& picture, const QString& fileName);
+    void SaveExportBitmap(const QString& fileName);
+    void CopyExportBitmap();
+    // The 32 x 32 bitmap the copy and bitmap commands draw on; none before
+    // the first of them.
+    const std::optional<Image>& exportBitmap() const { return exportBitmap_; }
+
     // The icon pictures of the grid (the components tagged 999), in the order
     // they were placed.
     const std::vector<TIconPicture*>& iconPictures() const { return pictures_; }
@@ -117,6 +140,7 @@ private:
 
     Startup startup_;
     std::vector<TIconPicture*> pictures_;
+    std::optional<Image> exportBitmap_;
     int verticalRange_ = 0;
     bool windowActivationAttached_ = true;
     bool applicationActivationArmed_ = false;

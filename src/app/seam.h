@@ -3,7 +3,9 @@
 // answer them without a modal loop.
 #pragma once
 
+#include <QColor>
 #include <QString>
+#include <optional>
 
 class QWidget;
 
@@ -14,6 +16,16 @@ public:
     virtual ~Seam() = default;
     virtual void errorBox(QWidget* parent, const QString& title, const QString& message);
     virtual void informationBox(QWidget* parent, const QString& title, const QString& message);
+
+    // A save-file dialog that asks before a chosen file is replaced and
+    // accepts only names in existing folders. `filter` is in the
+    // "Description (*.ext)|*.ext" form. Nothing when the user cancels.
+    virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                                const QString& fileName);
+    // The colour dialog, opened on `initial`. Nothing when the user cancels.
+    virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial);
+    // Asks whether an existing file may be replaced.
+    virtual bool confirmReplace(QWidget* parent, const QString& title, const QString& path);
 };
 
 // The seam in use; the default shows real dialogs.

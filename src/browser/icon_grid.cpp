@@ -26,7 +26,7 @@ class IconStream {
 public:
     enum class Step { icon, skipped, end };
     virtual ~IconStream() = default;
-    virtual Step next(std::shared_ptr<const IconImageRecord>& record) = 0;
+    virtual Step next(std::shared_ptr<IconRecord>& record) = 0;
 };
 
 // The icons the engine finds in executables, libraries and icon files.
@@ -39,12 +39,12 @@ public:
         remaining_ = file_.count();
     }
 
-    Step next(std::shared_ptr<const IconImageRecord>& record) override {
+    Step next(std::shared_ptr<IconRecord>& record) override {
         if (remaining_ == 0) return Step::end;
         --remaining_;
         auto icon = file_.icon(index_++);
         if (!icon) return Step::skipped;
-        record = std::make_shared<const IconImageRecord>(IconImageRecord{std::move(*icon)});
+        record = std::make_shared<IconRecord>(std::move(*icon));
         return Step::icon;
     }
 
@@ -68,7 +68,7 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
     std::unique_ptr<IconStream> source = std::make_unique<EngineStream>(fileName);
 
     int lastHeight = 0;
-    std::shared_ptr<const IconImageRecord> record;
+    std::shared_ptr<IconRecord> record;
     for (IconStream::Step step; (step = source->next(record)) != IconStream::Step::end;) {
         // A bad item is passed over wherever it stands, so one damaged icon
         // never hides the good ones after it.

@@ -1,30 +1,21 @@
 #include "browser/icon_image.h"
 
+#include "icon_writer.h"
+
 namespace pictrove {
 
-QImage renderIcon(const Image& icon, QColor background) {
-    QImage out(static_cast<int>(icon.width), static_cast<int>(icon.height), QImage::Format_RGB32);
-    const QRgb back = background.rgb() & 0x00FFFFFF;
-    for (std::uint32_t y = 0; y < icon.height; ++y) {
+QImage toQImage(const Image& picture) {
+    QImage out(static_cast<int>(picture.width), static_cast<int>(picture.height), QImage::Format_ARGB32);
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(out.scanLine(static_cast<int>(y)));
-        for (std::uint32_t x = 0; x < icon.width; ++x) {
-            const std::size_t i = std::size_t{y} * icon.width + x;
-            const std::uint8_t* p = icon.bgra.data() + i * 4;
-            const QRgb colour = qRgb(p[2], p[1], p[0]) & 0x00FFFFFF;
-            QRgb result;
-            if (icon.hasAlpha) {
-                const int a = p[3];
-                const auto mix = [a](int front, int behind) {
-                    return (front * a + behind * (255 - a) + 127) / 255;
-                };
-                result = qRgb(mix(p[2], qRed(back)), mix(p[1], qGreen(back)), mix(p[0], qBlue(back)));
-            } else {
-                result = ((icon.mask[i] ? back : 0u) ^ colour) & 0x00FFFFFF;
-            }
-            line[x] = 0xFF000000u | result;
-        }
+        const std::uint8_t* p = picture.bgra.data() + std::size_t{y} * picture.width * 4;
+        for (std::uint32_t x = 0; x < picture.width; ++x, p += 4) line[x] = qRgba(p[2], p[1], p[0], p[3]);
     }
     return out;
+}
+
+QImage renderIcon(const Image& icon, QColor background) {
+    return toQImage(drawIconOver(icon, background.rgb() & 0x00FFFFFF)).convertToFormat(QImage::Format_RGB32);
 }
 
 }  // namespace pictrove

@@ -13,4 +13,7 @@ namespace pictrove {
 // clear and then XOR their colour into it, so inverting pixels invert.
 QImage renderIcon(const Image& icon, QColor background);
 
+// The picture as it stands, alpha included.
+QImage toQImage(const Image& picture);
+
 }  // namespace pictrove

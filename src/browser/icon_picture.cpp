@@ -8,7 +8,7 @@
 
 namespace pictrove {
 
-TIconPicture::TIconPicture(std::shared_ptr<const IconImageRecord> record, QWidget* parent)
+TIconPicture::TIconPicture(std::shared_ptr<IconRecord> record, QWidget* parent)
     : QWidget(parent), record_(std::move(record)) {
     setMouseTracking(true);  // moves without a button pressed select the icon
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -16,7 +16,8 @@ TIconPicture::TIconPicture(std::shared_ptr<const IconImageRecord> record, QWidge
 }
 
 void TIconPicture::setAutoSize(bool on) {
-    if (on && !empty()) resize(static_cast<int>(record_->icon.width), static_cast<int>(record_->icon.height));
+    if (on && !empty())
+        resize(static_cast<int>(record_->icon()->width), static_cast<int>(record_->icon()->height));
 }
 
 void TIconPicture::paintEvent(QPaintEvent*) {
@@ -24,7 +25,7 @@ void TIconPicture::paintEvent(QPaintEvent*) {
     // Transparent parts show the display area's colour, which the parent holds.
     const QColor background = parentWidget() ? parentWidget()->palette().color(QPalette::Window) : Qt::white;
     if (rendered_.isNull() || renderedOver_ != background.rgb()) {
-        rendered_ = renderIcon(record_->icon, background);
+        rendered_ = renderIcon(*record_->icon(), background);
         renderedOver_ = background.rgb();
     }
     QPainter painter(this);

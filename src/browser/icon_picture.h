@@ -7,16 +7,11 @@
 #include <QWidget>
 #include <memory>
 
-#include "image/image.h"
+#include "icon_record.h"
 
 class QMenu;
 
 namespace pictrove {
-
-// The icon behind a picture, shared by every picture that shows it.
-struct IconImageRecord {
-    Image icon;  // at the system icon size
-};
 
 class TIconPicture : public QWidget {
     Q_OBJECT
@@ -25,12 +20,12 @@ public:
     // The mark by which the grid's pictures are told from other components.
     static constexpr int kGridTag = 999;
 
-    TIconPicture(std::shared_ptr<const IconImageRecord> record, QWidget* parent);
+    TIconPicture(std::shared_ptr<IconRecord> record, QWidget* parent);
 
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
-    const std::shared_ptr<const IconImageRecord>& record() const { return record_; }
-    bool empty() const { return !record_ || record_->icon.empty(); }
+    const std::shared_ptr<IconRecord>& record() const { return record_; }
+    bool empty() const { return !record_ || !record_->icon(); }
 
     void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
     QMenu* popupMenu() const { return popupMenu_; }
@@ -49,7 +44,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    std::shared_ptr<const IconImageRecord> record_;
+    std::shared_ptr<IconRecord> record_;
     int tag_ = 0;
     QMenu* popupMenu_ = nullptr;
     // The icon drawn over the background it was last shown on.

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "icon_source/icon_file.h"
+#include "icon_writer.h"
 #include "image/png.h"
 #include "save_file.h"
 
@@ -107,8 +108,20 @@ bool extractFile(const std::string& path, const IconFile& file, const Options& o
         if (options.index && *options.index != i) continue;
         const std::string prefix = base + "_" + std::to_string(i);
         if (const auto icon = file.icon(i)) {
-            const auto png = encodePng(*icon);
-            ok = png && writeFile(*options.outputDir / (prefix + ".png"), *png, err) && ok;
+            const bool png = !options.ico && !options.bmp;
+            const auto encoded = [&](const char* extension) -> std::optional<std::vector<std::uint8_t>> {
+                if (extension[1] == 'p') return encodePng(*icon);
+                if (extension[1] == 'i') return encodeIconFile(*icon);
+                return encodeBitmapFile(prepareExportBitmap(*icon));
+            };
+            for (const char* extension : {".png", ".ico", ".bmp"}) {
+                const bool wanted = extension[1] == 'p'   ? png
+                                    : extension[1] == 'i' ? options.ico
+                                                          : options.bmp;
+                if (!wanted) continue;
+                const auto bytes = encoded(extension);
+                ok = bytes && writeFile(*options.outputDir / (prefix + extension), *bytes, err) && ok;
+            }
         } else {
             err << "pictrove-cli: " << path << ": icon " << i << " cannot be decoded\n";
             ok = false;

@@ -14,6 +14,8 @@ struct Options {
     std::optional<std::size_t> index;
     bool json = false;
     bool allSizes = false;
+    bool ico = false;       // the icon file image an icon save writes
+    bool bmp = false;       // the bitmap file a bitmap save writes
     bool progress = false;  // a progress line on stderr for many files
 };
 

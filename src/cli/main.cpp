@@ -19,15 +19,18 @@ namespace {
 constexpr const char* kUsage =
     "Usage:\n"
     "  pictrove-cli list [--json] FILE...\n"
-    "  pictrove-cli extract FILE... -o DIR [--index N] [--all-sizes]\n"
+    "  pictrove-cli extract FILE... -o DIR [--index N] [--ico] [--bmp] [--all-sizes]\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "list     shows, per file, how many icons it holds and, per icon, its index,\n"
     "         resource ID or name, the image shown at 32x32 and every stored image\n"
     "         (width x height x bits). --json prints one JSON array instead.\n"
     "extract  writes each icon as it is shown, 32x32, to DIR/<file name>_<index>.png;\n"
-    "         --index N takes only icon N; --all-sizes also writes every stored image\n"
-    "         as DIR/<file name>_<index>_<width>x<height>_<bits>.png.\n"
+    "         --index N takes only icon N. --ico writes <file name>_<index>.ico and\n"
+    "         --bmp <file name>_<index>.bmp instead, the very files the window's\n"
+    "         \"Save Icon as\" commands write (16-colour icon; 32-bit bitmap on white).\n"
+    "         --all-sizes also writes every stored image as\n"
+    "         DIR/<file name>_<index>_<width>x<height>_<bits>.png.\n"
     "\n"
     "Executables and libraries (PE32, PE32+, 16-bit NE, .icl), icon, cursor and\n"
     "animated cursor files are read. Exit status: 0 when every file could be\n"
@@ -69,6 +72,10 @@ int main(int argc, char** argv) {
             options.json = true;
         } else if (arg == "--all-sizes") {
             options.allSizes = true;
+        } else if (arg == "--ico") {
+            options.ico = true;
+        } else if (arg == "--bmp") {
+            options.bmp = true;
         } else if (arg == "-o" || arg == "--output") {
             if (++i == args.size()) return usageError(arg + " needs a folder");
             options.outputDir = args[i];

@@ -12,7 +12,8 @@ enum class ErrorCode {
     cannotOpen,     // the file does not exist, is a folder, or may not be read
     readFailed,     // the system failed while reading it
     invalidFormat,  // the bytes are not what they claim to be
-    writeFailed,
+    cannotCreate,   // a file could not be created where it was asked for
+    writeFailed,    // the system failed while writing
 };
 
 struct Error {

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <system_error>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -21,6 +23,11 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target, unsig
     return name;
 }
 
+Error createError(const std::filesystem::path& target, int error) {
+    return Error{ErrorCode::cannotCreate,
+                 "Cannot create file " + target.string() + ": " + std::strerror(error)};
+}
+
 Error writeError(const std::filesystem::path& target, int error) {
     return Error{ErrorCode::writeFailed,
                  "Cannot write file " + target.string() + ": " + std::strerror(error)};
@@ -29,7 +36,50 @@ Error writeError(const std::filesystem::path& target, int error) {
 }  // namespace
 
 #ifndef _WIN32
-std::optional<Error> saveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
+namespace {
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Devices and pipes cannot be replaced by renaming, and must not be: they
+// are written in place.
+std::optional<Error> writeInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return createError(target, errno);
+    int error = 0;
+    const bool written = writeAll(fd, bytes, error);
+    if (::close(fd) != 0 && written) error = errno;
+    if (!written || error != 0) return writeError(target, error);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes) {
+    // A link is followed, so that the file it names is replaced and the link kept.
+    std::error_code ec;
+    std::filesystem::path target = requested;
+    if (std::filesystem::is_symlink(requested, ec)) {
+        const auto resolved = std::filesystem::canonical(requested, ec);
+        if (!ec) target = resolved;
+    }
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        if (S_ISDIR(info.st_mode)) return createError(requested, EISDIR);
+        return writeInPlace(target, bytes);
+    }
+
     std::filesystem::path temporary;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
@@ -37,31 +87,18 @@ std::optional<Error> saveFile(const std::filesystem::path& target, std::span<con
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) {
-        return Error{ErrorCode::writeFailed,
-                     "Cannot create file " + target.string() + ": " + std::strerror(errno)};
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return writeError(target, error);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) {
-        const int error = errno;
+    if (fd < 0) return createError(requested, errno);
+    int error = 0;
+    const bool written = writeAll(fd, bytes, error);
+    if (::close(fd) != 0 && written) error = errno;
+    if (!written || error != 0) {
         ::unlink(temporary.c_str());
-        return writeError(target, error);
+        return writeError(requested, error);
     }
     if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
+        error = errno;
         ::unlink(temporary.c_str());
-        return writeError(target, error);
+        return createError(requested, error);
     }
     return std::nullopt;
 }
@@ -69,14 +106,14 @@ std::optional<Error> saveFile(const std::filesystem::path& target, std::span<con
 std::optional<Error> saveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
     const std::filesystem::path temporary = temporaryBeside(target, 0);
     std::FILE* out = _wfopen(temporary.c_str(), L"wbx");
-    if (!out) return Error{ErrorCode::writeFailed, "Cannot create file " + target.string()};
+    if (!out) return createError(target, errno);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     const bool closed = std::fclose(out) == 0;
     std::error_code ec;
     if (written && closed) std::filesystem::rename(temporary, target, ec);
     if (!written || !closed || ec) {
         std::filesystem::remove(temporary, ec);
-        return Error{ErrorCode::writeFailed, "Cannot write file " + target.string()};
+        return writeError(target, ENOSPC);
     }
     return std::nullopt;
 }

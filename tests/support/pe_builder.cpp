@@ -49,6 +49,16 @@ std::vector<std::uint8_t> solidIconDib(std::uint32_t argb, std::uint32_t size) {
     return w.bytes;
 }
 
+std::vector<std::uint8_t> halfTransparentIconDib(std::uint32_t argb) {
+    std::vector<std::uint8_t> dib = solidIconDib(argb);
+    for (std::size_t y = 0; y < 32; ++y) {
+        for (std::size_t x = 16; x < 32; ++x) {
+            for (std::size_t c = 0; c < 4; ++c) dib[40 + (y * 32 + x) * 4 + c] = 0;
+        }
+    }
+    return dib;
+}
+
 std::uint32_t iconColour(std::size_t index) {
     const auto n = static_cast<std::uint32_t>(index);
     return 0xFF000000u | (n * 37 % 256) << 16 | (n * 91 % 256) << 8 | (n * 53 % 256);

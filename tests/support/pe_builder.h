@@ -12,6 +12,10 @@ namespace pictrove::testing {
 // (0xAARRGGBB); a DIB as icon resources store it.
 std::vector<std::uint8_t> solidIconDib(std::uint32_t argb, std::uint32_t size = 32);
 
+// A 32 x 32 icon image of 32 bits whose left half is `argb` and whose right
+// half is fully transparent.
+std::vector<std::uint8_t> halfTransparentIconDib(std::uint32_t argb);
+
 // A PE32 library whose resource tree holds one icon group per image, the
 // groups and images numbered from 1.
 std::vector<std::uint8_t> buildIconLibrary(const std::vector<std::vector<std::uint8_t>>& images);

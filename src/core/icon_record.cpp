@@ -1,0 +1,17 @@
+#include "icon_record.h"
+
+#include "icon_writer.h"
+
+namespace pictrove {
+
+Result<std::span<const std::uint8_t>> IconRecord::fileImage() {
+    if (!fileImage_) {
+        if (icon_.empty()) return Error{ErrorCode::invalidFormat, "Icon image is not valid"};
+        auto encoded = encodeIconFile(icon_);
+        if (!encoded) return Error{ErrorCode::invalidFormat, "Bitmap image is not valid"};
+        fileImage_ = std::move(*encoded);
+    }
+    return std::span<const std::uint8_t>(*fileImage_);
+}
+
+}  // namespace pictrove

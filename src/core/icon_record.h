@@ -1,0 +1,36 @@
+// The icon behind one or more pictures of the grid: the icon itself and,
+// once it has been built (or when it came from a collection record), its icon
+// file image. Pictures that show the same icon share one record, so the file
+// image is built at most once however often the icon is saved.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "image/image.h"
+#include "result.h"
+
+namespace pictrove {
+
+class IconRecord {
+public:
+    explicit IconRecord(Image icon) : icon_(std::move(icon)) {}
+
+    // The icon at the system icon size; nothing when the record holds none.
+    const Image* icon() const { return icon_.empty() ? nullptr : &icon_; }
+
+    // The bytes written for this icon by an icon save and by a collection
+    // record: kept as they came, or built from the icon on first use.
+    Result<std::span<const std::uint8_t>> fileImage();
+
+    bool hasFileImage() const { return fileImage_.has_value(); }
+
+private:
+    Image icon_;
+    std::optional<std::vector<std::uint8_t>> fileImage_;
+};
+
+}  // namespace pictrove
