@@ -58,14 +58,18 @@ def field_table(path):
     directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[2]
     add("pe.resource_rva", directory, "VirtualAddress", 4)
     add("pe.resource_size", directory, "Size", 4)
+    rsrc = pe.get_section_by_rva(directory.VirtualAddress)
     for s in pe.sections:
         name = s.Name.rstrip(b"\0").decode().lstrip(".")
         add(f"section.{name}.vsize", s, "Misc_VirtualSize", 4)
         add(f"section.{name}.va", s, "VirtualAddress", 4)
-        add(f"section.{name}.rawsize", s, "SizeOfRawData", 4, size - s.PointerToRawData)
+        # Raw data reaching to the end of the file is harmless only for the
+        # last section: an earlier one would then cover the RVAs of the
+        # sections after it, and the first section covering an RVA wins.
+        fit = size - s.PointerToRawData if s == rsrc else None
+        add(f"section.{name}.rawsize", s, "SizeOfRawData", 4, fit)
         add(f"section.{name}.rawptr", s, "PointerToRawData", 4)
 
-    rsrc = pe.get_section_by_rva(directory.VirtualAddress)
     section_end = min(rsrc.PointerToRawData + rsrc.SizeOfRawData, size)
     root = pe.DIRECTORY_ENTRY_RESOURCE
     add("dir.root.named", root.struct, "NumberOfNamedEntries", 2)
@@ -158,7 +162,7 @@ def main():
     for bits in ("32", "64"):
         write_fields(build_dll(os.path.join(DATA, "pe", f"three{bits}.dll"), bits, three_groups()))
     write_fields(build_dll(os.path.join(DATA, "pe", "langs64.dll"), "64", languages()))
-    build_dll(os.path.join(DATA, "sample.dll"), "32", sample())
+    write_fields(build_dll(os.path.join(DATA, "sample.dll"), "32", sample()))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,50 @@
+#include "allocation_watch.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace pictrove::test {
+namespace {
+
+std::atomic<std::size_t> largest{0};
+
+void* allocate(std::size_t size) {
+    std::size_t seen = largest.load(std::memory_order_relaxed);
+    while (size > seen && !largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+    }
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+std::size_t largestAllocation() {
+    return largest.load();
+}
+void resetLargestAllocation() {
+    largest.store(0);
+}
+
+}  // namespace pictrove::test
+
+// Replaces the global allocation functions of the test program; the aligned
+// forms are left to the library, which pairs them with its own.
+void* operator new(std::size_t size) {
+    return pictrove::test::allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return pictrove::test::allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
