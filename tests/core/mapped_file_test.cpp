@@ -1,0 +1,51 @@
+#include "mapped_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "test_support.h"
+
+namespace pictrove::test {
+namespace {
+
+TEST(MappedFile, MapsPlainFilesOnly) {
+    const auto path = dataPath("ico/bpp1.ico");
+    const auto file = MappedFile::open(path);
+    ASSERT_TRUE(file);
+    const auto expected = readFixture("ico/bpp1.ico");
+    ASSERT_EQ(file->bytes().size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file->bytes().begin()));
+
+    const auto missing = MappedFile::open(dataPath("ico/missing.ico"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, ErrorCode::cannotOpen);
+    EXPECT_NE(missing.error().message.find("missing.ico"), std::string::npos);
+
+    const auto folder = MappedFile::open(dataPath("ico"));
+    ASSERT_FALSE(folder);
+    EXPECT_NE(folder.error().message.find("folder"), std::string::npos);
+
+#ifndef _WIN32
+    // A device could hand out endless bytes.
+    EXPECT_FALSE(MappedFile::open("/dev/zero"));
+#endif
+}
+
+TEST(MappedFile, EmptyFilesAndBuffers) {
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-empty-file";
+    std::ofstream(path).close();
+    const auto empty = MappedFile::open(path);
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->bytes().empty());
+    std::filesystem::remove(path);
+
+    EXPECT_TRUE(MappedFile().bytes().empty());
+    const auto buffer = MappedFile::fromBuffer({std::byte{1}, std::byte{2}});
+    const MappedFile copy = buffer;  // shares the bytes
+    EXPECT_EQ(copy.bytes().size(), 2u);
+    EXPECT_EQ(copy.bytes().data(), buffer.bytes().data());
+}
+
+}  // namespace
+}  // namespace pictrove::test
