@@ -123,6 +123,7 @@ void TForm1::buildMenus() {
     ConfigExtractor = add(MainMenu, "ConfigExtractor", "&Configure Pictrove ...", QString());
     ConfigExtractor->setVisible(false);
     SaveIconCollectionas1 = add(MainMenu, "SaveIconCollectionas1", "&Save Icon Collection as ...", QString());
+    handle(SaveIconCollectionas1, [](TForm1* form) { form->SaveIconCollection1Click(); });
 }
 
 void TForm1::buildLayout() {

@@ -108,6 +108,9 @@ public:
     void SaveIconPicture(TIconPicture& picture, const QString& fileName);
     void SaveExportBitmap(const QString& fileName);
     void CopyExportBitmap();
+
+    // Saves every icon of the grid as one icon collection file.
+    void SaveIconCollection1Click();
     // The 32 x 32 bitmap the copy and bitmap commands draw on; none before
     // the first of them.
     const std::optional<Image>& exportBitmap() const { return exportBitmap_; }

@@ -11,6 +11,7 @@
 #include "app/errors.h"
 #include "app/form1.h"
 #include "browser/icon_picture.h"
+#include "collection_file.h"
 #include "icon_source/icon_file.h"
 #include "paths.h"
 
@@ -54,18 +55,50 @@ private:
     std::size_t index_ = 0;
 };
 
+// The records of an icon collection file, in file order.
+class CollectionStream final : public IconStream {
+public:
+    explicit CollectionStream(CollectionReader reader) : reader_(std::move(reader)) {}
+
+    Step next(std::shared_ptr<IconRecord>& record) override {
+        std::span<const std::uint8_t> bytes;
+        if (!reader_.next(bytes)) return Step::end;
+        // A record that is not an icon is passed over; its bytes are kept as
+        // they stand for every other record, so saving again gives them back.
+        if (!isAcceptedRecord(bytes)) return Step::skipped;
+        record = std::make_shared<IconRecord>(decodeRecordIcon(bytes),
+                                              std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+        return Step::icon;
+    }
+
+private:
+    CollectionReader reader_;
+};
+
+// A collection file when the name has the collection extension and the
+// trailer confirms it; the engine for everything else.
+std::unique_ptr<IconStream> openSource(const QString& fileName, const QString& collectionExtension) {
+    const std::string extension = lowerExtension(fileName.toStdString());
+    if (!extension.empty() && QString::fromStdString(extension) == collectionExtension) {
+        auto collection = CollectionReader::open(QFile::encodeName(fileName).toStdString(), extension);
+        if (!collection) {
+            if (collection.error().code == ErrorCode::cannotOpen) {
+                throw UserError(QStringLiteral("Cannot open file %1").arg(fileName));
+            }
+            throw UserError(QString::fromStdString(collection.error().message));
+        }
+        if (*collection) return std::make_unique<CollectionStream>(std::move(**collection));
+    }
+    return std::make_unique<EngineStream>(fileName);
+}
+
 }  // namespace
 
 void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
     ClearIcons();
     bool anyPlaced = false;
-    const QString extension = QString::fromStdString(lowerExtension(fileName.toStdString()));
     WaitCursor hourglass;
-
-    // Icon collection files (the collection extension, confirmed by their
-    // trailer) will be read here; every other file goes to the engine.
-    (void)extension;
-    std::unique_ptr<IconStream> source = std::make_unique<EngineStream>(fileName);
+    const std::unique_ptr<IconStream> source = openSource(fileName, CollectionExtension);
 
     int lastHeight = 0;
     std::shared_ptr<IconRecord> record;

@@ -4,6 +4,8 @@
 #include <set>
 #include <sstream>
 
+#include "cli/sources.h"
+#include "collection_file.h"
 #include "icon_source/icon_file.h"
 #include "icon_writer.h"
 #include "image/png.h"
@@ -38,35 +40,41 @@ std::string dimensions(const ImageInfo& info) {
     return std::to_string(info.width) + "x" + std::to_string(info.height) + "x" + std::to_string(info.bits);
 }
 
-void listText(const std::string& path, const IconFile& file, std::ostream& out) {
-    out << path << ": " << file.count() << (file.count() == 1 ? " icon" : " icons");
-    if (file.kind() != SourceKind::none) out << " (" << sourceKindName(file.kind()) << ")";
+// The image shown at 32 x 32; icons the program draws itself have none stored.
+ImageInfo shownImage(const SourceIcon& icon) {
+    if (icon.images.empty()) return ImageInfo{kIconSize, kIconSize, 32, false};
+    return icon.images[rankImages(icon.images).front()].info;
+}
+
+void listText(const std::string& path, const Source& source, std::ostream& out) {
+    const std::size_t count = source.icons.size();
+    out << path << ": " << count << (count == 1 ? " icon" : " icons");
+    if (source.kind != "none") out << " (" << source.kind << ")";
     out << "\n";
-    for (std::size_t i = 0; i < file.count(); ++i) {
-        const IconGroup& group = file.group(i);
+    for (std::size_t i = 0; i < count; ++i) {
+        const SourceIcon& icon = source.icons[i];
         std::string name = "-";
-        if (group.name)
-            name = group.name->id ? std::to_string(*group.name->id) : "\"" + group.name->name + "\"";
-        out << "  " << i << "  " << name << "  shown " << dimensions(group.images[file.chosenImage(i)].info)
-            << "  images";
-        for (const IconImage& image : group.images)
+        if (icon.name) name = icon.name->id ? std::to_string(*icon.name->id) : "\"" + icon.name->name + "\"";
+        out << "  " << i << "  " << name << "  shown " << dimensions(shownImage(icon)) << "  images";
+        for (const IconImage& image : icon.images) {
             out << " " << dimensions(image.info) << (image.info.png ? "(png)" : "");
+        }
         out << "\n";
     }
 }
 
-void listJson(const std::string& path, const IconFile& file, std::ostream& out) {
-    out << "{\"file\":" << jsonString(path) << ",\"count\":" << file.count() << ",\"icons\":[";
-    for (std::size_t i = 0; i < file.count(); ++i) {
-        const IconGroup& group = file.group(i);
-        const ImageInfo& shown = group.images[file.chosenImage(i)].info;
+void listJson(const std::string& path, const Source& source, std::ostream& out) {
+    out << "{\"file\":" << jsonString(path) << ",\"count\":" << source.icons.size() << ",\"icons\":[";
+    for (std::size_t i = 0; i < source.icons.size(); ++i) {
+        const SourceIcon& icon = source.icons[i];
+        const ImageInfo shown = shownImage(icon);
         out << (i ? "," : "") << "{\"index\":" << i;
-        if (group.name && group.name->id) out << ",\"id\":" << *group.name->id;
-        if (group.name && !group.name->id) out << ",\"name\":" << jsonString(group.name->name);
+        if (icon.name && icon.name->id) out << ",\"id\":" << *icon.name->id;
+        if (icon.name && !icon.name->id) out << ",\"name\":" << jsonString(icon.name->name);
         out << ",\"width\":" << shown.width << ",\"height\":" << shown.height << ",\"bits\":" << shown.bits
             << ",\"images\":[";
-        for (std::size_t j = 0; j < group.images.size(); ++j) {
-            const ImageInfo& info = group.images[j].info;
+        for (std::size_t j = 0; j < icon.images.size(); ++j) {
+            const ImageInfo& info = icon.images[j].info;
             out << (j ? "," : "") << "{\"width\":" << info.width << ",\"height\":" << info.height
                 << ",\"bits\":" << info.bits << ",\"png\":" << (info.png ? "true" : "false") << "}";
         }
@@ -100,56 +108,57 @@ bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> 
     return true;
 }
 
-// Writes the requested icons of one file; false when something could not be written.
-bool extractFile(const std::string& path, const IconFile& file, const Options& options, std::ostream& err) {
-    const std::string base = std::filesystem::path(path).filename().string();
+// Every stored image of one icon as PNG; stored PNG images as they are.
+bool extractAllSizes(const std::string& path, const std::string& prefix, const SourceIcon& icon,
+                     const Options& options, std::ostream& err) {
     bool ok = true;
-    for (std::size_t i = 0; i < file.count(); ++i) {
+    std::set<std::string> used;
+    for (const IconImage& image : icon.images) {
+        std::string name = prefix + "_" + std::to_string(image.info.width) + "x" +
+                           std::to_string(image.info.height) + "_" + std::to_string(image.info.bits);
+        // Two stored images of the same size and depth each get a file.
+        for (int copy = 2; !used.insert(name).second; ++copy) name += "_" + std::to_string(copy);
+        const auto target = *options.outputDir / (name + ".png");
+        if (image.info.png) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data.data());
+            ok = writeFile(target, {bytes, image.data.size()}, err) && ok;
+            continue;
+        }
+        const auto decoded = decodeImage(image);
+        const auto png = decoded ? encodePng(*decoded) : std::nullopt;
+        if (!png) {
+            err << "pictrove-cli: " << path << ": image " << name << " cannot be decoded\n";
+            ok = false;
+            continue;
+        }
+        ok = writeFile(target, *png, err) && ok;
+    }
+    return ok;
+}
+
+// Writes the requested icons of one file; false when something could not be written.
+bool extractFile(const std::string& path, const Source& source, const Options& options, std::ostream& err) {
+    const std::string base = std::filesystem::path(path).filename().string();
+    const bool png = !options.ico && !options.bmp;
+    bool ok = true;
+    for (std::size_t i = 0; i < source.icons.size(); ++i) {
         if (options.index && *options.index != i) continue;
+        const SourceIcon& icon = source.icons[i];
         const std::string prefix = base + "_" + std::to_string(i);
-        if (const auto icon = file.icon(i)) {
-            const bool png = !options.ico && !options.bmp;
-            const auto encoded = [&](const char* extension) -> std::optional<std::vector<std::uint8_t>> {
-                if (extension[1] == 'p') return encodePng(*icon);
-                if (extension[1] == 'i') return encodeIconFile(*icon);
-                return encodeBitmapFile(prepareExportBitmap(*icon));
-            };
-            for (const char* extension : {".png", ".ico", ".bmp"}) {
-                const bool wanted = extension[1] == 'p'   ? png
-                                    : extension[1] == 'i' ? options.ico
-                                                          : options.bmp;
-                if (!wanted) continue;
-                const auto bytes = encoded(extension);
-                ok = bytes && writeFile(*options.outputDir / (prefix + extension), *bytes, err) && ok;
-            }
-        } else {
+        const auto shown = icon.icon();
+        if (!shown) {
             err << "pictrove-cli: " << path << ": icon " << i << " cannot be decoded\n";
             ok = false;
+            continue;
         }
-        if (!options.allSizes) continue;
-
-        std::set<std::string> used;
-        for (const IconImage& image : file.group(i).images) {
-            std::string name = prefix + "_" + std::to_string(image.info.width) + "x" +
-                               std::to_string(image.info.height) + "_" + std::to_string(image.info.bits);
-            // Two stored images of the same size and depth each get a file.
-            for (int copy = 2; !used.insert(name).second; ++copy) name += "_" + std::to_string(copy);
-            const auto target = *options.outputDir / (name + ".png");
-            if (image.info.png) {
-                // Stored PNG images are PNG files already: written as they are.
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data.data());
-                ok = writeFile(target, {bytes, image.data.size()}, err) && ok;
-                continue;
-            }
-            const auto decoded = decodeImage(image);
-            const auto png = decoded ? encodePng(*decoded) : std::nullopt;
-            if (!png) {
-                err << "pictrove-cli: " << path << ": image " << name << " cannot be decoded\n";
-                ok = false;
-                continue;
-            }
-            ok = writeFile(target, *png, err) && ok;
-        }
+        const auto write = [&](const std::string& extension,
+                               const std::optional<std::vector<std::uint8_t>>& bytes) {
+            ok = bytes && writeFile(*options.outputDir / (prefix + extension), *bytes, err) && ok;
+        };
+        if (png) write(".png", encodePng(*shown));
+        if (options.ico) write(".ico", icon.fileImage());
+        if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
+        if (options.allSizes) ok = extractAllSizes(path, prefix, icon, options, err) && ok;
     }
     return ok;
 }
@@ -165,17 +174,17 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
     for (std::size_t n = 0; n < options.files.size(); ++n) {
         const std::string& path = options.files[n];
         progress.step(n, path);
-        auto file = IconFile::open(path);
-        if (!file) {
-            err << "pictrove-cli: " << file.error().message << "\n";
+        const auto source = openSource(path, options.collectionExtension);
+        if (!source) {
+            err << "pictrove-cli: " << path << ": " << source.error().message << "\n";
             status = 1;
             continue;
         }
         if (options.json) {
             buffer << (first ? "" : ",");
-            listJson(path, *file, buffer);
+            listJson(path, *source, buffer);
         } else {
-            listText(path, *file, buffer);
+            listText(path, *source, buffer);
         }
         first = false;
     }
@@ -185,31 +194,45 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int extract(const Options& options, std::ostream& err) {
-    std::error_code ec;
-    std::filesystem::create_directories(*options.outputDir, ec);
-    if (!std::filesystem::is_directory(*options.outputDir)) {
-        err << "pictrove-cli: cannot create folder " << options.outputDir->string() << "\n";
-        return 1;
+    if (options.outputDir) {
+        std::error_code ec;
+        std::filesystem::create_directories(*options.outputDir, ec);
+        if (!std::filesystem::is_directory(*options.outputDir)) {
+            err << "pictrove-cli: cannot create folder " << options.outputDir->string() << "\n";
+            return 1;
+        }
     }
     int status = 0;
     Progress progress(options, err);
     for (std::size_t n = 0; n < options.files.size(); ++n) {
         const std::string& path = options.files[n];
         progress.step(n, path);
-        auto file = IconFile::open(path);
-        if (!file) {
-            err << "pictrove-cli: " << file.error().message << "\n";
+        const auto source = openSource(path, options.collectionExtension);
+        if (!source) {
+            err << "pictrove-cli: " << path << ": " << source.error().message << "\n";
             status = 1;
             continue;
         }
-        if (file->count() == 0) err << "pictrove-cli: " << path << ": no icons\n";
-        if (options.index && *options.index >= file->count()) {
+        if (source->icons.empty()) err << "pictrove-cli: " << path << ": no icons\n";
+        if (options.index && *options.index >= source->icons.size()) {
             err << "pictrove-cli: " << path << ": no icon " << *options.index << "\n";
             status = 1;
         }
-        if (!extractFile(path, *file, options, err)) status = 1;
+        if (options.outputDir && !extractFile(path, *source, options, err)) status = 1;
+        if (options.collection && !writeCollection(*source, *options.collection, err)) status = 1;
     }
     return status;
+}
+
+bool writeCollection(const Source& source, const std::filesystem::path& target, std::ostream& err) {
+    // The records an icon save would write, in order; an icon that cannot be
+    // encoded is left out, as the window does.
+    std::vector<std::vector<std::uint8_t>> records;
+    for (const SourceIcon& icon : source.icons) {
+        if (auto bytes = icon.fileImage()) records.push_back(std::move(*bytes));
+    }
+    const std::vector<std::span<const std::uint8_t>> spans(records.begin(), records.end());
+    return writeFile(target, buildCollection(spans, target.string()), err);
 }
 
 }  // namespace pictrove::cli

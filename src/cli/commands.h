@@ -14,13 +14,19 @@ struct Options {
     std::optional<std::size_t> index;
     bool json = false;
     bool allSizes = false;
-    bool ico = false;       // the icon file image an icon save writes
-    bool bmp = false;       // the bitmap file a bitmap save writes
-    bool progress = false;  // a progress line on stderr for many files
+    bool ico = false;                                 // the icon file image an icon save writes
+    bool bmp = false;                                 // the bitmap file a bitmap save writes
+    bool progress = false;                            // a progress line on stderr for many files
+    std::optional<std::filesystem::path> collection;  // --ics: the icons as one collection file
+    std::string collectionExtension = ".ics";
 };
 
 // Both return the exit status: 0 when every file could be read, 1 otherwise.
 int list(const Options& options, std::ostream& out, std::ostream& err);
 int extract(const Options& options, std::ostream& err);
+
+struct Source;
+// Writes the icons of `source` as the collection file `target`.
+bool writeCollection(const Source& source, const std::filesystem::path& target, std::ostream& err);
 
 }  // namespace pictrove::cli

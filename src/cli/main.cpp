@@ -18,8 +18,9 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  pictrove-cli list [--json] FILE...\n"
+    "  pictrove-cli list [--json] [--collection-ext .EXT] FILE...\n"
     "  pictrove-cli extract FILE... -o DIR [--index N] [--ico] [--bmp] [--all-sizes]\n"
+    "  pictrove-cli extract FILE --ics OUT.ics\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "list     shows, per file, how many icons it holds and, per icon, its index,\n"
@@ -31,6 +32,12 @@ constexpr const char* kUsage =
     "         \"Save Icon as\" commands write (16-colour icon; 32-bit bitmap on white).\n"
     "         --all-sizes also writes every stored image as\n"
     "         DIR/<file name>_<index>_<width>x<height>_<bits>.png.\n"
+    "         --ics OUT writes the file's icons as one icon collection file, as the\n"
+    "         window's \"Save Icon Collection as\" does.\n"
+    "\n"
+    "Icon collection files are read when their extension is the collection\n"
+    "extension (.ics unless --collection-ext says otherwise) and their trailer\n"
+    "confirms it.\n"
     "\n"
     "Executables and libraries (PE32, PE32+, 16-bit NE, .icl), icon, cursor and\n"
     "animated cursor files are read. Exit status: 0 when every file could be\n"
@@ -76,6 +83,14 @@ int main(int argc, char** argv) {
             options.ico = true;
         } else if (arg == "--bmp") {
             options.bmp = true;
+        } else if (arg == "--ics") {
+            if (++i == args.size()) return usageError("--ics needs a file name");
+            options.collection = args[i];
+        } else if (arg == "--collection-ext") {
+            if (++i == args.size() || args[i].size() < 2 || args[i][0] != '.') {
+                return usageError("--collection-ext needs an extension such as .ics");
+            }
+            options.collectionExtension = args[i];
         } else if (arg == "-o" || arg == "--output") {
             if (++i == args.size()) return usageError(arg + " needs a folder");
             options.outputDir = args[i];
@@ -105,7 +120,9 @@ int main(int argc, char** argv) {
     }
     if (command == "extract") {
         if (options.json) return usageError("extract does not take --json");
-        if (!options.outputDir) return usageError("extract needs -o DIR");
+        if (!options.outputDir && !options.collection)
+            return usageError("extract needs -o DIR or --ics FILE");
+        if (options.collection && options.files.size() != 1) return usageError("--ics takes one FILE");
         return pictrove::cli::extract(options, std::cerr);
     }
     return usageError("unknown command " + command);

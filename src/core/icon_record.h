@@ -18,6 +18,9 @@ namespace pictrove {
 class IconRecord {
 public:
     explicit IconRecord(Image icon) : icon_(std::move(icon)) {}
+    // An icon read from stored icon file bytes, which are kept exactly as read.
+    IconRecord(Image icon, std::vector<std::uint8_t> fileImage)
+        : icon_(std::move(icon)), fileImage_(std::move(fileImage)) {}
 
     // The icon at the system icon size; nothing when the record holds none.
     const Image* icon() const { return icon_.empty() ? nullptr : &icon_; }

@@ -28,6 +28,7 @@ public:
     SourceKind kind() const { return kind_; }
     std::size_t count() const { return groups_.size(); }
     const IconGroup& group(std::size_t index) const { return groups_.at(index); }
+    const std::vector<IconGroup>& groups() const { return groups_; }
 
     // Index, within group(index).images, of the image shown at the system
     // icon size.

@@ -1,0 +1,64 @@
+#include "cli/sources.h"
+
+#include "collection_file.h"
+#include "icon_source/icon_file.h"
+#include "icon_source/readers.h"
+#include "icon_writer.h"
+#include "paths.h"
+
+namespace pictrove::cli {
+namespace {
+
+Source fromIconFile(std::shared_ptr<const IconFile> file) {
+    Source source;
+    source.kind = sourceKindName(file->kind());
+    for (std::size_t i = 0; i < file->count(); ++i) {
+        SourceIcon icon;
+        icon.name = file->group(i).name;
+        icon.images = file->group(i).images;
+        icon.icon = [file, i] { return file->icon(i); };
+        icon.fileImage = [file, i]() -> std::optional<std::vector<std::uint8_t>> {
+            const auto image = file->icon(i);
+            return image ? encodeIconFile(*image) : std::nullopt;
+        };
+        source.icons.push_back(std::move(icon));
+    }
+    source.storage = std::move(file);
+    return source;
+}
+
+Source fromCollection(CollectionReader reader) {
+    Source source;
+    source.kind = "collection";
+    auto kept = std::make_shared<CollectionReader>(std::move(reader));
+    std::span<const std::uint8_t> record;
+    while (kept->next(record)) {
+        if (!isAcceptedRecord(record)) continue;  // as the window does: bad records are passed over
+        SourceIcon icon;
+        if (const auto group = readIcoFile(std::as_bytes(record)); group && record[2] == 1)
+            icon.images = group->images;
+        icon.icon = [record] { return std::optional<Image>(decodeRecordIcon(record)); };
+        icon.fileImage = [record] {
+            return std::optional(std::vector<std::uint8_t>(record.begin(), record.end()));
+        };
+        source.icons.push_back(std::move(icon));
+    }
+    source.storage = std::move(kept);
+    return source;
+}
+
+}  // namespace
+
+Result<Source> openSource(const std::string& path, const std::string& collectionExtension) {
+    const std::string extension = lowerExtension(path);
+    if (!extension.empty() && extension == asciiLower(collectionExtension)) {
+        auto collection = CollectionReader::open(path, extension);
+        if (!collection) return collection.error();
+        if (*collection) return fromCollection(std::move(**collection));
+    }
+    auto file = IconFile::open(path);
+    if (!file) return file.error();
+    return fromIconFile(std::make_shared<const IconFile>(std::move(*file)));
+}
+
+}  // namespace pictrove::cli

@@ -1,0 +1,35 @@
+// What the command-line tool needs of any icon source, collection files
+// included: per icon its name, its stored images, the icon as the window
+// shows it and the bytes an icon save writes for it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "icon_source/icon_group.h"
+#include "image/image.h"
+#include "result.h"
+
+namespace pictrove::cli {
+
+struct SourceIcon {
+    std::optional<ResourceName> name;
+    std::vector<IconImage> images;  // may be empty for an icon the program draws itself
+    std::function<std::optional<Image>()> icon;
+    std::function<std::optional<std::vector<std::uint8_t>>()> fileImage;
+};
+
+struct Source {
+    std::string kind;
+    std::vector<SourceIcon> icons;
+    std::shared_ptr<const void> storage;  // keeps the file's bytes alive for the images
+};
+
+// Reads a file as the window would: a collection when its extension equals
+// `collectionExtension` and its trailer says so, the icon engine otherwise.
+Result<Source> openSource(const std::string& path, const std::string& collectionExtension);
+
+}  // namespace pictrove::cli
