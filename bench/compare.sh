@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Times whole commands of Pictrove against other tools doing the same job on
+# the benchmark library (make_big_dll.sh), side by side in one run, and prints
+# the median of each and the median of the pairwise ratios:
+#
+#   (a) listing the icons      pictrove-cli list            vs  wrestool -l -t14
+#   (b) every 32 x 32 icon     deliver_icons, and           vs  pefile + Pillow
+#                              pictrove-cli extract (PNGs)      (pefile_pillow_icons.py)
+#   (c) every image as PNG     pictrove-cli extract         vs  wrestool -x -t14, then
+#                              --all-sizes                      icotool -x on each .ico
+#
+#   bench/compare.sh [-B BUILD_DIR] [-n RUNS] [-d DLL]
+#
+# BUILD_DIR defaults to the release preset's folder, configured and built
+# through the preset; any other folder is configured, when it is not yet, as
+# a release build without the GUI and tests. DLL defaults to the library the
+# build's big_dll target makes. A and B run in turn, A B A B ..., after one
+# warm-up each, so a drift in the machine's speed hits both alike.
+#
+# PAIR_TIMER, when set, names a timing command to use instead of the loop
+# here; it is called as: $PAIR_TIMER -n RUNS --vs 'COMMAND_B' -- COMMAND_A
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(dirname "$here")
+build=""
+runs=10
+dll=""
+while getopts "B:n:d:h" opt; do
+  case $opt in
+    B) build=$OPTARG ;;
+    n) runs=$OPTARG ;;
+    d) dll=$OPTARG ;;
+    *) sed -n '2,22p' "$0"; exit 2 ;;
+  esac
+done
+
+targets=(pictrove-cli deliver_icons)
+[ -z "$dll" ] && targets+=(big_dll)
+if [ -z "$build" ]; then
+  build=$source_dir/build/release
+  (cd "$source_dir" && cmake --preset release >/dev/null)
+elif [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPICTROVE_GUI=OFF \
+    -DPICTROVE_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target "${targets[@]}" >/dev/null
+build=$(cd "$build" && pwd)
+cli=$build/src/cli/pictrove-cli
+deliver=$build/bench/deliver_icons
+dll=${dll:-$build/bench/big.dll}
+python=/usr/bin/python3
+for tool in wrestool icotool "$python"; do
+  command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing (icoutils, python3-pefile, python3-pil)" >&2; exit 1; }
+done
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+mkdir -p "$out/b" "$out/c" "$out/ico" "$out/png"
+
+# Each case: a label, command A (ours), command B (the yardstick), the
+# ratio A/B to stay under. Commands are shell text, run by sh.
+cases=(
+  "(a) list|exec $cli list $dll|exec wrestool -l -t14 $dll|1.00"
+  "(b) 32x32 icons, deliver_icons|exec $deliver $dll|exec $python $here/pefile_pillow_icons.py $dll|0.10"
+  "(b) 32x32 icons, pictrove-cli extract|exec $cli extract $dll -o $out/b|exec $python $here/pefile_pillow_icons.py $dll|0.10"
+  "(c) all sizes as PNG|exec $cli extract --all-sizes $dll -o $out/c|wrestool -x -t14 -o $out/ico $dll && icotool -x -o $out/png $out/ico/*.ico|0.25"
+)
+
+now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
+
+# Prints the median of the numbers given.
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+
+time_once() {
+  local start
+  start=$(now)
+  sh -c "$1" >/dev/null 2>&1 || { echo "compare.sh: failed: $1" >&2; exit 1; }
+  echo $(($(now) - start))
+}
+
+echo "library: $dll ($(stat -c %s "$dll") bytes), $runs runs of each command"
+printf '%-40s %12s %12s %9s %8s\n' "case" "ours (ms)" "theirs (ms)" "ratio" "target"
+for entry in "${cases[@]}"; do
+  IFS='|' read -r label a b target <<<"$entry"
+  if [ -n "${PAIR_TIMER:-}" ]; then
+    echo "== $label"
+    $PAIR_TIMER -n "$runs" --vs "sh -c '$b'" -- sh -c "$a"
+    continue
+  fi
+  time_once "$a" >/dev/null
+  time_once "$b" >/dev/null
+  ta=() tb=() ratios=()
+  for ((i = 0; i < runs; i++)); do
+    x=$(time_once "$a")
+    y=$(time_once "$b")
+    ta+=("$x") tb+=("$y")
+    ratios+=("$(awk -v x="$x" -v y="$y" 'BEGIN {printf "%.6f", x / y}')")
+  done
+  ma=$(median "${ta[@]}")
+  mb=$(median "${tb[@]}")
+  ratio=$(median "${ratios[@]}")
+  verdict=$(awk -v r="$ratio" -v t="$target" 'BEGIN {print (r <= t) ? "met" : "MISSED"}')
+  printf '%-40s %12.2f %12.2f %9.3f %5s %s\n' "$label" "$(awk -v v="$ma" 'BEGIN {print v / 1000}')" \
+    "$(awk -v v="$mb" 'BEGIN {print v / 1000}')" "$ratio" "$target" "$verdict"
+done

@@ -1,0 +1,80 @@
+#!/usr/bin/python3
+"""The yardstick for delivering icons: every 32 x 32 icon of a PE file as
+RGBA pixels, the way a script would do it with pefile and Pillow.
+
+    pefile_pillow_icons.py FILE
+
+For each RT_GROUP_ICON it rebuilds the icon file from the group directory
+and the RT_ICON resources it names, opens that with Pillow and takes the
+32 x 32 frame (the largest frame, scaled, when there is none). Prints the
+count and a checksum, like deliver_icons.
+"""
+import io
+import struct
+import sys
+import zlib
+
+import pefile
+from PIL import Image
+
+RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
+RT_GROUP_ICON = pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+
+
+def first_language_data(pe, entry):
+    """The bytes of the first language of a resource name entry."""
+    leaf = entry.directory.entries[0].data.struct
+    return pe.get_data(leaf.OffsetToData, leaf.Size)
+
+
+def resources_of(pe, type_id):
+    for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if entry.id == type_id:
+            return entry.directory.entries
+    return []
+
+
+def icon_file(directory, icons):
+    """An .ico made of a GRPICONDIR (14-byte entries ending in the RT_ICON
+    ID) and the images it names; entries naming no image are dropped."""
+    count = struct.unpack_from("<H", directory, 4)[0]
+    found = []
+    for i in range(count):
+        fields = struct.unpack_from("<BBBBHHIH", directory, 6 + 14 * i)
+        data = icons.get(fields[7])
+        if data is not None:
+            found.append((fields[:6], data))
+    if not found:
+        return None
+    out = struct.pack("<HHH", 0, 1, len(found))
+    offset = 6 + 16 * len(found)
+    for fields, data in found:
+        out += struct.pack("<BBBBHHII", *fields, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data in found)
+
+
+def main():
+    pe = pefile.PE(sys.argv[1], fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    icons = {entry.id: first_language_data(pe, entry) for entry in resources_of(pe, RT_ICON)
+             if entry.id is not None}
+    delivered, checksum, total = 0, 0, 0
+    for entry in resources_of(pe, RT_GROUP_ICON):
+        total += 1
+        data = icon_file(first_language_data(pe, entry), icons)
+        if data is None:
+            continue
+        image = Image.open(io.BytesIO(data))
+        if (32, 32) in image.info["sizes"]:
+            image.size = (32, 32)
+            rgba = image.convert("RGBA")
+        else:
+            rgba = image.convert("RGBA").resize((32, 32), Image.BOX)
+        checksum = zlib.crc32(rgba.tobytes(), checksum)
+        delivered += 1
+    print("%s: %d of %d icons, checksum %08x" % (sys.argv[1], delivered, total, checksum))
+
+
+if __name__ == "__main__":
+    main()
