@@ -148,6 +148,11 @@ void TForm1::buildLayout() {
     FileBox1 = new TFileBox(Panel1);
     FileBox1->setObjectName("FileBox1");
     FileBox1->setGeometry(6, 33, 145, 225);
+    FileBox1->setViewOptions(fbShowIcons | fbShowFolders | fbChangeDir);
+    FileBox1->setReadOnly(true);
+    FileBox1->setSortType(stText);
+    FileBox1->setViewStyle(vsReport);
+    FileBox1->setShowColumnHeaders(false);
     popupMainMenu(FileBox1);
     connect(FileBox1, &TFileBox::DblClick, this, [this] { guarded(this, [this] { FileBox1DblClick(); }); });
 
