@@ -1,0 +1,277 @@
+#include "profile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#else
+#include <filesystem>
+#include <fstream>
+#endif
+
+namespace pictrove {
+namespace {
+
+using profile_limits::kMaxFileBytes;
+using profile_limits::kMaxValueBytes;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+std::string_view trimLeft(std::string_view text) {
+    std::size_t start = 0;
+    while (start < text.size() && isBlank(text[start])) ++start;
+    return text.substr(start);
+}
+
+std::string_view trimRight(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0 && isBlank(text[end - 1])) --end;
+    return text.substr(0, end);
+}
+
+std::string_view trim(std::string_view text) {
+    return trimRight(trimLeft(text));
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool isUtf8Continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Cuts a value to the buffer size of the Windows call. A UTF-8 character
+// that would be cut in half goes whole, so the text never ends in a broken
+// sequence; any other byte counts as one character, as in an ANSI file.
+std::string_view capValue(std::string_view value) {
+    if (value.size() <= kMaxValueBytes) return value;
+    std::size_t end = kMaxValueBytes;
+    if (isUtf8Continuation(value[end])) {
+        std::size_t lead = end;
+        while (lead > 0 && end - lead < 3 && isUtf8Continuation(value[lead - 1])) --lead;
+        if (lead > 0) {
+            const auto first = static_cast<unsigned char>(value[lead - 1]);
+            const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+            if (first >= 0xC0 && first < 0xF8 && (lead - 1) + length > end) end = lead - 1;
+        }
+    }
+    return value.substr(0, end);
+}
+
+std::string_view unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// Walks the lines of profile text, whatever their endings.
+class LineWalker {
+public:
+    explicit LineWalker(std::string_view text) : text_(text) {
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+        nextLf_ = findLf();
+    }
+
+    bool next(std::string_view& line) {
+        if (pos_ >= text_.size()) return false;
+        // The next LF is remembered until it is passed, so text made of lone
+        // CRs costs one search for it, not one per line.
+        if (nextLf_ < pos_) nextLf_ = findLf();
+        std::size_t end = nextLf_;
+        if (const void* cr = std::memchr(text_.data() + pos_, '\r', end - pos_))
+            end = static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data());
+        line = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        if (end < text_.size() && text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+        return true;
+    }
+
+private:
+    std::size_t findLf() const {
+        if (pos_ >= text_.size()) return text_.size();
+        const void* found = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_);
+        return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text_.data())
+                     : text_.size();
+    }
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t nextLf_ = 0;
+};
+
+// The name of a "[name]" line; nothing for any other line.
+std::optional<std::string_view> sectionName(std::string_view line) {
+    if (line.empty() || line.front() != '[') return std::nullopt;
+    const std::size_t close = line.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    return trim(line.substr(1, close - 1));
+}
+
+std::string finishValue(std::string_view raw) {
+    std::string_view value = unquote(trim(raw));
+    // The Windows call hands out a C string: a zero byte ends it.
+    if (const std::size_t zero = value.find('\0'); zero != std::string_view::npos)
+        value = value.substr(0, zero);
+    return std::string(capValue(value));
+}
+
+#ifndef _WIN32
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Up to `limit` bytes from the start of a plain file.
+std::optional<std::string> readStart(const std::string& path, std::size_t limit) {
+    // Non-blocking, so that a pipe put in the file's place cannot stall the
+    // open; it is turned away by the type check below.
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) return std::nullopt;
+    struct stat info {};
+    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    std::string bytes;
+    // The reported size is only a hint: the file may change while it is read.
+    const auto hinted = static_cast<std::uint64_t>(info.st_size);
+    bytes.resize(
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit, std::max<std::uint64_t>(hinted, 4096))));
+    std::size_t filled = 0;
+    while (filled < limit) {
+        if (filled == bytes.size()) bytes.resize(std::min(limit, bytes.size() * 2));
+        const ssize_t got = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+#else
+std::optional<std::string> readStart(const std::string& path, std::size_t limit) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes(limit, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(limit));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+#endif
+
+}  // namespace
+
+std::optional<std::string> findProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key) {
+    LineWalker lines(text);
+    std::string_view line;
+    bool inSection = false;
+    while (lines.next(line)) {
+        line = trimLeft(line);
+        if (const auto name = sectionName(line)) {
+            // Only the first section of a name is searched.
+            if (inSection) return std::nullopt;
+            inSection = sameName(*name, section);
+            continue;
+        }
+        if (!inSection) continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        if (sameName(trimRight(line.substr(0, equals)), key)) return finishValue(line.substr(equals + 1));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> readProfileText(const std::string& path) {
+    auto bytes = readStart(path, kMaxFileBytes + 1);
+    if (!bytes) return std::nullopt;
+    if (bytes->size() > kMaxFileBytes) {
+        // The file goes on past the cap: keep whole lines only.
+        bytes->resize(kMaxFileBytes);
+        const std::size_t lastEnd = bytes->find_last_of("\r\n");
+        bytes->resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
+    }
+    return bytes;
+}
+
+std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,
+                              std::string_view fallback) {
+    if (const auto text = readProfileText(path)) {
+        if (auto value = findProfileValue(*text, section, key)) return std::move(*value);
+    }
+    return std::string(capValue(trimRight(fallback)));
+}
+
+std::optional<std::int32_t> parseProfileInteger(std::string_view text) {
+    text = trimLeft(text);
+    if (text.empty()) return std::nullopt;
+    if (text.front() == '$') {
+        const std::string_view digits = text.substr(1);
+        if (digits.empty() || digits.size() > 8) return std::nullopt;
+        std::uint32_t value = 0;
+        for (const char c : digits) {
+            const char lower = lowerAscii(c);
+            std::uint32_t digit = 0;
+            if (c >= '0' && c <= '9') {
+                digit = static_cast<std::uint32_t>(c - '0');
+            } else if (lower >= 'a' && lower <= 'f') {
+                digit = static_cast<std::uint32_t>(lower - 'a' + 10);
+            } else {
+                return std::nullopt;
+            }
+            value = value << 4 | digit;
+        }
+        return static_cast<std::int32_t>(value);
+    }
+    bool negative = false;
+    if (text.front() == '+' || text.front() == '-') {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    // Accumulated as a magnitude in 64 bits; past 2^31 it can only fail.
+    std::int64_t magnitude = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > std::int64_t{1} << 31) return std::nullopt;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::int32_t> parseProfileNumber(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        return parseProfileInteger("$" + std::string(text.substr(2)));
+    }
+    return parseProfileInteger(text);
+}
+
+}  // namespace pictrove

@@ -1,0 +1,245 @@
+// The profile reader against the lookup rules of the Windows profile
+// functions, the integer rules of number keys, and settings files that are
+// damaged, binary, huge or not files at all.
+#include "profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace pictrove {
+namespace {
+
+namespace fs = std::filesystem;
+using profile_limits::kMaxFileBytes;
+using profile_limits::kMaxValueBytes;
+
+struct LookupCase {
+    const char* name;
+    std::string text;
+    const char* section;
+    const char* key;
+    std::optional<std::string> expected;
+};
+
+std::string operator""_bytes(const char* text, std::size_t size) {
+    return std::string(text, size);
+}
+
+class ProfileFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("pictrove_profile_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                   "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::string write(const std::string& name, const std::string& bytes) {
+        const fs::path path = folder_ / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+
+    fs::path folder_;
+};
+
+TEST(ProfileLookup, FollowsTheWindowsRules) {
+    const std::string quoted1024 = "\"" + std::string(1024, 'q') + "\"";
+    const std::vector<LookupCase> cases = {
+        {"plain", "[Options]\nHome=x\n", "Options", "Home", "x"},
+        {"names in any case", "[OPTIONS]\nhOmE=x\n", "options", "HOME", "x"},
+        {"blanks around key and value", "[S]\n  \tKey \t=  a b \t\n", "S", "Key", "a b"},
+        {"blanks in the brackets", "  [ S ]  \nK=v\n", "S", "K", "v"},
+        {"present and empty", "[S]\nK=\n", "S", "K", ""},
+        {"present and blank", "[S]\nK=   \n", "S", "K", ""},
+        {"missing key", "[S]\nOther=1\n", "S", "K", std::nullopt},
+        {"missing section", "[T]\nK=1\n", "S", "K", std::nullopt},
+        {"empty text", "", "S", "K", std::nullopt},
+        {"double quotes keep inner blanks", "[S]\nK= \"  a  \" \n", "S", "K", "  a  "},
+        {"single quotes", "[S]\nK='b'\n", "S", "K", "b"},
+        {"unmatched quotes stay", "[S]\nK=\"a'\n", "S", "K", "\"a'"},
+        {"lone quote stays", "[S]\nK=\"\n", "S", "K", "\""},
+        {"empty quotes", "[S]\nK=\"\"\n", "S", "K", ""},
+        {"one pair only", "[S]\nK=\"\"x\"\"\n", "S", "K", "\"x\""},
+        {"quote inside", "[S]\nK=a\"b\"\n", "S", "K", "a\"b\""},
+        {"value holds equals", "[S]\nK=b=c\n", "S", "K", "b=c"},
+        {"first key wins", "[S]\nK=1\nk=2\n", "S", "K", "1"},
+        {"first section wins", "[S]\nA=1\n[T]\nB=2\n[s]\nB=3\nA=4\n", "S", "B", std::nullopt},
+        {"first section's keys", "[S]\nA=1\n[T]\nB=2\n[s]\nB=3\nA=4\n", "S", "A", "1"},
+        {"later sections reachable", "[S]\nA=1\n[T]\nB=2\n", "T", "B", "2"},
+        {"keys before any section", "K=1\n[S]\n", "S", "K", std::nullopt},
+        {"comment is a different key", "[S]\n;K=1\n", "S", "K", std::nullopt},
+        {"line without equals", "[S]\nK\nK=2\n", "S", "K", "2"},
+        {"header without bracket is no header", "[S]\n[T\nK=v\n", "S", "K", "v"},
+        {"text after the bracket", "[S] ; note\nK=v\n", "S", "K", "v"},
+        {"empty section name", "[]\nK=v\n", "", "K", "v"},
+        {"CR LF", "[S]\r\nA=1\r\nK=v\r\n", "S", "K", "v"},
+        {"lone CR", "[S]\rA=1\rK=v\r", "S", "K", "v"},
+        {"mixed endings", "[S]\r\nA=1\nB=2\rK=v", "S", "K", "v"},
+        {"CR CR LF", "[S]\r\r\nK=v\r\r\n", "S", "K", "v"},
+        {"no final line end", "[S]\nK=v", "S", "K", "v"},
+        {"byte order mark", "\xEF\xBB\xBF[S]\nK=v\n", "S", "K", "v"},
+        {"byte order mark only at the start", "[S]\n\xEF\xBB\xBFK=v\n", "S", "K", std::nullopt},
+        {"zero byte ends a value", "[S]\nK=ab\0cd\n"_bytes, "S", "K", "ab"},
+        {"zero byte in a name", "[S]\nK\0=1\nK=2\n"_bytes, "S", "K", "2"},
+        {"garbage before", "\xFF\xFE\0\0\x01\x80garbage]]\n[S]\nK=v\n"_bytes, "S", "K", "v"},
+        {"value of 1023", "[S]\nK=" + std::string(1023, 'a') + "\n", "S", "K", std::string(1023, 'a')},
+        {"value of 1024", "[S]\nK=" + std::string(1024, 'a') + "\n", "S", "K", std::string(1023, 'a')},
+        {"long value", "[S]\nK=" + std::string(70000, 'a') + "\n", "S", "K", std::string(1023, 'a')},
+        {"quotes before the cap", "[S]\nK=" + quoted1024 + "\n", "S", "K", std::string(1023, 'q')},
+        {"cap keeps a whole character", "[S]\nK=" + std::string(1022, 'a') + "\xC3\xA9\n", "S", "K",
+         std::string(1022, 'a')},
+        {"character that fits", "[S]\nK=" + std::string(1021, 'a') + "\xC3\xA9\n", "S", "K",
+         std::string(1021, 'a') + "\xC3\xA9"},
+        {"four-byte character", "[S]\nK=" + std::string(1020, 'a') + "\xF0\x9F\x98\x80\n", "S", "K",
+         std::string(1020, 'a')},
+        {"stray continuation bytes count alone", "[S]\nK=" + std::string(1023, '\x80') + "\x80\n", "S", "K",
+         std::string(1023, '\x80')},
+    };
+    for (const LookupCase& c : cases) {
+        EXPECT_EQ(findProfileValue(c.text, c.section, c.key), c.expected) << c.name;
+    }
+}
+
+TEST(ProfileLookup, SurvivesRandomBytes) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const char* alphabet = "[]=\r\n \t\"'Kk";
+    std::uniform_int_distribution<int> pick(0, 11);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(static_cast<std::size_t>(round % 300), '\0');
+        for (char& c : text) c = round % 2 ? static_cast<char>(byte(random)) : alphabet[pick(random)];
+        for (const char* section : {"", "S", "k"}) {
+            const auto value = findProfileValue(text, section, "K");
+            if (value) {
+                EXPECT_LE(value->size(), kMaxValueBytes);
+            }
+        }
+    }
+}
+
+TEST_F(ProfileFileTest, ReadsTheFileAtEveryLookup) {
+    const std::string path = write("a.ini", "[S]\nK=1\n");
+    EXPECT_EQ(readProfileString(path, "S", "K", "d"), "1");
+    write("a.ini", "[S]\r\nK = 2 \r\n");
+    EXPECT_EQ(readProfileString(path, "S", "K", "d"), "2");
+    fs::remove(path);
+    EXPECT_EQ(readProfileString(path, "S", "K", "d"), "d");
+}
+
+TEST_F(ProfileFileTest, DefaultLosesTrailingBlanksOnly) {
+    const std::string path = write("a.ini", "[S]\n");
+    EXPECT_EQ(readProfileString(path, "S", "K", "  ^ \t "), "  ^");
+    EXPECT_EQ(readProfileString(path, "S", "K", ""), "");
+    EXPECT_EQ(readProfileString(path, "S", "K", std::string(2000, 'd')), std::string(1023, 'd'));
+}
+
+TEST_F(ProfileFileTest, ThingsThatAreNoFileGiveTheDefault) {
+    EXPECT_EQ(readProfileString((folder_ / "missing.ini").string(), "S", "K", "d"), "d");
+    fs::create_directory(folder_ / "folder.ini");
+    EXPECT_EQ(readProfileString((folder_ / "folder.ini").string(), "S", "K", "d"), "d");
+    // A pipe with no writer would block an ordinary open for ever.
+    const fs::path pipe = folder_ / "pipe.ini";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(readProfileString(pipe.string(), "S", "K", "d"), "d");
+    EXPECT_EQ(readProfileString("/dev/zero", "S", "K", "d"), "d");
+}
+
+TEST_F(ProfileFileTest, HugeFileIsReadOnlyAtItsStart) {
+    const std::string path = write("huge.ini", "[S]\nFirst=1\n");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        out << std::string(kMaxFileBytes - 40, '\n') << "Cut=" << std::string(100, 'c') << "\n";
+        out << "Late=2\n";
+    }
+    // Gigabytes of nothing after that, without taking the disk.
+    fs::resize_file(path, std::uintmax_t{3} << 30);
+    const auto started = std::chrono::steady_clock::now();
+    const auto text = readProfileText(path);
+    ASSERT_TRUE(text);
+    EXPECT_LE(text->size(), kMaxFileBytes);
+    EXPECT_EQ(readProfileString(path, "S", "First", "d"), "1");
+    // The line the cap cuts is not seen half; the lines after it not at all.
+    EXPECT_EQ(readProfileString(path, "S", "Cut", "d"), "d");
+    EXPECT_EQ(readProfileString(path, "S", "Late", "d"), "d");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+TEST_F(ProfileFileTest, FileOfExactlyTheCapKeepsItsLastLine) {
+    std::string text = "[S]\n";
+    text += std::string(kMaxFileBytes - text.size() - 4, ' ') + "\nK=v";
+    ASSERT_EQ(text.size(), kMaxFileBytes);
+    EXPECT_EQ(readProfileString(write("exact.ini", text), "S", "K", "d"), "v");
+    EXPECT_EQ(readProfileString(write("over.ini", text + "w"), "S", "K", "d"), "d");
+}
+
+struct NumberCase {
+    const char* text;
+    std::optional<std::int32_t> integer;  // the plain integer rule
+    std::optional<std::int32_t> number;   // a number key, after the "0x" rewrite
+};
+
+TEST(ProfileNumbers, IntegerRuleAndNumberKeys) {
+    constexpr std::int32_t kMin = INT32_MIN;
+    const std::vector<NumberCase> cases = {
+        {"0", 0, 0},
+        {"123", 123, 123},
+        {"+5", 5, 5},
+        {"-5", -5, -5},
+        {"00012", 12, 12},
+        {"  42", 42, 42},
+        {"\t7", 7, 7},
+        {"42 ", std::nullopt, std::nullopt},
+        {"4 2", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"+", std::nullopt, std::nullopt},
+        {"-", std::nullopt, std::nullopt},
+        {"+-1", std::nullopt, std::nullopt},
+        {"1e3", std::nullopt, std::nullopt},
+        {"yes", std::nullopt, std::nullopt},
+        {"2147483647", INT32_MAX, INT32_MAX},
+        {"2147483648", std::nullopt, std::nullopt},
+        {"-2147483648", kMin, kMin},
+        {"-2147483649", std::nullopt, std::nullopt},
+        {"99999999999999999999999", std::nullopt, std::nullopt},
+        {"$FF", 255, 255},
+        {"$ff", 255, 255},
+        {"$0000FF", 255, 255},
+        {"$80000001", kMin + 1, kMin + 1},
+        {"$FFFFFFFF", -1, -1},
+        {"$00000010", 16, 16},
+        {"$100000000", std::nullopt, std::nullopt},
+        {"$", std::nullopt, std::nullopt},
+        {"$G", std::nullopt, std::nullopt},
+        {"$ 1", std::nullopt, std::nullopt},
+        {"-$10", std::nullopt, std::nullopt},
+        {"0xFF", std::nullopt, 255},
+        {"0X10", std::nullopt, 16},
+        {"0x1", std::nullopt, 1},
+        {"0x80000005", std::nullopt, kMin + 5},
+        {"0x", std::nullopt, std::nullopt},
+        {"0xG", std::nullopt, std::nullopt},
+        {"0x 1", std::nullopt, std::nullopt},
+        {"00x1", std::nullopt, std::nullopt},
+        {" 0x1", std::nullopt, std::nullopt},
+        {"0x123456789", std::nullopt, std::nullopt},
+    };
+    for (const NumberCase& c : cases) {
+        EXPECT_EQ(parseProfileInteger(c.text), c.integer) << '"' << c.text << '"';
+        EXPECT_EQ(parseProfileNumber(c.text), c.number) << '"' << c.text << '"';
+    }
+}
+
+}  // namespace
+}  // namespace pictrove
