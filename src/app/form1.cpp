@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -12,6 +13,7 @@
 
 #include "app/errors.h"
 #include "app/seam.h"
+#include "app/settings.h"
 #include "filebox/file_box.h"
 #include "paths.h"
 
@@ -22,20 +24,8 @@
 namespace pictrove {
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kExecutableSuffix = ".exe";
-#else
-constexpr const char* kExecutableSuffix = "";
-#endif
-
-// The desktop colour of the classic Windows scheme, which the display area
-// shows by default: there is no desktop colour to ask for elsewhere.
-const QColor kDesktopColor(0x3A, 0x6E, 0xA5);
-
 const QString kBuiltInAboutText = QStringLiteral(
-    "Pictrove\n\n"
-    "Finds the icons inside programs, libraries and icon files,\n"
-    "and saves them as icons, bitmaps or icon collections.");
+    "Pictrove - finds the icons inside programs, libraries and icon files, and saves them.");
 
 std::string localPath(const QString& path) {
     return path.toStdString();
@@ -73,6 +63,9 @@ TForm1::TForm1(Startup startup, QWidget* parent) : QWidget(parent), startup_(std
     setFont(font);
     buildMenus();
     buildLayout();
+    // Key preview: F1 reaches the window before whichever control has the
+    // focus, the selector's open list included.
+    qApp->installEventFilter(this);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive && applicationActivationArmed_)
             guarded(this, [this] { FormActivate(); });
@@ -115,14 +108,12 @@ void TForm1::buildMenus() {
     handle(Saveas1, [](TForm1* form) { form->Saveas1Click(); });
     handle(SaveIconasBMP1, [](TForm1* form) { form->SaveIconasBMP1Click(form->SaveIconasBMP1); });
     handle(Setbackgroundcolor1, [](TForm1* form) { form->Setbackgroundcolor1Click(); });
-    connect(About1, &QAction::triggered, this, [this] {
-        guarded(this, [this] { seam().informationBox(this, applicationTitle(), AboutText); });
-    });
 
     MainMenu = new QMenu(this);
     ConfigExtractor = add(MainMenu, "ConfigExtractor", "&Configure Pictrove ...", QString());
     ConfigExtractor->setVisible(false);
     SaveIconCollectionas1 = add(MainMenu, "SaveIconCollectionas1", "&Save Icon Collection as ...", QString());
+    connectLinkCommands();
     handle(SaveIconCollectionas1, [](TForm1* form) { form->SaveIconCollection1Click(); });
 }
 
@@ -143,7 +134,7 @@ void TForm1::buildLayout() {
     ComboBox1->setGeometry(6, 6, 145, 21);
     ComboBox1->addItems({"*.ic?", "*.exe;*.dll;*.ocx;*.cpl;*.ico", "*.*"});
     popupMainMenu(ComboBox1);
-    connect(ComboBox1, &QComboBox::activated, this, [this] { guarded(this, [this] { ComboBox1Change(); }); });
+    connectMaskSelector();
 
     FileBox1 = new TFileBox(Panel1);
     FileBox1->setObjectName("FileBox1");
@@ -166,7 +157,7 @@ void TForm1::buildLayout() {
     display->setObjectName("ScrollBox1Contents");
     display->setAutoFillBackground(true);
     ScrollBox1->setWidget(display);
-    setDisplayColor(kDesktopColor);
+    setDisplayColor(colorFromValue(kDesktopColorValue));
     popupMainMenu(display);
     setVerticalScrollRange(0);
 
@@ -229,6 +220,29 @@ bool TForm1::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && inKeyPreview(watched)) {
+        auto* keyEvent = static_cast<QKeyEvent*>(event);
+        int key = keyEvent->key();
+        guarded(this, [&] { FormKeyDown(key, keyEvent->modifiers()); });
+        if (key == 0) return true;
+    }
+    if (maskSelectorEvent(watched, event)) return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::inKeyPreview(QObject* watched) const {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (!widget) return false;
+    if (widget->window() == this) return true;
+    // The selector's open list is a window of its own; menus and message
+    // boxes are not part of this window's keyboard.
+    for (const QObject* object = widget; object; object = object->parent()) {
+        if (object == ComboBox1) return true;
+    }
+    return false;
+}
+
 void TForm1::centreOnScreen() {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
@@ -248,13 +262,10 @@ void TForm1::FormActivate() {
     AboutText = kBuiltInAboutText;
     HelpFileName = fromLocal(replaceExtension(exe, ".hlp"));
     ExecutableFolder = fromLocal(folderPart(exe));
-    ConfigExtractor->setVisible(QFileInfo::exists(ExecutableFolder + "tuneup" + kExecutableSuffix));
+    ConfigExtractor->setVisible(isExistingFile(ExecutableFolder + configuratorFileName()));
     SettingsPath = fromLocal(replaceExtension(exe, ".ini"));
-    if (QFileInfo::exists(SettingsPath)) {
-        // The settings file's captions, masks, colour, links and options are
-        // applied here, before the help file is looked for.
-    }
-    Help1->setVisible(!HelpFileName.isEmpty() && QFileInfo(HelpFileName).isFile());
+    if (isExistingFile(SettingsPath)) ReadSettings();
+    ResolveHelpFile();
     setWindowTitle(applicationTitle());
 
     const bool haveArgument = startup_.arguments.size() > 1;
@@ -274,10 +285,6 @@ void TForm1::FormActivate() {
         }
     }
     Activated = true;
-}
-
-void TForm1::ComboBox1Change() {
-    FileBox1->setFileMask(ComboBox1->currentText());
 }
 
 void TForm1::FileBox1DblClick() {

@@ -22,6 +22,7 @@ class QScrollArea;
 namespace pictrove {
 
 class TFileBox;
+class TIniFile;
 class TIconPicture;
 
 class TForm1 : public QWidget {
@@ -83,8 +84,12 @@ public:
     QString ExecutableFolder;  // ends with the separator
     QString SettingsPath;
     QString StartFile;  // from the settings; used only by the first pass
-    QString WebsiteAddress;
-    QString EmailAddress;
+    // Built in until a settings file names others (or none).
+    QString WebsiteAddress = QStringLiteral("https://pictrove.example.org/");
+    QString EmailAddress = QStringLiteral("mailto:pictrove@example.org?subject=Pictrove");
+    // The help file opened at its contents page: set by the first pass that
+    // finds a ".hlp" help file, and kept for the rest of the run.
+    QString WinHelpFile;
 
     void LoadIcons(const QString& fileName, bool updateCaption);
     void ClearIcons();
@@ -93,8 +98,32 @@ public:
     // once more after each start of the configurator.
     void FormActivate();
 
+    // The reading pass over the settings file, and the help file lookup
+    // that follows it with or without one.
+    void ReadSettings();
+    void ResolveHelpFile();
+
     void FileBox1DblClick();
+
+    // The mask selector.
     void ComboBox1Change();
+    void ComboBox1KeyDown(int& key, Qt::KeyboardModifiers shift);
+    void ComboBox1KeyPress(QChar& key);
+    void ComboBox1KeyUp(int& key, Qt::KeyboardModifiers shift);
+    // List style, or a drop-down with an edit field for typed masks.
+    void setMaskSelectorEditable(bool editable);
+
+    // Links, help, About and the configurator. The shell open helper hands a
+    // target to the desktop; with parameters the target is a program.
+    void ShellOpen(const QString& target, const QString& parameters = QString());
+    void Internet1Click();
+    void EMail1Click();
+    void Help1Click();
+    void About1Click();
+    void ConfigExtractorClick();
+    // Sees every key of the window before the focused control; sets `key`
+    // to 0 when it takes it.
+    void FormKeyDown(int& key, Qt::KeyboardModifiers shift);
     void Image1MouseMove(TIconPicture* sender);
     void Image1DblClick(TIconPicture* sender);
 
@@ -132,14 +161,25 @@ public:
     // Attaches the activation sequence to the application's next activation
     // (the configurator command does this).
     void armApplicationActivation() { applicationActivationArmed_ = true; }
+    bool applicationActivationArmed() const { return applicationActivationArmed_; }
 
 protected:
     bool event(QEvent* event) override;
+    // The window's key preview, and the selector's key events.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildLayout();
     void buildMenus();
     void centreOnScreen();
+    void connectLinkCommands();
+    void connectMaskSelector();
+    void maskSelectorChanged();
+    bool maskSelectorEvent(QObject* watched, QEvent* event);
+    bool inKeyPreview(QObject* watched) const;
+    void ApplyColorSetting(const QString& value);
+    void ReadMaskList(const TIniFile& ini);
+    void ReadAboutLines(const TIniFile& ini);
 
     Startup startup_;
     std::vector<TIconPicture*> pictures_;
@@ -147,6 +187,8 @@ private:
     int verticalRange_ = 0;
     bool windowActivationAttached_ = true;
     bool applicationActivationArmed_ = false;
+    // The mask selector's change link: cut while a key is down in it.
+    bool maskChangeAttached_ = true;
     bool centred_ = false;
 };
 

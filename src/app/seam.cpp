@@ -1,8 +1,14 @@
 #include "app/seam.h"
 
 #include <QColorDialog>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+#include "paths.h"
 
 namespace pictrove {
 namespace {
@@ -15,7 +21,12 @@ void Seam::errorBox(QWidget* parent, const QString& title, const QString& messag
 }
 
 void Seam::informationBox(QWidget* parent, const QString& title, const QString& message) {
-    QMessageBox::information(parent, title, message, QMessageBox::Ok);
+    // Settings text is shown as written, never taken for markup; its lines
+    // end in CR LF.
+    QMessageBox box(QMessageBox::Information, title, QString(message).replace(QStringLiteral("\r\n"), "\n"),
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 std::optional<QString> Seam::saveFileName(QWidget* parent, const QString& title, const QString& filter,
@@ -38,6 +49,27 @@ bool Seam::confirmReplace(QWidget* parent, const QString& title, const QString& 
     return QMessageBox::question(parent, title,
                                  QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void Seam::openDocument(QWidget*, const QString& target) {
+    if (target.isEmpty()) return;
+    // A path goes to the program registered for its type; anything else is
+    // an address ("https:", "mailto:", or a bare host name).
+    const QUrl url = QDir::isAbsolutePath(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
+    QDesktopServices::openUrl(url);
+}
+
+void Seam::startProgram(QWidget*, const QString& program, const QString& parameters) {
+    QStringList arguments;
+    for (const std::string& argument : splitCommandLine(parameters.toStdString()))
+        arguments << QString::fromStdString(argument);
+    QProcess::startDetached(program, arguments);
+}
+
+void Seam::showHelpContents(QWidget* owner, const QString& helpFile) {
+    // No WinHelp viewer here: the help file goes to whatever the desktop
+    // has for it.
+    openDocument(owner, helpFile);
 }
 
 Seam& seam() {

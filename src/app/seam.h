@@ -1,6 +1,7 @@
 // The places where Pictrove meets the user outside its own window: message
-// boxes and, later, the file and colour dialogs. Tests replace the seam to
-// answer them without a modal loop.
+// boxes, the file and colour dialogs, and what it hands to the desktop (links,
+// documents, help files, the configurator). Tests replace the seam to answer
+// them without a modal loop and to see what would have been opened.
 #pragma once
 
 #include <QColor>
@@ -26,6 +27,15 @@ public:
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial);
     // Asks whether an existing file may be replaced.
     virtual bool confirmReplace(QWidget* parent, const QString& title, const QString& path);
+
+    // The desktop's open action for a web or mail address or a document.
+    // Whether it worked is not reported: a failure shows nothing.
+    virtual void openDocument(QWidget* owner, const QString& target);
+    // Starts a program with a command line of parameters, quoted the
+    // Windows way; nothing is reported when it does not start.
+    virtual void startProgram(QWidget* owner, const QString& program, const QString& parameters);
+    // A help file opened at its contents page.
+    virtual void showHelpContents(QWidget* owner, const QString& helpFile);
 };
 
 // The seam in use; the default shows real dialogs.
