@@ -27,12 +27,12 @@ QIcon ShellInfo::image(int index) const {
 }
 
 int ShellInfo::imageOfType(const QMimeType& type) {
-    const auto known = imageByType_.constFind(type.name());
-    if (known != imageByType_.constEnd()) return *known;
+    const auto known = imageByType_.find(type.name());
+    if (known != imageByType_.end()) return known->second;
     QIcon icon = QIcon::fromTheme(type.iconName());
     if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
     const int index = icon.isNull() ? kPlainFileImage : addImage(icon);
-    imageByType_.insert(type.name(), index);
+    imageByType_.emplace(type.name(), index);
     return index;
 }
 
@@ -45,8 +45,9 @@ ShellInfo::FileLook ShellInfo::lookOfFile(const QString& name) {
         // The description is read from the database's files on each call, so
         // it is kept per type.
         auto comment = commentByType_.find(type.name());
-        if (comment == commentByType_.end()) comment = commentByType_.insert(type.name(), type.comment());
-        look.typeName = *comment;
+        if (comment == commentByType_.end())
+            comment = commentByType_.emplace(type.name(), type.comment()).first;
+        look.typeName = comment->second;
         return look;
     }
     const std::string extension = lowerExtension(name.toStdString());

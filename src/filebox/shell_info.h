@@ -6,10 +6,10 @@
 #pragma once
 
 #include <QFileIconProvider>
-#include <QHash>
 #include <QIcon>
 #include <QMimeDatabase>
 #include <QString>
+#include <unordered_map>
 #include <vector>
 
 namespace pictrove {
@@ -48,8 +48,8 @@ private:
     QMimeDatabase mime_;
     QFileIconProvider provider_;
     std::vector<QIcon> images_;
-    QHash<QString, int> imageByType_;
-    QHash<QString, QString> commentByType_;
+    std::unordered_map<QString, int> imageByType_;
+    std::unordered_map<QString, QString> commentByType_;
     int folderImage_ = kPlainFileImage;
     int volumeImage_ = kPlainFileImage;
     QString folderTypeName_;
