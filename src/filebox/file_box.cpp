@@ -266,19 +266,18 @@ void TFileBox::ReadDirectory() {
             parent.attributes = entry_attr::directory;
             const bool root = isRoot(folder);
             parent.modified = root ? now : modificationTime(folder + QStringLiteral(".."));
-            addItem(folder, parent, now, root);
+            addItem(parent, now, root);
         }
         const bool details = showSize_ || showTime_ || !fileType_.testFlag(ftNormal);
         scanFolder(folder, details, [&](const FolderEntry& entry) {
             if (!showFolders_ && entry.isDirectory()) return;
-            addItem(folder, entry, now, false);
+            addItem(entry, now, false);
         });
     }
     itemChange();
 }
 
-void TFileBox::addItem(const QString& folder, const FolderEntry& entry, qint64 now, bool rootParent) {
-    Q_UNUSED(folder);
+void TFileBox::addItem(const FolderEntry& entry, qint64 now, bool rootParent) {
     if (!fileType_.testFlag(ftNormal)) {
         const auto wanted =
             static_cast<quint8>((fileType_ & (ftReadOnly | ftHidden | ftSystem | ftArchive)).toInt());
@@ -469,15 +468,15 @@ int TFileBox::Count() const {
 }
 
 QString TFileBox::Caption(int row) const {
-    return rows_->row(row).caption;
+    return row >= 0 && row < Count() ? rows_->row(row).caption : QString();
 }
 
 QStringList TFileBox::SubItems(int row) const {
-    return rows_->subItemTexts(row);
+    return row >= 0 && row < Count() ? rows_->subItemTexts(row) : QStringList();
 }
 
 int TFileBox::ImageIndex(int row) const {
-    return rows_->imageIndex(row);
+    return row >= 0 && row < Count() ? rows_->imageIndex(row) : -1;
 }
 
 int TFileBox::Selected() const {

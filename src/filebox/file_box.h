@@ -133,7 +133,7 @@ public:
     // is swallowed (true); other keys pass on.
     bool EditKeyPress(QLineEdit* sender, int key);
 
-    // The rows, in display order.
+    // The rows, in display order; empty texts and -1 outside them.
     int Count() const;
     QString Caption(int row) const;
     QStringList SubItems(int row) const;
@@ -162,7 +162,7 @@ protected:
     virtual void openWithDesktop(const QString& path, const QString& workingFolder);
 
 private:
-    void addItem(const QString& folder, const FolderEntry& entry, qint64 now, bool rootParent);
+    void addItem(const FolderEntry& entry, qint64 now, bool rootParent);
     void applyOrder();
     void itemChange();
     void doubleClick();

@@ -16,11 +16,11 @@
 namespace pictrove {
 namespace {
 
+#ifdef Q_OS_UNIX
+
 bool isDotOrDotDot(std::string_view name) {
     return name == "." || name == "..";
 }
-
-#ifdef Q_OS_UNIX
 
 qint64 millisecondsOf(const struct timespec& time) {
     return static_cast<qint64>(time.tv_sec) * 1000 + time.tv_nsec / 1'000'000;
