@@ -9,13 +9,17 @@
 #   (c) every image as PNG     pictrove-cli extract         vs  wrestool -x -t14, then
 #                              --all-sizes                      icotool -x on each .ico
 #
-#   bench/compare.sh [-B BUILD_DIR] [-n RUNS] [-d DLL]
+#   bench/compare.sh [-B BUILD_DIR] [-n RUNS] [-d DLL] [-o OUT_ROOT]
 #
 # BUILD_DIR defaults to the release preset's folder, configured and built
 # through the preset; any other folder is configured, when it is not yet, as
 # a release build without the GUI and tests. DLL defaults to the library the
-# build's big_dll target makes. A and B run in turn, A B A B ..., after one
-# warm-up each, so a drift in the machine's speed hits both alike.
+# build's big_dll target makes. time_pairs.py runs A and B in turn, A B A B
+# ..., after one warm-up each, so a drift in the machine's speed hits both
+# alike; wall and CPU (user + system) seconds are both reported, CPU being
+# the steadier on a busy machine. Extracted files go to a fresh folder under OUT_ROOT, by
+# default /dev/shm when there is one: both sides write the same 2,200 files,
+# and on a disk the file system's own costs would drown the programs'.
 #
 # PAIR_TIMER, when set, names a timing command to use instead of the loop
 # here; it is called as: $PAIR_TIMER -n RUNS --vs 'COMMAND_B' -- COMMAND_A
@@ -26,12 +30,14 @@ source_dir=$(dirname "$here")
 build=""
 runs=10
 dll=""
-while getopts "B:n:d:h" opt; do
+out_root=""
+while getopts "B:n:d:o:h" opt; do
   case $opt in
     B) build=$OPTARG ;;
     n) runs=$OPTARG ;;
     d) dll=$OPTARG ;;
-    *) sed -n '2,22p' "$0"; exit 2 ;;
+    o) out_root=$OPTARG ;;
+    *) sed -n '2,26p' "$0"; exit 2 ;;
   esac
 done
 
@@ -54,7 +60,11 @@ for tool in wrestool icotool "$python"; do
   command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing (icoutils, python3-pefile, python3-pil)" >&2; exit 1; }
 done
 
-out=$(mktemp -d)
+if [ -z "$out_root" ]; then
+  out_root=${TMPDIR:-/tmp}
+  [ -d /dev/shm ] && [ -w /dev/shm ] && out_root=/dev/shm
+fi
+out=$(mktemp -d "$out_root/pictrove-compare.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 mkdir -p "$out/b" "$out/c" "$out/ico" "$out/png"
 
@@ -67,42 +77,13 @@ cases=(
   "(c) all sizes as PNG|exec $cli extract --all-sizes $dll -o $out/c|wrestool -x -t14 -o $out/ico $dll && icotool -x -o $out/png $out/ico/*.ico|0.25"
 )
 
-now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
-
-# Prints the median of the numbers given.
-median() {
-  printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
-}
-
-time_once() {
-  local start
-  start=$(now)
-  sh -c "$1" >/dev/null 2>&1 || { echo "compare.sh: failed: $1" >&2; exit 1; }
-  echo $(($(now) - start))
-}
-
-echo "library: $dll ($(stat -c %s "$dll") bytes), $runs runs of each command"
-printf '%-40s %12s %12s %9s %8s\n' "case" "ours (ms)" "theirs (ms)" "ratio" "target"
-for entry in "${cases[@]}"; do
-  IFS='|' read -r label a b target <<<"$entry"
-  if [ -n "${PAIR_TIMER:-}" ]; then
+echo "library: $dll ($(stat -c %s "$dll") bytes); $runs runs of each command; output under $out_root"
+if [ -n "${PAIR_TIMER:-}" ]; then
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r label a b _ <<<"$entry"
     echo "== $label"
     $PAIR_TIMER -n "$runs" --vs "sh -c '$b'" -- sh -c "$a"
-    continue
-  fi
-  time_once "$a" >/dev/null
-  time_once "$b" >/dev/null
-  ta=() tb=() ratios=()
-  for ((i = 0; i < runs; i++)); do
-    x=$(time_once "$a")
-    y=$(time_once "$b")
-    ta+=("$x") tb+=("$y")
-    ratios+=("$(awk -v x="$x" -v y="$y" 'BEGIN {printf "%.6f", x / y}')")
   done
-  ma=$(median "${ta[@]}")
-  mb=$(median "${tb[@]}")
-  ratio=$(median "${ratios[@]}")
-  verdict=$(awk -v r="$ratio" -v t="$target" 'BEGIN {print (r <= t) ? "met" : "MISSED"}')
-  printf '%-40s %12.2f %12.2f %9.3f %5s %s\n' "$label" "$(awk -v v="$ma" 'BEGIN {print v / 1000}')" \
-    "$(awk -v v="$mb" 'BEGIN {print v / 1000}')" "$ratio" "$target" "$verdict"
-done
+else
+  "$python" "$here/time_pairs.py" "$runs" "${cases[@]}"
+fi
