@@ -25,8 +25,8 @@ TEST(RankImages, ClosestSizeThenClosestDepthThenFirst) {
         {"depth closest to 32", images({{32, 32, 8}, {32, 32, 24}, {32, 32, 32}, {32, 32, 1}}), {2, 1, 0, 3}},
         {"first of equals", images({{32, 32, 8}, {32, 32, 8}, {32, 32, 8}}), {0, 1, 2}},
         {"width and height differences add up",
-         images({{32, 16, 32}, {20, 20, 32}, {40, 40, 32}}),
-         {0, 2, 1}},
+         images({{40, 40, 32}, {32, 16, 32}, {32, 64, 32}}),
+         {0, 1, 2}},
         {"256 is far away", images({{256, 256, 32, true}, {16, 16, 1}}), {1, 0}},
         {"png counts as 32 bits", images({{32, 32, 8}, {32, 32, 32, true}}), {1, 0}},
     };

@@ -127,6 +127,10 @@ TEST_P(PeFixture, HeaderAndSectionTableLies) {
         {"section.rsrc.rawptr", 0xFFFFFFFF, none},
         {"section.rsrc.rawsize", 0, none},
         {"section.rsrc.rawsize", 0x7FFFFFFF, all},  // cut to the file
+        // The section now ends inside group 2's directory, which is still in the file.
+        {"section.rsrc.rawsize",
+         fields.at("group.2.type").offset + 8 - valueOf("section.rsrc.rawptr"),
+         {"NAMED", "1"}},
         {"section.rsrc.vsize", 0, all},
         {"section.rsrc.va", 0xFFFFF000, none},
         {"dir.root.ids", 0, none},
