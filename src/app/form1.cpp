@@ -24,8 +24,8 @@
 namespace pictrove {
 namespace {
 
-const QString kBuiltInAboutText = QStringLiteral(
-    "Pictrove - finds the icons inside programs, libraries and icon files, and saves them.");
+const QString kBuiltInAboutText =
+    QStringLiteral("Pictrove - finds the icons inside programs, libraries and icon files, and saves them.");
 
 std::string localPath(const QString& path) {
     return path.toStdString();

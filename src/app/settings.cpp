@@ -20,7 +20,7 @@ namespace {
 
 // A settings file may list masks without end, and every lookup reads the
 // file again; past this many the list is long enough for anyone.
-constexpr int kMaxMasks = 1000;
+constexpr int kMaxMasks = 256;
 
 // Keys are read as the local 8-bit text of the Windows "A" functions.
 std::string localBytes(const QString& text) {

@@ -3,6 +3,7 @@
 // Every key that goes down in the selector cuts the change link until it
 // comes up again.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -91,8 +92,10 @@ bool TForm1::maskSelectorEvent(QObject* watched, QEvent* event) {
     if (!isWithin(watched, ComboBox1)) return false;
     if (type == QEvent::FocusOut) {
         // A key that goes up somewhere else (Tab, or switching away while a
-        // key is held) would leave mouse picks cut off for good.
-        if (watched == ComboBox1 && static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+        // key is held) would leave mouse picks cut off for good. The open
+        // list taking the focus is still the selector.
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason &&
+            !isWithin(QApplication::focusWidget(), ComboBox1))
             maskChangeAttached_ = true;
         return false;
     }

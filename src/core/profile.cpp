@@ -79,48 +79,92 @@ std::string_view unquote(std::string_view value) {
     return value;
 }
 
-// Walks the lines of profile text, whatever their endings.
-class LineWalker {
+bool isLineEnd(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// Scans profile text. Finding a section needs only the lines that start with
+// "[", so it runs at memchr speed however many lines stand in between; only
+// the lines of the wanted section are taken apart. Every lookup reads the
+// whole file again, so this is what keeps a long file cheap.
+class ProfileScanner {
 public:
-    explicit LineWalker(std::string_view text) : text_(text) {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
-        nextLf_ = findLf();
+    explicit ProfileScanner(std::string_view text) : begin_(text.data()), end_(text.data() + text.size()) {
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") begin_ += 3;
     }
 
-    bool next(std::string_view& line) {
-        if (pos_ >= text_.size()) return false;
-        // The next LF is remembered until it is passed, so text made of lone
-        // CRs costs one search for it, not one per line.
-        if (nextLf_ < pos_) nextLf_ = findLf();
-        std::size_t end = nextLf_;
-        if (const void* cr = std::memchr(text_.data() + pos_, '\r', end - pos_))
-            end = static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data());
-        line = text_.substr(pos_, end - pos_);
-        pos_ = end + 1;
-        if (end < text_.size() && text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
-        return true;
+    // Moves past the header of the first section named `section`.
+    bool findSection(std::string_view section) {
+        const char* at = begin_;
+        while (at < end_) {
+            const auto* bracket =
+                static_cast<const char*>(std::memchr(at, '[', static_cast<std::size_t>(end_ - at)));
+            if (!bracket) return false;
+            at = bracket + 1;
+            if (!startsLine(bracket)) continue;
+            std::string_view name;
+            const char* next = nullptr;
+            if (!header(bracket, name, next)) continue;
+            at = next;
+            if (sameName(name, section)) {
+                pos_ = next;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The raw value of `key` in the section found, up to the next header.
+    std::optional<std::string_view> findKey(std::string_view key) {
+        while (pos_ < end_) {
+            const char* at = pos_;
+            while (at < end_ && isBlank(*at)) ++at;
+            const char* equals = nullptr;
+            const char* lineEnd = at;
+            while (lineEnd < end_ && !isLineEnd(*lineEnd)) {
+                if (!equals && *lineEnd == '=') equals = lineEnd;
+                ++lineEnd;
+            }
+            std::string_view name;
+            const char* next = nullptr;
+            if (at < end_ && *at == '[' && header(at, name, next)) return std::nullopt;
+            pos_ = afterLineEnd(lineEnd);
+            if (equals &&
+                sameName(trimRight(std::string_view(at, static_cast<std::size_t>(equals - at))), key))
+                return std::string_view(equals + 1, static_cast<std::size_t>(lineEnd - equals - 1));
+        }
+        return std::nullopt;
     }
 
 private:
-    std::size_t findLf() const {
-        if (pos_ >= text_.size()) return text_.size();
-        const void* found = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_);
-        return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text_.data())
-                     : text_.size();
+    // Only blanks stand between the line's start and `at`.
+    bool startsLine(const char* at) const {
+        while (at > begin_ && isBlank(at[-1])) --at;
+        return at == begin_ || isLineEnd(at[-1]);
     }
 
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    std::size_t nextLf_ = 0;
-};
+    const char* afterLineEnd(const char* at) const {
+        if (at >= end_) return end_;
+        if (*at == '\r' && at + 1 < end_ && at[1] == '\n') return at + 2;
+        return at + 1;
+    }
 
-// The name of a "[name]" line; nothing for any other line.
-std::optional<std::string_view> sectionName(std::string_view line) {
-    if (line.empty() || line.front() != '[') return std::nullopt;
-    const std::size_t close = line.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    return trim(line.substr(1, close - 1));
-}
+    // A "[name]" line starting at `bracket`: its trimmed name, and where the
+    // next line starts. Text after the "]" does not count.
+    bool header(const char* bracket, std::string_view& name, const char*& next) const {
+        const char* at = bracket + 1;
+        while (at < end_ && *at != ']' && !isLineEnd(*at)) ++at;
+        if (at >= end_ || *at != ']') return false;
+        name = trim(std::string_view(bracket + 1, static_cast<std::size_t>(at - bracket - 1)));
+        while (at < end_ && !isLineEnd(*at)) ++at;
+        next = afterLineEnd(at);
+        return true;
+    }
+
+    const char* begin_;
+    const char* end_;
+    const char* pos_ = nullptr;
+};
 
 std::string finishValue(std::string_view raw) {
     std::string_view value = unquote(trim(raw));
@@ -189,23 +233,12 @@ std::optional<std::string> readStart(const std::string& path, std::size_t limit)
 
 std::optional<std::string> findProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
-    LineWalker lines(text);
-    std::string_view line;
-    bool inSection = false;
-    while (lines.next(line)) {
-        line = trimLeft(line);
-        if (const auto name = sectionName(line)) {
-            // Only the first section of a name is searched.
-            if (inSection) return std::nullopt;
-            inSection = sameName(*name, section);
-            continue;
-        }
-        if (!inSection) continue;
-        const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos) continue;
-        if (sameName(trimRight(line.substr(0, equals)), key)) return finishValue(line.substr(equals + 1));
-    }
-    return std::nullopt;
+    ProfileScanner scanner(text);
+    // Only the first section of a name is searched.
+    if (!scanner.findSection(section)) return std::nullopt;
+    const auto raw = scanner.findKey(key);
+    if (!raw) return std::nullopt;
+    return finishValue(*raw);
 }
 
 std::optional<std::string> readProfileText(const std::string& path) {

@@ -83,6 +83,8 @@ TEST(ProfileLookup, FollowsTheWindowsRules) {
         {"line without equals", "[S]\nK\nK=2\n", "S", "K", "2"},
         {"header without bracket is no header", "[S]\n[T\nK=v\n", "S", "K", "v"},
         {"text after the bracket", "[S] ; note\nK=v\n", "S", "K", "v"},
+        {"bracket inside a line", "x[S]\nK=1\n[S]\nK=2\n", "S", "K", "2"},
+        {"bracket after a key", "[S]\nA=[T]\nK=v\n", "S", "K", "v"},
         {"empty section name", "[]\nK=v\n", "", "K", "v"},
         {"CR LF", "[S]\r\nA=1\r\nK=v\r\n", "S", "K", "v"},
         {"lone CR", "[S]\rA=1\rK=v\r", "S", "K", "v"},
@@ -112,21 +114,101 @@ TEST(ProfileLookup, FollowsTheWindowsRules) {
     }
 }
 
-TEST(ProfileLookup, SurvivesRandomBytes) {
+// The lookup rules spelled out line by line, the slow and obvious way, as a
+// second opinion on the scanner.
+std::optional<std::string> referenceLookup(std::string text, std::string_view section, std::string_view key) {
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    const auto lower = [](std::string_view s) {
+        std::string out(s);
+        for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        return out;
+    };
+    const auto trim = [](std::string_view s) {
+        while (!s.empty() && std::string_view(" \t\v\f").find(s.front()) != std::string_view::npos)
+            s.remove_prefix(1);
+        while (!s.empty() && std::string_view(" \t\v\f").find(s.back()) != std::string_view::npos)
+            s.remove_suffix(1);
+        return s;
+    };
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            lines.emplace_back();
+        } else {
+            lines.back() += text[i];
+        }
+    }
+    int state = 0;  // 0 before the section, 1 in it
+    for (const std::string& whole : lines) {
+        const std::string_view line = trim(whole);
+        const std::size_t close = line.find(']');
+        if (!line.empty() && line.front() == '[' && close != std::string_view::npos) {
+            if (state == 1) return std::nullopt;
+            if (lower(trim(line.substr(1, close - 1))) == lower(section)) state = 1;
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (state == 1 && equals != std::string_view::npos &&
+            lower(trim(line.substr(0, equals))) == lower(key)) {
+            std::string_view value = trim(line.substr(equals + 1));
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front())
+                value = value.substr(1, value.size() - 2);
+            value = value.substr(0, value.find('\0'));
+            return std::string(value.substr(0, kMaxValueBytes));
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(ProfileLookup, AgreesWithTheRulesOnRandomText) {
+    // Pieces that make headers, keys, values and endings likely, with stray
+    // bytes between them.
+    const std::vector<std::string> pieces = {"[S]\n",
+                                             " [ s ] x\r\n",
+                                             "[T]\r",
+                                             "[]\n",
+                                             "K=v\n",
+                                             " k = ' a ' \r\n",
+                                             "s=\n",
+                                             "K\n",
+                                             "s = \"b\"\r",
+                                             "K==\n",
+                                             "[",
+                                             "]",
+                                             "K",
+                                             "s",
+                                             " ",
+                                             "\t",
+                                             "=",
+                                             "v",
+                                             "\"",
+                                             "'",
+                                             "\r",
+                                             "\n",
+                                             "\r\n",
+                                             "\xEF\xBB\xBF",
+                                             std::string(1, '\0'),
+                                             "\x80",
+                                             ";"};
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> byte(0, 255);
-    const char* alphabet = "[]=\r\n \t\"'Kk";
-    std::uniform_int_distribution<int> pick(0, 11);
-    for (int round = 0; round < 2000; ++round) {
-        std::string text(static_cast<std::size_t>(round % 300), '\0');
-        for (char& c : text) c = round % 2 ? static_cast<char>(byte(random)) : alphabet[pick(random)];
-        for (const char* section : {"", "S", "k"}) {
-            const auto value = findProfileValue(text, section, "K");
-            if (value) {
-                EXPECT_LE(value->size(), kMaxValueBytes);
+    std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+    std::uniform_int_distribution<int> length(0, 60);
+    int found = 0;
+    for (int round = 0; round < 5000; ++round) {
+        std::string text;
+        for (int n = length(random); n > 0; --n) text += pieces[pick(random)];
+        for (const char* section : {"", "S", "t"}) {
+            for (const char* key : {"K", "s"}) {
+                const auto expected = referenceLookup(text, section, key);
+                found += expected.has_value();
+                ASSERT_EQ(findProfileValue(text, section, key), expected)
+                    << ::testing::PrintToString(text) << " [" << section << "] " << key;
             }
         }
     }
+    EXPECT_GT(found, 3000);  // the text finds values often enough to count
 }
 
 TEST_F(ProfileFileTest, ReadsTheFileAtEveryLookup) {
