@@ -7,7 +7,7 @@
 #
 #   fuzz/run-fuzzers.sh [-t SECONDS] [-B BUILD_DIR] [TARGET...]
 #
-# Targets: pe ne ico ani elf dib png icon_file (all when none is named). One
+# Targets: pe ne ico ani elf dib png icon_file profile (all when none is named). One
 # fuzzer runs at a time, on one core.
 set -euo pipefail
 
@@ -26,13 +26,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build=${build:-$source_dir/build/fuzz-run}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file)
+[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile)
 
 # Inputs longer than a format needs only slow the search down; executables
 # need room for a section table and a resource tree, single images less.
 max_len() {
   case $1 in
     pe | ne | icon_file) echo 32768 ;;
+    profile) echo 4096 ;;
     *) echo 16384 ;;
   esac
 }
