@@ -423,6 +423,23 @@ private slots:
         QCOMPARE(form->FileBox1->FileMask(), QString("*.*"));
     }
 
+    void enterInTheOpenListPicksAndApplies() {
+        auto form = start();
+        QComboBox* box = form->ComboBox1;
+        box->setFocus();
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        QTest::keyClick(view, Qt::Key_Down);
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(form->FileBox1->FileMask(), QString("*.ic?"));
+        QTest::keyClick(view, Qt::Key_Return);
+        QTRY_VERIFY(!view->isVisible());
+        QCOMPARE(box->currentIndex(), 2);
+        QCOMPARE(form->FileBox1->FileMask(), QString("*.*"));
+        QCOMPARE(box->count(), 3);
+    }
+
     void keyHeldDownCutsTheMouseOff() {
         auto form = start();
         QComboBox* box = form->ComboBox1;
@@ -577,6 +594,16 @@ private slots:
         comeBack();
         QCOMPARE(items(box), QString("*.new"));
         QCOMPARE(form->FileBox1->FileMask(), QString("*.new"));
+
+        // Text left in the edit field without Enter gives way to the first
+        // mask too.
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box, "*.pending");
+        form->armApplicationActivation();
+        comeBack();
+        QCOMPARE(box->currentText(), QString("*.new"));
+        QCOMPARE(form->FileBox1->FileMask(), QString("*.new"));
+        QCOMPARE(box->count(), 1);
     }
 
     void settingsThatAreNoTextOrNoFile() {
