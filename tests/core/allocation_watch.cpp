@@ -28,13 +28,24 @@ void resetLargestAllocation() {
 
 }  // namespace pictrove::test
 
-// Replaces the global allocation functions of the test program; the aligned
-// forms are left to the library, which pairs them with its own.
+// Replaces the global allocation functions of the test program, the
+// non-throwing ones too, so that every plain delete meets memory from here.
+// The aligned forms are left to the library, which pairs them with its own.
 void* operator new(std::size_t size) {
     return pictrove::test::allocate(size);
 }
 void* operator new[](std::size_t size) {
     return pictrove::test::allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return pictrove::test::allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
 }
 void operator delete(void* p) noexcept {
     std::free(p);
@@ -46,5 +57,11 @@ void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
