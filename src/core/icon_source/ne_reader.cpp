@@ -54,10 +54,17 @@ std::vector<NeResource> readResourceTable(Bytes file) {
     const auto neOffset = u32At(file, 0x3C);
     if (!hasTagAt(file, 0, "MZ") || !neOffset || !hasTagAt(file, *neOffset, "NE")) return {};
     const auto tableOffset = u16At(file, std::uint64_t{*neOffset} + 0x24);
-    if (!tableOffset) return {};
+    const auto namesOffset = u16At(file, std::uint64_t{*neOffset} + 0x26);
+    if (!tableOffset || !namesOffset) return {};
     const std::uint64_t start = std::uint64_t{*neOffset} + *tableOffset;
     if (start >= file.size()) return {};
-    const Bytes table = file.subspan(static_cast<std::size_t>(start));
+    // The resident-name table follows the resource table; where the header
+    // places it after the start, it bounds the walk, so a damaged count
+    // cannot make entries out of the tables behind.
+    std::uint64_t tableLength = file.size() - start;
+    if (*namesOffset > *tableOffset)
+        tableLength = std::min<std::uint64_t>(tableLength, *namesOffset - *tableOffset);
+    const Bytes table = file.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(tableLength));
 
     ByteReader in(table);
     const std::uint16_t shift = in.u16();
