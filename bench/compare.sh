@@ -17,9 +17,10 @@
 # build's big_dll target makes. time_pairs.py runs A and B in turn, A B A B
 # ..., after one warm-up each, so a drift in the machine's speed hits both
 # alike; wall and CPU (user + system) seconds are both reported, CPU being
-# the steadier on a busy machine. Extracted files go to a fresh folder under OUT_ROOT, by
-# default /dev/shm when there is one: both sides write the same 2,200 files,
-# and on a disk the file system's own costs would drown the programs'.
+# the steadier on a busy machine. Extracted files go to a fresh folder under
+# OUT_ROOT, by default /dev/shm when there is one: both sides write the same
+# 2,200 files, and on a disk the file system's own costs (creating, renaming
+# and discarding blocks) would drown the programs'.
 #
 # PAIR_TIMER, when set, names a timing command to use instead of the loop
 # here; it is called as: $PAIR_TIMER -n RUNS --vs 'COMMAND_B' -- COMMAND_A
@@ -37,7 +38,7 @@ while getopts "B:n:d:o:h" opt; do
     n) runs=$OPTARG ;;
     d) dll=$OPTARG ;;
     o) out_root=$OPTARG ;;
-    *) sed -n '2,26p' "$0"; exit 2 ;;
+    *) sed -n '2,27p' "$0"; exit 2 ;;
   esac
 done
 
@@ -57,7 +58,10 @@ deliver=$build/bench/deliver_icons
 dll=${dll:-$build/bench/big.dll}
 python=/usr/bin/python3
 for tool in wrestool icotool "$python"; do
-  command -v "$tool" >/dev/null || { echo "compare.sh: $tool is missing (icoutils, python3-pefile, python3-pil)" >&2; exit 1; }
+  if ! command -v "$tool" >/dev/null; then
+    echo "compare.sh: $tool is missing (icoutils, python3-pefile, python3-pil)" >&2
+    exit 1
+  fi
 done
 
 if [ -z "$out_root" ]; then
@@ -70,11 +74,13 @@ mkdir -p "$out/b" "$out/c" "$out/ico" "$out/png"
 
 # Each case: a label, command A (ours), command B (the yardstick), the
 # ratio A/B to stay under. Commands are shell text, run by sh.
+script="exec $python $here/pefile_pillow_icons.py $dll"
+icoutils="wrestool -x -t14 -o $out/ico $dll && icotool -x -o $out/png $out/ico/*.ico"
 cases=(
   "(a) list|exec $cli list $dll|exec wrestool -l -t14 $dll|1.00"
-  "(b) 32x32 icons, deliver_icons|exec $deliver $dll|exec $python $here/pefile_pillow_icons.py $dll|0.10"
-  "(b) 32x32 icons, pictrove-cli extract|exec $cli extract $dll -o $out/b|exec $python $here/pefile_pillow_icons.py $dll|0.10"
-  "(c) all sizes as PNG|exec $cli extract --all-sizes $dll -o $out/c|wrestool -x -t14 -o $out/ico $dll && icotool -x -o $out/png $out/ico/*.ico|0.25"
+  "(b) 32x32 icons, deliver_icons|exec $deliver $dll|$script|0.10"
+  "(b) 32x32 icons, pictrove-cli extract|exec $cli extract $dll -o $out/b|$script|0.10"
+  "(c) all sizes as PNG|exec $cli extract --all-sizes $dll -o $out/c|$icoutils|0.25"
 )
 
 echo "library: $dll ($(stat -c %s "$dll") bytes); $runs runs of each command; output under $out_root"

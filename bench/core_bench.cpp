@@ -54,6 +54,7 @@ Image decoded(std::uint32_t size, std::uint16_t bits, bool png = false) {
 }
 
 void openAndCount(benchmark::State& state) {
+    library();  // stops with a message when the library is missing
     for (auto _ : state) {
         auto file = IconFile::open(libraryPath());
         benchmark::DoNotOptimize(file->count());

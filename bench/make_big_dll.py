@@ -91,7 +91,8 @@ def dib(picture, bits):
         indexed = opaque.quantize(count, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
         palette = indexed.getpalette()[:3 * count]
         palette += [0] * (3 * count - len(palette))
-        colours = b"".join(bytes((palette[3 * i + 2], palette[3 * i + 1], palette[3 * i], 0)) for i in range(count))
+        colours = b"".join(bytes((palette[3 * i + 2], palette[3 * i + 1], palette[3 * i], 0))
+                           for i in range(count))
         xor = padded_rows(indexed.tobytes("raw", "P;4" if bits == 4 else "P"), (size * bits + 7) // 8, size)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bits, 0, 0, 0, 0, 0, 0)
     return header + colours + xor + and_mask(picture)

@@ -47,7 +47,8 @@ def main():
             statistics.median(x[1] for x in ours), statistics.median(y[1] for y in theirs), cpu_ratio, target,
             verdict))
         sys.stdout.flush()
-    print("(seconds: medians of each command and of the pairwise ratios ours/theirs; the verdict is on wall time)")
+    print("(seconds: medians of each command and of the pairwise ratios ours/theirs;"
+          " the verdict is on wall time)")
 
 
 if __name__ == "__main__":

@@ -119,8 +119,8 @@ def ne_shared_groups(groups, images_per_group, shift=4):
     table += struct.pack("<HHHHHH", start >> shift, (len(icon) + align - 1) >> shift, 0x1C30, 0x8001, 0, 0)
     table += struct.pack("<HHI", 0x800E, groups, 0)
     length = (len(directory_bytes) + align - 1) >> shift
-    table += b"".join(struct.pack("<HHHHHH", group_at >> shift, length, 0x1C30, 0x8000 | (i % 0x7FFF + 1), 0, 0)
-                      for i in range(groups))
+    table += b"".join(struct.pack("<HHHHHH", group_at >> shift, length, 0x1C30, 0x8000 | (i % 0x7FFF + 1),
+                                  0, 0) for i in range(groups))
     table += b"\0\0\0"
     mz = bytearray(0x40)
     mz[0:2] = b"MZ"

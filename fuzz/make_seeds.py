@@ -366,7 +366,8 @@ def main():
     # Settings files, behind the two name lengths the profile target reads first.
     profiles = {
         "plain.ini": ("Options", "Size", b"[Options]\r\nSize=32\r\nPath=C:\\Icons\r\n"),
-        "quoted_and_hex.ini": ("view", "color", b"\xef\xbb\xbf[View]\nColor = '$00FF80'\n[view]\ncolor=0x10\n"),
+        "quoted_and_hex.ini": ("view", "color",
+                               b"\xef\xbb\xbf[View]\nColor = '$00FF80'\n[view]\ncolor=0x10\n"),
         "numbers.ini": ("a", "n", b"[A]\rn=  -2147483648\rm=+12\r[ a ]\n n =\n"),
     }
     for name, (section, key, text) in profiles.items():
@@ -374,7 +375,8 @@ def main():
 
     # The whole path: one file of each kind it detects.
     everything = {"sizes.ico": icos["sizes.ico"], "pointer.cur": icos["pointer.cur"],
-                  "two_frames.ani": anis["two_frames.ani"], "named.icl": nes["named.icl"], "elf64": elves["elf64"], **pes}
+                  "two_frames.ani": anis["two_frames.ani"], "named.icl": nes["named.icl"],
+                  "elf64": elves["elf64"], **pes}
     for name, data in everything.items():
         write("icon_file", name, data)
 
