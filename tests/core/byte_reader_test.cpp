@@ -15,9 +15,17 @@ TEST(ByteReader, RangeChecksNeverOverflow) {
         std::uint64_t size, offset, length;
         bool fits;
     } cases[] = {
-        {10, 0, 10, true},  {10, 10, 0, true},         {10, 10, 1, false},      {10, 11, 0, false},
-        {10, 9, 1, true},   {10, 9, 2, false},         {10, 1, kMax, false},    {10, kMax, 1, false},
-        {0, 0, 0, true},    {0, 0, 1, false},          {10, 0xFFFFFFFF, 0xFFFFFFFF, false},
+        {10, 0, 10, true},
+        {10, 10, 0, true},
+        {10, 10, 1, false},
+        {10, 11, 0, false},
+        {10, 9, 1, true},
+        {10, 9, 2, false},
+        {10, 1, kMax, false},
+        {10, kMax, 1, false},
+        {0, 0, 0, true},
+        {0, 0, 1, false},
+        {10, 0xFFFFFFFF, 0xFFFFFFFF, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(fitsIn(c.size, c.offset, c.length), c.fits) << c.size << " " << c.offset << " " << c.length;
