@@ -1,8 +1,12 @@
 #include "cli/commands.h"
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "cli/sources.h"
 #include "collection_file.h"
@@ -136,31 +140,59 @@ bool extractAllSizes(const std::string& path, const std::string& prefix, const S
     return ok;
 }
 
-// Writes the requested icons of one file; false when something could not be written.
+// Runs the jobs on as many threads as the machine has cores (up to 8). Each
+// job reports into a stream of its own; the reports are printed in job order,
+// so the output does not depend on which thread ran what.
+bool runJobs(const std::vector<std::function<bool(std::ostream&)>>& jobs, std::ostream& err) {
+    std::vector<std::ostringstream> reports(jobs.size());
+    std::vector<char> results(jobs.size(), 0);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < jobs.size(); i = next++) results[i] = jobs[i](reports[i]);
+    };
+    const std::size_t threads =
+        std::min<std::size_t>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u), jobs.size());
+    std::vector<std::thread> pool;
+    for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool) thread.join();
+    bool ok = true;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        err << reports[i].str();
+        ok = ok && results[i];
+    }
+    return ok;
+}
+
+// Writes the requested icons of one file, an icon per job; false when
+// something could not be written.
 bool extractFile(const std::string& path, const Source& source, const Options& options, std::ostream& err) {
     const std::string base = std::filesystem::path(path).filename().string();
     const bool png = !options.ico && !options.bmp;
-    bool ok = true;
+    std::vector<std::function<bool(std::ostream&)>> jobs;
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
         if (options.index && *options.index != i) continue;
-        const SourceIcon& icon = source.icons[i];
-        const std::string prefix = base + "_" + std::to_string(i);
-        const auto shown = icon.icon();
-        if (!shown) {
-            err << "pictrove-cli: " << path << ": icon " << i << " cannot be decoded\n";
-            ok = false;
-            continue;
-        }
-        const auto write = [&](const std::string& extension,
-                               const std::optional<std::vector<std::uint8_t>>& bytes) {
-            ok = bytes && writeFile(*options.outputDir / (prefix + extension), *bytes, err) && ok;
-        };
-        if (png) write(".png", encodePng(*shown));
-        if (options.ico) write(".ico", icon.fileImage());
-        if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
-        if (options.allSizes) ok = extractAllSizes(path, prefix, icon, options, err) && ok;
+        jobs.emplace_back([&, i](std::ostream& report) {
+            const SourceIcon& icon = source.icons[i];
+            const std::string prefix = base + "_" + std::to_string(i);
+            const auto shown = icon.icon();
+            if (!shown) {
+                report << "pictrove-cli: " << path << ": icon " << i << " cannot be decoded\n";
+                return false;
+            }
+            bool ok = true;
+            const auto write = [&](const std::string& extension,
+                                   const std::optional<std::vector<std::uint8_t>>& bytes) {
+                ok = bytes && writeFile(*options.outputDir / (prefix + extension), *bytes, report) && ok;
+            };
+            if (png) write(".png", encodePng(*shown));
+            if (options.ico) write(".ico", icon.fileImage());
+            if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
+            if (options.allSizes) ok = extractAllSizes(path, prefix, icon, options, report) && ok;
+            return ok;
+        });
     }
-    return ok;
+    return runJobs(jobs, err);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "image/png.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <memory>
@@ -92,6 +93,9 @@ std::optional<std::vector<std::uint8_t>> encodePng(const Image& image, bool fast
     if (fast) {
         spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, 1);
         spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_SUB);
+        // Run-length matching finds nearly all an icon's redundancy (about 5 %
+        // larger files than full matching) in much less time.
+        spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_STRATEGY, Z_RLE);
     }
     spng_ihdr ihdr{};
     ihdr.width = image.width;
