@@ -26,7 +26,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build=${build:-$source_dir/build/fuzz-run}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile)
+[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile collection file_mask)
 
 # Inputs longer than a format needs only slow the search down; executables
 # need room for a section table and a resource tree, single images less.
