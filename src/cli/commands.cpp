@@ -195,13 +195,12 @@ bool extractFile(const std::string& path, const Source& source, const Options& o
     return runJobs(jobs, err);
 }
 
-}  // namespace
-
-int list(const Options& options, std::ostream& out, std::ostream& err) {
-    std::ostringstream buffer;
+// Opens each file given, with a progress line, and hands the readable ones to
+// `visit` (which returns false on failure); a file that cannot be read is
+// reported. Returns the exit status.
+int forEachSource(const Options& options, std::ostream& err,
+                  const std::function<bool(const std::string&, const Source&)>& visit) {
     int status = 0;
-    bool first = true;
-    if (options.json) buffer << "[";
     Progress progress(options, err);
     for (std::size_t n = 0; n < options.files.size(); ++n) {
         const std::string& path = options.files[n];
@@ -210,16 +209,29 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
         if (!source) {
             err << "pictrove-cli: " << path << ": " << source.error().message << "\n";
             status = 1;
-            continue;
+        } else if (!visit(path, *source)) {
+            status = 1;
         }
+    }
+    return status;
+}
+
+}  // namespace
+
+int list(const Options& options, std::ostream& out, std::ostream& err) {
+    std::ostringstream buffer;
+    bool first = true;
+    if (options.json) buffer << "[";
+    const int status = forEachSource(options, err, [&](const std::string& path, const Source& source) {
         if (options.json) {
             buffer << (first ? "" : ",");
-            listJson(path, *source, buffer);
+            listJson(path, source, buffer);
         } else {
-            listText(path, *source, buffer);
+            listText(path, source, buffer);
         }
         first = false;
-    }
+        return true;
+    });
     if (options.json) buffer << "]\n";
     out << buffer.str() << std::flush;
     return status;
@@ -234,26 +246,17 @@ int extract(const Options& options, std::ostream& err) {
             return 1;
         }
     }
-    int status = 0;
-    Progress progress(options, err);
-    for (std::size_t n = 0; n < options.files.size(); ++n) {
-        const std::string& path = options.files[n];
-        progress.step(n, path);
-        const auto source = openSource(path, options.collectionExtension);
-        if (!source) {
-            err << "pictrove-cli: " << path << ": " << source.error().message << "\n";
-            status = 1;
-            continue;
-        }
-        if (source->icons.empty()) err << "pictrove-cli: " << path << ": no icons\n";
-        if (options.index && *options.index >= source->icons.size()) {
+    return forEachSource(options, err, [&](const std::string& path, const Source& source) {
+        bool ok = true;
+        if (source.icons.empty()) err << "pictrove-cli: " << path << ": no icons\n";
+        if (options.index && *options.index >= source.icons.size()) {
             err << "pictrove-cli: " << path << ": no icon " << *options.index << "\n";
-            status = 1;
+            ok = false;
         }
-        if (options.outputDir && !extractFile(path, *source, options, err)) status = 1;
-        if (options.collection && !writeCollection(*source, *options.collection, err)) status = 1;
-    }
-    return status;
+        if (options.outputDir) ok = extractFile(path, source, options, err) && ok;
+        if (options.collection) ok = writeCollection(source, *options.collection, err) && ok;
+        return ok;
+    });
 }
 
 bool writeCollection(const Source& source, const std::filesystem::path& target, std::ostream& err) {

@@ -1,6 +1,8 @@
 // Implementation of readGroupDirectory, shared by the PE and NE readers.
 #pragma once
 
+#include "reader_limits.h"
+
 namespace pictrove {
 
 template <class Resolve>
@@ -25,6 +27,23 @@ std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve) 
     }
     if (group.images.empty()) return std::nullopt;
     return group;
+}
+
+template <class Resolve>
+std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories,
+                                  Resolve&& resolve) {
+    std::vector<IconGroup> groups;
+    std::size_t images = 0;
+    for (auto& [name, data] : directories) {
+        if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
+        if (auto group = readGroupDirectory(data, resolve)) {
+            images += group->images.size();
+            group->name = std::move(name);
+            groups.push_back(std::move(*group));
+        }
+    }
+    orderGroups(groups);
+    return groups;
 }
 
 }  // namespace pictrove

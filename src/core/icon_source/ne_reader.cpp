@@ -118,19 +118,11 @@ std::vector<IconGroup> readNeIcons(Bytes file) {
     icons.finish();
     const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
 
-    std::vector<IconGroup> groups;
-    std::size_t images = 0;
+    std::vector<std::pair<ResourceName, Bytes>> directories;
     for (NeResource& resource : resources) {
-        if (resource.type != kNeGroupIcon) continue;
-        if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
-        if (auto group = readGroupDirectory(resource.data, lookup)) {
-            images += group->images.size();
-            group->name = std::move(resource.name);
-            groups.push_back(std::move(*group));
-        }
+        if (resource.type == kNeGroupIcon) directories.emplace_back(std::move(resource.name), resource.data);
     }
-    orderGroups(groups);
-    return groups;
+    return readGroups(std::move(directories), lookup);
 }
 
 }  // namespace pictrove

@@ -262,18 +262,11 @@ std::vector<IconGroup> readPeIcons(Bytes file) {
     icons.finish();
     const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
 
-    std::vector<IconGroup> groups;
-    std::size_t images = 0;
+    std::vector<std::pair<ResourceName, Bytes>> directories;
     for (Resource& resource : readResources(*pe, *groupType)) {
-        if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
-        if (auto group = readGroupDirectory(resource.data, lookup)) {
-            images += group->images.size();
-            group->name = std::move(resource.name);
-            groups.push_back(std::move(*group));
-        }
+        directories.emplace_back(std::move(resource.name), resource.data);
     }
-    orderGroups(groups);
-    return groups;
+    return readGroups(std::move(directories), lookup);
 }
 
 }  // namespace pictrove

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "byte_reader.h"
@@ -38,6 +39,11 @@ std::optional<IconGroup> readElfIcon(Bytes file);
 // whose last field is the ID of the image resource, looked up by `resolve`.
 template <class Resolve>
 std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve);
+
+// The intact groups among named group directories, within the caps on groups
+// and images per file, in the order the shell numbers them.
+template <class Resolve>
+std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories, Resolve&& resolve);
 
 }  // namespace pictrove
 
