@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "app/errors.h"
 #include "app/seam.h"
@@ -22,6 +23,9 @@
 
 namespace pictrove {
 namespace {
+
+// How long after the first show an activation may take to arrive.
+constexpr int kActivationGraceMs = 300;
 
 const QString kBuiltInAboutText =
     QStringLiteral("Pictrove - finds the icons inside programs, libraries and icon files, and saves them.");
@@ -212,6 +216,13 @@ bool TForm1::event(QEvent* event) {
     if (event->type() == QEvent::Show && !centred_) {
         centred_ = true;
         centreOnScreen();
+        // A display without a window manager never activates the window, and
+        // the first pass would never run: the first show stands in for the
+        // activation when none has come shortly after it.
+        activateWindow();
+        QTimer::singleShot(kActivationGraceMs, this, [this] {
+            if (windowActivationAttached_ && isVisible()) guarded(this, [this] { FormActivate(); });
+        });
     }
     if (event->type() == QEvent::WindowActivate && windowActivationAttached_) {
         guarded(this, [this] { FormActivate(); });
