@@ -7,6 +7,7 @@
 #include "image/dib.h"
 #include "image/png.h"
 #include "image/scale.h"
+#include "reader_limits.h"
 
 namespace pictrove {
 namespace {
@@ -92,19 +93,19 @@ std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::u
     return order;
 }
 
-std::size_t IconFile::chosenImage(std::size_t index) const {
-    return rankImages(group(index).images).front();
+std::size_t IconFile::chosenImage(std::size_t index, std::uint32_t size) const {
+    return rankImages(group(index).images, size).front();
 }
 
 std::optional<Image> decodeImage(const IconImage& image) {
     return image.info.png ? decodePng(image.data) : decodeDib(image.data);
 }
 
-std::optional<Image> IconFile::icon(std::size_t index) const {
-    if (index >= groups_.size()) return std::nullopt;
+std::optional<Image> IconFile::icon(std::size_t index, std::uint32_t size) const {
+    if (index >= groups_.size() || size == 0 || size > limits::kMaxImageSide) return std::nullopt;
     const auto& images = groups_[index].images;
-    for (std::size_t candidate : rankImages(images)) {
-        if (auto image = decodeImage(images[candidate])) return scaleArea(*image, kIconSize, kIconSize);
+    for (std::size_t candidate : rankImages(images, size)) {
+        if (auto image = decodeImage(images[candidate])) return scaleArea(*image, size, size);
     }
     return std::nullopt;
 }

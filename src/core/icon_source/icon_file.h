@@ -30,15 +30,16 @@ public:
     const IconGroup& group(std::size_t index) const { return groups_.at(index); }
     const std::vector<IconGroup>& groups() const { return groups_; }
 
-    // Index, within group(index).images, of the image shown at the system
-    // icon size.
-    std::size_t chosenImage(std::size_t index) const;
+    // Index, within group(index).images, of the image shown at `size` x
+    // `size` (the system icon size unless asked otherwise).
+    std::size_t chosenImage(std::size_t index, std::uint32_t size = kIconSize) const;
 
-    // The icon at the system icon size (32 x 32): the chosen image decoded and,
-    // when it has another size, scaled. Falls back to the next best image of
-    // the group when the chosen one turns out to be damaged; nothing when none
-    // of them decodes or the index is out of range.
-    std::optional<Image> icon(std::size_t index) const;
+    // The icon at `size` x `size` (the system icon size, 32 x 32, unless asked
+    // otherwise): the chosen image decoded and, when it has another size,
+    // scaled. Falls back to the next best image of the group when the chosen
+    // one turns out to be damaged; nothing when none of them decodes or the
+    // index is out of range.
+    std::optional<Image> icon(std::size_t index, std::uint32_t size = kIconSize) const;
 
 private:
     MappedFile file_;
