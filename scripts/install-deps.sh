@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libgl-dev libspng-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang clang-format
+  clang clang-format nlohmann-json3-dev
   # independent tools the tests compare against, and the makers of fixtures
   icoutils python3 python3-pil python3-pefile
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common

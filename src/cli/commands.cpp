@@ -4,41 +4,26 @@
 #include <atomic>
 #include <functional>
 #include <iostream>
-#include <set>
+#include <map>
 #include <sstream>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <nlohmann/json.hpp>
 
 #include "cli/sources.h"
 #include "collection_file.h"
 #include "icon_source/icon_file.h"
 #include "icon_writer.h"
 #include "image/png.h"
+#include "paths.h"
 #include "save_file.h"
 
 namespace pictrove::cli {
 namespace {
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
 
 std::string dimensions(const ImageInfo& info) {
     return std::to_string(info.width) + "x" + std::to_string(info.height) + "x" + std::to_string(info.bits);
@@ -67,24 +52,26 @@ void listText(const std::string& path, const Source& source, std::ostream& out) 
     }
 }
 
-void listJson(const std::string& path, const Source& source, std::ostream& out) {
-    out << "{\"file\":" << jsonString(path) << ",\"count\":" << source.icons.size() << ",\"icons\":[";
+nlohmann::ordered_json listJson(const std::string& path, const Source& source) {
+    auto icons = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
         const SourceIcon& icon = source.icons[i];
         const ImageInfo shown = shownImage(icon);
-        out << (i ? "," : "") << "{\"index\":" << i;
-        if (icon.name && icon.name->id) out << ",\"id\":" << *icon.name->id;
-        if (icon.name && !icon.name->id) out << ",\"name\":" << jsonString(icon.name->name);
-        out << ",\"width\":" << shown.width << ",\"height\":" << shown.height << ",\"bits\":" << shown.bits
-            << ",\"images\":[";
-        for (std::size_t j = 0; j < icon.images.size(); ++j) {
-            const ImageInfo& info = icon.images[j].info;
-            out << (j ? "," : "") << "{\"width\":" << info.width << ",\"height\":" << info.height
-                << ",\"bits\":" << info.bits << ",\"png\":" << (info.png ? "true" : "false") << "}";
+        nlohmann::ordered_json entry = {{"index", i}};
+        if (icon.name && icon.name->id) entry["id"] = *icon.name->id;
+        if (icon.name && !icon.name->id) entry["name"] = icon.name->name;
+        entry["width"] = shown.width;
+        entry["height"] = shown.height;
+        entry["bits"] = shown.bits;
+        auto& images = entry["images"] = nlohmann::ordered_json::array();
+        for (const IconImage& image : icon.images) {
+            const ImageInfo& info = image.info;
+            images.push_back(
+                {{"width", info.width}, {"height", info.height}, {"bits", info.bits}, {"png", info.png}});
         }
-        out << "]}";
+        icons.push_back(std::move(entry));
     }
-    out << "]}";
+    return {{"file", path}, {"count", source.icons.size()}, {"icons", std::move(icons)}};
 }
 
 class Progress {
@@ -112,17 +99,43 @@ bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> 
     return true;
 }
 
-// Every stored image of one icon as PNG; stored PNG images as they are.
+// Output file names: the input's file name, cut where needed so that the
+// name with its suffix fits the output folder's name limit.
+class OutputNames {
+public:
+    OutputNames(const std::filesystem::path& folder, const std::string& input)
+        : folder_(folder),
+          stem_(std::filesystem::path(input).filename().string()),
+          limit_(nameLimit(folder)) {}
+    std::filesystem::path operator()(const std::string& suffix) const {
+        return folder_ / fitFileName(stem_, suffix, limit_);
+    }
+
+private:
+    static std::size_t nameLimit(const std::filesystem::path& folder) {
+#ifndef _WIN32
+        const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+        if (limit > 0) return static_cast<std::size_t>(limit);
+#endif
+        (void)folder;
+        return 255;
+    }
+    std::filesystem::path folder_;
+    std::string stem_;
+    std::size_t limit_;
+};
+
+// Every stored image of one icon as PNG; stored PNG images as they are. The
+// second and later images of the same size and depth get a running number.
 bool extractAllSizes(const std::string& path, const std::string& prefix, const SourceIcon& icon,
-                     const Options& options, std::ostream& err) {
+                     const OutputNames& names, std::ostream& err) {
     bool ok = true;
-    std::set<std::string> used;
+    std::map<std::string, int> seen;
     for (const IconImage& image : icon.images) {
         std::string name = prefix + "_" + std::to_string(image.info.width) + "x" +
                            std::to_string(image.info.height) + "_" + std::to_string(image.info.bits);
-        // Two stored images of the same size and depth each get a file.
-        for (int copy = 2; !used.insert(name).second; ++copy) name += "_" + std::to_string(copy);
-        const auto target = *options.outputDir / (name + ".png");
+        if (const int copy = ++seen[name]; copy > 1) name += "-" + std::to_string(copy);
+        const auto target = names(name + ".png");
         if (image.info.png) {
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data.data());
             ok = writeFile(target, {bytes, image.data.size()}, err) && ok;
@@ -167,14 +180,14 @@ bool runJobs(const std::vector<std::function<bool(std::ostream&)>>& jobs, std::o
 // Writes the requested icons of one file, an icon per job; false when
 // something could not be written.
 bool extractFile(const std::string& path, const Source& source, const Options& options, std::ostream& err) {
-    const std::string base = std::filesystem::path(path).filename().string();
+    const OutputNames names(*options.outputDir, path);
     const bool png = !options.ico && !options.bmp;
     std::vector<std::function<bool(std::ostream&)>> jobs;
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
         if (options.index && *options.index != i) continue;
         jobs.emplace_back([&, i](std::ostream& report) {
             const SourceIcon& icon = source.icons[i];
-            const std::string prefix = base + "_" + std::to_string(i);
+            const std::string prefix = "_" + std::to_string(i);
             const auto shown = icon.icon();
             if (!shown) {
                 report << "pictrove-cli: " << path << ": icon " << i << " cannot be decoded\n";
@@ -183,12 +196,12 @@ bool extractFile(const std::string& path, const Source& source, const Options& o
             bool ok = true;
             const auto write = [&](const std::string& extension,
                                    const std::optional<std::vector<std::uint8_t>>& bytes) {
-                ok = bytes && writeFile(*options.outputDir / (prefix + extension), *bytes, report) && ok;
+                ok = bytes && writeFile(names(prefix + extension), *bytes, report) && ok;
             };
             if (png) write(".png", encodePng(*shown));
             if (options.ico) write(".ico", icon.fileImage());
             if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
-            if (options.allSizes) ok = extractAllSizes(path, prefix, icon, options, report) && ok;
+            if (options.allSizes) ok = extractAllSizes(path, prefix, icon, names, report) && ok;
             return ok;
         });
     }
@@ -197,9 +210,11 @@ bool extractFile(const std::string& path, const Source& source, const Options& o
 
 // Opens each file given, with a progress line, and hands the readable ones to
 // `visit` (which returns false on failure); a file that cannot be read is
-// reported. Returns the exit status.
+// reported on `err` and handed to `failed` when there is one. Returns the
+// exit status.
 int forEachSource(const Options& options, std::ostream& err,
-                  const std::function<bool(const std::string&, const Source&)>& visit) {
+                  const std::function<bool(const std::string&, const Source&)>& visit,
+                  const std::function<void(const std::string&, const Error&)>& failed = {}) {
     int status = 0;
     Progress progress(options, err);
     for (std::size_t n = 0; n < options.files.size(); ++n) {
@@ -208,6 +223,7 @@ int forEachSource(const Options& options, std::ostream& err,
         const auto source = openSource(path, options.collectionExtension);
         if (!source) {
             err << "pictrove-cli: " << path << ": " << source.error().message << "\n";
+            if (failed) failed(path, source.error());
             status = 1;
         } else if (!visit(path, *source)) {
             status = 1;
@@ -219,20 +235,27 @@ int forEachSource(const Options& options, std::ostream& err,
 }  // namespace
 
 int list(const Options& options, std::ostream& out, std::ostream& err) {
+    if (options.json) {
+        auto listing = nlohmann::ordered_json::array();
+        const int status = forEachSource(
+            options, err,
+            [&](const std::string& path, const Source& source) {
+                listing.push_back(listJson(path, source));
+                return true;
+            },
+            [&](const std::string& path, const Error& error) {
+                listing.push_back({{"file", path}, {"error", error.message}});
+            });
+        // File names are bytes: what is not UTF-8 comes out as U+FFFD.
+        out << listing.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n"
+            << std::flush;
+        return status;
+    }
     std::ostringstream buffer;
-    bool first = true;
-    if (options.json) buffer << "[";
     const int status = forEachSource(options, err, [&](const std::string& path, const Source& source) {
-        if (options.json) {
-            buffer << (first ? "" : ",");
-            listJson(path, source, buffer);
-        } else {
-            listText(path, source, buffer);
-        }
-        first = false;
+        listText(path, source, buffer);
         return true;
     });
-    if (options.json) buffer << "]\n";
     out << buffer.str() << std::flush;
     return status;
 }
@@ -254,7 +277,11 @@ int extract(const Options& options, std::ostream& err) {
             ok = false;
         }
         if (options.outputDir) ok = extractFile(path, source, options, err) && ok;
-        if (options.collection) ok = writeCollection(source, *options.collection, err) && ok;
+        if (options.collection) {
+            const auto target =
+                withDefaultExtension(options.collection->string(), options.collectionExtension);
+            ok = writeCollection(source, target, err) && ok;
+        }
         return ok;
     });
 }

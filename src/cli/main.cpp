@@ -1,9 +1,8 @@
 // pictrove-cli: the icon engine for scripts and terminals.
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +15,9 @@
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsageLine = "Usage: pictrove-cli list|extract [OPTION]... FILE...";
+
+constexpr const char* kHelp =
     "Usage:\n"
     "  pictrove-cli list [--json] [--collection-ext .EXT] FILE...\n"
     "  pictrove-cli extract FILE... -o DIR [--index N] [--ico] [--bmp] [--all-sizes]\n"
@@ -25,26 +26,31 @@ constexpr const char* kUsage =
     "\n"
     "list     shows, per file, how many icons it holds and, per icon, its index,\n"
     "         resource ID or name, the image shown at 32x32 and every stored image\n"
-    "         (width x height x bits). --json prints one JSON array instead.\n"
+    "         (width x height x bits). --json prints one JSON array instead; a file\n"
+    "         that cannot be read is an entry {\"file\": ..., \"error\": ...}.\n"
     "extract  writes each icon as it is shown, 32x32, to DIR/<file name>_<index>.png;\n"
     "         --index N takes only icon N. --ico writes <file name>_<index>.ico and\n"
     "         --bmp <file name>_<index>.bmp instead, the very files the window's\n"
     "         \"Save Icon as\" commands write (16-colour icon; 32-bit bitmap on white).\n"
     "         --all-sizes also writes every stored image as\n"
-    "         DIR/<file name>_<index>_<width>x<height>_<bits>.png.\n"
+    "         DIR/<file name>_<index>_<width>x<height>_<bits>.png, with -2, -3 ...\n"
+    "         after the second and later images of the same size and depth.\n"
+    "         A file name too long for the folder is shortened before the suffix.\n"
     "         --ics OUT writes the file's icons as one icon collection file, as the\n"
-    "         window's \"Save Icon Collection as\" does.\n"
+    "         window's \"Save Icon Collection as\" does; OUT without an extension\n"
+    "         gets the collection extension.\n"
     "\n"
     "Icon collection files are read when their extension is the collection\n"
     "extension (.ics unless --collection-ext says otherwise) and their trailer\n"
     "confirms it.\n"
     "\n"
     "Executables and libraries (PE32, PE32+, 16-bit NE, .icl), icon, cursor and\n"
-    "animated cursor files are read. Exit status: 0 when every file could be\n"
-    "read, 1 when some could not, 2 for a usage error.\n";
+    "animated cursor files are read; only regular files are. Exit status: 0 when\n"
+    "every file could be read and every icon written, 1 when some could not,\n"
+    "2 for a usage error.\n";
 
 int usageError(const std::string& message) {
-    std::cerr << "pictrove-cli: " << message << "\n" << kUsage;
+    std::cerr << "pictrove-cli: " << message << "\n" << kUsageLine << "\nTry 'pictrove-cli --help'.\n";
     return 2;
 }
 
@@ -56,6 +62,94 @@ bool stderrIsTerminal() {
 #endif
 }
 
+using pictrove::cli::Options;
+
+// One command-line option: its spellings, whether it takes a value, and what
+// it does to the options. `apply` returns an error message for a bad value.
+struct OptionRule {
+    std::vector<std::string> names;
+    bool takesValue;
+    std::function<std::optional<std::string>(Options&, const std::string& value)> apply;
+};
+
+std::optional<std::string> flag(bool Options::*member, Options& options) {
+    options.*member = true;
+    return std::nullopt;
+}
+
+const std::vector<OptionRule>& optionRules() {
+    static const std::vector<OptionRule> rules = {
+        {{"--json"}, false, [](Options& o, const std::string&) { return flag(&Options::json, o); }},
+        {{"--all-sizes"}, false, [](Options& o, const std::string&) { return flag(&Options::allSizes, o); }},
+        {{"--ico"}, false, [](Options& o, const std::string&) { return flag(&Options::ico, o); }},
+        {{"--bmp"}, false, [](Options& o, const std::string&) { return flag(&Options::bmp, o); }},
+        {{"--ics"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             o.collection = v;
+             return std::nullopt;
+         }},
+        {{"--collection-ext"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             if (v.size() < 2 || v[0] != '.') return "--collection-ext needs an extension such as .ics";
+             o.collectionExtension = v;
+             return std::nullopt;
+         }},
+        {{"-o", "--output"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             o.outputDir = v;
+             return std::nullopt;
+         }},
+        {{"--index"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             char* end = nullptr;
+             const unsigned long value = std::strtoul(v.c_str(), &end, 10);
+             if (v.empty() || *end != '\0' || v[0] == '-') return "--index needs a number";
+             o.index = value;
+             return std::nullopt;
+         }},
+    };
+    return rules;
+}
+
+const OptionRule* findRule(const std::string& arg) {
+    for (const OptionRule& rule : optionRules()) {
+        for (const std::string& name : rule.names) {
+            if (name == arg) return &rule;
+        }
+    }
+    return nullptr;
+}
+
+// Fills `options` from the arguments after the command; an error message
+// when they cannot be understood.
+std::optional<std::string> parseArguments(const std::vector<std::string>& args, Options& options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            options.files.insert(options.files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                 args.end());
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            options.files.push_back(arg);
+            continue;
+        }
+        const OptionRule* rule = findRule(arg);
+        if (!rule) return "unknown option " + arg;
+        std::string value;
+        if (rule->takesValue) {
+            if (++i == args.size()) return arg + " needs a value";
+            value = args[i];
+        }
+        if (auto error = rule->apply(options, value)) return error;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,7 +157,7 @@ int main(int argc, char** argv) {
     if (args.empty()) return usageError("no command given");
     const std::string command = args.front();
     if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kUsage;
+        std::cout << kHelp;
         return 0;
     }
     if (command == "--version") {
@@ -71,46 +165,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    pictrove::cli::Options options;
+    Options options;
     options.progress = stderrIsTerminal();
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--all-sizes") {
-            options.allSizes = true;
-        } else if (arg == "--ico") {
-            options.ico = true;
-        } else if (arg == "--bmp") {
-            options.bmp = true;
-        } else if (arg == "--ics") {
-            if (++i == args.size()) return usageError("--ics needs a file name");
-            options.collection = args[i];
-        } else if (arg == "--collection-ext") {
-            if (++i == args.size() || args[i].size() < 2 || args[i][0] != '.') {
-                return usageError("--collection-ext needs an extension such as .ics");
-            }
-            options.collectionExtension = args[i];
-        } else if (arg == "-o" || arg == "--output") {
-            if (++i == args.size()) return usageError(arg + " needs a folder");
-            options.outputDir = args[i];
-        } else if (arg == "--index") {
-            if (++i == args.size()) return usageError("--index needs a number");
-            char* end = nullptr;
-            const unsigned long value = std::strtoul(args[i].c_str(), &end, 10);
-            if (args[i].empty() || *end != '\0' || args[i][0] == '-')
-                return usageError("--index needs a number");
-            options.index = value;
-        } else if (arg == "--") {
-            options.files.insert(options.files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                 args.end());
-            break;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + arg);
-        } else {
-            options.files.push_back(arg);
-        }
-    }
+    if (auto error = parseArguments({args.begin() + 1, args.end()}, options)) return usageError(*error);
     if (options.files.empty()) return usageError("no file given");
 
     if (command == "list") {

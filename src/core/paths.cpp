@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include <algorithm>
+
 namespace pictrove {
 
 bool isFolderSeparator(char c) {
@@ -48,6 +50,20 @@ std::string replaceExtension(std::string_view path, std::string_view extension) 
     const std::size_t dot = path.rfind('.');
     const std::size_t end = dot != std::string_view::npos && dot >= start ? dot : path.size();
     return std::string(path.substr(0, end)) + std::string(extension);
+}
+
+std::string withDefaultExtension(std::string_view path, std::string_view extension) {
+    if (!lowerExtension(path).empty()) return std::string(path);
+    return std::string(path) + std::string(extension);
+}
+
+std::string fitFileName(std::string_view stem, std::string_view suffix, std::size_t limit) {
+    std::size_t keep = std::min(stem.size(), limit > suffix.size() ? limit - suffix.size() : 0);
+    // A UTF-8 continuation byte (10xxxxxx) at the cut would split a character.
+    if (keep < stem.size()) {
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+    }
+    return std::string(stem.substr(0, keep)) + std::string(suffix);
 }
 
 std::string withFinalPeriod(std::string message) {

@@ -29,6 +29,15 @@ std::string asciiLower(std::string_view text);
 // "."), or followed by it when the file name has none.
 std::string replaceExtension(std::string_view path, std::string_view extension);
 
+// The path as it is when its file name has an extension, else followed by
+// `extension` (which starts with a ".").
+std::string withDefaultExtension(std::string_view path, std::string_view extension);
+
+// `stem` followed by `suffix`, with the stem cut short, between whole UTF-8
+// characters, so that the name takes at most `limit` bytes. The suffix is
+// never cut.
+std::string fitFileName(std::string_view stem, std::string_view suffix, std::size_t limit);
+
 // An error message as the error box shows it: a "." is added when the last
 // character sorts after ".".
 std::string withFinalPeriod(std::string message);

@@ -18,9 +18,10 @@ namespace {
 
 std::filesystem::path temporaryBeside(const std::filesystem::path& target, unsigned attempt) {
     static thread_local std::minstd_rand random{std::random_device{}()};
-    std::filesystem::path name = target;
-    name += ".tmp" + std::to_string(random() % 1000000) + "-" + std::to_string(attempt);
-    return name;
+    // Short whatever the target's length, so that a name at the file
+    // system's limit can still be saved.
+    return target.parent_path() /
+           (".pictrove-" + std::to_string(random() % 1000000) + "-" + std::to_string(attempt) + ".tmp");
 }
 
 Error createError(const std::filesystem::path& target, int error) {

@@ -64,12 +64,20 @@ class ListCommand(unittest.TestCase):
         self.assertEqual(set(cursor), {"index", "width", "height", "bits", "images"})
         self.assertEqual(listing[3]["icons"], [])
 
-    def test_a_missing_file_is_reported_and_the_rest_still_listed(self):
+    def test_unreadable_files_are_entries_and_names_stay_valid_utf8(self):
         missing = data("no-such.dll")
-        result = run("list", "--json", missing, data("ico/bpp1.ico"))
+        with tempfile.TemporaryDirectory() as folder:
+            odd = os.path.join(folder, os.fsdecode(b"caf\xe9.ico"))
+            with open(data("ico/bpp1.ico"), "rb") as f, open(odd, "wb") as g:
+                g.write(f.read())
+            result = subprocess.run([CLI, "list", "--json", missing, odd], capture_output=True)
         self.assertEqual(result.returncode, 1)
-        self.assertIn(missing, result.stderr)
-        self.assertEqual([f["count"] for f in json.loads(result.stdout)], [1])
+        self.assertIn(missing.encode(), result.stderr)
+        listing = json.loads(result.stdout.decode("utf-8"))
+        self.assertEqual(listing[0]["file"], missing)
+        self.assertIn("Cannot open file", listing[0]["error"])
+        self.assertEqual(listing[1]["file"], os.path.join(folder, "caf\ufffd.ico"))
+        self.assertEqual(listing[1]["count"], 1)
 
 
 class ExtractCommand(unittest.TestCase):
@@ -116,19 +124,27 @@ class ExtractCommand(unittest.TestCase):
         with open(os.path.join(self.out.name, "multi.ico_0_256x256_32.png"), "rb") as f:
             self.assertEqual(f.read(), ico[offset:offset + size])
 
-    def test_images_of_the_same_size_and_depth_each_get_a_file(self):
+    def test_images_of_the_same_size_and_depth_get_running_numbers(self):
         with open(data("ico/bpp8.ico"), "rb") as f:
             one = f.read()
         size = struct.unpack_from("<I", one, 14)[0]
         image = one[22:22 + size]
-        twice = struct.pack("<HHH", 0, 1, 2) + one[6:14] + struct.pack("<II", size, 38) + \
-            one[6:14] + struct.pack("<II", size, 38 + size) + image + image
-        path = os.path.join(self.out.name, "twice.ico")
+        entries = b"".join(one[6:14] + struct.pack("<II", size, 54 + n * size) for n in range(3))
+        # A name near the limit: the stem gives way, whole characters at a
+        # time, to each suffix.
+        name = "\u00e9" * 125 + ".ico"
+        path = os.path.join(self.out.name, name)
         with open(path, "wb") as f:
-            f.write(twice)
+            f.write(struct.pack("<HHH", 0, 1, 3) + entries + image * 3)
         self.extract(path, "--all-sizes")
-        self.assertEqual(self.written(), ["twice.ico", "twice.ico_0.png", "twice.ico_0_24x24_8.png",
-                                          "twice.ico_0_24x24_8_2.png"])
+        written = [n for n in self.written() if n != name]
+        suffixes = ["_0.png", "_0_24x24_8.png", "_0_24x24_8-2.png", "_0_24x24_8-3.png"]
+        self.assertEqual(len(written), len(suffixes), written)
+        for suffix in suffixes:
+            stems = [n[:-len(suffix)] for n in written if n.endswith(suffix)]
+            self.assertEqual(len(stems), 1, suffix)
+            self.assertEqual(stems[0], "\u00e9" * (len(stems[0])), suffix)
+            self.assertEqual(len((stems[0] + suffix).encode()), 254, suffix)
 
     def test_index_takes_one_icon(self):
         self.extract(data("sample.dll"), "--index", "7")
@@ -143,6 +159,24 @@ class ExtractCommand(unittest.TestCase):
         self.assertEqual(self.written(), ["bpp1.ico_0.png"])
         result = self.extract(data("README.md"))
         self.assertIn("no icons", result.stderr)
+        # An icon whose only image cannot be decoded fails the run.
+        with open(data("ico/png256.ico"), "rb") as f:
+            broken = bytearray(f.read())
+        at = broken.index(b"IDAT") + 8
+        broken[at:at + 8] = b"\xff" * 8
+        path = os.path.join(self.out.name, "broken.ico")
+        with open(path, "wb") as f:
+            f.write(broken)
+        result = self.extract(path, status=1)
+        self.assertIn("icon 0 cannot be decoded", result.stderr)
+
+    def test_a_collection_named_without_an_extension_gets_one(self):
+        target = os.path.join(self.out.name, "set")
+        result = run("extract", data("pe/three32.dll"), "--ics", target)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.written(), ["set.ics"])
+        with open(target + ".ics", "rb") as f:
+            self.assertEqual(f.read()[-13:], b"Icons.ics    ")
 
 
 class Usage(unittest.TestCase):
@@ -162,7 +196,10 @@ class Usage(unittest.TestCase):
         for args in cases:
             result = run(*args)
             self.assertEqual(result.returncode, 2, args)
-            self.assertIn("Usage:", result.stderr, args)
+            lines = result.stderr.splitlines()
+            self.assertEqual(len(lines), 3, args)
+            self.assertTrue(lines[1].startswith("Usage: pictrove-cli "), args)
+            self.assertEqual(lines[2], "Try 'pictrove-cli --help'.", args)
             self.assertEqual(result.stdout, "", args)
 
     def test_help_and_version(self):

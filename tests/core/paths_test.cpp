@@ -37,6 +37,14 @@ TEST(Paths, FolderNameAndExtensionParts) {
     EXPECT_EQ(replaceExtension("/opt/pictrove/pictrove", ".ini"), "/opt/pictrove/pictrove.ini");
     EXPECT_EQ(replaceExtension("/opt/pictrove/pictrove.exe", ".ini"), "/opt/pictrove/pictrove.ini");
     EXPECT_EQ(replaceExtension("/opt/v1.2/pictrove", ".hlp"), "/opt/v1.2/pictrove.hlp");
+    EXPECT_EQ(withDefaultExtension("/v1.2/set", ".ics"), "/v1.2/set.ics");
+    EXPECT_EQ(withDefaultExtension("/a/set.ICX", ".ics"), "/a/set.ICX");
+    // Cut between whole UTF-8 characters, never into the suffix.
+    EXPECT_EQ(fitFileName("abcdef", "_0.png", 12), "abcdef_0.png");
+    EXPECT_EQ(fitFileName("abcdef", "_0.png", 9), "abc_0.png");
+    EXPECT_EQ(fitFileName("a\xC3\xA9\xE2\x82\xAC", "_1", 7), "a\xC3\xA9_1");
+    EXPECT_EQ(fitFileName("a\xC3\xA9\xE2\x82\xAC", "_1", 4), "a_1");
+    EXPECT_EQ(fitFileName("abc", "_0_16x16_1.png", 5), "_0_16x16_1.png");
 }
 
 TEST(Paths, ErrorMessagesEndWithAPeriodWhenTheyEndInText) {
