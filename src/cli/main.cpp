@@ -12,16 +12,18 @@
 #endif
 
 #include "cli/commands.h"
+#include "cli/thumbnail.h"
 
 namespace {
 
-constexpr const char* kUsageLine = "Usage: pictrove-cli list|extract [OPTION]... FILE...";
+constexpr const char* kUsageLine = "Usage: pictrove-cli list|extract|thumbnail [OPTION]... FILE...";
 
 constexpr const char* kHelp =
     "Usage:\n"
     "  pictrove-cli list [--json] [--collection-ext .EXT] FILE...\n"
     "  pictrove-cli extract FILE... -o DIR [--index N] [--ico] [--bmp] [--all-sizes]\n"
     "  pictrove-cli extract FILE --ics OUT.ics\n"
+    "  pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "list     shows, per file, how many icons it holds and, per icon, its index,\n"
@@ -39,6 +41,8 @@ constexpr const char* kHelp =
     "         --ics OUT writes the file's icons as one icon collection file, as the\n"
     "         window's \"Save Icon Collection as\" does; OUT without an extension\n"
     "         gets the collection extension.\n"
+    "thumbnail writes the first icon of INPUT as a PNG that fits SIZE x SIZE\n"
+    "         (8 to 1024, default 256), from the image best suited to that size.\n"
     "\n"
     "Icon collection files are read when their extension is the collection\n"
     "extension (.ics unless --collection-ext says otherwise) and their trailer\n"
@@ -163,6 +167,11 @@ int main(int argc, char** argv) {
     if (command == "--version") {
         std::cout << "pictrove-cli " << PICTROVE_VERSION << "\n";
         return 0;
+    }
+
+    if (command == "thumbnail") {
+        return pictrove::cli::thumbnail({args.begin() + 1, args.end()}, Options{}.collectionExtension,
+                                        std::cerr);
     }
 
     Options options;

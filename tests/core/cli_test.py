@@ -179,6 +179,43 @@ class ExtractCommand(unittest.TestCase):
             self.assertEqual(f.read()[-13:], b"Icons.ics    ")
 
 
+class ThumbnailCommand(ExtractCommand):
+    def thumbnail(self, source, *size, status=0):
+        target = os.path.join(self.out.name, "thumb.png")
+        result = run("thumbnail", *size, source, target)
+        self.assertEqual(result.returncode, status, result.stderr)
+        return self.open("thumb.png") if status == 0 else None
+
+    def test_the_image_chosen_for_the_size_fitted_into_it(self):
+        self.extract(data("ico/multi.ico"), "--all-sizes")
+        for size, stored in [("48", "48x48_32"), ("256", "256x256_32"), ("20", None), ("1024", None)]:
+            im = self.thumbnail(data("ico/multi.ico"), "-s", size)
+            self.assertEqual((im.format, im.size, im.mode), ("PNG", (int(size),) * 2, "RGBA"), size)
+            if stored:
+                expected = self.open(f"multi.ico_0_{stored}.png")
+                self.assertEqual(im.convert("RGBa").tobytes(), expected.convert("RGBa").tobytes(), size)
+        self.assertEqual(self.thumbnail(data("sample.dll")).size, (256, 256))
+        self.extract(data("sample.dll"), "--ics", os.path.join(self.out.name, "all.ics"))
+        self.assertEqual(self.thumbnail(os.path.join(self.out.name, "all.ics"), "-s", "64").size, (64, 64))
+        # A wide image keeps its shape.
+        wide = os.path.join(self.out.name, "wide.ico")
+        Image.new("RGBA", (64, 32), (200, 0, 0, 255)).save(os.path.join(self.out.name, "wide.png"))
+        with open(os.path.join(self.out.name, "wide.png"), "rb") as f:
+            png = f.read()
+        with open(wide, "wb") as f:
+            f.write(struct.pack("<HHHBBBBHHII", 0, 1, 1, 64, 32, 0, 0, 1, 32, len(png), 22) + png)
+        self.assertEqual(self.thumbnail(wide, "-s", "32").size, (32, 16))
+
+    def test_nothing_is_written_without_an_icon(self):
+        with open(data("ico/multi.ico"), "rb") as f:
+            cut = os.path.join(self.out.name, "cut.ico")
+            with open(cut, "wb") as g:
+                g.write(f.read()[:40])
+        for source in [data("README.md"), data("no-such.dll"), cut]:
+            self.thumbnail(source, status=1)
+        self.assertEqual(self.written(), ["cut.ico"])
+
+
 class Usage(unittest.TestCase):
     def test_usage_errors_exit_2_with_the_usage_text(self):
         cases = [
@@ -192,6 +229,10 @@ class Usage(unittest.TestCase):
             ["extract", data("sample.dll"), "-o", "x", "--index", "-1"],
             ["extract", data("sample.dll"), "-o", "x", "--index", "one"],
             ["extract", "--json", data("sample.dll"), "-o", "x"],
+            ["thumbnail", data("sample.dll")],
+            ["thumbnail", "-s", "7", data("sample.dll"), "x.png"],
+            ["thumbnail", "-s", "1025", data("sample.dll"), "x.png"],
+            ["thumbnail", "--json", data("sample.dll"), "x.png"],
         ]
         for args in cases:
             result = run(*args)

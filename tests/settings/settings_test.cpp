@@ -163,6 +163,28 @@ private slots:
         QCOMPARE(seam_.log, QStringList({"open:" + dir_->filePath("pictrove.hlp")}));
     }
 
+    // The settings file an install puts beside the program changes nothing
+    // the user sees, except that the manual it names shows "&Help ...".
+    void shippedSettingsFileLooksLikeNone() {
+        const auto looks = [](const TForm1& form) {
+            QStringList state = captions(form);
+            for (QAction* action : form.IconMenu->actions()) state << action->toolTip();
+            return state << form.windowTitle() << form.SaveDialog1.Title << items(form.ComboBox1)
+                         << QString::number(form.ComboBox1->isEditable()) << form.CollectionExtension
+                         << form.displayColor().name() << form.WebsiteAddress << form.EmailAddress
+                         << QString::number(form.ShowFileNames) << form.AboutText.trimmed()
+                         << QString::number(form.Internet1->isVisible() + 2 * form.EMail1->isVisible());
+        };
+        const QStringList builtIn = looks(*start());
+        QVERIFY(QFile::copy(PICTROVE_SHIPPED_INI, ini()));
+        writeFile(dir_->filePath("pictrove.html"), "<html></html>");
+        auto form = start();
+        QCOMPARE(looks(*form), builtIn);
+        QVERIFY(form->Help1->isVisible());
+        pressF1(form->FileBox1);
+        QCOMPARE(seam_.log, QStringList({"open:" + dir_->filePath("pictrove.html")}));
+    }
+
     void fileWithOnlyATitle() {
         writeIni("[Captions]\r\nTitle=My Icons\r\n");
         auto form = start();

@@ -1,0 +1,123 @@
+// pictrove-cli thumbnail: the preview picture a file manager shows for a
+// file, made from the file's first icon. File managers run it on every file
+// a user browses past, so it answers quickly and writes nothing for a file
+// without icons.
+#include "cli/thumbnail.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <ostream>
+
+#include "cli/sources.h"
+#include "icon_source/icon_file.h"
+#include "image/png.h"
+#include "image/scale.h"
+#include "save_file.h"
+
+namespace pictrove::cli {
+namespace {
+
+constexpr std::uint32_t kMinThumbnailSize = 8;
+constexpr std::uint32_t kMaxThumbnailSize = 1024;
+constexpr std::uint32_t kDefaultThumbnailSize = 256;
+
+struct ThumbnailRequest {
+    std::uint32_t size = kDefaultThumbnailSize;
+    std::string input;
+    std::string output;
+};
+
+std::optional<std::uint32_t> parseSize(const std::string& text) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (value < kMinThumbnailSize || value > kMaxThumbnailSize) return std::nullopt;
+    return value;
+}
+
+// Nothing, with the reason in `problem`, when the arguments do not fit.
+std::optional<ThumbnailRequest> parseRequest(const std::vector<std::string>& args, std::string& problem) {
+    ThumbnailRequest request;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-s" || arg == "--size") {
+            const auto size = i + 1 < args.size() ? parseSize(args[++i]) : std::nullopt;
+            if (!size) {
+                problem = arg + " needs a size from 8 to 1024";
+                return std::nullopt;
+            }
+            request.size = *size;
+        } else if (arg == "--") {
+            names.insert(names.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            problem = "unknown option " + arg;
+            return std::nullopt;
+        } else {
+            names.push_back(arg);
+        }
+    }
+    if (names.size() != 2) {
+        problem = "thumbnail needs one INPUT and one OUTPUT.png";
+        return std::nullopt;
+    }
+    request.input = names[0];
+    request.output = names[1];
+    return request;
+}
+
+// The image the choice rule picks for `size`, decoded at its own size; the
+// next best when it is damaged. Icons without stored images are drawn at
+// the system icon size.
+std::optional<Image> bestImage(const SourceIcon& icon, std::uint32_t size) {
+    for (const std::size_t candidate : rankImages(icon.images, size)) {
+        if (auto image = decodeImage(icon.images[candidate])) return image;
+    }
+    return icon.images.empty() ? icon.icon() : std::nullopt;
+}
+
+// Fits the image into size x size, keeping its aspect.
+Image fitInto(const Image& image, std::uint32_t size) {
+    const double scale = static_cast<double>(size) / std::max(image.width, image.height);
+    const auto side = [&](std::uint32_t length) {
+        return std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::lround(length * scale)), 1, size);
+    };
+    return scaleArea(image, side(image.width), side(image.height));
+}
+
+}  // namespace
+
+int thumbnail(const std::vector<std::string>& args, const std::string& collectionExtension,
+              std::ostream& err) {
+    std::string problem;
+    const auto request = parseRequest(args, problem);
+    if (!request) {
+        err << "pictrove-cli: " << problem << "\n"
+            << "Usage: pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n";
+        return 2;
+    }
+    const auto source = openSource(request->input, collectionExtension);
+    if (!source) {
+        err << request->input << ": " << source.error().message << "\n";
+        return 1;
+    }
+    const auto image = source->icons.empty() ? std::nullopt : bestImage(source->icons.front(), request->size);
+    if (!image || image->empty()) {
+        err << request->input << ": no icon to show\n";
+        return 1;
+    }
+    const auto png = encodePng(fitInto(*image, request->size));
+    if (!png) {
+        err << request->output << ": the picture could not be encoded\n";
+        return 1;
+    }
+    if (const auto error = saveFile(request->output, *png)) {
+        err << request->output << ": " << error->message << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace pictrove::cli

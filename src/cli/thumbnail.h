@@ -1,0 +1,15 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace pictrove::cli {
+
+// `thumbnail [-s SIZE] INPUT OUTPUT.png`, given the arguments after the verb.
+// Returns the exit status: 0 with a picture written, 1 when the file has no
+// icon to show or the picture cannot be written, 2 for a usage error.
+int thumbnail(const std::vector<std::string>& args, const std::string& collectionExtension,
+              std::ostream& err);
+
+}  // namespace pictrove::cli
