@@ -11,6 +11,8 @@ packages=(
   # independent tools the tests compare against, and the makers of fixtures
   icoutils python3 python3-pil python3-pefile
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
+  # validators of the installed desktop files, and the Debian package's tools
+  desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file
 )
 
 missing=()

@@ -1,0 +1,66 @@
+# What `cmake --install` and the Debian package lay out. The programs live
+# together in one program folder, because the window looks for its settings
+# file, its configurator and its manual beside its own executable; bin/
+# holds links to them, and the desktop files go where the freedesktop
+# specifications put them.
+set(PICTROVE_APP_ID org.example.pictrove.Pictrove)
+set(PICTROVE_PROGRAM_DIR lib/pictrove)
+set(PICTROVE_ICON_SIZES 16 24 32 48 64 128 256)
+set(desktop_dir ${PROJECT_SOURCE_DIR}/desktop)
+
+install(TARGETS pictrove-cli RUNTIME DESTINATION ${PICTROVE_PROGRAM_DIR})
+if(PICTROVE_GUI)
+  install(TARGETS pictrove RUNTIME DESTINATION ${PICTROVE_PROGRAM_DIR})
+  install(FILES ${desktop_dir}/pictrove.ini ${desktop_dir}/pictrove.html DESTINATION ${PICTROVE_PROGRAM_DIR})
+endif()
+
+if(NOT UNIX OR APPLE)
+  return()
+endif()
+
+# Relative links, so that the tree can be moved or staged for a package.
+set(program_links pictrove-cli)
+if(PICTROVE_GUI)
+  list(APPEND program_links pictrove)
+endif()
+foreach(program IN LISTS program_links)
+  install(CODE "
+    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${program}\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+    file(REMOVE \"\${link}\")
+    file(CREATE_LINK ../${PICTROVE_PROGRAM_DIR}/${program} \"\${link}\" SYMBOLIC)
+    message(STATUS \"Installing: \${link} -> ../${PICTROVE_PROGRAM_DIR}/${program}\")")
+endforeach()
+
+# The application icon in every size of the hicolor theme, drawn by the
+# engine from the icon the executable carries.
+set(app_icon ${PROJECT_SOURCE_DIR}/src/app/resources/pictrove.ico)
+set(icon_files)
+foreach(size IN LISTS PICTROVE_ICON_SIZES)
+  set(png ${CMAKE_BINARY_DIR}/icons/hicolor/${size}x${size}/apps/${PICTROVE_APP_ID}.png)
+  add_custom_command(OUTPUT ${png}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons/hicolor/${size}x${size}/apps
+    COMMAND pictrove-cli thumbnail -s ${size} ${app_icon} ${png}
+    DEPENDS pictrove-cli ${app_icon}
+    COMMENT "Drawing the ${size} px application icon" VERBATIM)
+  list(APPEND icon_files ${png})
+endforeach()
+add_custom_target(app_icons ALL DEPENDS ${icon_files})
+install(DIRECTORY ${CMAKE_BINARY_DIR}/icons/ DESTINATION share/icons)
+
+configure_file(${desktop_dir}/pictrove.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.metainfo.xml @ONLY)
+configure_file(${desktop_dir}/pictrove.1.in ${CMAKE_BINARY_DIR}/desktop/pictrove.1 @ONLY)
+configure_file(${desktop_dir}/pictrove-cli.1.in ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1 @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1 DESTINATION share/man/man1)
+install(FILES ${desktop_dir}/pictrove.thumbnailer DESTINATION share/thumbnailers)
+install(FILES ${desktop_dir}/pictrove-mime.xml DESTINATION share/mime/packages
+        RENAME ${PICTROVE_APP_ID}.xml)
+if(PICTROVE_GUI)
+  install(FILES ${desktop_dir}/pictrove.desktop DESTINATION share/applications
+          RENAME ${PICTROVE_APP_ID}.desktop)
+  install(FILES ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+  install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove.1 DESTINATION share/man/man1)
+endif()
+
+include(cmake/package.cmake)

@@ -1,0 +1,24 @@
+# `cpack -G DEB` in a build folder makes a Debian package of the install
+# above. dpkg-shlibdeps works out the libraries it depends on; the desktop's
+# caches (MIME types, menus, icons, man pages) are refreshed by the dpkg
+# triggers of the packages that own them, so no maintainer scripts are needed.
+set(CPACK_PACKAGE_NAME pictrove)
+set(CPACK_PACKAGE_VENDOR "The Pictrove developers")
+set(CPACK_PACKAGE_CONTACT "Pictrove <pictrove@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "finds the icons inside programs, libraries and icon files")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Pictrove shows every icon inside Windows executables and libraries (PE and NE),\n"
+    "icon libraries, icon, cursor and animated cursor files and its own collection\n"
+    "files, and saves them as icons, bitmaps, PNG images or collections. The\n"
+    "package also brings pictrove-cli for scripts and a thumbnailer that lets file\n"
+    "managers show a program's icon as its thumbnail.")
+string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window opens the manual, links and mail through the desktop's opener.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pictrove.example.org/")
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -1,0 +1,122 @@
+#!/usr/bin/python3
+"""An install as the desktop sees it: validated desktop files, app icons,
+the window started through its link, the thumbnailer run as a file manager
+runs it, and the collection type told apart from calendars.
+
+    install_test.py --build DIR --cli PATH --data DIR [unittest arguments]
+"""
+
+import configparser
+import os
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from urllib.request import pathname2url
+
+try:
+    from PIL import Image
+except ImportError:
+    print("Pillow is missing")
+    sys.exit(77)
+
+APP_ID = "org.example.pictrove.Pictrove"
+BUILD = CLI = DATA = PREFIX = None
+
+
+def setUpModule():
+    global PREFIX
+    PREFIX = tempfile.mkdtemp(prefix="pictrove-install-")
+    subprocess.run([os.environ.get("CMAKE", "cmake"), "--install", BUILD, "--prefix", PREFIX], check=True, capture_output=True)
+
+
+def tearDownModule():
+    shutil.rmtree(PREFIX)
+
+
+def installed(*parts):
+    return os.path.join(PREFIX, *parts)
+
+
+def run(args, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, timeout=60, **kwargs)
+
+
+class DesktopFiles(unittest.TestCase):
+    def test_validators_accept_the_entry_and_the_metainfo(self):
+        for args in (["desktop-file-validate", installed("share/applications", APP_ID + ".desktop")],
+                     ["appstreamcli", "validate", "--no-net", installed("share/metainfo", APP_ID + ".metainfo.xml")]):
+            result = run(args)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_every_icon_size_is_a_png_of_that_size(self):
+        for size in (16, 24, 32, 48, 64, 128, 256):
+            with Image.open(installed(f"share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png")) as im:
+                self.assertEqual((im.format, im.size, im.mode), ("PNG", (size, size), "RGBA"))
+
+    def test_collections_are_told_apart_from_calendars(self):
+        if not shutil.which("gio"):
+            self.skipTest("gio is missing")
+        mime = tempfile.mkdtemp(dir=PREFIX)
+        shutil.copytree(installed("share/mime/packages"), os.path.join(mime, "mime/packages"))
+        subprocess.run(["update-mime-database", os.path.join(mime, "mime")], check=True, capture_output=True)
+        files = {"icons.ics": None, "calendar.ics": b"BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n",
+                 "empty.ics": b"Icons.ics    "}
+        for name, content in files.items():
+            with open(os.path.join(mime, name), "wb") as f:
+                f.write(content or b"")
+        run([CLI, "extract", os.path.join(DATA, "pe/three32.dll"), "--ics", os.path.join(mime, "icons.ics")])
+        env = dict(os.environ, XDG_DATA_HOME=mime, XDG_DATA_DIRS="/usr/share")
+        types = [run(["gio", "info", "-a", "standard::content-type", os.path.join(mime, name)],
+                     env=env).stdout.split()[-1] for name in files]
+        self.assertEqual(types, ["application/x-pictrove-collection", "text/calendar",
+                                 "application/x-pictrove-collection"])
+
+
+class InstalledPrograms(unittest.TestCase):
+    def test_window_started_through_its_link_reads_its_program_folder(self):
+        ini = installed("lib/pictrove/pictrove.ini")
+        with open(ini, encoding="utf-8") as f:
+            shipped = f.read()
+        with open(ini, "w", encoding="utf-8") as f:
+            f.write(shipped.replace("Title=Pictrove", "Title=Installed Pictrove"))
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", PICTROVE_SELF_CHECK="1")
+        result = run([installed("bin/pictrove")], env=env, cwd=installed("share"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("caption: Installed Pictrove\n", result.stdout)
+        self.assertIn(f"settings: {ini} (found)\n", result.stdout)
+        self.assertIn("|&Help ...|&About ...\n", result.stdout)
+
+    def test_thumbnailer_run_as_a_file_manager_runs_it(self):
+        entry = configparser.ConfigParser(interpolation=None)
+        entry.read(installed("share/thumbnailers/pictrove.thumbnailer"))
+        exec_line = entry["Thumbnailer Entry"]["Exec"]
+        env = dict(os.environ, PATH=installed("bin") + os.pathsep + os.environ["PATH"])
+        out = tempfile.mkdtemp(dir=PREFIX)
+        for source, size, made in [(os.path.join(DATA, "sample.dll"), 128, True),
+                                   (os.path.join(DATA, "ne/icons.icl"), 48, True),
+                                   (os.path.join(DATA, "README.md"), 128, False)]:
+            target = os.path.join(out, f"{size}-{os.path.basename(source)}.png")
+            fields = {"%s": str(size), "%i": source, "%o": target, "%u": "file://" + pathname2url(source)}
+            args = [fields.get(arg, arg) for arg in shlex.split(exec_line)]
+            result = run(args, env=env)
+            self.assertEqual((result.returncode == 0, os.path.exists(target)), (made, made), source)
+            if made:
+                with Image.open(target) as im:
+                    self.assertEqual((im.format, im.size, im.mode), ("PNG", (size, size), "RGBA"))
+
+
+if __name__ == "__main__":
+    args = sys.argv[1:]
+    options = {"--build": None, "--cli": None, "--data": None}
+    rest = []
+    while args:
+        arg = args.pop(0)
+        if arg in options:
+            options[arg] = args.pop(0)
+        else:
+            rest.append(arg)
+    BUILD, CLI, DATA = options["--build"], options["--cli"], options["--data"]
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=1)
