@@ -8,6 +8,10 @@
 #                              pictrove-cli extract (PNGs)      (pefile_pillow_icons.py)
 #   (c) every image as PNG     pictrove-cli extract         vs  wrestool -x -t14, then
 #                              --all-sizes                      icotool -x on each .ico
+#   (d) a 256 px thumbnail     pictrove-cli thumbnail       vs  Debian's icoextract exe
+#       of the library and of                                   thumbnailer (package
+#       a small .exe (an NSIS                                   icoextract; the cases are
+#       installer stub)                                         left out without it)
 #
 #   bench/compare.sh [-B BUILD_DIR] [-n RUNS] [-d DLL] [-o OUT_ROOT]
 #
@@ -38,7 +42,7 @@ while getopts "B:n:d:o:h" opt; do
     n) runs=$OPTARG ;;
     d) dll=$OPTARG ;;
     o) out_root=$OPTARG ;;
-    *) sed -n '2,27p' "$0"; exit 2 ;;
+    *) sed -n '2,30p' "$0"; exit 2 ;;
   esac
 done
 
@@ -82,6 +86,13 @@ cases=(
   "(b) 32x32 icons, pictrove-cli extract|exec $cli extract $dll -o $out/b|$script|0.10"
   "(c) all sizes as PNG|exec $cli extract --all-sizes $dll -o $out/c|$icoutils|0.25"
 )
+small_exe=/usr/share/nsis/Stubs/zlib-x86-unicode
+if "$python" -c 'import icoextract.scripts.thumbnailer' 2>/dev/null; then
+  thumbnailer="exec $python -c 'from icoextract.scripts.thumbnailer import main; main()' -s 256"
+  cases+=("(d) thumbnail of the library|exec $cli thumbnail $dll $out/ours.png|$thumbnailer $dll $out/theirs.png|0.05")
+  [ -f "$small_exe" ] && cases+=(
+    "(d) thumbnail of a small .exe|exec $cli thumbnail $small_exe $out/ours.png|$thumbnailer $small_exe $out/theirs.png|0.05")
+fi
 
 echo "library: $dll ($(stat -c %s "$dll") bytes); $runs runs of each command; output under $out_root"
 if [ -n "${PAIR_TIMER:-}" ]; then
