@@ -50,9 +50,18 @@ install(DIRECTORY ${CMAKE_BINARY_DIR}/icons/ DESTINATION share/icons)
 
 configure_file(${desktop_dir}/pictrove.metainfo.xml.in
                ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.metainfo.xml @ONLY)
-configure_file(${desktop_dir}/pictrove.1.in ${CMAKE_BINARY_DIR}/desktop/pictrove.1 @ONLY)
-configure_file(${desktop_dir}/pictrove-cli.1.in ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1 @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1 DESTINATION share/man/man1)
+# Man pages go compressed, as Debian wants them; man reads them either way.
+set(man_pages)
+foreach(page pictrove pictrove-cli)
+  configure_file(${desktop_dir}/${page}.1.in ${CMAKE_BINARY_DIR}/desktop/${page}.1 @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/desktop/${page}.1.gz
+    COMMAND gzip -9nf -k ${page}.1
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/desktop
+    DEPENDS ${CMAKE_BINARY_DIR}/desktop/${page}.1 VERBATIM)
+  list(APPEND man_pages ${CMAKE_BINARY_DIR}/desktop/${page}.1.gz)
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${man_pages})
+install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1.gz DESTINATION share/man/man1)
 install(FILES ${desktop_dir}/pictrove.thumbnailer DESTINATION share/thumbnailers)
 install(FILES ${desktop_dir}/pictrove-mime.xml DESTINATION share/mime/packages
         RENAME ${PICTROVE_APP_ID}.xml)
@@ -60,7 +69,7 @@ if(PICTROVE_GUI)
   install(FILES ${desktop_dir}/pictrove.desktop DESTINATION share/applications
           RENAME ${PICTROVE_APP_ID}.desktop)
   install(FILES ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
-  install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove.1 DESTINATION share/man/man1)
+  install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove.1.gz DESTINATION share/man/man1)
 endif()
 
 include(cmake/package.cmake)

@@ -12,7 +12,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "files, and saves them as icons, bitmaps, PNG images or collections. The\n"
     "package also brings pictrove-cli for scripts and a thumbnailer that lets file\n"
     "managers show a program's icon as its thumbnail.")
-string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
@@ -21,4 +21,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pictrove.example.org/")
 set(CPACK_STRIP_FILES ON)
+# The settings file is the administrator's to edit (by hand or with the
+# configurator): as a conffile an upgrade keeps the edits and asks before it
+# replaces them. It stays in the program folder, the one place the window
+# looks.
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "/usr/${PICTROVE_PROGRAM_DIR}/pictrove.ini\n")
+if(PICTROVE_GUI)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
+endif()
 include(CPack)
