@@ -8,6 +8,8 @@
 #include <charconv>
 #include <cmath>
 #include <ostream>
+#include <span>
+#include <utility>
 
 #include "cli/sources.h"
 #include "icon_source/icon_file.h"
@@ -68,23 +70,55 @@ std::optional<ThumbnailRequest> parseRequest(const std::vector<std::string>& arg
     return request;
 }
 
+// The picture for a thumbnail: the decoded image, and the stored PNG bytes
+// when they can be written as they are.
+struct Picture {
+    Image image;
+    Bytes storedPng;
+};
+
+// A stored PNG of just the asked size in 8-bit RGBA, once it has decoded, is
+// the thumbnail already: writing it as stored spares a second compression.
+bool fitsAsStored(const IconImage& stored, const Image& decoded, std::uint32_t size) {
+    constexpr std::size_t kBitDepth = 24, kColourType = 25;  // within the IHDR chunk
+    const Bytes data = stored.data;
+    return stored.info.png && decoded.width == size && decoded.height == size && data.size() > kColourType &&
+           data[kBitDepth] == std::byte{8} && data[kColourType] == std::byte{6};
+}
+
 // The image the choice rule picks for `size`, decoded at its own size; the
 // next best when it is damaged. Icons without stored images are drawn at
 // the system icon size.
-std::optional<Image> bestImage(const SourceIcon& icon, std::uint32_t size) {
+std::optional<Picture> bestPicture(const SourceIcon& icon, std::uint32_t size) {
     for (const std::size_t candidate : rankImages(icon.images, size)) {
-        if (auto image = decodeImage(icon.images[candidate])) return image;
+        const IconImage& stored = icon.images[candidate];
+        if (auto image = decodeImage(stored)) {
+            const Bytes png = fitsAsStored(stored, *image, size) ? stored.data : Bytes{};
+            return Picture{std::move(*image), png};
+        }
     }
-    return icon.images.empty() ? icon.icon() : std::nullopt;
+    if (!icon.images.empty()) return std::nullopt;
+    auto drawn = icon.icon();
+    return drawn ? std::optional(Picture{std::move(*drawn), {}}) : std::nullopt;
 }
 
-// Fits the image into size x size, keeping its aspect.
-Image fitInto(const Image& image, std::uint32_t size) {
+// Fits the image into size x size, keeping its aspect. An image that fits
+// exactly is passed on as it is, without a copy.
+Image fitInto(Image image, std::uint32_t size) {
+    if (std::max(image.width, image.height) == size) return image;
     const double scale = static_cast<double>(size) / std::max(image.width, image.height);
     const auto side = [&](std::uint32_t length) {
         return std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::lround(length * scale)), 1, size);
     };
     return scaleArea(image, side(image.width), side(image.height));
+}
+
+int write(const std::string& target, std::span<const std::uint8_t> bytes, std::ostream& err) {
+    if (const auto error = saveFile(target, bytes)) {
+        err << target << ": " << error->message << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -103,21 +137,21 @@ int thumbnail(const std::vector<std::string>& args, const std::string& collectio
         err << request->input << ": " << source.error().message << "\n";
         return 1;
     }
-    const auto image = source->icons.empty() ? std::nullopt : bestImage(source->icons.front(), request->size);
-    if (!image || image->empty()) {
+    auto picture = source->icons.empty() ? std::nullopt : bestPicture(source->icons.front(), request->size);
+    if (!picture || picture->image.empty()) {
         err << request->input << ": no icon to show\n";
         return 1;
     }
-    const auto png = encodePng(fitInto(*image, request->size));
+    if (const Bytes stored = picture->storedPng; !stored.empty()) {
+        return write(request->output, {reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size()},
+                     err);
+    }
+    const auto png = encodePng(fitInto(std::move(picture->image), request->size));
     if (!png) {
         err << request->output << ": the picture could not be encoded\n";
         return 1;
     }
-    if (const auto error = saveFile(request->output, *png)) {
-        err << request->output << ": " << error->message << "\n";
-        return 1;
-    }
-    return 0;
+    return write(request->output, *png, err);
 }
 
 }  // namespace pictrove::cli
