@@ -33,12 +33,36 @@ std::vector<Span> areaSpans(std::uint32_t sourceLength, std::uint32_t targetLeng
     return spans;
 }
 
+// Enlarging by whole factors: every target pixel lies inside one source
+// pixel, so the filter comes down to repeating it. Colour under a fully
+// transparent pixel is cleared, as the filter's premultiplication does.
+Image repeatPixels(const Image& source, std::uint32_t width, std::uint32_t height) {
+    Image target;
+    target.width = width;
+    target.height = height;
+    target.hasAlpha = true;
+    target.bgra.resize(target.pixelCount() * 4);
+    const std::uint32_t across = width / source.width;
+    const std::uint32_t down = height / source.height;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = source.bgra.data() + std::size_t{y / down} * source.width * 4;
+        std::uint8_t* out = target.bgra.data() + std::size_t{y} * width * 4;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint8_t* p = in + std::size_t{x / across} * 4;
+            if (p[3] != 0) std::copy(p, p + 4, out + std::size_t{x} * 4);
+        }
+    }
+    deriveMaskFromAlpha(target);
+    return target;
+}
+
 }  // namespace
 
 Image scaleArea(const Image& source, std::uint32_t width, std::uint32_t height) {
     if (source.width == width && source.height == height) return source;
     Image target;
     if (source.empty() || width == 0 || height == 0) return target;
+    if (width % source.width == 0 && height % source.height == 0) return repeatPixels(source, width, height);
 
     const auto columns = areaSpans(source.width, width);
     const auto rows = areaSpans(source.height, height);
