@@ -3,7 +3,6 @@
 # file, its configurator and its manual beside its own executable; bin/
 # holds links to them, and the desktop files go where the freedesktop
 # specifications put them.
-set(PICTROVE_APP_ID org.example.pictrove.Pictrove)
 set(PICTROVE_PROGRAM_DIR lib/pictrove)
 set(PICTROVE_ICON_SIZES 16 24 32 48 64 128 256)
 set(desktop_dir ${PROJECT_SOURCE_DIR}/desktop)
@@ -48,6 +47,7 @@ endforeach()
 add_custom_target(app_icons ALL DEPENDS ${icon_files})
 install(DIRECTORY ${CMAKE_BINARY_DIR}/icons/ DESTINATION share/icons)
 
+configure_file(${desktop_dir}/pictrove.desktop.in ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.desktop @ONLY)
 configure_file(${desktop_dir}/pictrove.metainfo.xml.in
                ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.metainfo.xml @ONLY)
 # Man pages go compressed, as Debian wants them; man reads them either way.
@@ -66,8 +66,7 @@ install(FILES ${desktop_dir}/pictrove.thumbnailer DESTINATION share/thumbnailers
 install(FILES ${desktop_dir}/pictrove-mime.xml DESTINATION share/mime/packages
         RENAME ${PICTROVE_APP_ID}.xml)
 if(PICTROVE_GUI)
-  install(FILES ${desktop_dir}/pictrove.desktop DESTINATION share/applications
-          RENAME ${PICTROVE_APP_ID}.desktop)
+  install(FILES ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.desktop DESTINATION share/applications)
   install(FILES ${CMAKE_BINARY_DIR}/desktop/${PICTROVE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
   install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove.1.gz DESTINATION share/man/man1)
 endif()

@@ -37,6 +37,8 @@ void reportWhenActivated(const pictrove::TForm1& form) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pictrove"));
+    // Ties the window to its menu entry, whose icon the desktop then shows.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PICTROVE_APP_ID));
     pictrove::setApplicationTitle(QStringLiteral("Pictrove"));
     pictrove::TForm1 form;
     form.show();
