@@ -129,7 +129,8 @@ int thumbnail(const std::vector<std::string>& args, const std::string& collectio
     const auto request = parseRequest(args, problem);
     if (!request) {
         err << "pictrove-cli: " << problem << "\n"
-            << "Usage: pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n";
+            << "Usage: pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
+            << "Try 'pictrove-cli --help'.\n";
         return 2;
     }
     const auto source = openSource(request->input, collectionExtension);
