@@ -28,6 +28,14 @@ Rgba checker(int x, int y, int cell) {
     return (x / cell + y / cell) % 2 ? Rgba{255, 255, 255} : Rgba{0, 0, 0};
 }
 
+// Barely opaque, with a clear corner pixel whose colour must not survive.
+Rgba faint(int x, int y) {
+    return x + y ? Rgba{9, 8, 7, 1 + x} : Rgba{5, 5, 5, 0};
+}
+Rgba faintTimes4(int x, int y) {
+    return x < 4 && y < 4 ? Rgba{0, 0, 0, 0} : faint(x / 4, y / 4);
+}
+
 struct ScaleCase {
     const char* what;
     std::uint32_t sourceSize;
@@ -49,46 +57,39 @@ TEST_P(ScaleTo32, AveragesTheAreaEachTargetPixelCovers) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, ScaleTo32,
-    testing::Values(
-        // Every target pixel covers two black and two white ones: 127.5, rounded up.
-        ScaleCase{"pixel_checker_64", 64, [](int x, int y) { return checker(x, y, 1); },
-                  [](int, int) {
-                      return Rgba{128, 128, 128};
-                  }},
-        // 2x2 blocks become single pixels with their colour unchanged.
-        ScaleCase{"block_checker_64", 64, [](int x, int y) { return checker(x, y, 2); },
-                  [](int x, int y) { return checker(x, y, 1); }},
-        // 48 -> 32 maps every 3x3 block onto a 2x2 one exactly.
-        ScaleCase{"blocks_48", 48, [](int x, int y) { return blockRgb(x, y, 3); },
-                  [](int x, int y) { return blockRgb(x, y, 2); }},
-        // ... and splits a 1-pixel checker in shares of 2/3 and 1/3 per axis, so
-        // each target pixel is 5/9 the colour of the source pixel it mostly
-        // covers: white (141.7) or black (4/9 white, 113.3).
-        ScaleCase{"pixel_checker_48", 48, [](int x, int y) { return checker(x, y, 1); },
-                  [](int x, int y) {
-                      const int v = (x / 2 + y / 2) % 2 ? 142 : 113;
-                      return Rgba{v, v, v};
-                  }},
-        // Upscaling repeats each source pixel over a 2x2 block.
-        ScaleCase{"pattern_16", 16, rgbAt, [](int x, int y) { return rgbAt(x / 2, y / 2); }},
-        // ... and by 4 clears the colour under fully clear pixels only.
-        ScaleCase{"clear_corner_8", 8,
-                  [](int x, int y) {
-                      return Rgba{9, 8, 7, x + y == 0 ? 0 : 1 + x};
-                  },
-                  [](int x, int y) {
-                      return x < 4 && y < 4 ? Rgba{0, 0, 0, 0} : Rgba{9, 8, 7, 1 + x / 4};
-                  }},
-        ScaleCase{"png_pattern_256", 256, pngPattern,
-                  [](int x, int y) {
-                      Rgba c = blockRgb(x, y, 1);
-                      c.a = x < 8 && y < 8 ? 0 : 255;
-                      if (c.a == 0) c = {0, 0, 0, 0};
-                      return c;
-                  }}),
-    [](const auto& param) { return std::string(param.param.what); });
+INSTANTIATE_TEST_SUITE_P(Patterns, ScaleTo32,
+                         testing::Values(
+                             // Every target pixel covers two black and two white ones: 127.5, rounded up.
+                             ScaleCase{"pixel_checker_64", 64, [](int x, int y) { return checker(x, y, 1); },
+                                       [](int, int) {
+                                           return Rgba{128, 128, 128};
+                                       }},
+                             // 2x2 blocks become single pixels with their colour unchanged.
+                             ScaleCase{"block_checker_64", 64, [](int x, int y) { return checker(x, y, 2); },
+                                       [](int x, int y) { return checker(x, y, 1); }},
+                             // 48 -> 32 maps every 3x3 block onto a 2x2 one exactly.
+                             ScaleCase{"blocks_48", 48, [](int x, int y) { return blockRgb(x, y, 3); },
+                                       [](int x, int y) { return blockRgb(x, y, 2); }},
+                             // ... and splits a 1-pixel checker in shares of 2/3 and 1/3 per axis, so
+                             // each target pixel is 5/9 the colour of the source pixel it mostly
+                             // covers: white (141.7) or black (4/9 white, 113.3).
+                             ScaleCase{"pixel_checker_48", 48, [](int x, int y) { return checker(x, y, 1); },
+                                       [](int x, int y) {
+                                           const int v = (x / 2 + y / 2) % 2 ? 142 : 113;
+                                           return Rgba{v, v, v};
+                                       }},
+                             // Upscaling repeats each source pixel over a 2x2 block.
+                             ScaleCase{"pattern_16", 16, rgbAt,
+                                       [](int x, int y) { return rgbAt(x / 2, y / 2); }},
+                             ScaleCase{"faint_8", 8, faint, faintTimes4},
+                             ScaleCase{"png_pattern_256", 256, pngPattern,
+                                       [](int x, int y) {
+                                           Rgba c = blockRgb(x, y, 1);
+                                           c.a = x < 8 && y < 8 ? 0 : 255;
+                                           if (c.a == 0) c = {0, 0, 0, 0};
+                                           return c;
+                                       }}),
+                         [](const auto& param) { return std::string(param.param.what); });
 
 TEST(Scale, ColourUnderTransparentPixelsDoesNotBleed) {
     // Half the area is clear red, half opaque blue: half as opaque, all blue.
