@@ -7,7 +7,7 @@
 #
 #   fuzz/run-fuzzers.sh [-t SECONDS] [-B BUILD_DIR] [TARGET...]
 #
-# Targets: pe ne ico ani elf dib png icon_file profile (all when none is named). One
+# Targets: pe ne ico ani elf dib png icon_file profile profile_writer (all when none is named). One
 # fuzzer runs at a time, on one core.
 set -euo pipefail
 
@@ -26,14 +26,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build=${build:-$source_dir/build/fuzz-run}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile collection file_mask)
+[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile profile_writer collection file_mask)
 
 # Inputs longer than a format needs only slow the search down; executables
 # need room for a section table and a resource tree, single images less.
 max_len() {
   case $1 in
     pe | ne | icon_file) echo 32768 ;;
-    profile) echo 4096 ;;
+    profile | profile_writer) echo 4096 ;;
     *) echo 16384 ;;
   esac
 }

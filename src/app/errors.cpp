@@ -1,11 +1,12 @@
 #include "app/errors.h"
 
 #include "app/seam.h"
+#include "app/settings.h"
 #include "paths.h"
 
 namespace pictrove {
 namespace {
-QString title = QStringLiteral("Pictrove");
+QString title = builtInText(settings_defaults::kTitle);
 }  // namespace
 
 QString applicationTitle() {

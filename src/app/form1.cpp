@@ -27,8 +27,7 @@ namespace {
 // How long after the first show an activation may take to arrive.
 constexpr int kActivationGraceMs = 300;
 
-const QString kBuiltInAboutText =
-    QStringLiteral("Pictrove - finds the icons inside programs, libraries and icon files, and saves them.");
+namespace builtin = settings_defaults;
 
 std::string localPath(const QString& path) {
     return path.toStdString();
@@ -88,20 +87,23 @@ void TForm1::buildMenus() {
         action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
         return action;
     };
-    Copytoclipboard1 = add(IconMenu, "Copytoclipboard1", "&Copy Icon to clipboard", "Copy icon to clipboard");
-    Saveas1 = add(IconMenu, "Saveas1", "Save Icon as *.&ICO ...", "Save icon as ... icon");
-    SaveIconasBMP1 = add(IconMenu, "SaveIconasBMP1", "Save Icon as *.&BMP ...", "Save icon as ... bitmap");
+    const auto& caption = builtin::kMenuCaptions;
+    Copytoclipboard1 =
+        add(IconMenu, "Copytoclipboard1", builtInText(caption[0].caption), "Copy icon to clipboard");
+    Saveas1 = add(IconMenu, "Saveas1", builtInText(caption[1].caption), "Save icon as ... icon");
+    SaveIconasBMP1 =
+        add(IconMenu, "SaveIconasBMP1", builtInText(caption[2].caption), "Save icon as ... bitmap");
     N1 = IconMenu->addSeparator();
     N1->setObjectName("N1");
     Setbackgroundcolor1 =
-        add(IconMenu, "Setbackgroundcolor1", "Backgr&ound color ...", "Select background color");
-    Internet1 = add(IconMenu, "Internet1", "&Website ...", QString());
-    EMail1 = add(IconMenu, "EMail1", "&E-mail ...", QString());
-    Help1 = add(IconMenu, "Help1", "&Help ...", QString());
+        add(IconMenu, "Setbackgroundcolor1", builtInText(caption[3].caption), "Select background color");
+    Internet1 = add(IconMenu, "Internet1", builtInText(caption[4].caption), QString());
+    EMail1 = add(IconMenu, "EMail1", builtInText(caption[5].caption), QString());
+    Help1 = add(IconMenu, "Help1", builtInText(caption[6].caption), QString());
     Help1->setVisible(false);
     N2 = IconMenu->addSeparator();
     N2->setObjectName("N2");
-    About1 = add(IconMenu, "About1", "&About ...", QString());
+    About1 = add(IconMenu, "About1", builtInText(caption[7].caption), QString());
     IconMenu->setToolTipsVisible(true);
     const auto handle = [this](QAction* action, auto handler) {
         connect(action, &QAction::triggered, this,
@@ -135,7 +137,7 @@ void TForm1::buildLayout() {
     ComboBox1 = new QComboBox(Panel1);
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setGeometry(6, 6, 145, 21);
-    ComboBox1->addItems({"*.ic?", "*.exe;*.dll;*.ocx;*.cpl;*.ico", "*.*"});
+    for (const std::string_view mask : builtin::kMasks) ComboBox1->addItem(builtInText(mask));
     popupMainMenu(ComboBox1);
     connectMaskSelector();
 
@@ -268,8 +270,8 @@ void TForm1::FormActivate() {
     applicationActivationArmed_ = false;
 
     const std::string exe = localPath(startup_.executablePath);
-    CollectionExtension = QStringLiteral(".ics");
-    AboutText = kBuiltInAboutText;
+    CollectionExtension = builtInText(builtin::kCollectionExtension);
+    AboutText = builtInText(builtin::kAboutText);
     HelpFileName = fromLocal(replaceExtension(exe, ".hlp"));
     ExecutableFolder = fromLocal(folderPart(exe));
     ConfigExtractor->setVisible(isExistingFile(ExecutableFolder + configuratorFileName()));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/settings.h"
 #include "image/image.h"
 
 class QAction;
@@ -64,7 +65,7 @@ public:
     QAction* ConfigExtractor = nullptr;
     QAction* SaveIconCollectionas1 = nullptr;
 
-    TSaveDialog SaveDialog1{QStringLiteral("Save Icon as ..."), QString()};
+    TSaveDialog SaveDialog1{builtInText(settings_defaults::kSaveDialogTitle), QString()};
     TSaveDialog SaveDialog2{QStringLiteral("Save Icon Collection as ..."),
                             QStringLiteral("All files (*.*)|*.*")};
     TColorDialog ColorDialog1;
@@ -85,8 +86,8 @@ public:
     QString SettingsPath;
     QString StartFile;  // from the settings; used only by the first pass
     // Built in until a settings file names others (or none).
-    QString WebsiteAddress = QStringLiteral("https://pictrove.example.org/");
-    QString EmailAddress = QStringLiteral("mailto:pictrove@example.org?subject=Pictrove");
+    QString WebsiteAddress = builtInText(settings_defaults::kWebsite);
+    QString EmailAddress = builtInText(settings_defaults::kEmail);
     // The help file opened at its contents page: set by the first pass that
     // finds a ".hlp" help file, and kept for the rest of the run.
     QString WinHelpFile;

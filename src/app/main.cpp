@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Pictrove"));
     // Ties the window to its menu entry, whose icon the desktop then shows.
     QGuiApplication::setDesktopFileName(QStringLiteral(PICTROVE_APP_ID));
-    pictrove::setApplicationTitle(QStringLiteral("Pictrove"));
+    pictrove::setApplicationTitle(pictrove::builtInText(pictrove::settings_defaults::kTitle));
     pictrove::TForm1 form;
     form.show();
     if (qEnvironmentVariableIsSet("PICTROVE_SELF_CHECK")) reportWhenActivated(form);

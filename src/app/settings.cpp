@@ -14,6 +14,7 @@
 #include "filebox/file_box.h"
 #include "paths.h"
 #include "profile.h"
+#include "system_colors.h"
 
 namespace pictrove {
 namespace {
@@ -27,45 +28,9 @@ std::string localBytes(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-// The system colours of the classic Windows scheme, by index (COLOR_*).
-// Index 25 is unused there and, like every index past the table, is black.
-constexpr std::array<std::uint32_t, 31> kSystemColors = {
-    0xC8D0D4,  //  0 scroll bar
-    0xA56E3A,  //  1 desktop background
-    0x6A240A,  //  2 active caption
-    0x808080,  //  3 inactive caption
-    0xC8D0D4,  //  4 menu
-    0xFFFFFF,  //  5 window
-    0x000000,  //  6 window frame
-    0x000000,  //  7 menu text
-    0x000000,  //  8 window text
-    0xFFFFFF,  //  9 caption text
-    0xC8D0D4,  // 10 active border
-    0xC8D0D4,  // 11 inactive border
-    0x808080,  // 12 application workspace
-    0x6A240A,  // 13 highlight
-    0xFFFFFF,  // 14 highlight text
-    0xC8D0D4,  // 15 button face
-    0x808080,  // 16 button shadow
-    0x808080,  // 17 grey text
-    0x000000,  // 18 button text
-    0xC8D0D4,  // 19 inactive caption text
-    0xFFFFFF,  // 20 button highlight
-    0x404040,  // 21 3-D dark shadow
-    0xC8D0D4,  // 22 3-D light
-    0x000000,  // 23 tooltip text
-    0xE1FFFF,  // 24 tooltip background
-    0x000000,  // 25 (unused)
-    0x800000,  // 26 hot-tracked item
-    0xF0CAA6,  // 27 gradient of the active caption
-    0xC0C0C0,  // 28 gradient of the inactive caption
-    0x6A240A,  // 29 menu highlight
-    0xC8D0D4,  // 30 menu bar
-};
-
 QString normalisedCollectionExtension(const QString& value) {
     QString extension = QString::fromStdString(asciiLower(value.toStdString()));
-    if (extension.isEmpty()) return QStringLiteral(".ics");
+    if (extension.isEmpty()) return builtInText(settings_defaults::kCollectionExtension);
     if (!extension.startsWith(QLatin1Char('.'))) extension.prepend(QLatin1Char('.'));
     return extension;
 }
@@ -111,10 +76,7 @@ bool isExistingFile(const QString& path) {
 }
 
 QColor colorFromValue(std::uint32_t value) {
-    if (value & 0x80000000u) {
-        const std::size_t index = value & 0xFFu;
-        value = index < kSystemColors.size() ? kSystemColors[index] : 0;
-    }
+    value = rgbOfColorValue(value);
     return QColor(static_cast<int>(value & 0xFF), static_cast<int>(value >> 8 & 0xFF),
                   static_cast<int>(value >> 16 & 0xFF));
 }
@@ -127,19 +89,14 @@ void TForm1::ReadSettings() {
 
     setApplicationTitle(ini.ReadValue("Captions", "Title", QString()));
     SaveDialog1.Title = ini.ReadValue("Captions", "Dialog", QString());
-    const std::pair<QAction*, const char*> captions[] = {
-        {Copytoclipboard1, "Copy"},
-        {Saveas1, "Icon"},
-        {SaveIconasBMP1, "Bitmap"},
-        {Setbackgroundcolor1, "Background"},
-        {Internet1, "Homepage"},
-        {EMail1, "EMail"},
-        {Help1, "Help"},
-        {About1, "About"},
-    };
-    int number = 0;
-    for (const auto& [item, key] : captions) {
-        item->setText(ini.ReadValue("Menu", key, QString::number(++number)));
+    // In the order of the built-in caption table, whose keys they read.
+    QAction* const items[] = {Copytoclipboard1, Saveas1, SaveIconasBMP1, Setbackgroundcolor1,
+                              Internet1,        EMail1,  Help1,          About1};
+    static_assert(std::size(items) == settings_defaults::kMenuCaptions.size());
+    for (std::size_t n = 0; n < std::size(items); ++n) {
+        QAction* item = items[n];
+        item->setText(ini.ReadValue("Menu", builtInText(settings_defaults::kMenuCaptions[n].key),
+                                    QString::number(n + 1)));
         // Items without a hint of their own show their caption as the tip.
         if (item->statusTip().isEmpty()) item->setToolTip(QString(item->text()).remove(QLatin1Char('&')));
     }
@@ -184,11 +141,13 @@ void TForm1::ReadMaskList(const TIniFile& ini) {
 
 void TForm1::ReadAboutLines(const TIniFile& ini) {
     bool firstLine = true;
-    for (int n = 1; n <= 6; ++n) {
-        QString line = ini.ReadValue("Dialogs", QStringLiteral("L%1").arg(n), QStringLiteral("^"));
-        if (line == QLatin1String("^")) continue;
-        // The profile lookup drops leading blanks; a ">" in front keeps them.
-        if (line.startsWith(QLatin1Char('>'))) line = line.mid(1, 255);
+    using namespace settings_defaults;
+    for (int n = 1; n <= kAboutLineCount; ++n) {
+        QString line = ini.ReadValue("Dialogs", QStringLiteral("L%1").arg(n), builtInText(kNoAboutLine));
+        if (line == builtInText(kNoAboutLine)) continue;
+        // The profile lookup drops leading blanks; a mark in front keeps them.
+        if (line.startsWith(QLatin1Char(kAboutLineMark)))
+            line = line.mid(1, static_cast<qsizetype>(kMaxMarkedAboutLine));
         if (!line.isEmpty() && firstLine) {
             line += QString(13, QLatin1Char(' '));
             firstLine = false;

@@ -5,8 +5,16 @@
 #include <QColor>
 #include <QString>
 #include <cstdint>
+#include <string_view>
+
+#include "settings_defaults.h"
 
 namespace pictrove {
+
+// A built-in value (UTF-8) as the window holds it.
+inline QString builtInText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 class TIniFile {
 public:
@@ -35,6 +43,6 @@ bool isExistingFile(const QString& path);
 QColor colorFromValue(std::uint32_t value);
 
 // The system colour of the desktop background, the display area's own.
-inline constexpr std::uint32_t kDesktopColorValue = 0x80000001;
+inline constexpr std::uint32_t kDesktopColorValue = settings_defaults::kDisplayColor;
 
 }  // namespace pictrove

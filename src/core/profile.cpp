@@ -13,43 +13,14 @@
 #include <fstream>
 #endif
 
+#include "profile_text.h"
+
 namespace pictrove {
 namespace {
 
 using profile_limits::kMaxFileBytes;
 using profile_limits::kMaxValueBytes;
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
-std::string_view trimLeft(std::string_view text) {
-    std::size_t start = 0;
-    while (start < text.size() && isBlank(text[start])) ++start;
-    return text.substr(start);
-}
-
-std::string_view trimRight(std::string_view text) {
-    std::size_t end = text.size();
-    while (end > 0 && isBlank(text[end - 1])) --end;
-    return text.substr(0, end);
-}
-
-std::string_view trim(std::string_view text) {
-    return trimRight(trimLeft(text));
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
+using namespace profile_text;
 
 bool isUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -79,10 +50,6 @@ std::string_view unquote(std::string_view value) {
     return value;
 }
 
-bool isLineEnd(char c) {
-    return c == '\n' || c == '\r';
-}
-
 // Scans profile text. Finding a section needs only the lines that start with
 // "[", so it runs at memchr speed however many lines stand in between; only
 // the lines of the wanted section are taken apart. Every lookup reads the
@@ -90,7 +57,7 @@ bool isLineEnd(char c) {
 class ProfileScanner {
 public:
     explicit ProfileScanner(std::string_view text) : begin_(text.data()), end_(text.data() + text.size()) {
-        if (text.substr(0, 3) == "\xEF\xBB\xBF") begin_ += 3;
+        if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) begin_ += kUtf8Bom.size();
     }
 
     // Moves past the header of the first section named `section`.
@@ -244,13 +211,19 @@ std::optional<std::string> findProfileValue(std::string_view text, std::string_v
 std::optional<std::string> readProfileText(const std::string& path) {
     auto bytes = readStart(path, kMaxFileBytes + 1);
     if (!bytes) return std::nullopt;
-    if (bytes->size() > kMaxFileBytes) {
-        // The file goes on past the cap: keep whole lines only.
-        bytes->resize(kMaxFileBytes);
-        const std::size_t lastEnd = bytes->find_last_of("\r\n");
-        bytes->resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
-    }
+    bytes->resize(visibleProfileText(*bytes).size());
     return bytes;
+}
+
+std::optional<std::string> readFileStart(const std::string& path, std::size_t limit) {
+    return readStart(path, limit);
+}
+
+std::string_view visibleProfileText(std::string_view bytes) {
+    if (bytes.size() <= kMaxFileBytes) return bytes;
+    // The file goes on past the cap: keep whole lines only.
+    const std::size_t lastEnd = bytes.substr(0, kMaxFileBytes).find_last_of("\r\n");
+    return bytes.substr(0, lastEnd == std::string_view::npos ? 0 : lastEnd + 1);
 }
 
 std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,

@@ -45,6 +45,13 @@ std::optional<std::string> findProfileValue(std::string_view text, std::string_v
 // not a plain file (a folder, a pipe, a device).
 std::optional<std::string> readProfileText(const std::string& path);
 
+// Up to `limit` bytes from the start of a plain file; nothing as above.
+std::optional<std::string> readFileStart(const std::string& path, std::size_t limit);
+
+// The part of a file's bytes that lookups see: all of them up to
+// kMaxFileBytes; of a longer file, the whole lines within that many bytes.
+std::string_view visibleProfileText(std::string_view bytes);
+
 // One lookup in the file at `path`, read afresh; `fallback` when the file,
 // the section or the key is missing. The fallback loses its trailing blanks
 // and is capped like a value, as the Windows call treats its default.

@@ -2,6 +2,8 @@
 // functions, the integer rules of number keys, and settings files that are
 // damaged, binary, huge or not files at all.
 #include "profile.h"
+#include "profile_writer.h"
+#include "settings_defaults.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -264,6 +266,165 @@ TEST_F(ProfileFileTest, FileOfExactlyTheCapKeepsItsLastLine) {
     ASSERT_EQ(text.size(), kMaxFileBytes);
     EXPECT_EQ(readProfileString(write("exact.ini", text), "S", "K", "d"), "v");
     EXPECT_EQ(readProfileString(write("over.ini", text + "w"), "S", "K", "d"), "d");
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (const char c : text) {
+        if (c == '\n') {
+            lines.emplace_back();
+        } else {
+            lines.back() += c;
+        }
+    }
+    return lines;
+}
+
+// Only one line of `before` may be replaced by, or only one line added as,
+// one line of `after`.
+bool differsInOneLine(const std::string& before, const std::string& after) {
+    const auto a = linesOf(before);
+    const auto b = linesOf(after);
+    std::size_t front = 0;
+    while (front < a.size() && front < b.size() && a[front] == b[front]) ++front;
+    std::size_t back = 0;
+    while (back < a.size() - front && back < b.size() - front &&
+           a[a.size() - 1 - back] == b[b.size() - 1 - back])
+        ++back;
+    return b.size() - front - back == 1 && a.size() - front - back <= 1;
+}
+
+struct EditCase {
+    const char* name;
+    std::string before;
+    std::vector<ProfileChange> changes;
+    std::string after;
+};
+
+TEST(ProfileEdit, ChangesOnlyWhatIsAsked) {
+    const std::vector<EditCase> cases = {
+        {"in place, comment and spacing kept",
+         "; mine\r\n[Captions]\r\nTitle = Old \r\n\r\n[Menu]\r\n",
+         {{"captions", "TITLE", "New"}},
+         "; mine\r\n[Captions]\r\nTitle = New\r\n\r\n[Menu]\r\n"},
+        {"new key ends its section, before the blank line",
+         "[Captions]\nTitle=a\n\n[Menu]\n",
+         {{"Captions", "Dialog", "d"}},
+         "[Captions]\nTitle=a\nDialog=d\n\n[Menu]\n"},
+        {"new file gets CR LF", "", {{"Options", "Home", "h"}}, "[Options]\r\nHome=h\r\n"},
+        {"new section after a last line without end",
+         "[A]\nx=1",
+         {{"B", "k", "v"}},
+         "[A]\nx=1\n\n[B]\nk=v\n"},
+        {"header without line end", "[S]", {{"S", "K", "v"}}, "[S]\r\nK=v\r\n"},
+        {"first duplicate key", "[s]\nK=1\nk=2\n", {{"S", "K", "3"}}, "[s]\nK=3\nk=2\n"},
+        {"first duplicate section",
+         "[S]\nA=1\n[T]\n[S]\nK=2\n",
+         {{"S", "K", "9"}},
+         "[S]\nA=1\nK=9\n[T]\n[S]\nK=2\n"},
+        {"removal takes later copies that would count",
+         "[S]\nK=1\nX=0\n k =2\n[T]\nK=3\n",
+         {{"S", "K", std::nullopt}},
+         "[S]\nX=0\n[T]\nK=3\n"},
+        {"removing what is missing",
+         "[S]\nX=1\n",
+         {{"S", "K", std::nullopt}, {"T", "K", std::nullopt}},
+         "[S]\nX=1\n"},
+        {"present and empty", "[S]\nK=v\n", {{"S", "K", ""}}, "[S]\nK=\n"},
+        {"byte order mark and lone CR",
+         "\xEF\xBB\xBF[S]\rK=1\r",
+         {{"S", "K", "2"}, {"S", "N", "3"}},
+         "\xEF\xBB\xBF[S]\rK=2\rN=3\r"},
+        {"quotes where blanks or quotes would go",
+         "",
+         {{"S", "A", "  x "}, {"S", "B", "\"q\""}, {"S", "C", "it's"}, {"S", "D", "'"}},
+         "[S]\r\nA=\"  x \"\r\nB=\"\"q\"\"\r\nC=it's\r\nD=\"'\"\r\n"},
+        {"binary around the lines",
+         "\xFF\xFE\0\x01\n[S]\nK=1\n\0\0"_bytes,
+         {{"S", "K", "2"}, {"T", "K", "3"}},
+         "\xFF\xFE\0\x01\n[S]\nK=2\n\0\0\n\n[T]\nK=3\n"_bytes},
+    };
+    for (const EditCase& c : cases) {
+        const auto edited = editProfileText(c.before, c.changes);
+        ASSERT_TRUE(edited.ok()) << c.name << ": " << edited.error().message;
+        EXPECT_EQ(*edited, c.after) << c.name;
+    }
+}
+
+TEST(ProfileEdit, EveryKeyAndValueReadsBackAsWritten) {
+    namespace builtin = settings_defaults;
+    std::vector<std::pair<std::string, std::string>> keys = {{"Captions", "Title"}, {"Captions", "Dialog"}};
+    for (const auto& caption : builtin::kMenuCaptions) keys.emplace_back("Menu", caption.key);
+    for (const char* key :
+         {"EditMask", "ShowFileNames", "HelpFile", "Default", "Open", "Home", "Mail", "Color"})
+        keys.emplace_back("Options", key);
+    for (const char* key : {"E1", "E2", "E3", "L1", "L6"})
+        keys.emplace_back(key[0] == 'E' ? "Extensions" : "Dialogs", key);
+    const std::vector<std::string> values = {"plain",
+                                             "",
+                                             " lead",
+                                             "trail\t",
+                                             "\"quoted\"",
+                                             "'single'",
+                                             "\"",
+                                             "a=b=c",
+                                             "*.exe;*.dll",
+                                             "[x]",
+                                             ">   Indented ",
+                                             "Gr\xC3\xBC\xC3\x9F\xC3\xA9 \xE2\x9C\x93",
+                                             std::string(1023, 'x'),
+                                             " " + std::string(1021, 'y') + " ",
+                                             std::string(1021, 'z') + "\xC3\xA9"};
+    // Comments, odd spacing, duplicates, a section twice, LF endings.
+    const std::string base =
+        "; Pictrove settings\n[ captions ]\n  title=  Old  \ntitle=Dead\n\n[Menu]\nCopy =C\n;Icon=x\n"
+        "[Extensions]\nE1=*.ico\nE3=*.dll\n[Options]\nColor=$FF\nJunk line\n[Captions]\nDialog=Dead\n";
+    for (const auto& [section, key] : keys) {
+        for (const std::string& value : values) {
+            const ProfileChange change{section, key, value};
+            const auto edited = editProfileText(base, std::span(&change, 1));
+            ASSERT_TRUE(edited.ok()) << key << ": " << edited.error().message;
+            EXPECT_EQ(findProfileValue(*edited, section, key), value) << section << key << " " << value;
+            // The base has no [Dialogs]: that section goes at its end.
+            EXPECT_TRUE(section == "Dialogs" ? edited->rfind(base, 0) == 0 : differsInOneLine(base, *edited))
+                << ::testing::PrintToString(*edited);
+            EXPECT_EQ(findProfileValue(*edited, "Options", "Color"), key == "Color" ? value : "$FF");
+        }
+    }
+}
+
+TEST(ProfileEdit, RefusesWhatWouldNotReadBack) {
+    const std::string nearCap = "[S]\n" + std::string(kMaxFileBytes - 10, ';') + "\n";
+    const std::vector<std::pair<std::string, ProfileChange>> cases = {
+        {"", {"S", "K", std::string(1024, 'x')}},
+        {"", {"S", "K", "two\nlines"}},
+        {"", {"S", "K", "cr\r"}},
+        {"", {"S", "K", "zero\0"_bytes}},
+        {"", {"S", "K=", "v"}},
+        {"", {"S]", "K", "v"}},
+        {nearCap, {"T", "Key", "grows past the cap"}},
+    };
+    for (const auto& [text, change] : cases) {
+        const auto edited = editProfileText(text, std::span(&change, 1));
+        ASSERT_FALSE(edited.ok()) << change.section << "/" << change.key;
+        EXPECT_NE(edited.error().message.find(change.key), std::string::npos) << edited.error().message;
+    }
+}
+
+TEST_F(ProfileFileTest, OpensForEditWhateverStandsThere) {
+    const auto missing = loadProfileForEdit((folder_ / "new.ini").string());
+    ASSERT_TRUE(missing.ok());
+    EXPECT_FALSE(missing->exists);
+    fs::create_directory(folder_ / "folder.ini");
+    EXPECT_FALSE(loadProfileForEdit((folder_ / "folder.ini").string()).ok());
+    EXPECT_FALSE(loadProfileForEdit("/dev/zero").ok());
+    const auto wide = loadProfileForEdit(write("wide.ini", "\xFF\xFE[\0S\0]\0"_bytes));
+    ASSERT_TRUE(wide.ok());
+    EXPECT_TRUE(wide->exists && wide->wideText && !wide->cutAtCap);
+    const auto huge = loadProfileForEdit(write("huge.ini", "[S]\nK=1\n" + std::string(kMaxFileBytes, '\n')));
+    ASSERT_TRUE(huge.ok());
+    EXPECT_TRUE(huge->cutAtCap && !huge->wideText);
+    EXPECT_LE(huge->text.size(), kMaxFileBytes);
 }
 
 struct NumberCase {
