@@ -106,7 +106,8 @@ private slots:
         QVERIFY(form->Internet1->isVisible() && form->EMail1->isVisible());
         QCOMPARE(form->MainMenu->actions().size(), 2);
         QCOMPARE(form->SaveIconCollectionas1->text(), QString("&Save Icon Collection as ..."));
-        QVERIFY(!form->ConfigExtractor->isVisible());
+        // The build puts the configurator beside the program.
+        QVERIFY(form->ConfigExtractor->isVisible());
 
         form->About1->trigger();
         QCOMPARE(seam_.information.size(), 1);

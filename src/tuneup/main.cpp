@@ -1,0 +1,47 @@
+// tuneup: the configurator that edits Pictrove's settings file. The window
+// starts it with the settings file's path; without one it edits the
+// settings file beside itself.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "tuneup/settings_editor.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tuneup [FILE]\n"
+    "       tuneup --help | --version\n"
+    "\n"
+    "Edits Pictrove's settings file FILE (it need not exist yet): the window\n"
+    "title, the icon menu captions, the file masks, the About box, the links,\n"
+    "the help file and the display colour. Without FILE it edits pictrove.ini\n"
+    "beside tuneup itself, where Pictrove looks for it. Only the keys you change\n"
+    "are written; everything else in the file stays as it is.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Options first, so that --help works without a display.
+    if (argc > 1 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        std::printf("tuneup %s\n", PICTROVE_VERSION);
+        return 0;
+    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
+        std::fprintf(stderr, "tuneup: unknown argument\n%s", kUsage);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tuneup"));
+    const QString path = argc == 2 ? QString::fromLocal8Bit(argv[1])
+                                   : QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini");
+    pictrove::tuneup::SettingsEditor editor(QFileInfo(path).absoluteFilePath());
+    editor.load();
+    editor.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,86 @@
+// The configurator's one window: every key of the settings file, grouped as
+// a user thinks of them (titles and captions, masks, the About box, options),
+// each showing what the window makes of it, missing keys included.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "profile_writer.h"
+#include "tuneup/key_fields.h"
+
+class QFormLayout;
+class QLabel;
+class QListWidget;
+
+namespace pictrove::tuneup {
+
+class SettingsEditor : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsEditor(QString settingsPath, QWidget* parent = nullptr);
+
+    // Reads the file again and shows what it holds; false (after saying so)
+    // when what stands at the path cannot be read as a file.
+    bool load();
+    // Writes the keys the user changed; false when nothing was written.
+    bool save();
+    // Every key as the window has it without a settings file.
+    void fillDefaults();
+    bool hasChanges() const;
+
+    QListWidget* maskList() const { return masks_; }
+
+    // How the editor asks and tells; tests put their own answers here.
+    std::function<bool(const QString& question)> confirm;
+    std::function<QMessageBox::StandardButton(const QString& question)> askToSave;
+    std::function<void(const QString& message)> report;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Field {
+        QString section;
+        QString key;
+        TextKeyField* text = nullptr;
+        ChoiceKeyField* choice = nullptr;
+        KeyValue value() const;
+        void load(const KeyValue& value) const;
+        void set(const KeyValue& value) const;
+        bool changed() const;
+    };
+
+    QWidget* captionsPage();
+    QWidget* masksPage();
+    QWidget* aboutPage();
+    QWidget* optionsPage();
+    TextKeyField* addText(QFormLayout* form, const QString& label, const QString& section, const QString& key,
+                          const QString& missingMeaning);
+    ChoiceKeyField* addChoice(QFormLayout* form, const QString& label, const QString& section,
+                              const QString& key);
+    QWidget* colorRow(ChoiceKeyField* color);
+    void loadMasks();
+    std::vector<QString> currentMasks() const;
+    bool masksChanged() const;
+    std::vector<ProfileChange> changes(bool everything) const;
+    std::optional<QString> problemBeforeSaving() const;
+    bool acceptCaveats(bool& startAfresh);
+    void updateStatus();
+    KeyValue fileValue(const QString& section, const QString& key) const;
+
+    QString path_;
+    ProfileForEdit file_;
+    bool readable_ = false;
+    std::vector<Field> fields_;
+    QListWidget* masks_ = nullptr;
+    QLabel* masksNote_ = nullptr;
+    std::vector<QString> loadedMasks_;
+    bool masksTouched_ = false;
+    QLabel* status_ = nullptr;
+};
+
+}  // namespace pictrove::tuneup

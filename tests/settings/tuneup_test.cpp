@@ -1,0 +1,143 @@
+// The configurator's editor on the offscreen platform: a change in each
+// group written to a file that keeps everything else, missing against empty,
+// Defaults, a save that fails, and closing with unsaved changes.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "profile.h"
+#include "settings_defaults.h"
+#include "tuneup/settings_editor.h"
+
+using pictrove::tuneup::ChoiceKeyField;
+using pictrove::tuneup::SettingsEditor;
+using pictrove::tuneup::TextKeyField;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::optional<std::string> valueIn(const QString& path, const char* section, const char* key) {
+    const QByteArray bytes = readAll(path);
+    return pictrove::findProfileValue(std::string_view(bytes.constData(), bytes.size()), section, key);
+}
+
+void type(TextKeyField* field, const QString& text) {
+    field->editor()->selectAll();
+    QTest::keyClicks(field->editor(), text);
+}
+
+void clickButton(QWidget* parent, const QString& caption) {
+    for (auto* button : parent->findChildren<QPushButton*>()) {
+        if (button->text() == caption) return button->click();
+    }
+    QFAIL(qPrintable("no button " + caption));
+}
+
+}  // namespace
+
+class TuneupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        QVERIFY(dir_.isValid());
+        path_ = dir_.filePath("pictrove.ini");
+        QFile::remove(path_);
+    }
+
+    void writesEachGroupAndKeepsTheRest() {
+        const QByteArray before =
+            "; kept as it is\n[Captions]\ntitle = Old\n\n[Extensions]\nE1=*.ico\nE2=*.exe\nE3=*.dll\n"
+            "[Options]\nColor=junk\nUnknown=1\n";
+        QFile file(path_);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        file.close();
+        SettingsEditor editor(path_);
+        QVERIFY(editor.load());
+        auto* title = editor.findChild<TextKeyField*>("Captions/Title");
+        auto* dialog = editor.findChild<TextKeyField*>("Captions/Dialog");
+        QVERIFY(title->presence()->isChecked() && !dialog->presence()->isChecked());
+        QVERIFY(dialog->editor()->placeholderText().startsWith("Not in the file"));
+        QVERIFY(!editor.hasChanges());
+
+        type(title, "  New title");
+        dialog->presence()->click();  // present, and empty
+        QCOMPARE(dialog->editor()->placeholderText(), QString("empty"));
+        editor.findChild<TextKeyField*>("Menu/Copy")->set(QString("&Copy"));
+        editor.maskList()->setCurrentRow(1);
+        clickButton(&editor, "&Remove");
+        type(editor.findChild<TextKeyField*>("Dialogs/L2"), "   Indented");
+        editor.findChild<ChoiceKeyField*>("Options/EditMask")->setCurrentIndex(1);
+        QVERIFY(editor.hasChanges());
+        QVERIFY(editor.save());
+
+        QCOMPARE(valueIn(path_, "Captions", "Title"), "  New title");
+        QCOMPARE(valueIn(path_, "Captions", "Dialog"), "");
+        QCOMPARE(valueIn(path_, "Menu", "Copy"), "&Copy");
+        QCOMPARE(valueIn(path_, "Extensions", "E2"), "*.dll");
+        QCOMPARE(valueIn(path_, "Extensions", "E3"), std::nullopt);
+        QCOMPARE(valueIn(path_, "Dialogs", "L2"), ">   Indented");
+        QCOMPARE(valueIn(path_, "Options", "EditMask"), "1");
+        const QByteArray after = readAll(path_);
+        QVERIFY(after.startsWith("; kept as it is\n[Captions]\ntitle = \"  New title\"\nDialog=\n\n"));
+        QVERIFY(after.contains("[Options]\nColor=junk\nUnknown=1\nEditMask=1\n"));
+        QVERIFY(!after.contains('\r'));
+
+        // Unticking takes the key out of the file.
+        QVERIFY(editor.load() && !editor.hasChanges());
+        title->presence()->click();
+        QVERIFY(editor.save());
+        QCOMPARE(valueIn(path_, "Captions", "Title"), std::nullopt);
+    }
+
+    void defaultsChangeNothing() {
+        SettingsEditor editor(path_);
+        QVERIFY(editor.load());
+        clickButton(&editor, "&Defaults");
+        QVERIFY(editor.save());
+        namespace builtin = pictrove::settings_defaults;
+        QCOMPARE(valueIn(path_, "Captions", "Title"), std::string(builtin::kTitle));
+        for (const auto& caption : builtin::kMenuCaptions)
+            QCOMPARE(valueIn(path_, "Menu", std::string(caption.key).c_str()), std::string(caption.caption));
+        QCOMPARE(valueIn(path_, "Extensions", "E2"), std::string(builtin::kMasks[1]));
+        QCOMPARE(valueIn(path_, "Extensions", "E4"), std::nullopt);
+        QCOMPARE(valueIn(path_, "Options", "Mail"), std::string(builtin::kEmail));
+        QCOMPARE(pictrove::parseProfileInteger(*valueIn(path_, "Options", "Color")),
+                 int(builtin::kDisplayColor));
+        QCOMPARE(valueIn(path_, "Options", "HelpFile"), "pictrove.hlp");
+        QVERIFY(readAll(path_).startsWith("[Captions]\r\nTitle=Pictrove\r\n"));
+    }
+
+    void failedSaveSaysWhyAndKeepsTheChanges() {
+        SettingsEditor editor(dir_.filePath("no such folder/pictrove.ini"));
+        QStringList reports;
+        editor.report = [&](const QString& message) { reports << message; };
+        QVERIFY(editor.load());
+        editor.findChild<TextKeyField*>("Options/Home")->set(QString("https://example.org/"));
+        QVERIFY(!editor.save());
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].contains("no such folder/pictrove.ini"), qPrintable(reports[0]));
+
+        // Closing asks; Cancel keeps the window and the change, Discard closes.
+        editor.show();
+        editor.askToSave = [](const QString&) { return QMessageBox::Cancel; };
+        QVERIFY(!editor.close());
+        QVERIFY(editor.hasChanges());
+        editor.askToSave = [](const QString&) { return QMessageBox::Discard; };
+        QVERIFY(editor.close());
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+QTEST_MAIN(TuneupTest)
+#include "tuneup_test.moc"
