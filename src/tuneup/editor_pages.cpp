@@ -69,7 +69,7 @@ TextKeyField* SettingsEditor::addText(QFormLayout* form, const QString& label, c
     field->setObjectName(section + QLatin1Char('/') + key);
     form->addRow(label, field);
     fields_.push_back({section, key, field, nullptr});
-    connect(field, &TextKeyField::edited, this, &SettingsEditor::updateStatus);
+    connect(field, &TextKeyField::edited, this, &SettingsEditor::noteEdit);
     return field;
 }
 
@@ -79,7 +79,7 @@ ChoiceKeyField* SettingsEditor::addChoice(QFormLayout* form, const QString& labe
     field->setObjectName(section + QLatin1Char('/') + key);
     form->addRow(label, field);
     fields_.push_back({section, key, nullptr, field});
-    connect(field, &ChoiceKeyField::edited, this, &SettingsEditor::updateStatus);
+    connect(field, &ChoiceKeyField::edited, this, &SettingsEditor::noteEdit);
     return field;
 }
 
@@ -118,12 +118,11 @@ QWidget* SettingsEditor::masksPage() {
         connect(push, &QPushButton::clicked, this, [this, action] {
             action();
             masksTouched_ = true;
-            updateStatus();
+            noteEdit();
         });
     };
     button(tr("&Add"), [this] {
-        auto* item = new QListWidgetItem(QStringLiteral("*.*"), masks_);
-        item->setFlags(item->flags() | Qt::ItemIsEditable);
+        QListWidgetItem* item = addMask(QStringLiteral("*.*"));
         masks_->setCurrentItem(item);
         masks_->editItem(item);
     });
@@ -142,7 +141,7 @@ QWidget* SettingsEditor::masksPage() {
     layout->addLayout(row);
     connect(masks_, &QListWidget::itemChanged, this, [this] {
         masksTouched_ = true;
-        updateStatus();
+        noteEdit();
     });
     masksNote_ = new QLabel;
     layout->addWidget(masksNote_);
@@ -194,7 +193,7 @@ QWidget* SettingsEditor::optionsPage() {
     auto* color = new ChoiceKeyField;
     color->setObjectName("Options/Color");
     fields_.push_back({"Options", "Color", nullptr, color});
-    connect(color, &ChoiceKeyField::edited, this, &SettingsEditor::updateStatus);
+    connect(color, &ChoiceKeyField::edited, this, &SettingsEditor::noteEdit);
     form->addRow(tr("Display colour (Color):"), colorRow(color));
     return page;
 }

@@ -104,6 +104,12 @@ bool SettingsEditor::load() {
     file_ = readable_ ? std::move(*loaded) : ProfileForEdit{};
     for (const Field& field : fields_) field.load(fileValue(field.section, field.key));
     loadMasks();
+    userEdited_ = false;
+    if (readable_ && !file_.exists) {
+        filling_ = true;
+        fillDefaults();
+        filling_ = false;
+    }
     updateStatus();
     if (!readable_) report(fromLocal(loaded.error().message) + tr(".\nNothing can be saved there."));
     return readable_;
@@ -118,9 +124,14 @@ void SettingsEditor::loadMasks() {
         const KeyValue mask = fileValue("Extensions", QStringLiteral("E%1").arg(n));
         if (!mask || mask->isEmpty()) break;
         loadedMasks_.push_back(*mask);
-        auto* item = new QListWidgetItem(*mask, masks_);
-        item->setFlags(item->flags() | Qt::ItemIsEditable);
+        addMask(*mask);
     }
+}
+
+QListWidgetItem* SettingsEditor::addMask(const QString& mask) {
+    auto* item = new QListWidgetItem(mask, masks_);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    return item;
 }
 
 std::vector<QString> SettingsEditor::currentMasks() const {
@@ -141,9 +152,14 @@ bool SettingsEditor::hasChanges() const {
            std::any_of(fields_.begin(), fields_.end(), [](const Field& f) { return f.changed(); });
 }
 
+void SettingsEditor::noteEdit() {
+    if (!filling_) userEdited_ = true;
+    updateStatus();
+}
+
 void SettingsEditor::updateStatus() {
     QString state = !readable_       ? tr("cannot be read")
-                    : !file_.exists  ? tr("new file")
+                    : !file_.exists  ? tr("new file, holding what the window uses without one")
                     : file_.wideText ? tr("UTF-16 text, which Pictrove cannot read")
                     : file_.cutAtCap ? tr("larger than Pictrove reads; only its start counts")
                                      : QString();
@@ -266,16 +282,13 @@ void SettingsEditor::fillDefaults() {
     for (int n = 2; n <= builtin::kAboutLineCount; ++n)
         set("Dialogs", QStringLiteral("L%1").arg(n), std::nullopt);
     masks_->clear();
-    for (const std::string_view mask : builtin::kMasks) {
-        auto* item = new QListWidgetItem(builtInText(mask), masks_);
-        item->setFlags(item->flags() | Qt::ItemIsEditable);
-    }
+    for (const std::string_view mask : builtin::kMasks) addMask(builtInText(mask));
     masksTouched_ = true;
-    updateStatus();
+    noteEdit();
 }
 
 void SettingsEditor::closeEvent(QCloseEvent* event) {
-    if (!hasChanges()) {
+    if (!userEdited_ || !hasChanges()) {
         event->accept();
         return;
     }

@@ -15,6 +15,7 @@
 class QFormLayout;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 
 namespace pictrove::tuneup {
 
@@ -28,7 +29,10 @@ public:
     bool load();
     // Writes the keys the user changed; false when nothing was written.
     bool save();
-    // Every key as the window has it without a settings file.
+    // Every key as the window has it without a settings file. A new file
+    // starts so, or the first key saved would take the others' built-in
+    // values away (a missing caption reads as its number, a missing link
+    // hides its item).
     void fillDefaults();
     bool hasChanges() const;
 
@@ -64,11 +68,13 @@ private:
                               const QString& key);
     QWidget* colorRow(ChoiceKeyField* color);
     void loadMasks();
+    QListWidgetItem* addMask(const QString& mask);
     std::vector<QString> currentMasks() const;
     bool masksChanged() const;
     std::vector<ProfileChange> changes(bool everything) const;
     std::optional<QString> problemBeforeSaving() const;
     bool acceptCaveats(bool& startAfresh);
+    void noteEdit();
     void updateStatus();
     KeyValue fileValue(const QString& section, const QString& key) const;
 
@@ -80,6 +86,8 @@ private:
     QLabel* masksNote_ = nullptr;
     std::vector<QString> loadedMasks_;
     bool masksTouched_ = false;
+    bool userEdited_ = false;  // since the last load
+    bool filling_ = false;
     QLabel* status_ = nullptr;
 };
 
