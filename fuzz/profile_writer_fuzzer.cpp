@@ -35,13 +35,13 @@ constexpr std::array<std::string_view, 6> kValues = {"", "v", " blank ", "\"q\""
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pictrove;
     if (size < 1) return 0;
-    const unsigned pick = data[0];
+    const std::size_t pick = data[0];
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::vector<ProfileChange> changes;
     for (std::size_t i = 0; i < 3; ++i) {
         const Key& key = kKeys[((pick >> (i * 2)) + i) % kKeys.size()];
-        const unsigned which = (pick + static_cast<unsigned>(i) * 3) % (kValues.size() + 1);
+        const std::size_t which = (pick + i * 3) % (kValues.size() + 1);
         ProfileChange change{key.section, key.key, std::nullopt};
         if (which < kValues.size()) change.value = std::string(kValues[which]);
         changes.push_back(change);
