@@ -28,6 +28,11 @@ std::optional<std::string> valueIn(const QString& path, const char* section, con
     return pictrove::findProfileValue(std::string_view(bytes.constData(), bytes.size()), section, key);
 }
 
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
 void type(TextKeyField* field, const QString& text) {
     field->editor()->selectAll();
     QTest::keyClicks(field->editor(), text);
@@ -56,9 +61,7 @@ private slots:
         const QByteArray before =
             "; kept as it is\n[Captions]\ntitle = Old\n\n[Extensions]\nE1=*.ico\nE2=*.exe\nE3=*.dll\n"
             "[Options]\nColor=junk\nUnknown=1\n";
-        QFile file(path_);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
-        file.close();
+        writeFile(path_, before);
         SettingsEditor editor(path_);
         QVERIFY(editor.load());
         auto* title = editor.findChild<TextKeyField*>("Captions/Title");
@@ -113,6 +116,24 @@ private slots:
                  int(builtin::kDisplayColor));
         QCOMPARE(valueIn(path_, "Options", "HelpFile"), "pictrove.hlp");
         QVERIFY(readAll(path_).startsWith("[Captions]\r\nTitle=Pictrove\r\n"));
+    }
+
+    // UTF-16 cannot be kept byte for byte: it is replaced only when allowed.
+    void wideTextIsReplacedOnlyWhenAllowed() {
+        const QByteArray wide("\xFF\xFE[\0S\0]\0\r\0\n\0", 12);
+        writeFile(path_, wide);
+        SettingsEditor editor(path_);
+        bool answer = false;
+        int questions = 0;
+        editor.confirm = [&](const QString&) { return ++questions, answer; };
+        QVERIFY(editor.load());
+        editor.findChild<TextKeyField*>("Captions/Title")->set(QString("T"));
+        QVERIFY(!editor.save());
+        QCOMPARE(readAll(path_), wide);
+        answer = true;
+        QVERIFY(editor.save());
+        QCOMPARE(questions, 2);
+        QCOMPARE(readAll(path_), QByteArray("[Captions]\r\nTitle=T\r\n"));
     }
 
     void failedSaveSaysWhyAndKeepsTheChanges() {
