@@ -176,11 +176,16 @@ std::vector<ProfileChange> SettingsEditor::changes(bool everything) const {
     const auto add = [&](const QString& section, const QString& key, const KeyValue& value) {
         changes.push_back({local(section), local(key), value ? std::optional(local(*value)) : std::nullopt});
     };
-    for (const Field& field : fields_) {
-        // Starting afresh, missing keys need no line.
-        if (everything ? field.value().has_value() : field.changed())
-            add(field.section, field.key, field.value());
-    }
+    // New sections go in the order the window reads them, About lines last.
+    const auto addFields = [&](bool aboutLines) {
+        for (const Field& field : fields_) {
+            if ((field.section == QLatin1String("Dialogs")) != aboutLines) continue;
+            // Starting afresh, missing keys need no line.
+            if (everything ? field.value().has_value() : field.changed())
+                add(field.section, field.key, field.value());
+        }
+    };
+    addFields(false);
     if (everything || masksChanged()) {
         const std::vector<QString> masks = currentMasks();
         for (std::size_t i = 0; i < masks.size(); ++i)
@@ -189,6 +194,7 @@ std::vector<ProfileChange> SettingsEditor::changes(bool everything) const {
         // beyond the new end must not come back to life.
         if (!everything) add("Extensions", QStringLiteral("E%1").arg(masks.size() + 1), std::nullopt);
     }
+    addFields(true);
     return changes;
 }
 

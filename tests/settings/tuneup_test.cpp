@@ -115,7 +115,12 @@ private slots:
         QCOMPARE(pictrove::parseProfileInteger(*valueIn(path_, "Options", "Color")),
                  int(builtin::kDisplayColor));
         QCOMPARE(valueIn(path_, "Options", "HelpFile"), "pictrove.hlp");
-        QVERIFY(readAll(path_).startsWith("[Captions]\r\nTitle=Pictrove\r\n"));
+        const QByteArray file = readAll(path_);
+        QVERIFY(file.startsWith("[Captions]\r\nTitle=Pictrove\r\n"));
+        // Sections in the order the window reads them.
+        QVERIFY(file.indexOf("[Menu]") < file.indexOf("[Options]") &&
+                file.indexOf("[Options]") < file.indexOf("[Extensions]") &&
+                file.indexOf("[Extensions]") < file.indexOf("[Dialogs]"));
     }
 
     // UTF-16 cannot be kept byte for byte: it is replaced only when allowed.
