@@ -19,10 +19,6 @@
 namespace pictrove {
 namespace {
 
-// A settings file may list masks without end, and every lookup reads the
-// file again; past this many the list is long enough for anyone.
-constexpr int kMaxMasks = 256;
-
 // Keys are read as the local 8-bit text of the Windows "A" functions.
 std::string localBytes(const QString& text) {
     return text.toLocal8Bit().toStdString();
@@ -128,7 +124,7 @@ void TForm1::ApplyColorSetting(const QString& value) {
 }
 
 void TForm1::ReadMaskList(const TIniFile& ini) {
-    for (int n = 1; n <= kMaxMasks; ++n) {
+    for (int n = 1; n <= settings_defaults::kMaxMasks; ++n) {
         const QString mask = ini.ReadValue("Extensions", QStringLiteral("E%1").arg(n), QString());
         if (mask.isEmpty()) break;
         if (n == 1) {

@@ -32,6 +32,9 @@ inline constexpr std::array<MenuCaption, 8> kMenuCaptions = {{
 }};
 
 inline constexpr std::array<std::string_view, 3> kMasks = {"*.ic?", "*.exe;*.dll;*.ocx;*.cpl;*.ico", "*.*"};
+// Mask keys are "E1", "E2", ... up to the first missing or empty one; every
+// lookup reads the file again, so past this many the list is long enough.
+inline constexpr int kMaxMasks = 256;
 
 // One line; with a settings file the About box shows its lines instead.
 inline constexpr std::string_view kAboutText =

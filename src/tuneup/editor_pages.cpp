@@ -61,25 +61,29 @@ QString collectionExtensionOf(const KeyValue& value) {
 
 }  // namespace
 
+// Named "Section/Key", so that tests find it.
+template <class KeyField>
+void SettingsEditor::keep(KeyField* field, const QString& section, const QString& key) {
+    field->setObjectName(section + QLatin1Char('/') + key);
+    fields_.push_back({section, key, field});
+    connect(field, &KeyField::edited, this, &SettingsEditor::noteEdit);
+}
+
 TextKeyField* SettingsEditor::addText(QFormLayout* form, const QString& label, const QString& section,
                                       const QString& key, const QString& missingMeaning) {
     const auto kind =
         section == QLatin1String("Dialogs") ? TextKeyField::Kind::aboutLine : TextKeyField::Kind::text;
     auto* field = new TextKeyField(kind, missingMeaning);
-    field->setObjectName(section + QLatin1Char('/') + key);
+    keep(field, section, key);
     form->addRow(label, field);
-    fields_.push_back({section, key, field, nullptr});
-    connect(field, &TextKeyField::edited, this, &SettingsEditor::noteEdit);
     return field;
 }
 
 ChoiceKeyField* SettingsEditor::addChoice(QFormLayout* form, const QString& label, const QString& section,
                                           const QString& key) {
     auto* field = new ChoiceKeyField;
-    field->setObjectName(section + QLatin1Char('/') + key);
+    keep(field, section, key);
     form->addRow(label, field);
-    fields_.push_back({section, key, nullptr, field});
-    connect(field, &ChoiceKeyField::edited, this, &SettingsEditor::noteEdit);
     return field;
 }
 
@@ -191,9 +195,7 @@ QWidget* SettingsEditor::optionsPage() {
         ->editor()
         ->setToolTip(tr("A complete target, such as mailto:someone@example.org?subject=Pictrove"));
     auto* color = new ChoiceKeyField;
-    color->setObjectName("Options/Color");
-    fields_.push_back({"Options", "Color", nullptr, color});
-    connect(color, &ChoiceKeyField::edited, this, &SettingsEditor::noteEdit);
+    keep(color, "Options", "Color");
     form->addRow(tr("Display colour (Color):"), colorRow(color));
     return page;
 }

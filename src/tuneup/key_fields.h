@@ -20,19 +20,29 @@ namespace pictrove::tuneup {
 
 using KeyValue = std::optional<QString>;  // nothing: the key is not in the file
 
+// What the editor needs of every field.
+class KeyEditor {
+public:
+    virtual ~KeyEditor() = default;
+    virtual void load(const KeyValue& value) = 0;  // what the file holds; not a change
+    virtual void set(const KeyValue& value) = 0;   // a change, as from the user
+    virtual KeyValue value() const = 0;            // as it goes into the file
+    virtual bool changed() const = 0;              // by the user since the load
+};
+
 // A text key: a box that says whether the key is in the file, and its text.
 // About lines are shown without the mark that keeps their leading blanks.
-class TextKeyField : public QWidget {
+class TextKeyField : public QWidget, public KeyEditor {
     Q_OBJECT
 public:
     enum class Kind { text, aboutLine };
     // `missingMeaning` says what the window does without the key.
     TextKeyField(Kind kind, QString missingMeaning, QWidget* parent = nullptr);
 
-    void load(const KeyValue& value);  // what the file holds; not a change
-    void set(const KeyValue& value);   // a change, as from the user
-    KeyValue value() const;            // as it goes into the file
-    bool changed() const;
+    void load(const KeyValue& value) override;
+    void set(const KeyValue& value) override;
+    KeyValue value() const override;
+    bool changed() const override;
     // The text as the user sees it and the box ("in the file").
     QLineEdit* editor() const { return text_; }
     QCheckBox* presence() const { return present_; }
@@ -59,7 +69,7 @@ private:
 
 // A key with a few meaningful values (on/off, a colour), offered in a list;
 // a value from the file that is none of them is kept as its own entry.
-class ChoiceKeyField : public QComboBox {
+class ChoiceKeyField : public QComboBox, public KeyEditor {
     Q_OBJECT
 public:
     explicit ChoiceKeyField(QWidget* parent = nullptr);
@@ -68,10 +78,10 @@ public:
     // How a value the list does not offer is described.
     void setDescribe(std::function<QString(const QString&)> describe) { describe_ = std::move(describe); }
 
-    void load(const KeyValue& value);
-    void set(const KeyValue& value);
-    KeyValue value() const;
-    bool changed() const { return touched_ && value() != loaded_; }
+    void load(const KeyValue& value) override;
+    void set(const KeyValue& value) override;
+    KeyValue value() const override;
+    bool changed() const override { return touched_ && value() != loaded_; }
 
 signals:
     void edited();

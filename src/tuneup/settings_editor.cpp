@@ -30,34 +30,7 @@ QString fromLocal(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// As many masks as the window reads at most.
-constexpr int kMaxMasks = 256;
-
 }  // namespace
-
-KeyValue SettingsEditor::Field::value() const {
-    return text ? text->value() : choice->value();
-}
-
-void SettingsEditor::Field::load(const KeyValue& value) const {
-    if (text) {
-        text->load(value);
-    } else {
-        choice->load(value);
-    }
-}
-
-void SettingsEditor::Field::set(const KeyValue& value) const {
-    if (text) {
-        text->set(value);
-    } else {
-        choice->set(value);
-    }
-}
-
-bool SettingsEditor::Field::changed() const {
-    return text ? text->changed() : choice->changed();
-}
 
 SettingsEditor::SettingsEditor(QString settingsPath, QWidget* parent)
     : QWidget(parent), path_(std::move(settingsPath)) {
@@ -102,7 +75,7 @@ bool SettingsEditor::load() {
     auto loaded = loadProfileForEdit(QFile::encodeName(path_).toStdString());
     readable_ = loaded.ok();
     file_ = readable_ ? std::move(*loaded) : ProfileForEdit{};
-    for (const Field& field : fields_) field.load(fileValue(field.section, field.key));
+    for (const Field& field : fields_) field.editor->load(fileValue(field.section, field.key));
     loadMasks();
     userEdited_ = false;
     if (readable_ && !file_.exists) {
@@ -120,7 +93,7 @@ void SettingsEditor::loadMasks() {
     masks_->clear();
     loadedMasks_.clear();
     masksTouched_ = false;
-    for (int n = 1; n <= kMaxMasks; ++n) {
+    for (int n = 1; n <= builtin::kMaxMasks; ++n) {
         const KeyValue mask = fileValue("Extensions", QStringLiteral("E%1").arg(n));
         if (!mask || mask->isEmpty()) break;
         loadedMasks_.push_back(*mask);
@@ -149,7 +122,7 @@ bool SettingsEditor::masksChanged() const {
 
 bool SettingsEditor::hasChanges() const {
     return masksChanged() ||
-           std::any_of(fields_.begin(), fields_.end(), [](const Field& f) { return f.changed(); });
+           std::any_of(fields_.begin(), fields_.end(), [](const Field& f) { return f.editor->changed(); });
 }
 
 void SettingsEditor::noteEdit() {
@@ -181,8 +154,8 @@ std::vector<ProfileChange> SettingsEditor::changes(bool everything) const {
         for (const Field& field : fields_) {
             if ((field.section == QLatin1String("Dialogs")) != aboutLines) continue;
             // Starting afresh, missing keys need no line.
-            if (everything ? field.value().has_value() : field.changed())
-                add(field.section, field.key, field.value());
+            if (everything ? field.editor->value().has_value() : field.editor->changed())
+                add(field.section, field.key, field.editor->value());
         }
     };
     addFields(false);
@@ -200,7 +173,7 @@ std::vector<ProfileChange> SettingsEditor::changes(bool everything) const {
 
 std::optional<QString> SettingsEditor::problemBeforeSaving() const {
     for (const Field& field : fields_) {
-        const KeyValue value = field.value();
+        const KeyValue value = field.editor->value();
         if (field.section != QLatin1String("Dialogs") || !value ||
             !value->startsWith(QLatin1Char(builtin::kAboutLineMark)))
             continue;
@@ -267,7 +240,7 @@ bool SettingsEditor::save() {
 void SettingsEditor::fillDefaults() {
     const auto set = [this](const QString& section, const QString& key, const KeyValue& value) {
         for (const Field& field : fields_) {
-            if (field.section == section && field.key == key) field.set(value);
+            if (field.section == section && field.key == key) field.editor->set(value);
         }
     };
     set("Captions", "Title", builtInText(builtin::kTitle));

@@ -50,12 +50,7 @@ private:
     struct Field {
         QString section;
         QString key;
-        TextKeyField* text = nullptr;
-        ChoiceKeyField* choice = nullptr;
-        KeyValue value() const;
-        void load(const KeyValue& value) const;
-        void set(const KeyValue& value) const;
-        bool changed() const;
+        KeyEditor* editor;
     };
 
     QWidget* captionsPage();
@@ -66,6 +61,8 @@ private:
                           const QString& missingMeaning);
     ChoiceKeyField* addChoice(QFormLayout* form, const QString& label, const QString& section,
                               const QString& key);
+    template <class KeyField>
+    void keep(KeyField* field, const QString& section, const QString& key);
     QWidget* colorRow(ChoiceKeyField* color);
     void loadMasks();
     QListWidgetItem* addMask(const QString& mask);
