@@ -67,7 +67,7 @@ TextKeyField::TextKeyField(Kind kind, QString missingMeaning, QWidget* parent)
         present_->setChecked(true);
         userEdited();
     });
-    show(std::nullopt);
+    display(std::nullopt);
 }
 
 void TextKeyField::setEffect(std::function<QString(const KeyValue&)> effect) {
@@ -83,16 +83,16 @@ void TextKeyField::setEffect(std::function<QString(const KeyValue&)> effect) {
 void TextKeyField::load(const KeyValue& value) {
     loaded_ = value;
     touched_ = false;
-    show(kind_ == Kind::aboutLine ? aboutLineShown(value) : value);
+    display(kind_ == Kind::aboutLine ? aboutLineShown(value) : value);
 }
 
 void TextKeyField::set(const KeyValue& value) {
     touched_ = true;
-    show(kind_ == Kind::aboutLine ? aboutLineShown(value) : value);
+    display(kind_ == Kind::aboutLine ? aboutLineShown(value) : value);
     emit edited();
 }
 
-void TextKeyField::show(const KeyValue& value) {
+void TextKeyField::display(const KeyValue& value) {
     present_->setChecked(value.has_value());
     text_->setText(value.value_or(QString()));
     refresh();

@@ -53,7 +53,7 @@ signals:
     void edited();
 
 private:
-    void show(const KeyValue& value);
+    void display(const KeyValue& value);
     void userEdited();
     void refresh();
 

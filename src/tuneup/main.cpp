@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <string_view>
 
 #include "tuneup/settings_editor.h"
 

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "profile.h"
+#include "profile_writer.h"
 #include "settings_defaults.h"
 #include "tuneup/settings_editor.h"
 
@@ -98,6 +99,17 @@ private slots:
         title->presence()->click();
         QVERIFY(editor.save());
         QCOMPARE(valueIn(path_, "Captions", "Title"), std::nullopt);
+    }
+
+    // Lines the window would change or drop are written so that they come
+    // back through the file as typed.
+    void aboutLinesComeBackAsTyped() {
+        for (const QString line : {"", "^", ">x", " a", "\tb ", "plain", "x^"}) {
+            const QByteArray value = pictrove::tuneup::aboutLineForFile(line).toUtf8();
+            const std::string text = "[Dialogs]\nL1=" + pictrove::profileValueText(value.toStdString());
+            const auto read = pictrove::findProfileValue(text, "Dialogs", "L1");
+            QCOMPARE(pictrove::tuneup::aboutLineShown(QString::fromStdString(read.value())), line);
+        }
     }
 
     // A new file starts with the built-in values, so saving it changes nothing.
