@@ -11,8 +11,10 @@
 #include <span>
 #include <vector>
 
+#include "group_file.h"
 #include "icon_source/icon_file.h"
 #include "icon_source/icon_group.h"
+#include "icon_source/readers.h"
 #include "image/image.h"
 
 namespace pictrove::fuzz {
@@ -55,11 +57,16 @@ inline void decodeStored(const IconImage& stored, const std::uint8_t* begin, std
 }
 
 // Groups come from the file's bytes: the ones a reader returns are never
-// empty and point only into the input.
+// empty and point only into the input. Each group rebuilt as a file of its
+// own reads back with every image.
 inline void decodeGroups(const std::vector<IconGroup>& groups, const std::uint8_t* data, std::size_t size) {
     for (const IconGroup& group : groups) {
         PICTROVE_FUZZ_CHECK(!group.images.empty());
         for (const IconImage& image : group.images) decodeStored(image, data, size);
+        const auto rebuilt = buildGroupFile(group);
+        if (!rebuilt) continue;
+        const auto back = readIcoFile(std::as_bytes(std::span(*rebuilt)));
+        PICTROVE_FUZZ_CHECK(back && back->images.size() == group.images.size());
     }
 }
 

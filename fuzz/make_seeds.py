@@ -363,6 +363,12 @@ def main():
         pes[suffix + ".dll"] = built
         write("pe", suffix + ".dll", built)
 
+    # Cursor groups beside icon groups, as the test fixtures hold them.
+    fixtures = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data")
+    for target, fixture in (("pe", "pe/cursors32.dll"), ("ne", "ne/cursors.exe")):
+        with open(os.path.join(fixtures, fixture), "rb") as f:
+            write(target, "cursors" + os.path.splitext(fixture)[1], f.read())
+
     # Settings files, behind the two name lengths the profile target reads first.
     profiles = {
         "plain.ini": ("Options", "Size", b"[Options]\r\nSize=32\r\nPath=C:\\Icons\r\n"),

@@ -4,7 +4,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pictrove;
-    const auto groups = readPeIcons(fuzz::asBytes(data, size));
-    fuzz::decodeGroups(groups, data, size);
+    for (const GroupKind kind : {GroupKind::icons, GroupKind::cursors}) {
+        fuzz::decodeGroups(readPeIcons(fuzz::asBytes(data, size), kind), data, size);
+    }
     return 0;
 }

@@ -33,6 +33,11 @@ inline constexpr std::size_t kMaxDirectoryEntries = 65535;
 // for the loader; we allow more but never an unbounded walk).
 inline constexpr std::size_t kMaxSections = 1024;
 
+// Largest icon or cursor file rebuilt from one group. Real groups stay below
+// a few megabytes; a group naming one big image thousands of times would
+// otherwise ask for gigabytes.
+inline constexpr std::uint64_t kMaxGroupFileSize = std::uint64_t{256} << 20;
+
 // Most RIFF chunks walked in an ANI file before giving up.
 inline constexpr std::size_t kMaxRiffChunks = 4096;
 

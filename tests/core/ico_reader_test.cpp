@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "group_file.h"
 #include "icon_source/readers.h"
 #include "image/dib.h"
 #include "test_support.h"
@@ -72,6 +73,54 @@ TEST(IcoReader, CutFilesKeepTheImagesStillWhole) {
     EXPECT_EQ(imageList(*group), (List{"16x16x4", "32x32x8", "32x32x32"}));
     bytes.resize(6 + 5 * 16 - 1);
     EXPECT_FALSE(readIcoFile(bytes));
+}
+
+TEST(GroupFile, EveryImageByteForByteBehindARebuiltDirectory) {
+    struct Case {
+        const char* fixture;
+        GroupKind kind;
+        std::size_t group;
+        std::uint16_t type;
+    } cases[] = {
+        {"pe/three64.dll", GroupKind::icons, 1, 1},  // PNG included
+        {"ico/multi.ico", GroupKind::icons, 0, 1},    {"pe/cursors32.dll", GroupKind::cursors, 1, 2},
+        {"ne/cursors.exe", GroupKind::cursors, 1, 2}, {"ico/cursor.cur", GroupKind::icons, 0, 2},
+    };
+    for (const Case& c : cases) {
+        auto bytes = readFixture(c.fixture);
+        if (std::string(c.fixture) == "ico/multi.ico") {
+            for (std::size_t entry = 0; entry < 5; ++entry)
+                poke(bytes, 6 + 16 * entry, 4, 0x01020304);  // lies
+        }
+        const auto file = IconFile::fromFile(MappedFile::fromBuffer(bytes), c.kind);
+        const IconGroup& group = file.group(c.group);
+        const auto built = buildGroupFile(group);
+        ASSERT_TRUE(built) << c.fixture;
+        const std::vector<std::byte> written(
+            reinterpret_cast<const std::byte*>(built->data()),
+            reinterpret_cast<const std::byte*>(built->data() + built->size()));
+        EXPECT_EQ(peek(written, kType, 2), c.type) << c.fixture;
+        const auto back = readIcoFile(written);
+        ASSERT_TRUE(back) << c.fixture;
+        EXPECT_EQ(imageList(*back), imageList(group)) << c.fixture;
+        for (std::size_t i = 0; i < group.images.size(); ++i) {
+            const auto& a = back->images[i];
+            const auto& b = group.images[i];
+            EXPECT_TRUE(std::equal(a.data.begin(), a.data.end(), b.data.begin(), b.data.end())) << c.fixture;
+            EXPECT_EQ(a.hotSpot, b.hotSpot) << c.fixture << " image " << i;
+            const std::size_t entry = 6 + 16 * i;
+            EXPECT_EQ(peek(written, entry, 1), b.info.width % 256) << c.fixture;
+            if (c.type == 1) {
+                EXPECT_EQ(peek(written, entry + 6, 2), b.info.bits) << c.fixture;
+            }
+        }
+    }
+    // A group naming one image far too often is refused before any allocation.
+    const auto multi = readFixture("ico/multi.ico");
+    IconGroup huge;
+    huge.images.assign(65535, readIcoFile(multi)->images[3]);  // 48 x 48 x 32, some 9 KiB
+    EXPECT_FALSE(buildGroupFile(huge));
+    EXPECT_FALSE(buildGroupFile(IconGroup{}));
 }
 
 TEST(AniReader, TakesTheFirstFrame) {

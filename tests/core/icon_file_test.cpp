@@ -1,6 +1,7 @@
 #include "icon_source/icon_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "icon_source/readers.h"
 #include "test_support.h"
@@ -10,7 +11,7 @@ namespace {
 
 std::vector<IconImage> images(std::initializer_list<ImageInfo> infos) {
     std::vector<IconImage> list;
-    for (const ImageInfo& info : infos) list.push_back(IconImage{info, {}});
+    for (const ImageInfo& info : infos) list.push_back(IconImage{info, {}, {}});
     return list;
 }
 
@@ -40,11 +41,19 @@ TEST(IconFile, KindsAndCountsOfEveryFixture) {
         SourceKind kind;
         std::size_t count;
     } cases[] = {
-        {"ico/bpp8.ico", SourceKind::ico, 1},    {"ico/multi.ico", SourceKind::ico, 1},
-        {"ico/cursor.cur", SourceKind::cur, 1},  {"ico/anim.ani", SourceKind::ani, 1},
-        {"pe/three32.dll", SourceKind::pe32, 3}, {"pe/three64.dll", SourceKind::pe32plus, 3},
-        {"sample.dll", SourceKind::pe32, 12},    {"ne/icons.icl", SourceKind::ne, 4},
-        {"ne/shift9.exe", SourceKind::ne, 2},    {"ne/icons.icl.fields", SourceKind::none, 0},
+        {"ico/bpp8.ico", SourceKind::ico, 1},
+        {"ico/multi.ico", SourceKind::ico, 1},
+        {"ico/cursor.cur", SourceKind::cur, 1},
+        {"ico/anim.ani", SourceKind::ani, 1},
+        {"pe/three32.dll", SourceKind::pe32, 3},
+        {"pe/three64.dll", SourceKind::pe32plus, 3},
+        {"sample.dll", SourceKind::pe32, 12},
+        {"ne/icons.icl", SourceKind::ne, 4},
+        {"ne/shift9.exe", SourceKind::ne, 2},
+        {"ne/icons.icl.fields", SourceKind::none, 0},
+        {"pe/cursors32.dll", SourceKind::pe32, 1},
+        {"ne/cursors.exe", SourceKind::ne, 1},
+        {"windows/System32/IMAGERES.DLL", SourceKind::pe32plus, 0},
     };
     for (const Case& c : cases) {
         const auto file = IconFile::open(dataPath(c.fixture));
@@ -69,6 +78,83 @@ TEST(IconFile, EveryFixtureIconComesOut32x32) {
         }
         EXPECT_FALSE(file->icon(file->count())) << fixture;
     }
+}
+
+// "name:WxHxB@x,y" per image of every cursor group, in delivery order.
+std::vector<std::string> cursorList(const IconFile& file) {
+    std::vector<std::string> list;
+    const auto names = groupNames(file);
+    for (std::size_t i = 0; i < file.count(); ++i) {
+        const auto images = imageList(file.group(i));
+        for (std::size_t j = 0; j < images.size(); ++j) {
+            const auto& spot = file.group(i).images[j].hotSpot;
+            list.push_back(names[i] + ":" + images[j] +
+                           (spot ? "@" + std::to_string(spot->x) + "," + std::to_string(spot->y) : ""));
+        }
+    }
+    return list;
+}
+
+TEST(IconFile, CursorGroupsWithTheirHotSpots) {
+    struct Case {
+        const char* fixture;
+        std::vector<std::string> cursors;
+    } cases[] = {
+        {"pe/cursors32.dll", {"HAND:32x32x32@16,9", "1:32x32x1@3,5", "1:48x48x32@30,2"}},
+        {"ne/cursors.exe", {"POINT:16x16x4@16,9", "1:32x32x1@3,5", "1:48x48x32@30,2"}},
+        {"ico/cursor.cur", {"-:32x32x1@5,7"}},  // cursor files are read alike either way
+        {"pe/three32.dll", {}},
+    };
+    for (const Case& c : cases) {
+        const auto file = IconFile::open(dataPath(c.fixture), GroupKind::cursors);
+        ASSERT_TRUE(file) << c.fixture;
+        EXPECT_EQ(cursorList(*file), c.cursors) << c.fixture;
+        for (std::size_t i = 0; i < file->count(); ++i) EXPECT_TRUE(file->icon(i)) << c.fixture << " " << i;
+    }
+    // Icon groups carry no hot spot, and a cursor file's spot is not mistaken
+    // for an icon's planes and depth.
+    EXPECT_EQ(cursorList(*IconFile::open(dataPath("ne/cursors.exe"))),
+              (std::vector<std::string>{"1:32x32x4"}));
+}
+
+TEST(IconFile, SystemLibrariesHandOverToTheirMunFile) {
+    namespace fs = std::filesystem;
+    const fs::path library = dataPath("windows/System32/IMAGERES.DLL");
+    const auto redirected = IconFile::openFollowingRedirect(library);
+    ASSERT_TRUE(redirected);
+    EXPECT_EQ(redirected->count(), 2u);
+    EXPECT_EQ(redirected->redirectedTo().filename(), "imageres.dll.mun");
+    EXPECT_EQ(redirected->icon(1)->width, 32u);
+
+    // Files with icons of their own, or without a .mun, stay themselves; so
+    // does a library whose .mun holds no groups of the kind asked for.
+    const fs::path temp = fs::temp_directory_path() / ("pictrove-mun-" + std::to_string(getpid()));
+    fs::create_directories(temp / "bin");
+    fs::create_directories(temp / "SYSTEMRESOURCES");
+    fs::copy_file(library, temp / "bin" / "imageres.dll");
+    fs::copy_file(library, temp / "bin" / "other.dll");
+    fs::copy_file(dataPath("windows/SystemResources/imageres.dll.mun"),
+                  temp / "SYSTEMRESOURCES" / "IMAGERES.DLL.MUN");
+    struct Case {
+        fs::path file;
+        GroupKind kind;
+        std::size_t count;
+        bool redirected;
+    } cases[] = {
+        {temp / "bin" / "imageres.dll", GroupKind::icons, 2, true},
+        {temp / "bin" / "other.dll", GroupKind::icons, 0, false},
+        {temp / "bin" / "imageres.dll", GroupKind::cursors, 0, false},
+        {dataPath("pe/three32.dll"), GroupKind::icons, 3, false},
+        {dataPath("windows/SystemResources/imageres.dll.mun"), GroupKind::icons, 2, false},
+    };
+    for (const Case& c : cases) {
+        const auto file = IconFile::openFollowingRedirect(c.file, c.kind);
+        ASSERT_TRUE(file) << c.file;
+        EXPECT_EQ(file->count(), c.count) << c.file;
+        EXPECT_EQ(!file->redirectedTo().empty(), c.redirected) << c.file;
+    }
+    fs::remove_all(temp);
+    EXPECT_FALSE(IconFile::openFollowingRedirect(temp / "bin" / "imageres.dll"));
 }
 
 TEST(IconFile, ChoosesByImageHeadersNotDirectoryEntries) {

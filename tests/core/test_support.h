@@ -34,8 +34,8 @@ inline std::vector<std::byte> readFixture(const std::string& relative) {
     return bytes;
 }
 
-inline IconFile openBytes(std::vector<std::byte> bytes) {
-    return IconFile::fromFile(MappedFile::fromBuffer(std::move(bytes)));
+inline IconFile openBytes(std::vector<std::byte> bytes, GroupKind kind = GroupKind::icons) {
+    return IconFile::fromFile(MappedFile::fromBuffer(std::move(bytes)), kind);
 }
 
 // A structure field named in a fixture's .fields file.

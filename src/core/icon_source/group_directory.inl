@@ -5,15 +5,26 @@
 
 namespace pictrove {
 
+// A cursor resource: the hot spot (two 16-bit words), then the image.
+inline std::optional<IconImage> inspectCursor(Bytes resource) {
+    const auto x = u16At(resource, 0);
+    const auto y = u16At(resource, 2);
+    if (!x || !y) return std::nullopt;
+    auto image = inspectImage(resource.subspan(4));
+    if (image) image->hotSpot = HotSpot{*x, *y};
+    return image;
+}
+
 template <class Resolve>
-std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve) {
+std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve, GroupKind kind) {
     constexpr std::size_t kHeaderSize = 6;
     constexpr std::size_t kEntrySize = 14;
     ByteReader in(directory);
     in.u16();  // reserved
     const std::uint16_t type = in.u16();
     const std::uint16_t count = in.u16();
-    if (!in.ok() || type != 1) return std::nullopt;
+    const bool cursors = kind == GroupKind::cursors;
+    if (!in.ok() || type != (cursors ? 2 : 1)) return std::nullopt;
     // The entries must all be there; a directory cut short is damage.
     if (!fitsIn(directory.size(), kHeaderSize, std::uint64_t{count} * kEntrySize)) {
         return std::nullopt;
@@ -23,20 +34,22 @@ std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve) 
     for (std::uint16_t i = 0; i < count; ++i) {
         in.skip(12);  // width, height, colours, reserved, planes, bits, size
         const std::uint16_t id = in.u16();
-        if (auto image = inspectImage(resolve(id))) group.images.push_back(*image);
+        const Bytes resource = resolve(id);
+        if (auto image = cursors ? inspectCursor(resource) : inspectImage(resource))
+            group.images.push_back(*image);
     }
     if (group.images.empty()) return std::nullopt;
     return group;
 }
 
 template <class Resolve>
-std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories,
-                                  Resolve&& resolve) {
+std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories, Resolve&& resolve,
+                                  GroupKind kind) {
     std::vector<IconGroup> groups;
     std::size_t images = 0;
     for (auto& [name, data] : directories) {
         if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
-        if (auto group = readGroupDirectory(data, resolve)) {
+        if (auto group = readGroupDirectory(data, resolve, kind)) {
             images += group->images.size();
             group->name = std::move(name);
             groups.push_back(std::move(*group));

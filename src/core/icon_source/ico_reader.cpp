@@ -1,7 +1,7 @@
 // Icon and cursor files: ICONDIR (reserved, type 1 for icons or 2 for
 // cursors, count) and 16-byte entries whose last two fields give the size and
 // file offset of each image. Cursors keep their hot spot where icons keep
-// planes and bit count; neither is needed, the image headers say it all.
+// planes and bit count; the hot spot is kept, the rest the image headers say.
 #include <algorithm>
 
 #include "icon_source/readers.h"
@@ -21,14 +21,18 @@ std::optional<IconGroup> readIcoFile(Bytes file) {
     IconGroup group;
     group.images.reserve(count);
     for (std::uint16_t i = 0; i < count; ++i) {
-        in.skip(8);
+        in.skip(4);  // width, height, colours, reserved
+        const HotSpot hotSpot{in.u16(), in.u16()};
         const std::uint32_t size = in.u32();
         const std::uint32_t offset = in.u32();
         // A size that overshoots the end is cut to the file; the image header
         // then decides whether what is left is enough.
         if (offset >= file.size()) continue;
         const Bytes data = file.subspan(offset, std::min<std::size_t>(size, file.size() - offset));
-        if (auto image = inspectImage(data)) group.images.push_back(*image);
+        if (auto image = inspectImage(data)) {
+            if (type == 2) image->hotSpot = hotSpot;
+            group.images.push_back(*image);
+        }
     }
     if (group.images.empty()) return std::nullopt;
     return group;

@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "icon_source/readers.h"
+#include "icon_source/system_resources.h"
 #include "image/dib.h"
 #include "image/png.h"
 #include "image/scale.h"
@@ -52,13 +53,26 @@ const char* sourceKindName(SourceKind kind) {
     return "none";
 }
 
-Result<IconFile> IconFile::open(const std::filesystem::path& path) {
+Result<IconFile> IconFile::open(const std::filesystem::path& path, GroupKind kind) {
     auto file = MappedFile::open(path);
     if (!file) return file.error();
-    return fromFile(std::move(*file));
+    return fromFile(std::move(*file), kind);
 }
 
-IconFile IconFile::fromFile(MappedFile file) {
+Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& path, GroupKind kind) {
+    auto own = open(path, kind);
+    const bool isPe = own && (own->kind() == SourceKind::pe32 || own->kind() == SourceKind::pe32plus);
+    if (!isPe || own->count() > 0) return own;
+    const auto mun = systemResourcesFile(path);
+    if (!mun) return own;
+    auto redirected = open(*mun, kind);
+    // A .mun that cannot be read or holds nothing leaves the library as it is.
+    if (!redirected || redirected->count() == 0) return own;
+    redirected->redirectedTo_ = *mun;
+    return redirected;
+}
+
+IconFile IconFile::fromFile(MappedFile file, GroupKind kind) {
     IconFile result;
     result.file_ = std::move(file);
     const Bytes bytes = result.file_.bytes();
@@ -66,8 +80,8 @@ IconFile IconFile::fromFile(MappedFile file) {
     std::optional<IconGroup> single;
     switch (result.kind_) {
         case SourceKind::pe32:
-        case SourceKind::pe32plus: result.groups_ = readPeIcons(bytes); break;
-        case SourceKind::ne: result.groups_ = readNeIcons(bytes); break;
+        case SourceKind::pe32plus: result.groups_ = readPeIcons(bytes, kind); break;
+        case SourceKind::ne: result.groups_ = readNeIcons(bytes, kind); break;
         case SourceKind::ico:
         case SourceKind::cur: single = readIcoFile(bytes); break;
         case SourceKind::ani: single = readAniFile(bytes); break;

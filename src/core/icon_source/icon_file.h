@@ -22,8 +22,18 @@ class IconFile {
 public:
     // Only a file that cannot be opened is an error; a file that holds no
     // icons, or whose structures are damaged beyond use, has a count of 0.
-    static Result<IconFile> open(const std::filesystem::path& path);
-    static IconFile fromFile(MappedFile file);
+    // With GroupKind::cursors executables deliver their cursor groups; icon,
+    // cursor and animated cursor files are read alike either way.
+    static Result<IconFile> open(const std::filesystem::path& path, GroupKind kind = GroupKind::icons);
+    static IconFile fromFile(MappedFile file, GroupKind kind = GroupKind::icons);
+
+    // As open, but a PE file without groups of the kind asked for hands over
+    // to its SystemResources .mun file when one exists, as the shell does.
+    static Result<IconFile> openFollowingRedirect(const std::filesystem::path& path,
+                                                  GroupKind kind = GroupKind::icons);
+
+    // The .mun file the groups came from; empty when they are the file's own.
+    const std::filesystem::path& redirectedTo() const { return redirectedTo_; }
 
     SourceKind kind() const { return kind_; }
     std::size_t count() const { return groups_.size(); }
@@ -45,6 +55,7 @@ private:
     MappedFile file_;
     SourceKind kind_ = SourceKind::none;
     std::vector<IconGroup> groups_;
+    std::filesystem::path redirectedTo_;
 };
 
 // Ranks the images of a group for display at `size` x `size` on a 32-bit

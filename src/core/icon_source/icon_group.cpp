@@ -10,7 +10,7 @@ namespace pictrove {
 std::optional<IconImage> inspectImage(Bytes data) {
     const auto info = isPng(data) ? peekPng(data) : peekDib(data);
     if (!info) return std::nullopt;
-    return IconImage{*info, data};
+    return IconImage{*info, data, std::nullopt};
 }
 
 void ImageIndex::finish() {

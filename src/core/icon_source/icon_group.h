@@ -21,12 +21,23 @@ struct ResourceName {
     static ResourceName text(std::string value) { return {std::nullopt, std::move(value)}; }
 };
 
-// One stored image of an icon: what its header says and where its bytes are.
-// The bytes point into the file the group was read from.
+// Where a cursor points, in pixels from the image's top-left corner.
+struct HotSpot {
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    friend bool operator==(const HotSpot&, const HotSpot&) = default;
+};
+
+// One stored image of an icon or cursor: what its header says and where its
+// bytes are. The bytes point into the file the group was read from.
 struct IconImage {
     ImageInfo info;
-    Bytes data;
+    Bytes data;                      // the bitmap or PNG alone, without a cursor's hot spot
+    std::optional<HotSpot> hotSpot;  // cursors only
 };
+
+// Executables keep icons and cursors apart, each as groups of images.
+enum class GroupKind { icons, cursors };
 
 // One icon: the group directory of an executable, or the whole of an icon file.
 struct IconGroup {

@@ -17,8 +17,20 @@ namespace pictrove {
 namespace {
 
 constexpr std::uint16_t kIntegerFlag = 0x8000;
+constexpr std::uint16_t kNeCursor = 0x8001;
 constexpr std::uint16_t kNeIcon = 0x8003;
+constexpr std::uint16_t kNeGroupCursor = 0x800C;
 constexpr std::uint16_t kNeGroupIcon = 0x800E;
+
+struct NeTypes {
+    std::uint16_t image;
+    std::uint16_t group;
+};
+
+NeTypes typesOf(GroupKind kind) {
+    if (kind == GroupKind::cursors) return {kNeCursor, kNeGroupCursor};
+    return {kNeIcon, kNeGroupIcon};
+}
 constexpr std::size_t kNameInfoSize = 12;
 // Real files use shifts of 4 to 9; anything past 16 would place resources
 // beyond any 16-bit program's reach.
@@ -50,7 +62,7 @@ std::optional<std::string> readName(Bytes table, std::uint32_t offset) {
     return utf8;
 }
 
-std::vector<NeResource> readResourceTable(Bytes file) {
+std::vector<NeResource> readResourceTable(Bytes file, NeTypes wanted) {
     const auto neOffset = u32At(file, 0x3C);
     if (!hasTagAt(file, 0, "MZ") || !neOffset || !hasTagAt(file, *neOffset, "NE")) return {};
     const auto tableOffset = u16At(file, std::uint64_t{*neOffset} + 0x24);
@@ -85,7 +97,7 @@ std::vector<NeResource> readResourceTable(Bytes file) {
             in.u16();  // flags
             const std::uint16_t id = in.u16();
             in.skip(4);  // handle, usage
-            if (type != kNeIcon && type != kNeGroupIcon) continue;
+            if (type != wanted.image && type != wanted.group) continue;
             // The length is rounded up to the alignment, so it may run past
             // the end of a file that stops right after the last resource.
             if (offset >= file.size()) continue;
@@ -108,21 +120,22 @@ std::vector<NeResource> readResourceTable(Bytes file) {
 
 }  // namespace
 
-std::vector<IconGroup> readNeIcons(Bytes file) {
-    std::vector<NeResource> resources = readResourceTable(file);
+std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind) {
+    const NeTypes wanted = typesOf(kind);
+    std::vector<NeResource> resources = readResourceTable(file, wanted);
 
     ImageIndex icons;
     for (const NeResource& resource : resources) {
-        if (resource.type == kNeIcon && resource.name.id) icons.add(*resource.name.id, resource.data);
+        if (resource.type == wanted.image && resource.name.id) icons.add(*resource.name.id, resource.data);
     }
     icons.finish();
     const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
 
     std::vector<std::pair<ResourceName, Bytes>> directories;
     for (NeResource& resource : resources) {
-        if (resource.type == kNeGroupIcon) directories.emplace_back(std::move(resource.name), resource.data);
+        if (resource.type == wanted.group) directories.emplace_back(std::move(resource.name), resource.data);
     }
-    return readGroups(std::move(directories), lookup);
+    return readGroups(std::move(directories), lookup, kind);
 }
 
 }  // namespace pictrove

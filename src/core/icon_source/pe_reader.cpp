@@ -15,7 +15,9 @@
 namespace pictrove {
 namespace {
 
+constexpr std::uint16_t kRtCursor = 1;
 constexpr std::uint16_t kRtIcon = 3;
+constexpr std::uint16_t kRtGroupCursor = 12;
 constexpr std::uint16_t kRtGroupIcon = 14;
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr std::uint32_t kNameFlag = 0x80000000u;
@@ -248,11 +250,12 @@ std::optional<std::uint32_t> findType(Bytes tree, std::uint16_t type) {
 
 }  // namespace
 
-std::vector<IconGroup> readPeIcons(Bytes file) {
+std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind) {
     const auto pe = PeImage::parse(file);
     if (!pe) return {};
-    const auto groupType = findType(pe->resources(), kRtGroupIcon);
-    const auto iconType = findType(pe->resources(), kRtIcon);
+    const bool cursors = kind == GroupKind::cursors;
+    const auto groupType = findType(pe->resources(), cursors ? kRtGroupCursor : kRtGroupIcon);
+    const auto iconType = findType(pe->resources(), cursors ? kRtCursor : kRtIcon);
     if (!groupType || !iconType) return {};
 
     ImageIndex icons;
@@ -266,7 +269,7 @@ std::vector<IconGroup> readPeIcons(Bytes file) {
     for (Resource& resource : readResources(*pe, *groupType)) {
         directories.emplace_back(std::move(resource.name), resource.data);
     }
-    return readGroups(std::move(directories), lookup);
+    return readGroups(std::move(directories), lookup, kind);
 }
 
 }  // namespace pictrove

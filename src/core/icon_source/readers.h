@@ -15,12 +15,14 @@
 namespace pictrove {
 
 // PE32 and PE32+ executables and libraries: RT_GROUP_ICON (14) groups whose
-// entries name RT_ICON (3) resources, first language of each.
-std::vector<IconGroup> readPeIcons(Bytes file);
+// entries name RT_ICON (3) resources, first language of each; for cursors
+// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources.
+std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons);
 
 // 16-bit NE executables, libraries and icon libraries (.icl): group icons
-// (0x800E) whose entries name icons (0x8003).
-std::vector<IconGroup> readNeIcons(Bytes file);
+// (0x800E) whose entries name icons (0x8003); for cursors group cursors
+// (0x800C) naming cursors (0x8001).
+std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind = GroupKind::icons);
 
 // Icon (.ico) and cursor (.cur) files: one icon of all their images.
 std::optional<IconGroup> readIcoFile(Bytes file);
@@ -37,13 +39,15 @@ std::optional<IconGroup> readElfIcon(Bytes file);
 
 // A group directory (GRPICONDIR) as stored in executables: 14-byte entries
 // whose last field is the ID of the image resource, looked up by `resolve`.
+// Cursor resources start with their hot spot, which is taken off the image.
 template <class Resolve>
-std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve);
+std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve, GroupKind kind);
 
 // The intact groups among named group directories, within the caps on groups
 // and images per file, in the order the shell numbers them.
 template <class Resolve>
-std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories, Resolve&& resolve);
+std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories, Resolve&& resolve,
+                                  GroupKind kind);
 
 }  // namespace pictrove
 

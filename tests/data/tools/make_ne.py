@@ -18,7 +18,9 @@ import iconlib as L  # noqa: E402
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ne")
 
 NE_OFFSET = 0x80
+RT_CURSOR = 0x8001
 RT_ICON = 0x8003
+RT_GROUP_CURSOR = 0x800C
 RT_GROUP_ICON = 0x800E
 
 
@@ -29,6 +31,16 @@ def group_directory(entries):
         im = L.info_of(data)
         out += struct.pack("<BBBBHHIH", im.width & 255, im.height & 255, im.colours, 0, 1, im.bits,
                            len(data), icon_id)
+    return out
+
+
+def cursor_directory(entries):
+    """A group cursor directory: entries are (cursor id, resource bytes), each
+    resource a hot spot followed by the image; sizes count the hot spot."""
+    out = struct.pack("<HHH", 0, 2, len(entries))
+    for cursor_id, data in entries:
+        im = L.info_of(data[4:])
+        out += struct.pack("<HHHHIH", im.width, im.height * 2, 1, im.bits, len(data), cursor_id)
     return out
 
 
@@ -112,7 +124,8 @@ def build(resources, shift, module, library):
         table += struct.pack("<HHI", type_ref, len(rs), 0)
         at += 8
         for r, ref in zip(rs, refs):
-            kind = {RT_ICON: "icon", RT_GROUP_ICON: "group"}.get(r.type_id, r.type_id)
+            kind = {RT_ICON: "icon", RT_GROUP_ICON: "group", RT_CURSOR: "cursor",
+                    RT_GROUP_CURSOR: "cursors"}.get(r.type_id, r.type_id)
             label = f"res.{kind}.{r.name}"
             fields += [(label + ".offset", at, 2), (label + ".length", at + 2, 2), (label + ".id", at + 6, 2)]
             length_units = (len(r.data) + align - 1) // align
@@ -177,6 +190,17 @@ def main():
     resources += [Resource(RT_GROUP_ICON, 1, group_directory([(1, icons[1])])),
                   Resource(RT_GROUP_ICON, "CAF\xc9", group_directory([(2, icons[2])]))]
     write_fixture("shift9.exe", *build(resources, 9, b"SHIFT9", library=False))
+
+    # Cursor groups beside an icon group: 1 with two images, then POINT.
+    cursors = {1: struct.pack("<HH", 3, 5) + L.dib_indexed(32, 1),
+               2: struct.pack("<HH", 30, 2) + L.dib_rgba32(48),
+               3: struct.pack("<HH", 16, 9) + L.dib_indexed(16, 4)}
+    icons = {1: L.dib_indexed(32, 4)}
+    resources = [Resource(RT_ICON, 1, icons[1]), Resource(RT_GROUP_ICON, 1, group_directory([(1, icons[1])]))]
+    resources += [Resource(RT_CURSOR, i, d) for i, d in cursors.items()]
+    resources += [Resource(RT_GROUP_CURSOR, "POINT", cursor_directory([(3, cursors[3])])),
+                  Resource(RT_GROUP_CURSOR, 1, cursor_directory([(1, cursors[1]), (2, cursors[2])]))]
+    write_fixture("cursors.exe", *build(resources, 4, b"CURSORS", library=False))
 
 
 if __name__ == "__main__":

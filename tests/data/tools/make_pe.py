@@ -157,8 +157,38 @@ def sample():
     return [f'{name} ICON "{name}.ico"' for name in sets], icons
 
 
+def cursors():
+    """Cursor groups beside an icon group: a named one first, then 1 with two
+    images whose hot spots differ."""
+    icons = {
+        "icon.ico": L.icon_file([L.dib_indexed(32, 4)]),
+        "arrow.cur": L.icon_file([L.dib_indexed(32, 1), L.dib_rgba32(48)], kind=2, hotspots=[(3, 5), (30, 2)]),
+        "hand.cur": L.icon_file([L.dib_rgba32(32)], kind=2, hotspots=[(16, 9)]),
+    }
+    return ['1 ICON "icon.ico"', '1 CURSOR "arrow.cur"', 'HAND CURSOR "hand.cur"'], icons
+
+
+def system_library():
+    """A library that keeps its icons in SystemResources/<name>.mun, as the
+    system libraries of Windows 10 and later do: only data of its own."""
+    return ['1 RCDATA "data.bin"'], {"data.bin": b"no icons here\0"}
+
+
+def system_resources():
+    icons = {f"{n}.ico": L.icon_file([L.dib_indexed(32, 4), L.dib_rgba32(48)]) for n in (1, 2)}
+    return ['1 ICON "1.ico"', '2 ICON "2.ico"'], icons
+
+
 def main():
     os.makedirs(os.path.join(DATA, "pe"), exist_ok=True)
+    write_fields(build_dll(os.path.join(DATA, "pe", "cursors32.dll"), "32", cursors()))
+    # The library's name differs in case from its .mun, as copies from a
+    # Windows file system may.
+    windows = os.path.join(DATA, "windows")
+    for folder in ("System32", "SystemResources"):
+        os.makedirs(os.path.join(windows, folder), exist_ok=True)
+    build_dll(os.path.join(windows, "System32", "IMAGERES.DLL"), "64", system_library())
+    build_dll(os.path.join(windows, "SystemResources", "imageres.dll.mun"), "64", system_resources())
     for bits in ("32", "64"):
         write_fields(build_dll(os.path.join(DATA, "pe", f"three{bits}.dll"), bits, three_groups()))
     write_fields(build_dll(os.path.join(DATA, "pe", "langs64.dll"), "64", languages()))

@@ -1,0 +1,24 @@
+// A whole icon group as a file of its own: every stored image byte for byte,
+// PNG images included, behind a directory rebuilt from the images.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "icon_source/icon_group.h"
+
+namespace pictrove {
+
+// An icon file (.ico), or a cursor file (.cur) when every image carries a hot
+// spot. The directory entries come from the image headers, not from the
+// group directory the images were found through, so a directory that lies
+// about sizes or depths still gives a file that reads back correctly; for an
+// honest one the result is what the resource compiler was given. Nothing for
+// an empty group or one whose images would pass limits::kMaxGroupFileSize.
+std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group);
+
+// True when buildGroupFile writes a cursor file for `group`.
+bool isCursorGroup(const IconGroup& group);
+
+}  // namespace pictrove
