@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -63,6 +64,7 @@ TForm1::TForm1(Startup startup, QWidget* parent) : QWidget(parent), startup_(std
     font.setPixelSize(11);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
+    setAcceptDrops(true);
     buildMenus();
     buildLayout();
     // Key preview: F1 reaches the window before whichever control has the
@@ -282,7 +284,10 @@ void TForm1::FormActivate() {
 
     const bool haveArgument = startup_.arguments.size() > 1;
     if (!Activated && haveArgument) {
-        FileBox1->setDirectory(fromLocal(folderPart(localPath(startup_.arguments.at(1)))));
+        // A folder is shown itself rather than from its parent.
+        const QString& argument = startup_.arguments.at(1);
+        FileBox1->setDirectory(QFileInfo(argument).isDir() ? argument
+                                                           : fromLocal(folderPart(localPath(argument))));
     }
     ComboBox1->setCurrentIndex(0);
     ComboBox1Change();

@@ -19,6 +19,9 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QScrollArea;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 
 namespace pictrove {
 
@@ -166,6 +169,10 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // Dropped files and folders (form1_drop.cpp).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     // The window's key preview, and the selector's key events.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -30,12 +30,13 @@ public:
     virtual Step next(std::shared_ptr<IconRecord>& record) = 0;
 };
 
-// The icons the engine finds in executables, libraries and icon files.
+// The icons the engine finds in executables, libraries and icon files, or,
+// for a system library that keeps none, in its SystemResources .mun file.
 class EngineStream final : public IconStream {
 public:
     explicit EngineStream(const QString& fileName) {
         // A file that cannot be opened simply holds no icons.
-        auto opened = IconFile::open(QFile::encodeName(fileName).toStdString());
+        auto opened = IconFile::openFollowingRedirect(QFile::encodeName(fileName).toStdString());
         if (opened) file_ = std::move(*opened);
         remaining_ = file_.count();
     }

@@ -19,6 +19,7 @@
 #include "file_mask.h"
 #include "filebox/file_rows.h"
 #include "filebox/folder_scan.h"
+#include "filebox/folder_watch.h"
 #include "filebox/shell_info.h"
 #include "filebox/volumes.h"
 #include "paths.h"
@@ -94,7 +95,8 @@ public:
 
 }  // namespace
 
-TFileBox::TFileBox(QWidget* owner) : QTreeView(owner), rows_(new FileRows(this)) {
+TFileBox::TFileBox(QWidget* owner)
+    : QTreeView(owner), rows_(new FileRows(this)), watch_(new FolderWatch(this)) {
     // The shared icon list exists before the first row asks for it.
     ShellInfo::shared();
     setModel(rows_);
@@ -117,6 +119,7 @@ TFileBox::TFileBox(QWidget* owner) : QTreeView(owner), rows_(new FileRows(this))
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { itemChange(); });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { itemChange(); });
     connect(rows_, &QAbstractItemModel::dataChanged, this, [this] { itemChange(); });
+    connect(watch_, &FolderWatch::changed, this, [this] { followFolder(); });
 
     sortType_ = stText;
     viewOptions_ = TViewOptions(fbShowIcons | fbShowFolders | fbShowSize | fbShowType | fbShowTime |
@@ -273,6 +276,7 @@ void TFileBox::ReadDirectory() {
             if (!showFolders_ && entry.isDirectory()) return;
             addItem(entry, now, false);
         });
+        watch_->watch(folder);
     }
     itemChange();
 }
@@ -378,6 +382,7 @@ void TFileBox::ShowDrives() {
     }
     applyOrder();
     rows_->replaceRows(std::move(rows), showIcons_);
+    watch_->watch({});
     directory_.clear();
     itemChange();
 }

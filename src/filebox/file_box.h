@@ -19,6 +19,7 @@
 namespace pictrove {
 
 class FileRows;
+class FolderWatch;
 struct FolderEntry;
 
 enum TViewOption : quint8 {
@@ -166,9 +167,11 @@ private:
     void applyOrder();
     void itemChange();
     void doubleClick();
+    void followFolder();  // folder_watch.cpp
     QString withCharCase(QString caption) const;
 
     FileRows* rows_;
+    FolderWatch* watch_;
     TCharCase charCase_ = fbNormal;
     QString directory_;
     QChar drive_;

@@ -6,11 +6,13 @@
 #include <unistd.h>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "filebox/file_box.h"
+#include "filebox/folder_watch.h"
 
 using namespace pictrove;
 
@@ -591,6 +593,38 @@ private slots:
         QCOMPARE(captions(box), QStringList({"inner.txt", " deeper", " .."}));
         box.setOnCompare({});
         QCOMPARE(captions(box), QStringList({" ..", " deeper", "inner.txt"}));
+    }
+
+    void followsItsFolderInOneListingPerBurst() {
+        QTemporaryDir dir;
+        for (int i = 0; i < 200; ++i) makeFile(dir.filePath(QString("f%1.txt").arg(i, 3, 10, QChar('0'))));
+        TFileBox box;
+        box.resize(145, 225);
+        box.setDirectory(dir.path());
+        select(box, "f150.txt");
+        box.scrollTo(box.model()->index(rowOf(box, "f150.txt"), 0));
+        const int scrolled = box.verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+        QSignalSpy listings(box.model(), &QAbstractItemModel::modelReset);
+
+        for (int i = 0; i < 1000; ++i) makeFile(dir.filePath(QString("new%1.txt").arg(i)));
+        QVERIFY(QFile::rename(dir.filePath("f000.txt"), dir.filePath("renamed.txt")));
+        QVERIFY(QFile::remove(dir.filePath("f001.txt")));
+        QTRY_VERIFY(captions(box).contains("new999.txt"));
+        QTest::qWait(2 * FolderWatch::kQuietMs);
+        const QStringList shown = captions(box);
+        QVERIFY(shown.contains("renamed.txt") && !shown.contains("f000.txt") && !shown.contains("f001.txt"));
+        QVERIFY2(listings.count() < 10, qPrintable(QString::number(listings.count())));
+        QCOMPARE(box.Caption(box.Selected()), QString("f150.txt"));
+        QCOMPARE(box.FileName(), dir.filePath("f150.txt"));
+        QCOMPARE(box.verticalScrollBar()->value(), scrolled);
+
+        // The volume list follows nothing.
+        box.ShowDrives();
+        const int drives = box.Count();
+        makeFile(dir.filePath("late.txt"));
+        QTest::qWait(2 * FolderWatch::kQuietMs);
+        QCOMPARE(box.Count(), drives);
     }
 
     void firstShowReadsAndLooksRight() {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -168,6 +169,62 @@ private slots:
         QCOMPARE(form->IconCount, 10);
         QCOMPARE(form->windowTitle(), QString("Pictrove : lib10.dll - 10 Icons"));
         Q_UNUSED(path);
+    }
+
+    void startsWithAFolder() {
+        auto form = start({dir_.path()});
+        QCOMPARE(form->FileBox1->Directory(), dir_.path());
+        QCOMPARE(form->windowTitle(), QString("Pictrove"));
+        QVERIFY(form->iconPictures().empty());
+        QVERIFY(seam_.errors.isEmpty());
+    }
+
+    void dropsFilesAndFolders() {
+        QDir(dir_.path()).mkpath("dropped");
+        const QString inner = dir_.filePath("dropped/lib7.dll");
+        pictrove::testing::writeIconLibrary(inner.toStdString(), 7);
+        const auto files = [](QStringList paths) {
+            QList<QUrl> urls;
+            for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+            return urls;
+        };
+        struct Case {
+            const char* what;
+            QList<QUrl> urls;
+            QString text;
+            bool accepted;
+            int icons;
+            QString folder;
+        } cases[] = {
+            {"one file", files({inner}), {}, true, 7, dir_.filePath("dropped")},
+            {"a folder", files({dir_.filePath("dropped")}), {}, true, 10, dir_.filePath("dropped")},
+            {"several files", files({library(11), inner}), {}, true, 11, dir_.path()},
+            {"text", {}, "lib7.dll", false, 10, dir_.path()},
+            {"an address", {QUrl("https://example.org/lib7.dll")}, {}, false, 10, dir_.path()},
+            {"a missing file", files({dir_.filePath("gone.dll")}), {}, false, 10, dir_.path()},
+        };
+        for (const Case& c : cases) {
+            auto form = start({library(10)});
+            QMimeData data;
+            if (!c.urls.isEmpty()) data.setUrls(c.urls);
+            if (!c.text.isEmpty()) data.setText(c.text);
+            const QPoint at = form->ScrollBox1->geometry().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(form.get(), &enter);
+            QCOMPARE(enter.isAccepted(), c.accepted);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(form.get(), &drop);
+            QVERIFY2(drop.isAccepted() == c.accepted, c.what);
+            QVERIFY2(form->IconCount == c.icons, c.what);
+            QVERIFY2(form->FileBox1->Directory() == c.folder, c.what);
+        }
+        QVERIFY(seam_.errors.isEmpty());
+    }
+
+    void systemLibraryShowsItsMunIcons() {
+        auto form = start({QString(PICTROVE_TEST_DATA) + "/windows/System32/IMAGERES.DLL"});
+        QCOMPARE(form->IconCount, 2);
+        QCOMPARE(form->windowTitle(), QString("Pictrove : IMAGERES.DLL - 2 Icons"));
     }
 
     void gridGeometryFollowsTheCount_data() {
