@@ -14,8 +14,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/inputs.h"
+#include "cli/ordered_jobs.h"
 #include "cli/sources.h"
 #include "collection_file.h"
+#include "group_file.h"
 #include "icon_source/icon_file.h"
 #include "icon_writer.h"
 #include "image/png.h"
@@ -29,34 +32,36 @@ std::string dimensions(const ImageInfo& info) {
     return std::to_string(info.width) + "x" + std::to_string(info.height) + "x" + std::to_string(info.bits);
 }
 
-// The image shown at 32 x 32; icons the program draws itself have none stored.
-ImageInfo shownImage(const SourceIcon& icon) {
+// The image shown at size x size; icons the program draws itself have none stored.
+ImageInfo shownImage(const SourceIcon& icon, std::uint32_t size) {
     if (icon.images.empty()) return ImageInfo{kIconSize, kIconSize, 32, false};
-    return icon.images[rankImages(icon.images).front()].info;
+    return icon.images[rankImages(icon.images, size).front()].info;
 }
 
-void listText(const std::string& path, const Source& source, std::ostream& out) {
+void listText(const std::string& path, const Source& source, std::uint32_t size, std::ostream& out) {
     const std::size_t count = source.icons.size();
     out << path << ": " << count << (count == 1 ? " icon" : " icons");
     if (source.kind != "none") out << " (" << source.kind << ")";
+    if (!source.redirectedTo.empty()) out << " from " << source.redirectedTo;
     out << "\n";
     for (std::size_t i = 0; i < count; ++i) {
         const SourceIcon& icon = source.icons[i];
         std::string name = "-";
         if (icon.name) name = icon.name->id ? std::to_string(*icon.name->id) : "\"" + icon.name->name + "\"";
-        out << "  " << i << "  " << name << "  shown " << dimensions(shownImage(icon)) << "  images";
+        out << "  " << i << "  " << name << "  shown " << dimensions(shownImage(icon, size)) << "  images";
         for (const IconImage& image : icon.images) {
             out << " " << dimensions(image.info) << (image.info.png ? "(png)" : "");
+            if (image.hotSpot) out << "@" << image.hotSpot->x << "," << image.hotSpot->y;
         }
         out << "\n";
     }
 }
 
-nlohmann::ordered_json listJson(const std::string& path, const Source& source) {
+nlohmann::ordered_json listJson(const std::string& path, const Source& source, std::uint32_t size) {
     auto icons = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
         const SourceIcon& icon = source.icons[i];
-        const ImageInfo shown = shownImage(icon);
+        const ImageInfo shown = shownImage(icon, size);
         nlohmann::ordered_json entry = {{"index", i}};
         if (icon.name && icon.name->id) entry["id"] = *icon.name->id;
         if (icon.name && !icon.name->id) entry["name"] = icon.name->name;
@@ -66,20 +71,29 @@ nlohmann::ordered_json listJson(const std::string& path, const Source& source) {
         auto& images = entry["images"] = nlohmann::ordered_json::array();
         for (const IconImage& image : icon.images) {
             const ImageInfo& info = image.info;
-            images.push_back(
-                {{"width", info.width}, {"height", info.height}, {"bits", info.bits}, {"png", info.png}});
+            nlohmann::ordered_json stored = {
+                {"width", info.width}, {"height", info.height}, {"bits", info.bits}, {"png", info.png}};
+            if (image.hotSpot) stored["hotspot"] = {{"x", image.hotSpot->x}, {"y", image.hotSpot->y}};
+            images.push_back(std::move(stored));
         }
         icons.push_back(std::move(entry));
     }
-    return {{"file", path}, {"count", source.icons.size()}, {"icons", std::move(icons)}};
+    nlohmann::ordered_json listing = {{"file", path}, {"count", source.icons.size()}};
+    if (!source.redirectedTo.empty()) listing["from"] = source.redirectedTo;
+    listing["icons"] = std::move(icons);
+    return listing;
 }
 
 class Progress {
 public:
-    Progress(const Options& options, std::ostream& err)
-        : enabled_(options.progress && options.files.size() > 1), total_(options.files.size()), err_(err) {}
+    Progress(const Options& options, std::size_t total, std::ostream& err)
+        : enabled_(options.progress && total > 1), total_(total), err_(err) {}
     void step(std::size_t done, const std::string& file) {
         if (enabled_) err_ << "\r[" << done + 1 << "/" << total_ << "] " << file << "\x1b[K" << std::flush;
+    }
+    // Reports go on lines of their own, not after the progress line.
+    void clear() {
+        if (enabled_) err_ << "\r\x1b[K";
     }
     ~Progress() {
         if (enabled_) err_ << "\r\x1b[K" << std::flush;
@@ -103,10 +117,8 @@ bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> 
 // name with its suffix fits the output folder's name limit.
 class OutputNames {
 public:
-    OutputNames(const std::filesystem::path& folder, const std::string& input)
-        : folder_(folder),
-          stem_(std::filesystem::path(input).filename().string()),
-          limit_(nameLimit(folder)) {}
+    OutputNames(const std::filesystem::path& folder, const std::string& stem)
+        : folder_(folder), stem_(stem), limit_(nameLimit(folder)) {}
     std::filesystem::path operator()(const std::string& suffix) const {
         return folder_ / fitFileName(stem_, suffix, limit_);
     }
@@ -153,82 +165,117 @@ bool extractAllSizes(const std::string& path, const std::string& prefix, const S
     return ok;
 }
 
-// Runs the jobs on as many threads as the machine has cores (up to 8). Each
-// job reports into a stream of its own; the reports are printed in job order,
-// so the output does not depend on which thread ran what.
-bool runJobs(const std::vector<std::function<bool(std::ostream&)>>& jobs, std::ostream& err) {
-    std::vector<std::ostringstream> reports(jobs.size());
-    std::vector<char> results(jobs.size(), 0);
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t i = next++; i < jobs.size(); i = next++) results[i] = jobs[i](reports[i]);
-    };
-    const std::size_t threads =
-        std::min<std::size_t>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u), jobs.size());
-    std::vector<std::thread> pool;
-    for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
-    work();
-    for (std::thread& thread : pool) thread.join();
+// One icon's files as the options ask: the icon as shown (PNG), the window's
+// icon or bitmap file, the whole group, every stored image.
+bool extractIcon(const std::string& path, const SourceIcon& icon, std::size_t index, const OutputNames& names,
+                 const Options& options, std::ostream& report) {
+    const std::string prefix = "_" + std::to_string(index);
+    const bool png = !options.ico && !options.bmp && !options.groupIco;
     bool ok = true;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        err << reports[i].str();
-        ok = ok && results[i];
+    const auto write = [&](const std::string& extension,
+                           const std::optional<std::vector<std::uint8_t>>& bytes) {
+        ok = bytes && writeFile(names(prefix + extension), *bytes, report) && ok;
+    };
+    if (options.groupIco) {
+        const IconGroup group{icon.name, icon.images};
+        const auto bytes = buildGroupFile(group);
+        if (!bytes) {
+            report << "pictrove-cli: " << path << ": icon " << index << " has no stored images to write\n";
+            ok = false;
+        } else {
+            write(isCursorGroup(group) ? ".cur" : ".ico", bytes);
+        }
     }
+    if (png || options.ico || options.bmp) {
+        const auto shown = icon.icon(png ? options.size : kIconSize);
+        if (!shown) {
+            report << "pictrove-cli: " << path << ": icon " << index << " cannot be decoded\n";
+            return false;
+        }
+        if (png) write(".png", encodePng(*shown));
+        if (options.ico) write(".ico", icon.fileImage());
+        if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
+    }
+    if (options.allSizes) ok = extractAllSizes(path, prefix, icon, names, report) && ok;
     return ok;
 }
 
-// Writes the requested icons of one file, an icon per job; false when
-// something could not be written.
-bool extractFile(const std::string& path, const Source& source, const Options& options, std::ostream& err) {
-    const OutputNames names(*options.outputDir, path);
-    const bool png = !options.ico && !options.bmp;
-    std::vector<std::function<bool(std::ostream&)>> jobs;
+struct Report {
+    std::string text;
+    bool ok = true;
+};
+
+// Writes the requested icons of one file, spread over the cores when
+// `parallel`; false when something could not be written.
+bool extractFile(const InputFile& input, const Source& source, const Options& options, std::ostream& err,
+                 bool parallel) {
+    const OutputNames names(*options.outputDir, input.outputStem);
+    std::vector<std::size_t> wanted;
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
-        if (options.index && *options.index != i) continue;
-        jobs.emplace_back([&, i](std::ostream& report) {
-            const SourceIcon& icon = source.icons[i];
-            const std::string prefix = "_" + std::to_string(i);
-            const auto shown = icon.icon();
-            if (!shown) {
-                report << "pictrove-cli: " << path << ": icon " << i << " cannot be decoded\n";
-                return false;
-            }
-            bool ok = true;
-            const auto write = [&](const std::string& extension,
-                                   const std::optional<std::vector<std::uint8_t>>& bytes) {
-                ok = bytes && writeFile(names(prefix + extension), *bytes, report) && ok;
-            };
-            if (png) write(".png", encodePng(*shown));
-            if (options.ico) write(".ico", icon.fileImage());
-            if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
-            if (options.allSizes) ok = extractAllSizes(path, prefix, icon, names, report) && ok;
-            return ok;
-        });
+        if (!options.index || *options.index == i) wanted.push_back(i);
     }
-    return runJobs(jobs, err);
+    bool ok = true;
+    runInOrder<Report>(
+        wanted.size(),
+        [&](std::size_t n) {
+            std::ostringstream report;
+            const bool done =
+                extractIcon(input.path, source.icons[wanted[n]], wanted[n], names, options, report);
+            return Report{report.str(), done};
+        },
+        [&](std::size_t, Report& report) {
+            err << report.text;
+            ok = report.ok && ok;
+        },
+        parallel);
+    return ok;
 }
 
-// Opens each file given, with a progress line, and hands the readable ones to
-// `visit` (which returns false on failure); a file that cannot be read is
-// reported on `err` and handed to `failed` when there is one. Returns the
-// exit status.
-int forEachSource(const Options& options, std::ostream& err,
-                  const std::function<bool(const std::string&, const Source&)>& visit,
-                  const std::function<void(const std::string&, const Error&)>& failed = {}) {
-    int status = 0;
-    Progress progress(options, err);
-    for (std::size_t n = 0; n < options.files.size(); ++n) {
-        const std::string& path = options.files[n];
-        progress.step(n, path);
-        const auto source = openSource(path, options.collectionExtension);
-        if (!source) {
-            err << "pictrove-cli: " << path << ": " << source.error().message << "\n";
-            if (failed) failed(path, source.error());
-            status = 1;
-        } else if (!visit(path, *source)) {
-            status = 1;
-        }
-    }
+// What reading one file gave: its output, its messages and whether all went well.
+struct FileReport {
+    std::string out;
+    std::string err;
+    bool ok = true;
+    nlohmann::ordered_json json;
+};
+
+using Visit = std::function<void(const InputFile&, const Source&, FileReport&)>;
+using Failed = std::function<void(const InputFile&, const Error&, FileReport&)>;
+
+// Reads every input, several at a time when there are many, and hands the
+// readable ones to `visit` and the others, after a message, to `failed`;
+// `deliver` then sees the reports in input order. Returns the exit status.
+int forEachSource(const Options& options, std::ostream& err, const Visit& visit, const Failed& failed,
+                  const std::function<void(FileReport&)>& deliver) {
+    bool complete = true;
+    const std::vector<InputFile> inputs = collectInputs(options, err, complete);
+    int status = complete ? 0 : 1;
+    const GroupKind kind = options.cursors ? GroupKind::cursors : GroupKind::icons;
+    Progress progress(options, inputs.size(), err);
+    runInOrder<FileReport>(
+        inputs.size(),
+        [&](std::size_t n) {
+            FileReport report;
+            const InputFile& input = inputs[n];
+            const auto source = openSource(input.path, options.collectionExtension, kind);
+            if (source) {
+                visit(input, *source, report);
+            } else {
+                report.err = "pictrove-cli: " + input.path + ": " + source.error().message + "\n";
+                report.ok = false;
+                if (failed) failed(input, source.error(), report);
+            }
+            return report;
+        },
+        [&](std::size_t n, FileReport& report) {
+            if (!report.err.empty()) {
+                progress.clear();
+                err << report.err;
+            }
+            progress.step(n, inputs[n].path);
+            if (!report.ok) status = 1;
+            deliver(report);
+        });
     return status;
 }
 
@@ -239,25 +286,26 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
         auto listing = nlohmann::ordered_json::array();
         const int status = forEachSource(
             options, err,
-            [&](const std::string& path, const Source& source) {
-                listing.push_back(listJson(path, source));
-                return true;
+            [&](const InputFile& input, const Source& source, FileReport& report) {
+                report.json = listJson(input.path, source, options.size);
             },
-            [&](const std::string& path, const Error& error) {
-                listing.push_back({{"file", path}, {"error", error.message}});
-            });
+            [&](const InputFile& input, const Error& error, FileReport& report) {
+                report.json = {{"file", input.path}, {"error", error.message}};
+            },
+            [&](FileReport& report) { listing.push_back(std::move(report.json)); });
         // File names are bytes: what is not UTF-8 comes out as U+FFFD.
         out << listing.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n"
             << std::flush;
         return status;
     }
-    std::ostringstream buffer;
-    const int status = forEachSource(options, err, [&](const std::string& path, const Source& source) {
-        listText(path, source, buffer);
-        return true;
-    });
-    out << buffer.str() << std::flush;
-    return status;
+    return forEachSource(
+        options, err,
+        [&](const InputFile& input, const Source& source, FileReport& report) {
+            std::ostringstream text;
+            listText(input.path, source, options.size, text);
+            report.out = text.str();
+        },
+        {}, [&](FileReport& report) { out << report.out << std::flush; });
 }
 
 int extract(const Options& options, std::ostream& err) {
@@ -269,21 +317,28 @@ int extract(const Options& options, std::ostream& err) {
             return 1;
         }
     }
-    return forEachSource(options, err, [&](const std::string& path, const Source& source) {
-        bool ok = true;
-        if (source.icons.empty()) err << "pictrove-cli: " << path << ": no icons\n";
-        if (options.index && *options.index >= source.icons.size()) {
-            err << "pictrove-cli: " << path << ": no icon " << *options.index << "\n";
-            ok = false;
-        }
-        if (options.outputDir) ok = extractFile(path, source, options, err) && ok;
-        if (options.collection) {
-            const auto target =
-                withDefaultExtension(options.collection->string(), options.collectionExtension);
-            ok = writeCollection(source, target, err) && ok;
-        }
-        return ok;
-    });
+    // One file spreads its icons over the cores; many files go a file per core.
+    const bool manyFiles = options.recursive || options.files.size() > 1;
+    return forEachSource(
+        options, err,
+        [&](const InputFile& input, const Source& source, FileReport& report) {
+            std::ostringstream messages;
+            bool ok = true;
+            if (source.icons.empty()) messages << "pictrove-cli: " << input.path << ": no icons\n";
+            if (options.index && *options.index >= source.icons.size()) {
+                messages << "pictrove-cli: " << input.path << ": no icon " << *options.index << "\n";
+                ok = false;
+            }
+            if (options.outputDir) ok = extractFile(input, source, options, messages, !manyFiles) && ok;
+            if (options.collection) {
+                const auto target =
+                    withDefaultExtension(options.collection->string(), options.collectionExtension);
+                ok = writeCollection(source, target, messages) && ok;
+            }
+            report.err = messages.str();
+            report.ok = ok;
+        },
+        {}, [](FileReport&) {});
 }
 
 bool writeCollection(const Source& source, const std::filesystem::path& target, std::ostream& err) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -19,6 +20,10 @@ struct Options {
     bool progress = false;                            // a progress line on stderr for many files
     std::optional<std::filesystem::path> collection;  // --ics: the icons as one collection file
     std::string collectionExtension = ".ics";
+    bool recursive = false;   // FILE arguments may be folders, walked whole
+    bool groupIco = false;    // each group as a complete icon or cursor file
+    bool cursors = false;     // cursor groups of executables instead of icon groups
+    std::uint32_t size = 32;  // --size: the icon shown and extracted is size x size
 };
 
 // Both return the exit status: 0 when every file could be read, 1 otherwise.

@@ -20,16 +20,18 @@ constexpr const char* kUsageLine = "Usage: pictrove-cli list|extract|thumbnail [
 
 constexpr const char* kHelp =
     "Usage:\n"
-    "  pictrove-cli list [--json] [--collection-ext .EXT] FILE...\n"
-    "  pictrove-cli extract FILE... -o DIR [--index N] [--ico] [--bmp] [--all-sizes]\n"
+    "  pictrove-cli list [-r] [--json] [--size N] [--cursors] [--collection-ext .EXT] FILE...\n"
+    "  pictrove-cli extract [-r] FILE... -o DIR [--index N] [--size N] [--cursors]\n"
+    "                       [--ico] [--bmp] [--group-ico] [--all-sizes]\n"
     "  pictrove-cli extract FILE --ics OUT.ics\n"
     "  pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "list     shows, per file, how many icons it holds and, per icon, its index,\n"
     "         resource ID or name, the image shown at 32x32 and every stored image\n"
-    "         (width x height x bits). --json prints one JSON array instead; a file\n"
-    "         that cannot be read is an entry {\"file\": ..., \"error\": ...}.\n"
+    "         (width x height x bits, @x,y for a cursor's hot spot). --json prints one\n"
+    "         JSON array instead; a file that cannot be read is an entry\n"
+    "         {\"file\": ..., \"error\": ...}.\n"
     "extract  writes each icon as it is shown, 32x32, to DIR/<file name>_<index>.png;\n"
     "         --index N takes only icon N. --ico writes <file name>_<index>.ico and\n"
     "         --bmp <file name>_<index>.bmp instead, the very files the window's\n"
@@ -38,11 +40,29 @@ constexpr const char* kHelp =
     "         DIR/<file name>_<index>_<width>x<height>_<bits>.png, with -2, -3 ...\n"
     "         after the second and later images of the same size and depth.\n"
     "         A file name too long for the folder is shortened before the suffix.\n"
+    "         --group-ico writes each whole group instead, every stored image byte\n"
+    "         for byte (PNG included) behind a directory rebuilt from the images, as\n"
+    "         DIR/<file name>_<index>.ico, or .cur for cursors.\n"
     "         --ics OUT writes the file's icons as one icon collection file, as the\n"
     "         window's \"Save Icon Collection as\" does; OUT without an extension\n"
     "         gets the collection extension.\n"
     "thumbnail writes the first icon of INPUT as a PNG that fits SIZE x SIZE\n"
     "         (8 to 1024, default 256), from the image best suited to that size.\n"
+    "\n"
+    "--size N     (8 to 1024) chooses and scales the icon for N x N instead of\n"
+    "             32 x 32, in list's \"shown\" and in extract's PNG files; --ico and\n"
+    "             --bmp stay the window's 32 x 32 files.\n"
+    "--cursors    reads the cursor groups of executables (PE and NE) instead of\n"
+    "             their icon groups; cursor files are read either way.\n"
+    "-r, --recursive  FILE may be a folder: every icon source below it is read,\n"
+    "             depth first in name order, links to folders not followed, files\n"
+    "             that are no icon source by their first bytes skipped. extract\n"
+    "             names outputs DIR/<path below the folder, '/' as '_'>_<index>.png.\n"
+    "             A folder that cannot be read is reported and skipped.\n"
+    "\n"
+    "A Windows system library that holds no icons of its own (Windows 10 and\n"
+    "later) shows those of SystemResources/<name>.mun in the folder above its\n"
+    "own, as Windows does; list names that file after \"from\".\n"
     "\n"
     "Icon collection files are read when their extension is the collection\n"
     "extension (.ics unless --collection-ext says otherwise) and their trailer\n"
@@ -87,6 +107,21 @@ const std::vector<OptionRule>& optionRules() {
         {{"--all-sizes"}, false, [](Options& o, const std::string&) { return flag(&Options::allSizes, o); }},
         {{"--ico"}, false, [](Options& o, const std::string&) { return flag(&Options::ico, o); }},
         {{"--bmp"}, false, [](Options& o, const std::string&) { return flag(&Options::bmp, o); }},
+        {{"--group-ico"}, false, [](Options& o, const std::string&) { return flag(&Options::groupIco, o); }},
+        {{"--cursors"}, false, [](Options& o, const std::string&) { return flag(&Options::cursors, o); }},
+        {{"-r", "--recursive"},
+         false,
+         [](Options& o, const std::string&) { return flag(&Options::recursive, o); }},
+        {{"--size"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             char* end = nullptr;
+             const unsigned long value = std::strtoul(v.c_str(), &end, 10);
+             if (v.empty() || *end != '\0' || v[0] == '-' || value < 8 || value > 1024)
+                 return "--size needs a number from 8 to 1024";
+             o.size = static_cast<std::uint32_t>(value);
+             return std::nullopt;
+         }},
         {{"--ics"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
@@ -180,15 +215,19 @@ int main(int argc, char** argv) {
     if (options.files.empty()) return usageError("no file given");
 
     if (command == "list") {
-        if (options.allSizes || options.outputDir || options.index)
-            return usageError("list takes only --json");
+        if (options.allSizes || options.outputDir || options.index || options.groupIco || options.ico ||
+            options.bmp || options.collection)
+            return usageError("list takes only --json, --size, --cursors and -r");
         return pictrove::cli::list(options, std::cout, std::cerr);
     }
     if (command == "extract") {
         if (options.json) return usageError("extract does not take --json");
         if (!options.outputDir && !options.collection)
             return usageError("extract needs -o DIR or --ics FILE");
-        if (options.collection && options.files.size() != 1) return usageError("--ics takes one FILE");
+        if (options.collection && (options.files.size() != 1 || options.recursive))
+            return usageError("--ics takes one FILE");
+        if (options.groupIco && options.ico)
+            return usageError("--group-ico and --ico both write <name>_<index>.ico");
         return pictrove::cli::extract(options, std::cerr);
     }
     return usageError("unknown command " + command);

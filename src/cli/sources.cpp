@@ -4,6 +4,7 @@
 #include "icon_source/icon_file.h"
 #include "icon_source/readers.h"
 #include "icon_writer.h"
+#include "image/scale.h"
 #include "paths.h"
 
 namespace pictrove::cli {
@@ -12,11 +13,12 @@ namespace {
 Source fromIconFile(std::shared_ptr<const IconFile> file) {
     Source source;
     source.kind = sourceKindName(file->kind());
+    source.redirectedTo = file->redirectedTo().string();
     for (std::size_t i = 0; i < file->count(); ++i) {
         SourceIcon icon;
         icon.name = file->group(i).name;
         icon.images = file->group(i).images;
-        icon.icon = [file, i] { return file->icon(i); };
+        icon.icon = [file, i](std::uint32_t size) { return file->icon(i, size); };
         icon.fileImage = [file, i]() -> std::optional<std::vector<std::uint8_t>> {
             const auto image = file->icon(i);
             return image ? encodeIconFile(*image) : std::nullopt;
@@ -37,7 +39,9 @@ Source fromCollection(CollectionReader reader) {
         SourceIcon icon;
         if (const auto group = readIcoFile(std::as_bytes(record)); group && record[2] == 1)
             icon.images = group->images;
-        icon.icon = [record] { return std::optional<Image>(decodeRecordIcon(record)); };
+        icon.icon = [record](std::uint32_t size) {
+            return std::optional<Image>(scaleArea(decodeRecordIcon(record), size, size));
+        };
         icon.fileImage = [record] {
             return std::optional(std::vector<std::uint8_t>(record.begin(), record.end()));
         };
@@ -49,14 +53,14 @@ Source fromCollection(CollectionReader reader) {
 
 }  // namespace
 
-Result<Source> openSource(const std::string& path, const std::string& collectionExtension) {
+Result<Source> openSource(const std::string& path, const std::string& collectionExtension, GroupKind kind) {
     const std::string extension = lowerExtension(path);
     if (!extension.empty() && extension == asciiLower(collectionExtension)) {
         auto collection = CollectionReader::open(path, extension);
         if (!collection) return collection.error();
         if (*collection) return fromCollection(std::move(**collection));
     }
-    auto file = IconFile::open(path);
+    auto file = IconFile::openFollowingRedirect(path, kind);
     if (!file) return file.error();
     return fromIconFile(std::make_shared<const IconFile>(std::move(*file)));
 }

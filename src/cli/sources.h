@@ -3,6 +3,7 @@
 // shows it and the bytes an icon save writes for it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,18 +19,23 @@ namespace pictrove::cli {
 struct SourceIcon {
     std::optional<ResourceName> name;
     std::vector<IconImage> images;  // may be empty for an icon the program draws itself
-    std::function<std::optional<Image>()> icon;
+    // The icon at size x size, chosen and scaled as the window does at 32.
+    std::function<std::optional<Image>(std::uint32_t size)> icon;
     std::function<std::optional<std::vector<std::uint8_t>>()> fileImage;
 };
 
 struct Source {
     std::string kind;
     std::vector<SourceIcon> icons;
+    std::string redirectedTo;             // the .mun file the icons came from, if any
     std::shared_ptr<const void> storage;  // keeps the file's bytes alive for the images
 };
 
 // Reads a file as the window would: a collection when its extension equals
-// `collectionExtension` and its trailer says so, the icon engine otherwise.
-Result<Source> openSource(const std::string& path, const std::string& collectionExtension);
+// `collectionExtension` and its trailer says so, the icon engine otherwise,
+// following a system library to its .mun file. `kind` picks the icon or the
+// cursor groups of executables.
+Result<Source> openSource(const std::string& path, const std::string& collectionExtension,
+                          GroupKind kind = GroupKind::icons);
 
 }  // namespace pictrove::cli

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/dib.h"
+#include "image/png.h"
 #include "reader_limits.h"
 
 namespace pictrove {
@@ -34,6 +36,12 @@ std::uint8_t colourCount(const IconImage& image) {
     return static_cast<std::uint8_t>(used != 0 ? used : 1u << image.info.bits);
 }
 
+// The image without what follows it in its resource: 16-bit executables pad
+// every resource to their alignment.
+Bytes imageBytes(const IconImage& image) {
+    return image.data.first(image.info.png ? storedPngSize(image.data) : storedDibSize(image.data));
+}
+
 }  // namespace
 
 bool isCursorGroup(const IconGroup& group) {
@@ -47,8 +55,11 @@ std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) 
     // Groups may name one image many times over, so the sum is checked
     // before anything is allocated.
     std::uint64_t total = kHeaderSize + std::uint64_t{kEntrySize} * count;
+    std::vector<Bytes> images;
+    images.reserve(count);
     for (const IconImage& image : group.images) {
-        total += image.data.size();
+        images.push_back(imageBytes(image));
+        total += images.back().size();
         if (total > limits::kMaxGroupFileSize) return std::nullopt;
     }
     const bool cursor = isCursorGroup(group);
@@ -58,20 +69,21 @@ std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) 
     put16(out, cursor ? 2 : 1);
     put16(out, static_cast<std::uint16_t>(count));
     std::uint32_t offset = static_cast<std::uint32_t>(kHeaderSize + kEntrySize * count);
-    for (const IconImage& image : group.images) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const IconImage& image = group.images[i];
         out.push_back(sizeByte(image.info.width));
         out.push_back(sizeByte(image.info.height));
         out.push_back(colourCount(image));
         out.push_back(0);
         put16(out, cursor ? image.hotSpot->x : 1);
         put16(out, cursor ? image.hotSpot->y : image.info.bits);
-        put32(out, static_cast<std::uint32_t>(image.data.size()));
+        put32(out, static_cast<std::uint32_t>(images[i].size()));
         put32(out, offset);
-        offset += static_cast<std::uint32_t>(image.data.size());
+        offset += static_cast<std::uint32_t>(images[i].size());
     }
-    for (const IconImage& image : group.images) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data.data());
-        out.insert(out.end(), bytes, bytes + image.data.size());
+    for (const Bytes image : images) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data());
+        out.insert(out.end(), bytes, bytes + image.size());
     }
     return out;
 }

@@ -146,6 +146,51 @@ class ExtractCommand(unittest.TestCase):
             self.assertEqual(stems[0], "\u00e9" * (len(stems[0])), suffix)
             self.assertEqual(len((stems[0] + suffix).encode()), 254, suffix)
 
+    def test_size_and_whole_groups(self):
+        self.extract(data("pe/three32.dll"), "--size", "64", "--index", "1")
+        self.assertEqual(self.open("three32.dll_1.png").size, (64, 64))
+        # An honest icon file comes back as it was; cursor groups as cursor files.
+        self.extract(data("ico/multi.ico"), data("pe/cursors32.dll"), "--group-ico", "--cursors")
+        self.assertEqual(self.written(), ["cursors32.dll_0.cur", "cursors32.dll_1.cur", "multi.ico_0.ico",
+                                          "three32.dll_1.png"])
+        with open(data("ico/multi.ico"), "rb") as f, open(os.path.join(self.out.name, "multi.ico_0.ico"), "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        cursor = os.path.join(self.out.name, "cursors32.dll_1.cur")
+        with open(cursor, "rb") as f:
+            cur = f.read()
+        self.assertEqual(struct.unpack_from("<HHH", cur), (0, 2, 2))
+        self.assertEqual([struct.unpack_from("<HH", cur, 6 + 16 * k + 4) for k in range(2)], [(3, 5), (30, 2)])
+        self.assertEqual(self.open("cursors32.dll_1.cur").size, (48, 48))
+        listed = subprocess.run(["icotool", "-l", cursor], capture_output=True, text=True).stdout
+        self.assertEqual(re.findall(r"--hotspot-x=(\d+) --hotspot-y=(\d+)", listed), [("3", "5"), ("30", "2")])
+
+    def test_recursive_walks_folders_in_name_order(self):
+        tree = os.path.join(self.out.name, "tree")
+        for folder in ("b/deep", "a", "empty"):
+            os.makedirs(os.path.join(tree, folder))
+        for source, target in (("pe/three32.dll", "b/deep/x.dll"), ("ico/bpp1.ico", "b/a.ico"),
+                               ("sample.dll", "z.dll"), ("README.md", "a/notes.ico")):
+            with open(data(source), "rb") as f, open(os.path.join(tree, target), "wb") as g:
+                g.write(f.read())
+        os.symlink(os.path.join(tree, "b"), os.path.join(tree, "a", "loop"))
+        os.symlink(os.path.join(tree, "z.dll"), os.path.join(tree, "a", "z-link.dll"))
+        result = run("list", "-r", tree)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        files = [line.split(":")[0] for line in result.stdout.splitlines() if not line.startswith(" ")]
+        self.assertEqual(files, [os.path.join(tree, p) for p in ("a/z-link.dll", "b/a.ico", "b/deep/x.dll", "z.dll")])
+        self.extract("--recursive", tree, os.path.join(tree, "b", "a.ico"))
+        written = [n for n in self.written() if n != "tree"]
+        self.assertEqual(len(written), 12 + 1 + 3 + 12 + 1)
+        for name in ("a_z-link.dll_11.png", "b_a.ico_0.png", "b_deep_x.dll_2.png", "z.dll_11.png", "a.ico_0.png"):
+            self.assertIn(name, written)
+        if os.geteuid() != 0:  # root reads every folder
+            os.chmod(os.path.join(tree, "b", "deep"), 0)
+            result = run("list", "-r", tree)
+            os.chmod(os.path.join(tree, "b", "deep"), 0o755)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("b/deep: cannot read folder", result.stderr)
+            self.assertIn(os.path.join(tree, "z.dll"), result.stdout)
+
     def test_index_takes_one_icon(self):
         self.extract(data("sample.dll"), "--index", "7")
         self.assertEqual(self.written(), ["sample.dll_7.png"])
@@ -233,6 +278,11 @@ class Usage(unittest.TestCase):
             ["thumbnail", "-s", "7", data("sample.dll"), "x.png"],
             ["thumbnail", "-s", "1025", data("sample.dll"), "x.png"],
             ["thumbnail", "--json", data("sample.dll"), "x.png"],
+            ["list", "--size", "7", data("sample.dll")],
+            ["list", "--size", "1025", data("sample.dll")],
+            ["list", "--group-ico", data("sample.dll")],
+            ["extract", data("sample.dll"), "-o", "x", "--group-ico", "--ico"],
+            ["extract", "-r", data("ico"), "--ics", "x.ics"],
         ]
         for args in cases:
             result = run(*args)

@@ -106,7 +106,10 @@ TEST(GroupFile, EveryImageByteForByteBehindARebuiltDirectory) {
         for (std::size_t i = 0; i < group.images.size(); ++i) {
             const auto& a = back->images[i];
             const auto& b = group.images[i];
-            EXPECT_TRUE(std::equal(a.data.begin(), a.data.end(), b.data.begin(), b.data.end())) << c.fixture;
+            // Byte for byte, without the padding 16-bit executables add.
+            ASSERT_LE(a.data.size(), b.data.size()) << c.fixture;
+            EXPECT_GE(a.data.size() + 16, b.data.size()) << c.fixture;
+            EXPECT_TRUE(std::equal(a.data.begin(), a.data.end(), b.data.begin())) << c.fixture;
             EXPECT_EQ(a.hotSpot, b.hotSpot) << c.fixture << " image " << i;
             const std::size_t entry = 6 + 16 * i;
             EXPECT_EQ(peek(written, entry, 1), b.info.width % 256) << c.fixture;

@@ -41,7 +41,7 @@ class Checker:
     def __init__(self, cli, work):
         self.cli, self.work = cli, work
         self.failures = []
-        self.images = self.exact = self.icons = self.unlisted = 0
+        self.images = self.exact = self.icons = self.unlisted = self.groups = 0
 
     def fail(self, message):
         self.failures.append(message)
@@ -56,9 +56,9 @@ class Checker:
     def ours(self, path):
         return json.loads(self.run(self.cli, "list", "--json", path))[0]
 
-    def extract(self, path):
+    def extract(self, path, *options):
         out = tempfile.mkdtemp(dir=self.work)
-        self.run(self.cli, "extract", path, "-o", out, "--all-sizes")
+        self.run(self.cli, "extract", path, "-o", out, *(options or ("--all-sizes",)))
         return out
 
     # --- icoutils ---------------------------------------------------------
@@ -165,6 +165,26 @@ class Checker:
                 self.compare_pixels(f"{what} shown icon", shown, im.convert("RGBA"), group["bits"])
                 self.icons += 1
 
+    def check_group_file(self, what, written, group, stored):
+        """A group written by --group-ico: every image byte for byte as the
+        resources hold it (wrestool -x, which adds a few bytes of its own at
+        the end), and read back whole by icotool and Pillow."""
+        with open(written, "rb") as f:
+            ours = f.read()
+        self.groups += 1
+        if stored[:len(ours)] != ours:
+            return self.fail(f"{what}: --group-ico differs from the stored group")
+        theirs = [(i["width"], i["height"], i["bits"]) for i in group["images"]]
+        listed = self.icotool_images(ours)
+        if listed is not None and listed != theirs:
+            self.fail(f"{what}: --group-ico images {theirs}, icotool {listed}")
+        if os.path.basename(what.split(" ")[0]) in PILLOW_BLIND:
+            return
+        ico = IcoImagePlugin.IcoFile(io.BytesIO(ours))  # entries sorted by size
+        back = sorted(ico.frame(k).size for k in range(len(ico.entry)))
+        if back != sorted(t[:2] for t in theirs):
+            self.fail(f"{what}: --group-ico images read back as {back}")
+
     def check_executable(self, path):
         ours = self.ours(path)
         groups = self.wrestool_groups(path)
@@ -176,10 +196,13 @@ class Checker:
             self.fail(f"{path}: groups {names}, wrestool {expected}")
             return
         extracted = self.extract(path)
+        grouped = self.extract(path, "--group-ico")
         base = os.path.basename(path)
         for index, (group, (name, language)) in enumerate(zip(ours["icons"], named + numbered)):
             ico_bytes = self.wrestool_icon(path, name, language)
             self.check_icon_file(f"{path} group {names[index]}", ico_bytes, group, extracted, f"{base}_{index}")
+            self.check_group_file(f"{path} group {names[index]}", os.path.join(grouped, f"{base}_{index}.ico"),
+                                  group, ico_bytes)
 
     def check_icon(self, path):
         ours = self.ours(path)
@@ -231,7 +254,7 @@ def main():
             checker.check_icon(path)
     print(f"{len(executables)} executables, {len(icons)} icon files: {checker.exact} of {checker.images} "
           f"images agree with Pillow, {checker.icons} shown icons compared, "
-          f"{checker.unlisted} groups icotool could not list")
+          f"{checker.unlisted} groups icotool could not list, {checker.groups} groups written whole")
     return 1 if checker.failures else 0
 
 

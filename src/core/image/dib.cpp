@@ -196,6 +196,14 @@ std::optional<ImageInfo> peekDib(Bytes data) {
     return ImageInfo{layout->width, layout->height, layout->bits, false};
 }
 
+std::size_t storedDibSize(Bytes data) {
+    const auto layout = parseLayout(data);
+    if (!layout) return data.size();
+    const std::uint64_t end = layout->hasAndMask ? layout->andOffset + layout->andStride * layout->height
+                                                 : layout->xorOffset + layout->xorStride * layout->height;
+    return static_cast<std::size_t>(end);  // parseLayout saw it within data
+}
+
 std::optional<Image> decodeDib(Bytes data) {
     const auto layout = parseLayout(data);
     if (!layout) return std::nullopt;

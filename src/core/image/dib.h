@@ -15,6 +15,12 @@ namespace pictrove {
 // present, so that decodeDib cannot fail on a layout peekDib accepted.
 std::optional<ImageInfo> peekDib(Bytes data);
 
+// How many of the bytes belong to the bitmap: through the AND rows when they
+// are whole, else through the colour rows. Resources padded to an alignment
+// (as in 16-bit executables) carry more. All of `data` when it is no usable
+// bitmap.
+std::size_t storedDibSize(Bytes data);
+
 // Decodes the image; nothing when the data is not a usable icon bitmap.
 std::optional<Image> decodeDib(Bytes data);
 

@@ -49,6 +49,19 @@ std::optional<ImageInfo> peekPng(Bytes data) {
     return ImageInfo{width, height, 32, true};
 }
 
+std::size_t storedPngSize(Bytes data) {
+    constexpr std::uint64_t kSignatureSize = 8;
+    constexpr std::uint64_t kChunkOverhead = 12;  // length, type, checksum
+    // Every step moves on by at least a chunk's overhead, so the walk ends.
+    for (std::uint64_t at = kSignatureSize; fitsIn(data.size(), at, kChunkOverhead);) {
+        const std::uint64_t end = at + kChunkOverhead + bigEndian32(data, at);
+        if (end > data.size()) break;
+        if (hasTagAt(data, at + 4, "IEND")) return static_cast<std::size_t>(end);
+        at = end;
+    }
+    return data.size();
+}
+
 std::optional<Image> decodePng(Bytes data) {
     const auto info = peekPng(data);
     if (!info) return std::nullopt;

@@ -15,6 +15,10 @@ bool isPng(Bytes data);
 // Size from the IHDR chunk, without decompressing anything.
 std::optional<ImageInfo> peekPng(Bytes data);
 
+// How many of the bytes belong to the PNG stream: through its IEND chunk;
+// all of `data` when no IEND chunk ends it.
+std::size_t storedPngSize(Bytes data);
+
 // Full decode, bounded by the image limits; nothing on any damage.
 std::optional<Image> decodePng(Bytes data);
 
