@@ -236,6 +236,7 @@ struct FileReport {
     std::string out;
     std::string err;
     bool ok = true;
+    bool skipped = false;  // found in a folder, and no icon source
     nlohmann::ordered_json json;
 };
 
@@ -258,7 +259,9 @@ int forEachSource(const Options& options, std::ostream& err, const Visit& visit,
             FileReport report;
             const InputFile& input = inputs[n];
             const auto source = openSource(input.path, options.collectionExtension, kind);
-            if (source) {
+            if (source && input.found && source->kind == sourceKindName(SourceKind::none)) {
+                report.skipped = true;
+            } else if (source) {
                 visit(input, *source, report);
             } else {
                 report.err = "pictrove-cli: " + input.path + ": " + source.error().message + "\n";
@@ -274,7 +277,7 @@ int forEachSource(const Options& options, std::ostream& err, const Visit& visit,
             }
             progress.step(n, inputs[n].path);
             if (!report.ok) status = 1;
-            deliver(report);
+            if (!report.skipped) deliver(report);
         });
     return status;
 }
@@ -324,7 +327,10 @@ int extract(const Options& options, std::ostream& err) {
         [&](const InputFile& input, const Source& source, FileReport& report) {
             std::ostringstream messages;
             bool ok = true;
-            if (source.icons.empty()) messages << "pictrove-cli: " << input.path << ": no icons\n";
+            // Libraries without icons are common in a folder tree; only a
+            // file the user named is worth the remark.
+            if (source.icons.empty() && !input.found)
+                messages << "pictrove-cli: " << input.path << ": no icons\n";
             if (options.index && *options.index >= source.icons.size()) {
                 messages << "pictrove-cli: " << input.path << ": no icon " << *options.index << "\n";
                 ok = false;

@@ -1,15 +1,11 @@
 #include "cli/inputs.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <system_error>
 
 #include "cli/commands.h"
-#include "paths.h"
 
 namespace pictrove::cli {
 namespace {
@@ -37,33 +33,38 @@ public:
             return;
         }
         std::error_code ec;
-        std::vector<std::string> names;
+        // The entry types come with the listing on most file systems, so
+        // walking costs no call per file.
+        std::vector<std::pair<std::string, fs::file_type>> entries;
         fs::directory_iterator it(folder, ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-            names.push_back(it->path().filename().string());
+            std::error_code typeError;
+            entries.emplace_back(it->path().filename().string(), it->symlink_status(typeError).type());
         }
         if (ec) {
             report(folder, ec.message());
             return;
         }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) visit(joinPath(folder, name), joinPath(relative, name), depth);
+        std::sort(entries.begin(), entries.end());
+        for (const auto& [name, type] : entries) {
+            visit(joinPath(folder, name), joinPath(relative, name), type, depth);
+        }
     }
 
 private:
-    void visit(const std::string& path, const std::string& relative, int depth) {
-        std::error_code ec;
-        const fs::file_status own = fs::symlink_status(path, ec);
-        if (fs::is_directory(own)) {
+    void visit(const std::string& path, const std::string& relative, fs::file_type type, int depth) {
+        if (type == fs::file_type::directory) {
             walk(path, relative, depth + 1);
             return;
         }
         // Links are taken when they lead to a regular file, never into a folder.
-        const fs::file_status target = fs::is_symlink(own) ? fs::status(path, ec) : own;
-        if (!fs::is_regular_file(target) || !mayBeIconSource(path, options_.collectionExtension)) return;
+        std::error_code ec;
+        if (type == fs::file_type::symlink) type = fs::status(path, ec).type();
+        if (type != fs::file_type::regular) return;
         std::string stem = relative;
         std::replace(stem.begin(), stem.end(), '/', '_');
-        files_.push_back({path, stem});
+        // Whether it is an icon source its first bytes tell, once it is opened.
+        files_.push_back({path, stem, true});
     }
 
     void report(const std::string& folder, const std::string& why) {
@@ -79,21 +80,6 @@ private:
 
 }  // namespace
 
-bool mayBeIconSource(const std::string& path, const std::string& collectionExtension) {
-    if (lowerExtension(path) == asciiLower(collectionExtension)) return true;
-    std::array<char, 4> head{};
-    std::ifstream in(path, std::ios::binary);
-    if (!in.read(head.data(), head.size()) && in.gcount() < 2) return false;
-    const auto starts = [&](const char* tag, std::size_t length) {
-        return static_cast<std::size_t>(in.gcount()) >= length && std::memcmp(head.data(), tag, length) == 0;
-    };
-    return starts("MZ", 2) || starts("\0\0\1\0", 4) || starts("\0\0\2\0", 4) || starts("RIFF", 4) ||
-           starts(
-               "\x7F"
-               "ELF",
-               4);
-}
-
 std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete) {
     std::vector<InputFile> files;
     TreeWalk walk(options, err, files);
@@ -102,7 +88,7 @@ std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, 
         if (options.recursive && fs::is_directory(argument, ec)) {
             walk.walk(argument, "", 0);
         } else {
-            files.push_back({argument, fs::path(argument).filename().string()});
+            files.push_back({argument, fs::path(argument).filename().string(), false});
         }
     }
     complete = walk.complete();

@@ -14,18 +14,15 @@ struct InputFile {
     std::string path;        // as shown in reports: the argument, or argument/relative path
     std::string outputStem;  // what output names start with: the file name, or the
                              // path below the argument with '/' replaced by '_'
+    bool found = false;      // found in a folder rather than named by the user
 };
 
 // The files to read, in a stable order. Folders are walked only with
 // --recursive: depth first, entries in byte order of their names, links to
-// folders not followed, only regular files taken, and files whose first
-// bytes show they are no icon source left out unread. A folder that cannot be
-// read is reported on `err` and clears `complete`.
+// folders not followed, only regular files taken. A folder that cannot be
+// read is reported on `err` and clears `complete`. Found files that turn out
+// to be no icon source (by their first bytes, see IconFile) are left out by
+// the commands.
 std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete);
-
-// Whether the first bytes of a file may start an icon source (executables,
-// icon, cursor and animated cursor files, ELF programs); collection files
-// are known by their extension.
-bool mayBeIconSource(const std::string& path, const std::string& collectionExtension);
 
 }  // namespace pictrove::cli
