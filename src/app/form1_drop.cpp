@@ -30,11 +30,7 @@ QString droppedPath(const QMimeData* data) {
 }  // namespace
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (droppedPath(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
+    dragMoveEvent(event);  // an entering drag is a moving one
 }
 
 void TForm1::dragMoveEvent(QDragMoveEvent* event) {
