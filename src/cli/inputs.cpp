@@ -54,7 +54,11 @@ public:
 private:
     void visit(const std::string& path, const std::string& relative, fs::file_type type, int depth) {
         if (type == fs::file_type::directory) {
-            walk(path, relative, depth + 1);
+            // The output folder holds what an earlier run wrote, not sources.
+            std::error_code ec;
+            if (!options_.outputDir || !fs::equivalent(path, *options_.outputDir, ec)) {
+                walk(path, relative, depth + 1);
+            }
             return;
         }
         // Links are taken when they lead to a regular file, never into a folder.

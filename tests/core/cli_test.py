@@ -181,6 +181,11 @@ class ExtractCommand(unittest.TestCase):
         self.extract("--recursive", tree, os.path.join(tree, "b", "a.ico"))
         written = [n for n in self.written() if n != "tree"]
         self.assertEqual(len(written), 12 + 1 + 3 + 12 + 1)
+        # Group files written into the tree are not read back on the next run.
+        inside = os.path.join(tree, "out")
+        for _ in range(2):
+            self.assertEqual(run("extract", "-r", "--group-ico", tree, "-o", inside).returncode, 0)
+        self.assertEqual(len(os.listdir(inside)), 12 + 1 + 3 + 12)
         for name in ("a_z-link.dll_11.png", "b_a.ico_0.png", "b_deep_x.dll_2.png", "z.dll_11.png", "a.ico_0.png"):
             self.assertIn(name, written)
         if os.geteuid() != 0:  # root reads every folder
