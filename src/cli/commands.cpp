@@ -1,12 +1,10 @@
 #include "cli/commands.h"
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
