@@ -98,7 +98,7 @@ std::optional<Picture> bestPicture(const SourceIcon& icon, std::uint32_t size) {
         }
     }
     if (!icon.images.empty()) return std::nullopt;
-    auto drawn = icon.icon();
+    auto drawn = icon.icon(kIconSize);
     return drawn ? std::optional(Picture{std::move(*drawn), {}}) : std::nullopt;
 }
 
