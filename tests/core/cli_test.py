@@ -7,6 +7,7 @@
 import json
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -188,6 +189,14 @@ class ExtractCommand(unittest.TestCase):
         self.assertEqual(len(os.listdir(inside)), 12 + 1 + 3 + 12)
         for name in ("a_z-link.dll_11.png", "b_a.ico_0.png", "b_deep_x.dll_2.png", "z.dll_11.png", "a.ico_0.png"):
             self.assertIn(name, written)
+        # Folders past the depth bound are reported like unreadable ones.
+        deep = os.path.join(tree, *["d"] * 66)
+        os.makedirs(deep)
+        result = run("list", "-r", tree)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(": cannot read folder: folders nested too deep", result.stderr)
+        self.assertIn(os.path.join(tree, "z.dll"), result.stdout)
+        shutil.rmtree(os.path.join(tree, "d"))
         if os.geteuid() != 0:  # root reads every folder
             os.chmod(os.path.join(tree, "b", "deep"), 0)
             result = run("list", "-r", tree)
