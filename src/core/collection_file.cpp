@@ -118,9 +118,11 @@ Result<std::optional<CollectionReader>> CollectionReader::open(const std::filesy
     if (!file) return Error{ErrorCode::cannotOpen, "Cannot open file " + path.string()};
     const Bytes bytes = file->bytes();
     if (bytes.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
+    file->load(bytes.size() - kCollectionTrailerSize, kCollectionTrailerSize);
     if (!isCollectionTrailer(bytes.subspan(bytes.size() - kCollectionTrailerSize), extension)) {
         return std::optional<CollectionReader>();
     }
+    file->loadAll();
     return std::optional<CollectionReader>(CollectionReader(std::move(*file)));
 }
 

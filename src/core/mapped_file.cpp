@@ -1,10 +1,13 @@
 #include "mapped_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <system_error>
-#include <vector>
+
+#include "reader_limits.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -14,45 +17,143 @@
 #endif
 
 namespace pictrove {
+
+namespace {
+
+// Buffers from this size on come straight from the system, as fresh zero
+// pages that cost memory only once a chunk is read into them.
+constexpr std::size_t kOwnMappingFrom = 1024 * 1024;
+
+std::byte* allocateZeroed(std::size_t size) {
+#ifndef _WIN32
+    if (size >= kOwnMappingFrom) {
+        void* p =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        return p == MAP_FAILED ? nullptr : static_cast<std::byte*>(p);
+    }
+#endif
+    return static_cast<std::byte*>(std::calloc(std::max<std::size_t>(size, 1), 1));
+}
+
+// Takes the pages of a range before it is read into: one call instead of a
+// page fault per page, which is most of the cost of a large read.
+void prefault([[maybe_unused]] std::byte* at, [[maybe_unused]] std::size_t length,
+              [[maybe_unused]] std::size_t bufferSize) {
+#if !defined(_WIN32) && defined(MADV_POPULATE_WRITE)
+    if (bufferSize < kOwnMappingFrom) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(at) & ~(page - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(at) + length;
+    // Only a hint: kernels before 5.14 refuse it and fault page by page.
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#endif
+}
+
+}  // namespace
+
+MappedFile::Storage::Storage(std::size_t size)
+    : data_(allocateZeroed(size), Free{size}), size_(size), loaded_((size + kChunk - 1) / kChunk, false) {
+    if (!data_) throw std::bad_alloc();
+}
+
+MappedFile::Storage::~Storage() = default;
+
+void MappedFile::Storage::Free::operator()(std::byte* p) const {
+#ifndef _WIN32
+    if (size >= kOwnMappingFrom) {
+        munmap(p, size);
+        return;
+    }
+#endif
+    std::free(p);
+}
+
+void MappedFile::Storage::load(std::uint64_t offset, std::uint64_t length) {
+    if (offset >= size_ || length == 0) return;
+    const std::size_t last =
+        static_cast<std::size_t>((offset + std::min<std::uint64_t>(length, size_ - offset) - 1) / kChunk);
+    // One read for each run of chunks not read yet.
+    for (std::size_t chunk = static_cast<std::size_t>(offset / kChunk); chunk <= last;) {
+        if (loaded_[chunk]) {
+            ++chunk;
+            continue;
+        }
+        std::size_t end = chunk;
+        while (end <= last && !loaded_[end]) loaded_[end++] = true;
+        const std::size_t from = chunk * kChunk;
+        const std::size_t to = std::min(end * kChunk, size_);
+        prefault(data_.get() + from, to - from, size_);
+        readAt(from, data_.get() + from, to - from);
+        chunk = end;
+    }
+}
+
 namespace {
 
 class BufferStorage final : public MappedFile::Storage {
 public:
-    explicit BufferStorage(std::vector<std::byte> bytes) : bytes_(std::move(bytes)) {}
-    Bytes bytes() const override { return bytes_; }
+    explicit BufferStorage(const std::vector<std::byte>& bytes) : Storage(bytes.size()) {
+        std::copy(bytes.begin(), bytes.end(), data());
+        load(0, bytes.size());
+    }
 
 private:
-    std::vector<std::byte> bytes_;
+    std::size_t readAt(std::uint64_t, std::byte*, std::size_t length) override { return length; }
 };
 
 Error openError(const std::filesystem::path& path, const std::string& reason) {
     return Error{ErrorCode::cannotOpen, "Cannot open file " + path.string() + ": " + reason};
 }
 
+std::size_t viewSize(std::uint64_t fileSize) {
+    return static_cast<std::size_t>(std::min(fileSize, limits::kMaxFileView));
+}
+
 #ifndef _WIN32
-class MappedStorage final : public MappedFile::Storage {
+class DescriptorStorage final : public MappedFile::Storage {
 public:
-    MappedStorage(void* address, std::size_t size) : address_(address), size_(size) {}
-    ~MappedStorage() override {
-        if (address_) munmap(address_, size_);
-    }
-    Bytes bytes() const override { return Bytes(static_cast<const std::byte*>(address_), size_); }
+    DescriptorStorage(int fd, std::size_t size) : Storage(size), fd_(fd) {}
+    ~DescriptorStorage() override { ::close(fd_); }
 
 private:
-    void* address_;
-    std::size_t size_;
+    std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t got = ::pread(fd_, into + done, length - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;  // the file ended early or cannot be read: the rest stays zero
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+    int fd_;
+};
+#else
+class StreamStorage final : public MappedFile::Storage {
+public:
+    StreamStorage(std::ifstream in, std::size_t size) : Storage(size), in_(std::move(in)) {}
+
+private:
+    std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(offset));
+        in_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(length));
+        return static_cast<std::size_t>(in_.gcount());
+    }
+    std::ifstream in_;
 };
 #endif
 
 }  // namespace
 
 MappedFile MappedFile::fromBuffer(std::vector<std::byte> bytes) {
-    return MappedFile(std::make_shared<BufferStorage>(std::move(bytes)));
+    return MappedFile(std::make_shared<BufferStorage>(bytes));
 }
 
 #ifndef _WIN32
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return openError(path, std::strerror(errno));
     struct stat info {};
     if (fstat(fd, &info) != 0) {
@@ -60,24 +161,20 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
         ::close(fd);
         return openError(path, std::strerror(error));
     }
-    // Devices and pipes could hand out endless data; only plain files are read.
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
         return openError(path, S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file");
     }
-    const auto size = static_cast<std::size_t>(info.st_size);
-    if (size == 0) {
+    std::shared_ptr<DescriptorStorage> storage;
+    try {
+        storage = std::make_shared<DescriptorStorage>(fd, viewSize(static_cast<std::uint64_t>(info.st_size)));
+    } catch (const std::bad_alloc&) {
         ::close(fd);
-        return fromBuffer({});
+        return Error{ErrorCode::readFailed, "Cannot read file " + path.string() + ": out of memory"};
     }
-    void* address = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int error = errno;
-    ::close(fd);
-    if (address == MAP_FAILED) {
-        return Error{ErrorCode::readFailed,
-                     "Cannot read file " + path.string() + ": " + std::strerror(error)};
-    }
-    return MappedFile(std::make_shared<MappedStorage>(address, size));
+    MappedFile file(std::move(storage));
+    if (info.st_size <= static_cast<off_t>(limits::kReadWholeUpTo)) file.loadAll();
+    return file;
 }
 #else
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
@@ -87,12 +184,9 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     if (!in) return openError(path, "cannot be read");
     const auto size = std::filesystem::file_size(path, ec);
     if (ec) return openError(path, ec.message());
-    std::vector<std::byte> bytes(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-    if (static_cast<std::uint64_t>(in.gcount()) != size) {
-        return Error{ErrorCode::readFailed, "Cannot read file " + path.string()};
-    }
-    return fromBuffer(std::move(bytes));
+    MappedFile file(std::make_shared<StreamStorage>(std::move(in), viewSize(size)));
+    if (size <= limits::kReadWholeUpTo) file.loadAll();
+    return file;
 }
 #endif
 

@@ -38,6 +38,16 @@ inline constexpr std::size_t kMaxSections = 1024;
 // otherwise ask for gigabytes.
 inline constexpr std::uint64_t kMaxGroupFileSize = std::uint64_t{256} << 20;
 
+// The part of a file that is ever read: an executable's offsets are 32-bit,
+// so nothing past 4 GiB is of use (1 GiB where addresses are 32-bit). Memory
+// is taken only for the parts read.
+inline constexpr std::uint64_t kMaxFileView =
+    sizeof(std::size_t) > 4 ? std::uint64_t{1} << 32 : std::uint64_t{1} << 30;
+
+// Files up to this size are read whole when opened: one read costs less than
+// working out which parts are needed.
+inline constexpr std::uint64_t kReadWholeUpTo = 1024 * 1024;
+
 // Most RIFF chunks walked in an ANI file before giving up.
 inline constexpr std::size_t kMaxRiffChunks = 4096;
 

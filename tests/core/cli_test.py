@@ -71,14 +71,21 @@ class ListCommand(unittest.TestCase):
             odd = os.path.join(folder, os.fsdecode(b"caf\xe9.ico"))
             with open(data("ico/bpp1.ico"), "rb") as f, open(odd, "wb") as g:
                 g.write(f.read())
-            result = subprocess.run([CLI, "list", "--json", missing, odd], capture_output=True)
+            pipe = os.path.join(folder, "p.exe")
+            os.mkfifo(pipe)  # opening it blocking would wait for a writer
+            zero = os.path.join(folder, "x.ics")
+            os.symlink("/dev/zero", zero)  # endless bytes
+            result = subprocess.run([CLI, "list", "--json", missing, odd, pipe, zero], capture_output=True,
+                                    timeout=20)
         self.assertEqual(result.returncode, 1)
         self.assertIn(missing.encode(), result.stderr)
+        self.assertIn(b"p.exe: Cannot open file", result.stderr)
         listing = json.loads(result.stdout.decode("utf-8"))
-        self.assertEqual(listing[0]["file"], missing)
+        self.assertEqual([f["file"] for f in listing], [missing, os.path.join(folder, "caf\ufffd.ico"), pipe, zero])
         self.assertIn("Cannot open file", listing[0]["error"])
-        self.assertEqual(listing[1]["file"], os.path.join(folder, "caf\ufffd.ico"))
         self.assertEqual(listing[1]["count"], 1)
+        self.assertIn("not a regular file", listing[2]["error"])
+        self.assertIn("Cannot open file", listing[3]["error"])
 
 
 class ExtractCommand(unittest.TestCase):

@@ -263,5 +263,36 @@ TEST(IconFile, OpenErrorsAndEmptyFiles) {
     }
 }
 
+// The resource section moved 2 MiB past the headers, so that the file is read
+// in parts: every icon must still come out, and a file cut short on disk
+// after it was opened must give damaged icons, never a fault.
+TEST(IconFile, FilesReadInPartsAndFilesThatShrink) {
+    const IconFile expected = openBytes(readFixture("sample.dll"));
+    auto bytes = readFixture("sample.dll");
+    const std::uint64_t rsrc = peek(bytes, readFields("sample.dll").at("section.rsrc.rawptr").offset, 4);
+    constexpr std::size_t kGap = std::size_t{2} << 20;
+    for (const auto& [label, field] : readFields("sample.dll")) {
+        if (label.ends_with(".rawptr") && peek(bytes, field.offset, 4) >= rsrc)
+            poke(bytes, field.offset, 4, peek(bytes, field.offset, 4) + kGap);
+    }
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(rsrc), kGap, std::byte{0});
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-shrinking.dll";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+    const auto whole = IconFile::open(path);
+    const auto early = MappedFile::open(path);
+    ASSERT_TRUE(whole && early);
+    std::filesystem::resize_file(path, rsrc + kGap + 600);
+    ASSERT_EQ(whole->count(), expected.count());
+    for (std::size_t i = 0; i < expected.count(); ++i)
+        EXPECT_EQ(whole->icon(i)->bgra, expected.icon(i)->bgra) << i;
+    // Cut before the resources were read: what is missing reads as zero.
+    const IconFile shrunk = IconFile::fromFile(*early);
+    EXPECT_LT(shrunk.count(), expected.count());
+    for (std::size_t i = 0; i < shrunk.count(); ++i) shrunk.icon(i);
+    std::filesystem::remove(path);
+}
+
 }  // namespace
 }  // namespace pictrove::test

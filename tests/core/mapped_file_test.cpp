@@ -4,6 +4,10 @@
 
 #include <fstream>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "test_support.h"
 
 namespace pictrove::test {
@@ -27,8 +31,15 @@ TEST(MappedFile, MapsPlainFilesOnly) {
     EXPECT_NE(folder.error().message.find("folder"), std::string::npos);
 
 #ifndef _WIN32
-    // A device could hand out endless bytes.
+    // A device could hand out endless bytes; opening a pipe would wait for a writer.
     EXPECT_FALSE(MappedFile::open("/dev/zero"));
+    const auto pipe = std::filesystem::path(testing::TempDir()) / "pictrove-pipe.exe";
+    std::filesystem::remove(pipe);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const auto fromPipe = MappedFile::open(pipe);
+    std::filesystem::remove(pipe);
+    ASSERT_FALSE(fromPipe);
+    EXPECT_NE(fromPipe.error().message.find("not a regular file"), std::string::npos);
 #endif
 }
 

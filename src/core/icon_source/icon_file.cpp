@@ -17,9 +17,12 @@ std::uint32_t distance(std::uint32_t a, std::uint32_t b) {
     return a > b ? a - b : b - a;
 }
 
-SourceKind detectKind(Bytes bytes) {
+SourceKind detectKind(const MappedFile& file) {
+    file.load(0, 0x40);
+    const Bytes bytes = file.bytes();
     if (hasTagAt(bytes, 0, "MZ")) {
         const auto header = u32At(bytes, 0x3C);
+        if (header) file.load(*header, 26);
         if (header && hasTagAt(bytes, *header, std::string_view("PE\0\0", 4))) {
             const auto magic = u16At(bytes, std::uint64_t{*header} + 24);
             return magic == 0x20B ? SourceKind::pe32plus : SourceKind::pe32;
@@ -75,12 +78,21 @@ Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& pa
 IconFile IconFile::fromFile(MappedFile file, GroupKind kind) {
     IconFile result;
     result.file_ = std::move(file);
-    const Bytes bytes = result.file_.bytes();
-    result.kind_ = detectKind(bytes);
+    const MappedFile& source = result.file_;
+    result.kind_ = detectKind(source);
+    // Executables are read in the parts their reader asks for; every other
+    // kind is read whole.
+    const bool executable = result.kind_ == SourceKind::pe32 || result.kind_ == SourceKind::pe32plus;
+    if (!executable) source.loadAll();
+    const Bytes bytes = source.bytes();
     std::optional<IconGroup> single;
     switch (result.kind_) {
         case SourceKind::pe32:
-        case SourceKind::pe32plus: result.groups_ = readPeIcons(bytes, kind); break;
+        case SourceKind::pe32plus:
+            result.groups_ = readPeIcons(bytes, kind, [&source](std::uint64_t offset, std::uint64_t length) {
+                source.load(offset, length);
+            });
+            break;
         case SourceKind::ne: result.groups_ = readNeIcons(bytes, kind); break;
         case SourceKind::ico:
         case SourceKind::cur: single = readIcoFile(bytes); break;

@@ -33,7 +33,7 @@ struct Section {
 
 class PeImage {
 public:
-    static std::optional<PeImage> parse(Bytes file);
+    static std::optional<PeImage> parse(Bytes file, const RangeLoader& load);
 
     // File bytes of [rva, rva + size), or nothing when they are not all in
     // one section's raw data.
@@ -43,6 +43,7 @@ public:
             if (rva < section.virtualAddress || rva - section.virtualAddress >= span) continue;
             const std::uint64_t delta = rva - section.virtualAddress;
             if (delta + size > section.rawSize) return std::nullopt;
+            if (load_) (*load_)(std::uint64_t{section.rawOffset} + delta, size);
             return slice(file_, std::uint64_t{section.rawOffset} + delta, size);
         }
         return std::nullopt;
@@ -53,12 +54,18 @@ public:
 
 private:
     Bytes file_;
+    const RangeLoader* load_ = nullptr;
     std::vector<Section> sections_;
     Bytes resources_;
 };
 
-std::optional<PeImage> PeImage::parse(Bytes file) {
+std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
+    const auto need = [&load](std::uint64_t offset, std::uint64_t length) {
+        if (load) load(offset, length);
+    };
+    need(0, 0x40);
     const auto peOffset = u32At(file, 0x3C);
+    if (peOffset) need(*peOffset, 24 + 2);
     if (!hasTagAt(file, 0, "MZ") || !peOffset || !hasTagAt(file, *peOffset, std::string_view("PE\0\0", 4))) {
         return std::nullopt;
     }
@@ -91,8 +98,10 @@ std::optional<PeImage> PeImage::parse(Bytes file) {
 
     PeImage image;
     image.file_ = file;
-    ByteReader table(file, optionalOffset + optionalSize);
+    image.load_ = load ? &load : nullptr;
     const std::size_t count = std::min<std::size_t>(sectionCount, limits::kMaxSections);
+    need(optionalOffset, optionalSize + count * 40);
+    ByteReader table(file, optionalOffset + optionalSize);
     for (std::size_t i = 0; i < count && table.ok(); ++i) {
         table.skip(8);  // name
         Section section;
@@ -114,6 +123,7 @@ std::optional<PeImage> PeImage::parse(Bytes file) {
         if (*resourceRva < section.virtualAddress || *resourceRva - section.virtualAddress >= span) continue;
         const std::uint32_t delta = *resourceRva - section.virtualAddress;
         if (delta >= section.rawSize) return std::nullopt;
+        need(std::uint64_t{section.rawOffset} + delta, section.rawSize - delta);
         image.resources_ = file.subspan(std::size_t{section.rawOffset} + delta, section.rawSize - delta);
         return image;
     }
@@ -250,8 +260,8 @@ std::optional<std::uint32_t> findType(Bytes tree, std::uint16_t type) {
 
 }  // namespace
 
-std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind) {
-    const auto pe = PeImage::parse(file);
+std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind, const RangeLoader& load) {
+    const auto pe = PeImage::parse(file, load);
     if (!pe) return {};
     const bool cursors = kind == GroupKind::cursors;
     const auto groupType = findType(pe->resources(), cursors ? kRtGroupCursor : kRtGroupIcon);

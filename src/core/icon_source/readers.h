@@ -4,6 +4,8 @@
 // that the rest can still be shown.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -14,10 +16,16 @@
 
 namespace pictrove {
 
+// Asked for each range of a file before a reader looks at it, so that a file
+// read in part can read what is needed first; unread bytes are zero.
+using RangeLoader = std::function<void(std::uint64_t offset, std::uint64_t length)>;
+
 // PE32 and PE32+ executables and libraries: RT_GROUP_ICON (14) groups whose
 // entries name RT_ICON (3) resources, first language of each; for cursors
-// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources.
-std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons);
+// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources. Asks `load`
+// for the headers, the resource section and any resource data outside it.
+std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,
+                                   const RangeLoader& load = {});
 
 // 16-bit NE executables, libraries and icon libraries (.icl): group icons
 // (0x800E) whose entries name icons (0x8003); for cursors group cursors
