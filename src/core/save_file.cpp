@@ -36,16 +36,16 @@ Error writeError(const std::filesystem::path& target, int error) {
 
 }  // namespace
 
-#ifndef _WIN32
-namespace {
+namespace detail {
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error) {
+bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error, const WriteCall& write) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        errno = 0;
+        const long n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
+            error = n < 0 && errno != 0 ? errno : ENOSPC;
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -53,16 +53,34 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error) {
     return true;
 }
 
+}  // namespace detail
+
+#ifndef _WIN32
+namespace {
+
+long systemWrite(int fd, const std::uint8_t* data, std::size_t size) {
+    return static_cast<long>(::write(fd, data, size));
+}
+
 // Devices and pipes cannot be replaced by renaming, and must not be: they
-// are written in place.
+// are written in place, as is a file whose folder takes no new files.
 std::optional<Error> writeInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return createError(target, errno);
     int error = 0;
-    const bool written = writeAll(fd, bytes, error);
+    const bool written = detail::writeAll(fd, bytes, error, systemWrite);
     if (::close(fd) != 0 && written) error = errno;
     if (!written || error != 0) return writeError(target, error);
     return std::nullopt;
+}
+
+// The replaced file's owner, group and permission bits on its successor;
+// owner and group only where the process may set them.
+void keepAttributes(int fd, const struct stat& old) {
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+        [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+    fchmod(fd, old.st_mode & 07777);
 }
 
 }  // namespace
@@ -76,7 +94,8 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         if (!ec) target = resolved;
     }
     struct stat info {};
-    if (::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    const bool exists = ::stat(target.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
         if (S_ISDIR(info.st_mode)) return createError(requested, EISDIR);
         return writeInPlace(target, bytes);
     }
@@ -88,9 +107,16 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) return createError(requested, errno);
+    if (fd < 0) {
+        const int error = errno;
+        const bool folderRefuses = error == EACCES || error == EPERM || error == EROFS;
+        if (exists && folderRefuses && ::access(target.c_str(), W_OK) == 0)
+            return writeInPlace(target, bytes);
+        return createError(requested, error);
+    }
+    if (exists) keepAttributes(fd, info);
     int error = 0;
-    const bool written = writeAll(fd, bytes, error);
+    const bool written = detail::writeAll(fd, bytes, error, systemWrite);
     if (::close(fd) != 0 && written) error = errno;
     if (!written || error != 0) {
         ::unlink(temporary.c_str());

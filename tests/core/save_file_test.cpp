@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace pictrove {
 namespace {
@@ -57,7 +64,52 @@ TEST_F(SaveFile, FailsCleanly) {
     EXPECT_TRUE(saveFile(folder / "taken.png", kBytes));
     EXPECT_TRUE(fs::is_directory(folder / "taken.png"));
     EXPECT_EQ(entries(), 1u);
+
+    // A write that stores nothing is a full disk, not a reason to try again.
+    int calls = 0;
+    int error = 0;
+    const auto storesTwoThenNothing = [&calls](int, const std::uint8_t*, std::size_t) -> long {
+        return ++calls == 1 ? 2 : calls < 10 ? 0 : -1;
+    };
+    EXPECT_FALSE(detail::writeAll(-1, kBytes, error, storesTwoThenNothing));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(error, ENOSPC);
 }
+
+#ifndef _WIN32
+TEST_F(SaveFile, KeepsTheReplacedFileAndWritesInPlaceWhereTheFolderIsClosed) {
+    const auto target = folder / "private.ico";
+    std::ofstream(target).put('o');
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(target.c_str(), 1234, 5678), 0);
+    }
+    ASSERT_FALSE(saveFile(target, kBytes));
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(std::make_pair(info.st_uid, info.st_gid), std::make_pair(uid_t{1234}, gid_t{5678}));
+    }
+
+    // A folder that takes no new file, around a file that may be written. As
+    // root, only another user finds the folder closed.
+    ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        _exit(saveFile(target, std::vector<std::uint8_t>{'n', 'e', 'w'}) ? 1 : 0);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    chmod(folder.c_str(), 0755);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents(target), "new");
+    EXPECT_EQ(entries(), 1u);
+}
+#endif
 
 }  // namespace
 }  // namespace pictrove
