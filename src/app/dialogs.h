@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QString>
+#include <optional>
 
 class QWidget;
 
@@ -14,12 +15,19 @@ public:
     TSaveDialog(QString title, QString filter) : Title(std::move(title)), Filter(std::move(filter)) {}
 
     QString Title;
-    QString Filter;    // "Description (*.ext)|*.ext"
-    QString FileName;  // the name chosen last, offered again at the next use
+    QString Filter;      // "Description (*.ext)|*.ext"
+    QString FileName;    // the name chosen last, offered again at the next use
+    QString InitialDir;  // the folder the dialog opens in
 
     // Asks before replacing an existing file, hides the read-only choice and
     // accepts only names in existing folders. False when cancelled.
     bool Execute(QWidget* parent);
+
+    // Puts `name`, which a naming rule made of the chosen name, in its place.
+    // When it differs and names an existing file, asks before that file is
+    // replaced (the dialog asked only about the chosen one); nothing when
+    // the user says no.
+    std::optional<QString> Rename(QWidget* parent, const QString& name);
 };
 
 class TColorDialog {

@@ -1,8 +1,11 @@
 #include "app/errors.h"
 
+#include <QFile>
+
 #include "app/seam.h"
 #include "app/settings.h"
 #include "paths.h"
+#include "save_file.h"
 
 namespace pictrove {
 namespace {
@@ -15,6 +18,13 @@ QString applicationTitle() {
 
 void setApplicationTitle(const QString& value) {
     title = value.left(255);
+}
+
+void writeUserFile(const QString& fileName, std::span<const std::uint8_t> bytes) {
+    if (const auto error = saveFile(QFile::encodeName(fileName).toStdString(), bytes)) {
+        if (error->code == ErrorCode::writeFailed) throw UserError(QStringLiteral("Stream write error"));
+        throw UserError(QStringLiteral("Cannot create file %1").arg(fileName));
+    }
 }
 
 void showErrorBox(QWidget* parent, const QString& message) {

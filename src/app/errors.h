@@ -5,7 +5,9 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QString>
+#include <cstdint>
 #include <exception>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -18,6 +20,10 @@ class UserError : public std::runtime_error {
 public:
     explicit UserError(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
+
+// Writes a user's file so that a failure leaves any earlier file as it was,
+// and throws the message the user sees when it fails.
+void writeUserFile(const QString& fileName, std::span<const std::uint8_t> bytes);
 
 // The application title: captions the main window, the About box and the
 // error boxes. As on the taskbar, at most its first 255 characters count.

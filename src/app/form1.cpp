@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include "app/errors.h"
@@ -51,6 +52,18 @@ TForm1::Startup currentStartup() {
     return {QCoreApplication::applicationFilePath(), QCoreApplication::arguments()};
 #endif
 }
+
+// Drop-down rows of a fixed height, as the layout gives the mask selector's.
+class FixedHeightItems : public QStyledItemDelegate {
+public:
+    FixedHeightItems(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+    }
+
+private:
+    int height_;
+};
 
 }  // namespace
 
@@ -140,6 +153,7 @@ void TForm1::buildLayout() {
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setGeometry(6, 6, 145, 21);
     for (const std::string_view mask : builtin::kMasks) ComboBox1->addItem(builtInText(mask));
+    ComboBox1->setItemDelegate(new FixedHeightItems(13, ComboBox1));
     popupMainMenu(ComboBox1);
     connectMaskSelector();
 
@@ -306,6 +320,14 @@ void TForm1::FormActivate() {
 
 void TForm1::FileBox1DblClick() {
     LoadIcons(FileBox1->FileName(), true);
+}
+
+QString TForm1::saveDialogFolder() const {
+    return lastSaveFolder_.isEmpty() ? FileBox1->Directory() : lastSaveFolder_;
+}
+
+void TForm1::noteSavedFile(const QString& fileName) {
+    lastSaveFolder_ = QFileInfo(fileName).absolutePath();
 }
 
 }  // namespace pictrove

@@ -144,6 +144,9 @@ public:
 
     // Saves every icon of the grid as one icon collection file.
     void SaveIconCollection1Click();
+    // Where both save dialogs open: the folder of the last successful save
+    // of this run, else the folder the file box shows.
+    QString saveDialogFolder() const;
     // The 32 x 32 bitmap the copy and bitmap commands draw on; none before
     // the first of them.
     const std::optional<Image>& exportBitmap() const { return exportBitmap_; }
@@ -188,6 +191,7 @@ private:
     void ApplyColorSetting(const QString& value);
     void ReadMaskList(const TIniFile& ini);
     void ReadAboutLines(const TIniFile& ini);
+    void noteSavedFile(const QString& fileName);
 
     Startup startup_;
     std::vector<TIconPicture*> pictures_;
@@ -198,6 +202,7 @@ private:
     // The mask selector's change link: cut while a key is down in it.
     bool maskChangeAttached_ = true;
     bool centred_ = false;
+    QString lastSaveFolder_;  // of the last successful save of this run
 };
 
 }  // namespace pictrove

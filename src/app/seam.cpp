@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
@@ -14,6 +15,41 @@ namespace pictrove {
 namespace {
 Seam defaultSeam;
 Seam* current = &defaultSeam;
+
+// The toolkit's own dialog, so that a name in a folder that does not exist
+// can be turned down while the dialog is still open.
+class SaveFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (!files.isEmpty()) {
+            const QFileInfo chosen(files.first());
+            if (!chosen.isDir() && !chosen.absoluteDir().exists()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     QStringLiteral("The folder %1 does not exist.")
+                                         .arg(QDir::toNativeSeparators(chosen.absolutePath())));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+// "Description|*.a;*.b" as the toolkit takes it: the description shown as
+// it is, the patterns apart, and "*.*" meaning every file, as on Windows,
+// names without an extension included.
+QString nameFilter(const QString& filter) {
+    QStringList patterns = filter.section(QLatin1Char('|'), 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString& pattern : patterns) {
+        if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+    }
+    if (patterns.isEmpty()) patterns << QStringLiteral("*");
+    return filter.section(QLatin1Char('|'), 0, 0) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+           QLatin1Char(')');
+}
+
 }  // namespace
 
 void Seam::errorBox(QWidget* parent, const QString& title, const QString& message) {
@@ -30,11 +66,17 @@ void Seam::informationBox(QWidget* parent, const QString& title, const QString& 
 }
 
 std::optional<QString> Seam::saveFileName(QWidget* parent, const QString& title, const QString& filter,
-                                          const QString& fileName) {
-    // "Icon (*.ico)|*.ico" names the filter before the bar.
-    QFileDialog dialog(parent, title, fileName, filter.section(QLatin1Char('|'), 0, 0));
+                                          const QString& fileName, const QString& folder) {
+    SaveFileDialog dialog(parent);
+    // The description is shown without the patterns the toolkit would add.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(nameFilter(filter));
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
+    if (!fileName.isEmpty()) dialog.selectFile(fileName);
+    // Set last: an empty title would otherwise give way to the toolkit's own.
+    dialog.setWindowTitle(title);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first();
 }

@@ -18,11 +18,12 @@ public:
     virtual void errorBox(QWidget* parent, const QString& title, const QString& message);
     virtual void informationBox(QWidget* parent, const QString& title, const QString& message);
 
-    // A save-file dialog that asks before a chosen file is replaced and
-    // accepts only names in existing folders. `filter` is in the
-    // "Description (*.ext)|*.ext" form. Nothing when the user cancels.
+    // A save-file dialog that opens in `folder`, asks before a chosen file
+    // is replaced and keeps the user in it while the chosen folder does not
+    // exist. `filter` is in the "Description (*.ext)|*.ext" form. Nothing
+    // when the user cancels.
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& filter,
-                                                const QString& fileName);
+                                                const QString& fileName, const QString& folder);
     // The colour dialog, opened on `initial`. Nothing when the user cancels.
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial);
     // Asks whether an existing file may be replaced.

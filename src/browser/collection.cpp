@@ -7,15 +7,23 @@
 #include "app/form1.h"
 #include "browser/icon_picture.h"
 #include "collection_file.h"
-#include "save_file.h"
+#include "paths.h"
 
 namespace pictrove {
 
 void TForm1::SaveIconCollection1Click() {
     if (!IconsShown) return;
+    SaveDialog2.InitialDir = saveDialogFolder();
     if (!SaveDialog2.Execute(this)) return;
+    // A name without an extension gets the collection extension: without it
+    // the trailer would name none and the file would never read as a
+    // collection again. A name with one is used exactly as chosen.
+    const auto named =
+        SaveDialog2.Rename(this, QString::fromStdString(withDefaultExtension(
+                                     SaveDialog2.FileName.toStdString(), CollectionExtension.toStdString())));
+    if (!named) return;
+    const QString fileName = *named;
     WaitCursor hourglass;
-    const QString fileName = SaveDialog2.FileName;  // used exactly as chosen
 
     // A picture whose icon file image cannot be built gets no record; the
     // others are written all the same.
@@ -27,11 +35,8 @@ void TForm1::SaveIconCollection1Click() {
     }
     // The whole file is written at once beside the target and then put in its
     // place, so a failure never leaves a cut-short collection behind.
-    const auto bytes = buildCollection(images, fileName.toStdString());
-    if (const auto error = saveFile(QFile::encodeName(fileName).toStdString(), bytes)) {
-        if (error->code == ErrorCode::writeFailed) throw UserError(QStringLiteral("Stream write error"));
-        throw UserError(QStringLiteral("Cannot create file %1").arg(fileName));
-    }
+    writeUserFile(fileName, buildCollection(images, fileName.toStdString()));
+    noteSavedFile(fileName);
 }
 
 }  // namespace pictrove

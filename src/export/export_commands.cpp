@@ -13,32 +13,16 @@
 #include "browser/icon_picture.h"
 #include "icon_writer.h"
 #include "paths.h"
-#include "save_file.h"
 
 namespace pictrove {
 namespace {
 
-// Writes a file so that a failure leaves any earlier file as it was, and
-// turns the failure into the message the user sees.
-void writeFile(const QString& fileName, std::span<const std::uint8_t> bytes) {
-    if (const auto error = saveFile(QFile::encodeName(fileName).toStdString(), bytes)) {
-        if (error->code == ErrorCode::writeFailed) throw UserError(QStringLiteral("Stream write error"));
-        throw UserError(QStringLiteral("Cannot create file %1").arg(fileName));
-    }
-}
-
 // The extension rule of both save commands: the chosen name's extension is
 // replaced by `extension`, or `extension` is appended. The dialog keeps the
-// result. The dialog asked before replacing the name the user chose; when
-// the rule makes another name of it, the question is asked for that one.
+// result.
 std::optional<QString> finalName(QWidget* parent, TSaveDialog& dialog, const char* extension) {
-    const QString chosen = dialog.FileName;
-    dialog.FileName = QString::fromStdString(replaceExtension(chosen.toStdString(), extension));
-    if (dialog.FileName != chosen && QFileInfo::exists(dialog.FileName) &&
-        !seam().confirmReplace(parent, dialog.Title, dialog.FileName)) {
-        return std::nullopt;
-    }
-    return dialog.FileName;
+    return dialog.Rename(parent,
+                         QString::fromStdString(replaceExtension(dialog.FileName.toStdString(), extension)));
 }
 
 }  // namespace
@@ -47,6 +31,7 @@ void TForm1::Saveas1Click() {
     if (!SelectedIcon) return;
     SaveDialog1.FileName.clear();
     SaveDialog1.Filter = QStringLiteral("Icon (*.ico)|*.ico");
+    SaveDialog1.InitialDir = saveDialogFolder();
     if (!SaveDialog1.Execute(this)) return;
     if (const auto fileName = finalName(this, SaveDialog1, ".ico")) SaveIconPicture(*SelectedIcon, *fileName);
 }
@@ -60,6 +45,7 @@ void TForm1::SaveIconasBMP1Click(QObject* sender) {
     }
     SaveDialog1.FileName.clear();
     SaveDialog1.Filter = QStringLiteral("Bitmap (*.bmp)|*.bmp");
+    SaveDialog1.InitialDir = saveDialogFolder();
     if (!SaveDialog1.Execute(this)) return;
     if (const auto fileName = finalName(this, SaveDialog1, ".bmp")) SaveExportBitmap(*fileName);
 }
@@ -81,13 +67,15 @@ void TForm1::SaveIconPicture(TIconPicture& picture, const QString& fileName) {
     if (!picture.record()) throw UserError(QStringLiteral("Icon image is not valid"));
     const auto bytes = picture.record()->fileImage();
     if (!bytes) throw UserError(QString::fromStdString(bytes.error().message));
-    writeFile(fileName, *bytes);
+    writeUserFile(fileName, *bytes);
+    noteSavedFile(fileName);
 }
 
 void TForm1::SaveExportBitmap(const QString& fileName) {
     const auto bytes = exportBitmap_ ? encodeBitmapFile(*exportBitmap_, 32) : std::nullopt;
     if (!bytes) throw UserError(QStringLiteral("Bitmap image is not valid"));
-    writeFile(fileName, *bytes);
+    writeUserFile(fileName, *bytes);
+    noteSavedFile(fileName);
 }
 
 void TForm1::CopyExportBitmap() {

@@ -1,5 +1,6 @@
 // Saving the grid as an icon collection and opening collections again.
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -19,16 +20,21 @@ namespace {
 class SaveSeam : public pictrove::Seam {
 public:
     std::deque<QString> answers;
-    QStringList errors, titles, offered;
+    QStringList errors, titles, offered, folders, replaceQuestions;
     void errorBox(QWidget*, const QString&, const QString& message) override { errors << message; }
     std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter,
-                                        const QString& fileName) override {
+                                        const QString& fileName, const QString& folder) override {
         titles << title + "|" + filter;
         offered << fileName;
+        folders << folder;
         if (answers.empty()) return std::nullopt;
         const QString answer = answers.front();
         answers.pop_front();
         return answer;
+    }
+    bool confirmReplace(QWidget*, const QString&, const QString& path) override {
+        replaceQuestions << path;
+        return false;
     }
 };
 
@@ -88,12 +94,30 @@ private slots:
         QCOMPARE(shownRecords(), before);
 
         // Saving a loaded collection gives it back byte for byte; the last
-        // name is offered again.
-        seam_.answers.push_back(path("again.ics"));
+        // name is offered again, in the folder of the last save (first, in
+        // the file box's).
+        QVERIFY(QDir(dir_.path()).mkdir("sub"));
+        seam_.answers.push_back(path("sub/again.ics"));
         form_->SaveIconCollectionas1->trigger();
         QCOMPARE(seam_.offered.last(), path("Toolbar.ICS"));
-        QCOMPARE(contents(path("again.ics")), saved);
+        QCOMPARE(contents(path("sub/again.ics")), saved);
         QVERIFY(seam_.errors.isEmpty());
+        form_->SaveIconCollectionas1->trigger();
+        QCOMPARE(QDir(seam_.folders[0]).canonicalPath(), QDir(dir_.path()).canonicalPath());
+        QCOMPARE(seam_.folders[1], dir_.path());
+        QCOMPARE(seam_.folders[2], path("sub"));
+    }
+
+    void aNameWithoutExtensionGetsTheCollectionExtension() {
+        seam_.answers = {path("set"), path("set")};
+        form_->SaveIconCollectionas1->trigger();
+        QVERIFY(!QFile::exists(path("set")));
+        QCOMPARE(contents(path("set.ics")).right(13), QByteArray("Icons.ics    "));
+        // The name the rule made is asked about before it replaces a file.
+        QVERIFY(QFile::resize(path("set.ics"), 13));
+        form_->SaveIconCollectionas1->trigger();
+        QCOMPARE(seam_.replaceQuestions, QStringList({path("set.ics")}));
+        QCOMPARE(contents(path("set.ics")).size(), 13);
     }
 
     void badRecordsAreSkippedWhereverTheyStand() {

@@ -1,13 +1,19 @@
 // The export commands of the icon menu, end to end, with the dialogs answered
 // through the seam.
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <deque>
 #include <fstream>
@@ -26,7 +32,7 @@ namespace {
 class ScriptedSeam : public pictrove::Seam {
 public:
     struct SaveCall {
-        QString title, filter, fileName;
+        QString title, filter, fileName, folder;
     };
     std::deque<std::optional<QString>> saveAnswers;
     std::optional<QColor> colourAnswer;
@@ -38,8 +44,8 @@ public:
     void errorBox(QWidget*, const QString&, const QString& message) override { errors << message; }
     void informationBox(QWidget*, const QString&, const QString&) override {}
     std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter,
-                                        const QString& fileName) override {
-        saveCalls.append({title, filter, fileName});
+                                        const QString& fileName, const QString& folder) override {
+        saveCalls.append({title, filter, fileName, folder});
         if (saveAnswers.empty()) return std::nullopt;
         auto answer = saveAnswers.front();
         saveAnswers.pop_front();
@@ -110,23 +116,61 @@ private slots:
     void savesIconFileUnderTheIcoName() {
         select(0);
         form_->SaveDialog1.FileName = "left over";
-        seam_->saveAnswers.push_back(path("a.png"));
+        QVERIFY(QDir(dirHolder_->path()).mkdir("sub"));
+        seam_->saveAnswers.push_back(path("sub/a.png"));
         form_->Saveas1->trigger();
         QCOMPARE(seam_->saveCalls.size(), 1);
+        QCOMPARE(QDir(seam_->saveCalls[0].folder).canonicalPath(), QDir(dirHolder_->path()).canonicalPath());
         QCOMPARE(seam_->saveCalls[0].title, QString("Save Icon as ..."));
         QCOMPARE(seam_->saveCalls[0].filter, QString("Icon (*.ico)|*.ico"));
         QCOMPARE(seam_->saveCalls[0].fileName, QString());  // never proposes a name
-        const QByteArray ico = contents(path("a.ico"));
+        const QByteArray ico = contents(path("sub/a.ico"));
         QCOMPARE(ico.size(), 766);
         QCOMPARE(ico.left(22).toHex(), QByteArray("0000010001002020040000000000e802000016000000"));
-        QVERIFY(!QFile::exists(path("a.png")));
-        QCOMPARE(form_->SaveDialog1.FileName, path("a.ico"));
+        QVERIFY(!QFile::exists(path("sub/a.png")));
+        QCOMPARE(form_->SaveDialog1.FileName, path("sub/a.ico"));
         QVERIFY(seam_->errors.isEmpty());
 
-        // Saving the same picture again gives the same bytes.
+        // Saving the same picture again gives the same bytes; the dialog
+        // opens where the last save went.
         seam_->saveAnswers.push_back(path("again"));
         form_->Saveas1->trigger();
+        QCOMPARE(seam_->saveCalls[1].folder, path("sub"));
         QCOMPARE(contents(path("again.ico")), ico);
+    }
+
+    // The toolkit's dialog itself: an empty title stays empty, "*.*" shows
+    // every file, and a folder that does not exist keeps the user in it.
+    void theRealSaveDialog() {
+        pictrove::setSeam(nullptr);
+        QString title = "unset", warning;
+        QStringList patterns;
+        bool stayedOpen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            title = dialog->windowTitle();
+            patterns = dialog->findChild<QFileSystemModel*>()->nameFilters();
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box) warning = box->text();
+                if (box) box->accept();
+            });
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText("/nosuchdir/x");
+            QMetaObject::invokeMethod(dialog, "accept");
+            stayedOpen = dialog->isVisible();
+            dialog->reject();
+        });
+        form_->SaveDialog1.Title.clear();
+        form_->SaveDialog1.Filter = "All files (*.*)|*.*";
+        form_->SaveDialog1.InitialDir = dirHolder_->path();
+        const bool accepted = form_->SaveDialog1.Execute(form_.get());
+        pictrove::setSeam(seam_);
+        QVERIFY(!accepted);
+        QCOMPARE(title, QString());
+        QCOMPARE(patterns, QStringList({"*"}));
+        QVERIFY(stayedOpen);
+        QVERIFY2(warning.contains("/nosuchdir"), qPrintable(warning));
     }
 
     void nothingHappensWithoutASelectionOrWhenCancelled() {

@@ -1,5 +1,6 @@
 // The main window driven as a user would: started with and without a file,
 // loading files of known icon counts, moving the mouse over the grid.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -84,6 +85,7 @@ private slots:
         QVERIFY(!(form->windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(form->ComboBox1->geometry(), QRect(6, 6, 145, 21));
+        QCOMPARE(form->ComboBox1->view()->sizeHintForRow(0), 13);
         QCOMPARE(form->FileBox1->geometry(), QRect(6, 33, 145, 225));
         QCOMPARE(form->ScrollBox1->geometry(), QRect(156, 6, 428, 252));
         QCOMPARE(form->Bevel->size(), QSize(39, 39));
