@@ -2,7 +2,6 @@
 
 #include <QCollator>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,14 +10,12 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMetaMethod>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QUrl>
 #include <memory>
 
 #include "file_mask.h"
 #include "filebox/file_rows.h"
 #include "filebox/folder_scan.h"
+#include "filebox/folder_text.h"
 #include "filebox/folder_watch.h"
 #include "filebox/shell_info.h"
 #include "filebox/volumes.h"
@@ -26,31 +23,11 @@
 
 namespace pictrove {
 
+using namespace folder_text;
+
 bool TFileBox::dirChanging_ = false;
 
 namespace {
-
-// Qt spells every path with "/", on Windows too.
-constexpr QChar kSeparator = QLatin1Char('/');
-constexpr QChar kBlank = QLatin1Char(' ');
-
-QString addSlash(const QString& text) {
-    return text.isEmpty() || text.endsWith(kSeparator) ? text : text + kSeparator;
-}
-
-// The root of a drive, which keeps its separator and whose parent row leads
-// to the volume list. Without drive letters the one root "/" plays that part.
-bool isRoot(const QString& path) {
-#ifdef Q_OS_WIN
-    return path.size() == 3 && path[1] == QLatin1Char(':') && path[2] == kSeparator;
-#else
-    return path == kSeparator;
-#endif
-}
-
-QString removeSlash(const QString& text) {
-    return text.endsWith(kSeparator) && !isRoot(text) ? text.chopped(1) : text;
-}
 
 QChar driveOf(const QString& fullPath) {
 #ifdef Q_OS_WIN
@@ -205,13 +182,17 @@ void TFileBox::applyOrder() {
             return compare(a.caption, b.caption) < 0;
         });
     } else {
-        // The user's collation, with blank-led captions (folders, the parent,
-        // volumes) ahead of all others whatever it does with blanks.
+        // The user's collation within three groups: the parent row, the
+        // other blank-led rows (folders, volumes), the files. A collation
+        // that passes over blanks and punctuation would otherwise put " _x"
+        // or " !x" above " ..", or mix folders among files.
         auto collator = std::make_shared<QCollator>();
-        rows_->setOrder([collator](const FileRow& a, const FileRow& b) {
-            const bool aBlank = a.caption.startsWith(kBlank);
-            const bool bBlank = b.caption.startsWith(kBlank);
-            if (aBlank != bBlank) return aBlank;
+        const auto group = [](const FileRow& row) {
+            if (row.kind == FileRow::Kind::Parent) return 0;
+            return row.caption.startsWith(kBlank) ? 1 : 2;
+        };
+        rows_->setOrder([collator, group](const FileRow& a, const FileRow& b) {
+            if (group(a) != group(b)) return group(a) < group(b);
             return collator->compare(a.caption, b.caption) < 0;
         });
     }
@@ -385,49 +366,6 @@ void TFileBox::ShowDrives() {
     watch_->watch({});
     directory_.clear();
     itemChange();
-}
-
-void TFileBox::mouseDoubleClickEvent(QMouseEvent* event) {
-    QTreeView::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton) doubleClick();
-}
-
-void TFileBox::doubleClick() {
-    const int selected = Selected();
-    if (selected < 0 || rows_->row(selected).caption.isEmpty()) {
-        emit DblClick();
-        return;
-    }
-    // Copies: entering a folder replaces the rows.
-    const FileRow::Kind kind = rows_->row(selected).kind;
-    const QString name = rows_->row(selected).name;
-    if (kind != FileRow::Kind::File && viewOptions_.testFlag(fbChangeDir)) {
-        if (isRoot(directory_) && kind == FileRow::Kind::Parent) {
-            ShowDrives();
-        } else if (directory_.isEmpty()) {
-            setDirectory(addSlash(name));
-        } else {
-            setDirectory(addSlash(directory_) + name);
-        }
-        return;
-    }
-    if (viewOptions_.testFlag(fbOpenFile))
-        openWithDesktop(addSlash(directory_) + name, removeSlash(directory_));
-    emit DblClick();
-}
-
-void TFileBox::openWithDesktop(const QString& path, const QString& workingFolder) {
-    // Absolute, so that no name is ever taken for an option.
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    // The desktop's open action takes no working folder; xdg-open, which it
-    // runs anyway, can be started in one.
-    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-    if (!opener.isEmpty() && QProcess::startDetached(opener, {absolute}, workingFolder)) return;
-#else
-    Q_UNUSED(workingFolder);
-#endif
-    QDesktopServices::openUrl(QUrl::fromLocalFile(absolute));
 }
 
 void TFileBox::itemChange() {

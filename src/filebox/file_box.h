@@ -157,6 +157,8 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Opens a file or folder with the desktop's default application, with
     // `workingFolder` as the working folder where the desktop allows it.
@@ -168,6 +170,11 @@ private:
     void itemChange();
     void doubleClick();
     void followFolder();  // folder_watch.cpp
+    // Backspace: the folder above, or the volume list from a root.
+    void goUp();
+    // The caption of the row at `at` when its column cuts it short; empty
+    // otherwise.
+    QString cutCaption(const QPoint& at) const;
     QString withCharCase(QString caption) const;
 
     FileRows* rows_;

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QLocale>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 #include "filebox/file_box.h"
@@ -331,6 +334,12 @@ private slots:
         QCOMPARE(box.Directory(), root_ + "/sub");
         doubleClick(box, " ..");
         QCOMPARE(box.Directory(), root_);
+        // The keys: Enter is a double-click, Backspace the folder above.
+        select(box, " sub");
+        QTest::keyClick(&box, Qt::Key_Return);
+        QCOMPARE(box.Directory(), root_ + "/sub");
+        QTest::keyClick(&box, Qt::Key_Backspace);
+        QCOMPARE(box.Directory(), root_);
         doubleClick(box, " sub");
         QCOMPARE(box.Directory(), root_ + "/sub");
         QCOMPARE(fileCaptions(box), QStringList{"inner.txt"});
@@ -339,7 +348,8 @@ private slots:
 
         // A file row: FileName is set by the click's selection, then only
         // the event is raised.
-        doubleClick(box, "inner.txt");
+        select(box, "inner.txt");
+        QTest::keyClick(&box, Qt::Key_Enter);
         QCOMPARE(box.FileName(), root_ + "/sub/inner.txt");
         QCOMPARE(clicks.size(), 1);
         QVERIFY(box.opened.isEmpty());
@@ -362,6 +372,30 @@ private slots:
         box.clearSelection();
         QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, QPoint(5, box.viewport()->height() - 3));
         QCOMPARE(clicks.size(), 4);
+    }
+
+    // The real open action, through an xdg-open that notes where it runs.
+    void theDesktopOpensFilesInTheirFolder() {
+        QTemporaryDir bin;
+        QFile opener(bin.filePath("xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\npwd > \"$0.cwd\"\n");
+        opener.close();
+        QVERIFY(opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+        TFileBox box;
+        box.setViewOptions(TViewOptions(0x7F));
+        box.setDirectory(root_ + "/sub");
+        box.show();
+        doubleClick(box, "inner.txt");
+        qputenv("PATH", path);
+        const auto noted = [&bin] {
+            QFile file(bin.filePath("xdg-open.cwd"));
+            return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()).trimmed()
+                                                  : QString();
+        };
+        QTRY_COMPARE(noted(), root_ + "/sub");
     }
 
     void rootLeadsToTheVolumeList() {
@@ -528,6 +562,8 @@ private slots:
         QVERIFY(QFile::exists(dir.filePath("a.txt")) && QFile::exists(dir.filePath("taken.txt")));
         QCOMPARE(fileCaptions(box), QStringList({"a.txt", "taken.txt"}));
 
+        QVERIFY(!box.RenameItem(-1, "x.txt"));
+        QVERIFY(!box.RenameItem(box.Count(), "x.txt"));
         QVERIFY(box.RenameItem(rowOf(box, " folder"), "renamed"));
         QVERIFY(QFileInfo(dir.filePath("renamed")).isDir());
         QVERIFY(captions(box).contains(" renamed"));
@@ -562,13 +598,29 @@ private slots:
         QVERIFY(QFile::link(dir.filePath("b"), dir.filePath("a")));
         QVERIFY(QFile::link(dir.filePath("a"), dir.filePath("b")));
         QVERIFY(QFile::link(dir.path(), dir.filePath("self")));  // a folder inside itself
+        for (const char* folder : {"_build", "-x", "!x"}) QVERIFY(QDir(dir.path()).mkdir(folder));
         RecordingBox box;
         box.show();
         box.setFileMask("*");
+        // A collation that passes over punctuation must not move " .." down.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         box.setDirectory(dir.path());
-        QCOMPARE(box.FileCount(), 1 + 5 + 2 + 1);
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(box.FileCount(), 1 + 5 + 2 + 1 + 3);
         QVERIFY(captions(box).contains("new\nline.txt"));
         QCOMPARE(box.Caption(0), QString(" .."));  // blank-led rows first, even before control characters
+        QVERIFY(captions(box).indexOf(" self") < captions(box).indexOf("-dash.txt"));
+        // A name the column cuts short shows in full as a tooltip.
+        const auto hover = [&box](const QString& caption) {
+            const QModelIndex index = box.model()->index(rowOf(box, caption), 0);
+            box.scrollTo(index);
+            QHelpEvent event(QEvent::ToolTip, box.visualRect(index).center(),
+                             box.viewport()->mapToGlobal(QPoint()));
+            QApplication::sendEvent(box.viewport(), &event);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(hover(" .."), QString());
+        QCOMPARE(hover(QString(250, 'n') + ".txt"), QString(250, 'n') + ".txt");
         for (int i = 0; i < box.Count(); ++i) box.SubItems(i);
         doubleClick(box, " self");
         doubleClick(box, " self");
