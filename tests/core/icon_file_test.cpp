@@ -35,6 +35,60 @@ TEST(RankImages, ClosestSizeThenClosestDepthThenFirst) {
     EXPECT_EQ(rankImages(images({{16, 16, 4}, {48, 48, 8}}), 48), (std::vector<std::size_t>{1, 0}));
 }
 
+// An ELF file whose section kElfIconSection holds an icon file; fields are
+// written little-endian whatever byte order the header claims.
+std::vector<std::byte> elfWithIcon(bool wide, std::uint8_t byteOrder, std::uint16_t entrySize) {
+    const auto icon = readFixture("ico/bpp1.ico");
+    const std::string names = std::string("\0.shstrtab\0", 11) + std::string(kElfIconSection) + '\0';
+    std::vector<std::byte> file(wide ? 0x40 : 0x34);
+    const char magic[] =
+        "\x7F"
+        "ELF";
+    for (std::size_t i = 0; i < 4; ++i) file[i] = std::byte(magic[i]);
+    file[4] = std::byte(wide ? 2 : 1);
+    file[5] = std::byte(byteOrder);
+    file[6] = std::byte(1);
+    const std::uint64_t namesAt = file.size();
+    for (const char c : names) file.push_back(std::byte(c));
+    const std::uint64_t iconAt = file.size();
+    file.insert(file.end(), icon.begin(), icon.end());
+    const std::uint64_t table = file.size();
+    file.resize(table + 3 * std::uint64_t{entrySize} + 8);  // room for the fields of an entry too short
+    const int width = wide ? 8 : 4;
+    poke(file, wide ? 0x28 : 0x20, width, table);
+    poke(file, wide ? 0x3A : 0x2E, 2, entrySize);
+    poke(file, wide ? 0x3C : 0x30, 2, 3);
+    poke(file, wide ? 0x3E : 0x32, 2, 1);  // the section names
+    const std::pair<std::uint64_t, std::uint64_t> sections[] = {{namesAt, names.size()},
+                                                                {iconAt, icon.size()}};
+    const std::uint32_t nameOffsets[] = {1, 11};
+    for (int i = 0; i < 2; ++i) {
+        const std::uint64_t header = table + (i + 1) * std::uint64_t{entrySize};
+        poke(file, header, 4, nameOffsets[i]);
+        poke(file, header + (wide ? 0x18 : 0x10), width, sections[i].first);
+        poke(file, header + (wide ? 0x20 : 0x14), width, sections[i].second);
+    }
+    return file;
+}
+
+TEST(IconFile, ElfIconSectionsOfEitherClassLittleEndianOnly) {
+    struct Case {
+        bool wide;
+        std::uint8_t byteOrder;
+        std::uint16_t entrySize;
+        std::size_t count;
+    } cases[] = {
+        {false, 1, 40, 1}, {false, 1, 0x18, 1}, {false, 1, 0x17, 0},  // the fields read must fit the entry
+        {true, 1, 64, 1},  {true, 1, 0x28, 1},  {true, 1, 0x27, 0},
+        {false, 2, 40, 0}, {true, 2, 64, 0},  // big-endian
+    };
+    for (const Case& c : cases) {
+        const IconFile file = openBytes(elfWithIcon(c.wide, c.byteOrder, c.entrySize));
+        EXPECT_EQ(file.kind(), SourceKind::elf);
+        EXPECT_EQ(file.count(), c.count) << c.wide << " " << int{c.byteOrder} << " " << c.entrySize;
+    }
+}
+
 TEST(IconFile, KindsAndCountsOfEveryFixture) {
     struct Case {
         const char* fixture;
