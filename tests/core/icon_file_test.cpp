@@ -38,18 +38,13 @@ TEST(RankImages, ClosestSizeThenClosestDepthThenFirst) {
 // An ELF file whose section kElfIconSection holds an icon file; fields are
 // written little-endian whatever byte order the header claims.
 std::vector<std::byte> elfWithIcon(bool wide, std::uint8_t byteOrder, std::uint16_t entrySize) {
-    const auto icon = readFixture("ico/bpp1.ico");
     const std::string names = std::string("\0.shstrtab\0", 11) + std::string(kElfIconSection) + '\0';
     std::vector<std::byte> file(wide ? 0x40 : 0x34);
-    const char magic[] =
-        "\x7F"
-        "ELF";
-    for (std::size_t i = 0; i < 4; ++i) file[i] = std::byte(magic[i]);
-    file[4] = std::byte(wide ? 2 : 1);
-    file[5] = std::byte(byteOrder);
-    file[6] = std::byte(1);
+    poke(file, 0, 4, 0x464C457F);                                    // "\x7F" "ELF"
+    poke(file, 4, 3, (wide ? 2u : 1u) | byteOrder << 8 | 1u << 16);  // class, byte order, version
     const std::uint64_t namesAt = file.size();
     for (const char c : names) file.push_back(std::byte(c));
+    const auto icon = readFixture("ico/bpp1.ico");
     const std::uint64_t iconAt = file.size();
     file.insert(file.end(), icon.begin(), icon.end());
     const std::uint64_t table = file.size();
@@ -59,14 +54,12 @@ std::vector<std::byte> elfWithIcon(bool wide, std::uint8_t byteOrder, std::uint1
     poke(file, wide ? 0x3A : 0x2E, 2, entrySize);
     poke(file, wide ? 0x3C : 0x30, 2, 3);
     poke(file, wide ? 0x3E : 0x32, 2, 1);  // the section names
-    const std::pair<std::uint64_t, std::uint64_t> sections[] = {{namesAt, names.size()},
-                                                                {iconAt, icon.size()}};
-    const std::uint32_t nameOffsets[] = {1, 11};
-    for (int i = 0; i < 2; ++i) {
+    const std::uint64_t sections[2][3] = {{1, namesAt, names.size()}, {11, iconAt, icon.size()}};
+    for (int i = 0; i < 2; ++i) {  // name, offset and size of sections 1 and 2
         const std::uint64_t header = table + (i + 1) * std::uint64_t{entrySize};
-        poke(file, header, 4, nameOffsets[i]);
-        poke(file, header + (wide ? 0x18 : 0x10), width, sections[i].first);
-        poke(file, header + (wide ? 0x20 : 0x14), width, sections[i].second);
+        poke(file, header, 4, sections[i][0]);
+        poke(file, header + (wide ? 0x18 : 0x10), width, sections[i][1]);
+        poke(file, header + (wide ? 0x20 : 0x14), width, sections[i][2]);
     }
     return file;
 }
