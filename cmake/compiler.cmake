@@ -21,3 +21,8 @@ elseif(MSVC)
     add_compile_options(/WX)
   endif()
 endif()
+
+# Windows headers: wide ("W") calls by default, no min and max macros.
+if(WIN32)
+  add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
+endif()

@@ -20,6 +20,7 @@
 #include "icon_source/icon_file.h"
 #include "icon_writer.h"
 #include "image/png.h"
+#include "path_text.h"
 #include "paths.h"
 #include "save_file.h"
 
@@ -118,7 +119,7 @@ public:
     OutputNames(const std::filesystem::path& folder, const std::string& stem)
         : folder_(folder), stem_(stem), limit_(nameLimit(folder)) {}
     std::filesystem::path operator()(const std::string& suffix) const {
-        return folder_ / fitFileName(stem_, suffix, limit_);
+        return folder_ / pathFromUtf8(fitFileName(stem_, suffix, limit_));
     }
 
 private:
@@ -314,7 +315,7 @@ int extract(const Options& options, std::ostream& err) {
         std::error_code ec;
         std::filesystem::create_directories(*options.outputDir, ec);
         if (!std::filesystem::is_directory(*options.outputDir)) {
-            err << "pictrove-cli: cannot create folder " << options.outputDir->string() << "\n";
+            err << "pictrove-cli: cannot create folder " << utf8Of(*options.outputDir) << "\n";
             return 1;
         }
     }
@@ -336,7 +337,7 @@ int extract(const Options& options, std::ostream& err) {
             if (options.outputDir) ok = extractFile(input, source, options, messages, !manyFiles) && ok;
             if (options.collection) {
                 const auto target =
-                    withDefaultExtension(options.collection->string(), options.collectionExtension);
+                    pathFromUtf8(withDefaultExtension(utf8Of(*options.collection), options.collectionExtension));
                 ok = writeCollection(source, target, messages) && ok;
             }
             report.err = messages.str();
@@ -353,7 +354,7 @@ bool writeCollection(const Source& source, const std::filesystem::path& target, 
         if (auto bytes = icon.fileImage()) records.push_back(std::move(*bytes));
     }
     const std::vector<std::span<const std::uint8_t>> spans(records.begin(), records.end());
-    return writeFile(target, buildCollection(spans, target.string()), err);
+    return writeFile(target, buildCollection(spans, utf8Of(target)), err);
 }
 
 }  // namespace pictrove::cli

@@ -9,10 +9,13 @@
 
 #ifndef _WIN32
 #include <unistd.h>
+#else
+#include <windows.h>
 #endif
 
 #include "cli/commands.h"
 #include "cli/thumbnail.h"
+#include "path_text.h"
 
 namespace {
 
@@ -126,7 +129,7 @@ const std::vector<OptionRule>& optionRules() {
         {{"--ics"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
-             o.collection = v;
+             o.collection = pictrove::pathFromUtf8(v);
              return std::nullopt;
          }},
         {{"--collection-ext"},
@@ -139,7 +142,7 @@ const std::vector<OptionRule>& optionRules() {
         {{"-o", "--output"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
-             o.outputDir = v;
+             o.outputDir = pictrove::pathFromUtf8(v);
              return std::nullopt;
          }},
         {{"--index"},
@@ -192,8 +195,7 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+static int run(const std::vector<std::string>& args) {
     if (args.empty()) return usageError("no command given");
     const std::string command = args.front();
     if (command == "--help" || command == "-h" || command == "help") {
@@ -233,3 +235,18 @@ int main(int argc, char** argv) {
     }
     return usageError("unknown command " + command);
 }
+
+#ifdef _WIN32
+// Arguments arrive as UTF-16, so that any file name can be given; from here
+// on they are UTF-8, which is also what the console is told to show.
+int wmain(int argc, wchar_t** argv) {
+    SetConsoleOutputCP(CP_UTF8);
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.push_back(pictrove::utf8Of(std::filesystem::path(argv[i])));
+    return run(args);
+}
+#else
+int main(int argc, char** argv) {
+    return run({argv + 1, argv + argc});
+}
+#endif

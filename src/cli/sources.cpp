@@ -5,6 +5,7 @@
 #include "icon_source/readers.h"
 #include "icon_writer.h"
 #include "image/scale.h"
+#include "path_text.h"
 #include "paths.h"
 
 namespace pictrove::cli {
@@ -13,7 +14,7 @@ namespace {
 Source fromIconFile(std::shared_ptr<const IconFile> file) {
     Source source;
     source.kind = sourceKindName(file->kind());
-    source.redirectedTo = file->redirectedTo().string();
+    source.redirectedTo = utf8Of(file->redirectedTo());
     for (std::size_t i = 0; i < file->count(); ++i) {
         SourceIcon icon;
         icon.name = file->group(i).name;
@@ -56,11 +57,11 @@ Source fromCollection(CollectionReader reader) {
 Result<Source> openSource(const std::string& path, const std::string& collectionExtension, GroupKind kind) {
     const std::string extension = lowerExtension(path);
     if (!extension.empty() && extension == asciiLower(collectionExtension)) {
-        auto collection = CollectionReader::open(path, extension);
+        auto collection = CollectionReader::open(pathFromUtf8(path), extension);
         if (!collection) return collection.error();
         if (*collection) return fromCollection(std::move(**collection));
     }
-    auto file = IconFile::openFollowingRedirect(path, kind);
+    auto file = IconFile::openFollowingRedirect(pathFromUtf8(path), kind);
     if (!file) return file.error();
     return fromIconFile(std::make_shared<const IconFile>(std::move(*file)));
 }

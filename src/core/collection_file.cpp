@@ -6,6 +6,7 @@
 #include "icon_source/icon_file.h"
 #include "icon_source/readers.h"
 #include "image/scale.h"
+#include "path_text.h"
 #include "paths.h"
 
 namespace pictrove {
@@ -115,7 +116,7 @@ Image damagedIconPlaceholder() {
 Result<std::optional<CollectionReader>> CollectionReader::open(const std::filesystem::path& path,
                                                                std::string_view extension) {
     auto file = MappedFile::open(path);
-    if (!file) return Error{ErrorCode::cannotOpen, "Cannot open file " + path.string()};
+    if (!file) return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path)};
     const Bytes bytes = file->bytes();
     if (bytes.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
     file->load(bytes.size() - kCollectionTrailerSize, kCollectionTrailerSize);

@@ -233,11 +233,15 @@ TEST_F(ProfileFileTest, ThingsThatAreNoFileGiveTheDefault) {
     EXPECT_EQ(readProfileString((folder_ / "missing.ini").string(), "S", "K", "d"), "d");
     fs::create_directory(folder_ / "folder.ini");
     EXPECT_EQ(readProfileString((folder_ / "folder.ini").string(), "S", "K", "d"), "d");
+#ifndef _WIN32
     // A pipe with no writer would block an ordinary open for ever.
     const fs::path pipe = folder_ / "pipe.ini";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_EQ(readProfileString(pipe.string(), "S", "K", "d"), "d");
     EXPECT_EQ(readProfileString("/dev/zero", "S", "K", "d"), "d");
+#else
+    EXPECT_EQ(readProfileString("NUL", "S", "K", "d"), "d");
+#endif
 }
 
 TEST_F(ProfileFileTest, HugeFileIsReadOnlyAtItsStart) {

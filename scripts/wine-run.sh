@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine without a display or dialogs:
+#   wine-run.sh PREFIX PROGRAM.exe [ARGUMENT]...
+# PREFIX is created on first use. No Mono or Gecko is installed (nothing of
+# ours needs .NET or HTML) and Wine's own messages stay quiet.
+set -euo pipefail
+prefix=$(realpath -m "$1")
+shift
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY WAYLAND_DISPLAY
+for wine in wine64 /usr/lib/wine/wine64 wine; do
+  if command -v "$wine" >/dev/null; then
+    # Creating the prefix prints notes about it; the program's own output
+    # must not carry them.
+    if [ ! -f "$prefix/system.reg" ]; then
+      mkdir -p "$prefix"
+      (flock 9 && { [ -f "$prefix/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1 || true; }) 9>"$prefix.lock"
+    fi
+    exec "$wine" "$@"
+  fi
+done
+echo "wine-run.sh: Wine is not installed (Debian package wine64)" >&2
+exit 127
