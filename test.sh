@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Pictrove and runs every test: the format
 # check, the debug build with all tests (warnings are errors), then the core
-# and the command-line tool again under AddressSanitizer and UBSan.
+# and the command-line tool again under AddressSanitizer and UBSan, and last
+# the core, the command-line tool and the core's tests built for Windows and
+# run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -12,3 +14,6 @@ ctest --preset debug
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan
+cmake --preset windows
+cmake --build --preset windows
+ctest --preset windows

@@ -13,6 +13,9 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
   # validators of the installed desktop files, and the Debian package's tools
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file
+  # the Windows build: mingw-w64 with POSIX threads, GoogleTest's sources to
+  # build it with, and Wine to run the Windows tests without a display
+  g++-mingw-w64-x86-64-posix googletest wine64
 )
 
 missing=()
