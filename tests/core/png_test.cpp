@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <functional>
+
 #include "icon_source/readers.h"
 #include "test_support.h"
 
@@ -40,6 +43,162 @@ TEST(Png, DecodesThePillowImageExactly) {
     expectPixels(*image, pngPattern, "png256");
     EXPECT_EQ(image->mask[0], 1);                // clear corner
     EXPECT_EQ(image->mask[255 * 256 + 255], 0);  // opaque elsewhere
+}
+
+// A PNG laid out byte by byte, its image data in stored (uncompressed)
+// deflate blocks, so that any colour type, depth and interlacing can be made.
+struct PngSpec {
+    std::uint8_t colourType, depth;
+    bool interlaced;
+    std::vector<std::uint8_t> palette, transparency;
+    std::function<std::vector<int>(int k)> samples;  // of pixel k = x + 3 * y
+};
+
+void putChunk(std::vector<std::byte>& png, const char* type, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::uint8_t b : body) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    const std::size_t at = png.size();
+    png.resize(at + 4 + body.size() + 4);
+    putBigEndian(png, at, static_cast<std::uint32_t>(data.size()));
+    for (std::size_t i = 0; i < body.size(); ++i) png[at + 4 + i] = std::byte{body[i]};
+    putBigEndian(png, png.size() - 4, ~crc);
+}
+
+// A 3 x 3 image, interlaced or not.
+std::vector<std::byte> buildPng(const PngSpec& spec) {
+    struct Pass {
+        int x0, y0, dx, dy;
+    };
+    const std::vector<Pass> passes =
+        spec.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+                        : std::vector<Pass>{{0, 0, 1, 1}};
+    std::vector<std::uint8_t> raw;
+    for (const Pass& pass : passes) {
+        for (int y = pass.y0; y < 3 && pass.x0 < 3; y += pass.dy) {
+            raw.push_back(0);  // no filter
+            std::uint32_t bits = 0, held = 0;
+            for (int x = pass.x0; x < 3; x += pass.dx) {
+                for (int sample : spec.samples(x + 3 * y)) {
+                    if (spec.depth == 16) raw.push_back(static_cast<std::uint8_t>(sample >> 8));
+                    bits = bits << (spec.depth % 16 == 0 ? 8 : spec.depth) | (sample & 0xFF);
+                    held += spec.depth == 16 ? 8 : spec.depth;
+                    for (; held >= 8; held -= 8) raw.push_back(static_cast<std::uint8_t>(bits >> (held - 8)));
+                }
+            }
+            if (held > 0) raw.push_back(static_cast<std::uint8_t>(bits << (8 - held)));
+        }
+    }
+    std::uint32_t a = 1, b = 0;
+    for (std::uint8_t byte : raw) b = (b + (a = (a + byte) % 65521)) % 65521;
+    const auto n = static_cast<std::uint16_t>(raw.size());
+    std::vector<std::uint8_t> zlib = {
+        0x78, 0x01, 0x01, std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(~n), std::uint8_t(~n >> 8)};
+    zlib.insert(zlib.end(), raw.begin(), raw.end());
+    for (int shift : {24, 16, 8, 0}) zlib.push_back(static_cast<std::uint8_t>((b << 16 | a) >> shift));
+
+    std::vector<std::byte> png = {std::byte{0x89}, std::byte{'P'},  std::byte{'N'},  std::byte{'G'},
+                                  std::byte{'\r'}, std::byte{'\n'}, std::byte{0x1A}, std::byte{'\n'}};
+    putChunk(png, "IHDR", {0, 0, 0, 3, 0, 0, 0, 3, spec.depth, spec.colourType, 0, 0, spec.interlaced});
+    if (!spec.palette.empty()) putChunk(png, "PLTE", spec.palette);
+    if (!spec.transparency.empty()) putChunk(png, "tRNS", spec.transparency);
+    putChunk(png, "IDAT", zlib);
+    putChunk(png, "IEND", {});
+    return png;
+}
+
+// Every colour type and the depths icons use, each decoded to straight BGRA
+// by whichever codec the platform has: transparency chunks applied, 16-bit
+// samples cut to their high byte, small samples scaled to the full range.
+TEST(Png, DecodesEveryColourTypeAlike) {
+    const auto grey = [](int v) { return Rgba{v, v, v}; };
+    struct Case {
+        const char* what;
+        PngSpec spec;
+        std::function<Rgba(int k)> expected;
+    } cases[] = {
+        {"grey 8",
+         {0, 8, false, {}, {}, [](int k) { return std::vector{k * 30}; }},
+         [&](int k) { return grey(k * 30); }},
+        {"grey 8 with a transparent value",
+         {0, 8, false, {}, {0, 60}, [](int k) { return std::vector{k * 30}; }},
+         [&](int k) {
+             return Rgba{k * 30, k * 30, k * 30, k == 2 ? 0 : 255};
+         }},
+        {"grey 1",
+         {0, 1, false, {}, {}, [](int k) { return std::vector{k % 2}; }},
+         [&](int k) { return grey(k % 2 * 255); }},
+        {"grey and alpha 8",
+         {4,
+          8,
+          false,
+          {},
+          {},
+          [](int k) {
+              return std::vector{k * 30, 255 - k * 20};
+          }},
+         [](int k) {
+             return Rgba{k * 30, k * 30, k * 30, 255 - k * 20};
+         }},
+        {"rgb 8 with a transparent colour",
+         {2,
+          8,
+          false,
+          {},
+          {0, 60, 0, 100, 0, 170},
+          [](int k) {
+              return std::vector{k * 20, 100, 200 - k * 10};
+          }},
+         [](int k) {
+             return Rgba{k * 20, 100, 200 - k * 10, k == 3 ? 0 : 255};
+         }},
+        {"rgba 16",
+         {6,
+          16,
+          false,
+          {},
+          {},
+          [](int k) {
+              return std::vector{k * 7000, 300, 65535, 40000};
+          }},
+         [](int k) {
+             return Rgba{k * 7000 >> 8, 1, 255, 156};
+         }},
+        {"palette 2 with partial transparency",
+         {3,
+          2,
+          false,
+          {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120},
+          {0, 128, 255},
+          [](int k) { return std::vector{k % 4}; }},
+         [](int k) {
+             return Rgba{10 + k % 4 * 30, 20 + k % 4 * 30, 30 + k % 4 * 30,
+                         std::array{0, 128, 255, 255}[k % 4]};
+         }},
+        {"rgba 8 interlaced",
+         {6,
+          8,
+          true,
+          {},
+          {},
+          [](int k) {
+              return std::vector{k * 25, 50, 75, 255 - k};
+          }},
+         [](int k) {
+             return Rgba{k * 25, 50, 75, 255 - k};
+         }},
+    };
+    for (const Case& c : cases) {
+        const auto image = decodePng(buildPng(c.spec));
+        ASSERT_TRUE(image) << c.what;
+        expectPixels(
+            *image, [&](int x, int y) { return c.expected(x + 3 * y); }, c.what);
+    }
 }
 
 TEST(Png, EncodesWhatDecodesBackWithTransparentColourCleared) {
