@@ -11,6 +11,8 @@
 #else
 #include <filesystem>
 #include <fstream>
+
+#include "path_text.h"
 #endif
 
 #include "profile_text.h"
@@ -184,7 +186,8 @@ std::optional<std::string> readStart(const std::string& path, std::size_t limit)
     return bytes;
 }
 #else
-std::optional<std::string> readStart(const std::string& path, std::size_t limit) {
+std::optional<std::string> readStart(const std::string& utf8Path, std::size_t limit) {
+    const std::filesystem::path path = pathFromUtf8(utf8Path);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);

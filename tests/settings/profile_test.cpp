@@ -2,6 +2,7 @@
 // functions, the integer rules of number keys, and settings files that are
 // damaged, binary, huge or not files at all.
 #include "profile.h"
+#include "path_text.h"
 #include "profile_writer.h"
 #include "settings_defaults.h"
 
@@ -47,10 +48,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder_); }
 
+    // `name` and the path returned are UTF-8, as the program hands them on.
     std::string write(const std::string& name, const std::string& bytes) {
-        const fs::path path = folder_ / name;
+        const fs::path path = folder_ / pathFromUtf8(name);
         std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
+        return utf8Of(path);
     }
 
     fs::path folder_;
@@ -214,11 +216,11 @@ TEST(ProfileLookup, AgreesWithTheRulesOnRandomText) {
 }
 
 TEST_F(ProfileFileTest, ReadsTheFileAtEveryLookup) {
-    const std::string path = write("a.ini", "[S]\nK=1\n");
+    const std::string path = write("réglages 中.ini", "[S]\nK=1\n");
     EXPECT_EQ(readProfileString(path, "S", "K", "d"), "1");
-    write("a.ini", "[S]\r\nK = 2 \r\n");
+    write("réglages 中.ini", "[S]\r\nK = 2 \r\n");
     EXPECT_EQ(readProfileString(path, "S", "K", "d"), "2");
-    fs::remove(path);
+    fs::remove(pathFromUtf8(path));
     EXPECT_EQ(readProfileString(path, "S", "K", "d"), "d");
 }
 
