@@ -16,7 +16,17 @@ for wine in wine64 /usr/lib/wine/wine64 wine; do
       mkdir -p "$prefix"
       (flock 9 && { [ -f "$prefix/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1 || true; }) 9>"$prefix.lock"
     fi
-    exec "$wine" "$@"
+    # Wine's own background processes (its server and the services the first
+    # program starts) inherit whatever output the program has and keep it open
+    # for seconds after it ends, so a reader such as ctest would wait for them.
+    # They get temporary files instead, which are passed on afterwards.
+    out=$(mktemp) err=$(mktemp)
+    status=0
+    "$wine" "$@" >"$out" 2>"$err" || status=$?
+    cat "$out"
+    cat "$err" >&2
+    rm -f "$out" "$err"
+    exit "$status"
   fi
 done
 echo "wine-run.sh: Wine is not installed (Debian package wine64)" >&2
