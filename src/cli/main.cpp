@@ -242,7 +242,7 @@ static int run(const std::vector<std::string>& args) {
 int wmain(int argc, wchar_t** argv) {
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.push_back(pictrove::utf8Of(std::filesystem::path(argv[i])));
+    for (int i = 1; i < argc; ++i) args.push_back(pictrove::utf8FromUtf16(argv[i]));
     return run(args);
 }
 #else

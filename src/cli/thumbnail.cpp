@@ -15,6 +15,7 @@
 #include "icon_source/icon_file.h"
 #include "image/png.h"
 #include "image/scale.h"
+#include "path_text.h"
 #include "save_file.h"
 
 namespace pictrove::cli {
@@ -114,7 +115,7 @@ Image fitInto(Image image, std::uint32_t size) {
 }
 
 int write(const std::string& target, std::span<const std::uint8_t> bytes, std::ostream& err) {
-    if (const auto error = saveFile(target, bytes)) {
+    if (const auto error = saveFile(pathFromUtf8(target), bytes)) {
         err << target << ": " << error->message << "\n";
         return 1;
     }

@@ -21,7 +21,10 @@ std::filesystem::path pathFromUtf8(std::string_view text) {
 }
 
 std::string utf8Of(const std::filesystem::path& path) {
-    const std::wstring& wide = path.native();
+    return utf8FromUtf16(path.native());
+}
+
+std::string utf8FromUtf16(std::wstring_view wide) {
     if (wide.empty()) return {};
     const int size = static_cast<int>(std::min<std::size_t>(wide.size(), INT_MAX));
     std::string text(static_cast<std::size_t>(

@@ -14,4 +14,9 @@ std::filesystem::path pathFromUtf8(std::string_view text);
 
 std::string utf8Of(const std::filesystem::path& path);
 
+#ifdef _WIN32
+// Any UTF-16 text (arguments, system messages) as UTF-8.
+std::string utf8FromUtf16(std::wstring_view text);
+#endif
+
 }  // namespace pictrove
