@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "path_text.h"
 #include "profile.h"
 #include "profile_text.h"
 
@@ -215,7 +216,7 @@ Result<std::string> editProfileText(std::string_view text, std::span<const Profi
 Result<ProfileForEdit> loadProfileForEdit(const std::string& path) {
     ProfileForEdit loaded;
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::status(pathFromUtf8(path), error);
     if (!std::filesystem::exists(status)) return loaded;
     auto bytes = readFileStart(path, kMaxFileBytes + 1);
     if (!bytes)

@@ -423,8 +423,10 @@ TEST_F(ProfileFileTest, OpensForEditWhateverStandsThere) {
     EXPECT_FALSE(missing->exists);
     fs::create_directory(folder_ / "folder.ini");
     EXPECT_FALSE(loadProfileForEdit((folder_ / "folder.ini").string()).ok());
+#ifndef _WIN32  // Windows reports its devices as absent, which is no error
     EXPECT_FALSE(loadProfileForEdit("/dev/zero").ok());
-    const auto wide = loadProfileForEdit(write("wide.ini", "\xFF\xFE[\0S\0]\0"_bytes));
+#endif
+    const auto wide = loadProfileForEdit(write("wïde.ini", "\xFF\xFE[\0S\0]\0"_bytes));
     ASSERT_TRUE(wide.ok());
     EXPECT_TRUE(wide->exists && wide->wideText && !wide->cutAtCap);
     const auto huge = loadProfileForEdit(write("huge.ini", "[S]\nK=1\n" + std::string(kMaxFileBytes, '\n')));
