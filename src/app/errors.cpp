@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "app/file_names.h"
 #include "app/seam.h"
 #include "app/settings.h"
 #include "paths.h"
@@ -21,7 +22,7 @@ void setApplicationTitle(const QString& value) {
 }
 
 void writeUserFile(const QString& fileName, std::span<const std::uint8_t> bytes) {
-    if (const auto error = saveFile(QFile::encodeName(fileName).toStdString(), bytes)) {
+    if (const auto error = saveFile(corePath(fileName), bytes)) {
         if (error->code == ErrorCode::writeFailed) throw UserError(QStringLiteral("Stream write error"));
         throw UserError(QStringLiteral("Cannot create file %1").arg(fileName));
     }

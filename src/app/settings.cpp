@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/errors.h"
+#include "app/file_names.h"
 #include "app/form1.h"
 #include "filebox/file_box.h"
 #include "paths.h"
@@ -49,9 +50,8 @@ QString helpNamePart(const QString& path) {
 }  // namespace
 
 QString TIniFile::ReadValue(const QString& section, const QString& key, const QString& fallback) const {
-    return QString::fromLocal8Bit(readProfileString(QFile::encodeName(FileName).toStdString(),
-                                                    localBytes(section), localBytes(key),
-                                                    localBytes(fallback)));
+    return QString::fromLocal8Bit(readProfileString(coreFileName(FileName), localBytes(section),
+                                                    localBytes(key), localBytes(fallback)));
 }
 
 int TIniFile::ReadNumber(const QString& section, const QString& key, int fallback) const {

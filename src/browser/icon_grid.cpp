@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/errors.h"
+#include "app/file_names.h"
 #include "app/form1.h"
 #include "browser/icon_picture.h"
 #include "collection_file.h"
@@ -36,7 +37,7 @@ class EngineStream final : public IconStream {
 public:
     explicit EngineStream(const QString& fileName) {
         // A file that cannot be opened simply holds no icons.
-        auto opened = IconFile::openFollowingRedirect(QFile::encodeName(fileName).toStdString());
+        auto opened = IconFile::openFollowingRedirect(corePath(fileName));
         if (opened) file_ = std::move(*opened);
         remaining_ = file_.count();
     }
@@ -81,7 +82,7 @@ private:
 std::unique_ptr<IconStream> openSource(const QString& fileName, const QString& collectionExtension) {
     const std::string extension = lowerExtension(fileName.toStdString());
     if (!extension.empty() && QString::fromStdString(extension) == collectionExtension) {
-        auto collection = CollectionReader::open(QFile::encodeName(fileName).toStdString(), extension);
+        auto collection = CollectionReader::open(corePath(fileName), extension);
         if (!collection) {
             if (collection.error().code == ErrorCode::cannotOpen) {
                 throw UserError(QStringLiteral("Cannot open file %1").arg(fileName));

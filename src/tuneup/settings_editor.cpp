@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <span>
 
+#include "app/file_names.h"
 #include "profile.h"
 #include "save_file.h"
 #include "settings_defaults.h"
@@ -72,7 +73,7 @@ KeyValue SettingsEditor::fileValue(const QString& section, const QString& key) c
 }
 
 bool SettingsEditor::load() {
-    auto loaded = loadProfileForEdit(QFile::encodeName(path_).toStdString());
+    auto loaded = loadProfileForEdit(coreFileName(path_));
     readable_ = loaded.ok();
     file_ = readable_ ? std::move(*loaded) : ProfileForEdit{};
     for (const Field& field : fields_) field.editor->load(fileValue(field.section, field.key));
@@ -225,9 +226,8 @@ bool SettingsEditor::save() {
         return false;
     }
     const auto& bytes = *edited;
-    const auto failure =
-        saveFile(QFile::encodeName(path_).toStdString(),
-                 std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    const auto failure = saveFile(
+        corePath(path_), std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     if (failure) {
         report(tr("The settings were not saved; the file stays as it was.\n%1")
                    .arg(fromLocal(failure->message)));
