@@ -336,8 +336,8 @@ int extract(const Options& options, std::ostream& err) {
             }
             if (options.outputDir) ok = extractFile(input, source, options, messages, !manyFiles) && ok;
             if (options.collection) {
-                const auto target =
-                    pathFromUtf8(withDefaultExtension(utf8Of(*options.collection), options.collectionExtension));
+                const auto target = pathFromUtf8(
+                    withDefaultExtension(utf8Of(*options.collection), options.collectionExtension));
                 ok = writeCollection(source, target, messages) && ok;
             }
             report.err = messages.str();

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "cli/commands.h"
+#include "path_text.h"
+#include "paths.h"
 
 namespace pictrove::cli {
 namespace {
@@ -36,10 +38,10 @@ public:
         // The entry types come with the listing on most file systems, so
         // walking costs no call per file.
         std::vector<std::pair<std::string, fs::file_type>> entries;
-        fs::directory_iterator it(folder, ec);
+        fs::directory_iterator it(pathFromUtf8(folder), ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
             std::error_code typeError;
-            entries.emplace_back(it->path().filename().string(), it->symlink_status(typeError).type());
+            entries.emplace_back(utf8Of(it->path().filename()), it->symlink_status(typeError).type());
         }
         if (ec) {
             report(folder, ec.message());
@@ -56,14 +58,14 @@ private:
         if (type == fs::file_type::directory) {
             // The output folder holds what an earlier run wrote, not sources.
             std::error_code ec;
-            if (!options_.outputDir || !fs::equivalent(path, *options_.outputDir, ec)) {
+            if (!options_.outputDir || !fs::equivalent(pathFromUtf8(path), *options_.outputDir, ec)) {
                 walk(path, relative, depth + 1);
             }
             return;
         }
         // Links are taken when they lead to a regular file, never into a folder.
         std::error_code ec;
-        if (type == fs::file_type::symlink) type = fs::status(path, ec).type();
+        if (type == fs::file_type::symlink) type = fs::status(pathFromUtf8(path), ec).type();
         if (type != fs::file_type::regular) return;
         std::string stem = relative;
         std::replace(stem.begin(), stem.end(), '/', '_');
@@ -89,10 +91,10 @@ std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, 
     TreeWalk walk(options, err, files);
     for (const std::string& argument : options.files) {
         std::error_code ec;
-        if (options.recursive && fs::is_directory(argument, ec)) {
+        if (options.recursive && fs::is_directory(pathFromUtf8(argument), ec)) {
             walk.walk(argument, "", 0);
         } else {
-            files.push_back({argument, fs::path(argument).filename().string(), false});
+            files.push_back({argument, fileNamePart(argument), false});
         }
     }
     complete = walk.complete();

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "path_text.h"
 #include "paths.h"
 
 namespace pictrove {
@@ -37,7 +38,7 @@ public:
         }
         const auto found = it->second.byLowerName.find(asciiLower(name));
         if (found == it->second.byLowerName.end()) return std::nullopt;
-        return folder / found->second;
+        return folder / pathFromUtf8(found->second);
     }
 
 private:
@@ -48,14 +49,14 @@ private:
         std::error_code ec;
         fs::directory_iterator it(folder, ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
+            const std::string name = utf8Of(it->path().filename());
             names.byLowerName.emplace(asciiLower(name), name);  // the first of names equal but for case
         }
         return names;
     }
 
     std::mutex mutex_;
-    std::unordered_map<std::string, FolderNames> folders_;
+    std::unordered_map<fs::path::string_type, FolderNames> folders_;
 };
 
 FolderNameCache& folderNames() {
@@ -73,7 +74,7 @@ std::optional<std::filesystem::path> systemResourcesFile(const std::filesystem::
     if (above == absolute.parent_path()) return std::nullopt;  // the library sits in the root
     const auto folder = folderNames().find(above, "SystemResources");
     if (!folder || !fs::is_directory(*folder, ec)) return std::nullopt;
-    const auto mun = folderNames().find(*folder, absolute.filename().string() + ".mun");
+    const auto mun = folderNames().find(*folder, utf8Of(absolute.filename()) + ".mun");
     if (!mun || !fs::is_regular_file(*mun, ec)) return std::nullopt;
     return mun;
 }
