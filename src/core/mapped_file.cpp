@@ -4,12 +4,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
+#include "path_text.h"
 #include "reader_limits.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include "windows_error.h"
+#else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -106,7 +110,7 @@ private:
 };
 
 Error openError(const std::filesystem::path& path, const std::string& reason) {
-    return Error{ErrorCode::cannotOpen, "Cannot open file " + path.string() + ": " + reason};
+    return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path) + ": " + reason};
 }
 
 std::size_t viewSize(std::uint64_t fileSize) {
@@ -133,18 +137,27 @@ private:
     int fd_;
 };
 #else
-class StreamStorage final : public MappedFile::Storage {
+class HandleStorage final : public MappedFile::Storage {
 public:
-    StreamStorage(std::ifstream in, std::size_t size) : Storage(size), in_(std::move(in)) {}
+    HandleStorage(HANDLE file, std::size_t size) : Storage(size), file_(file) {}
+    ~HandleStorage() override { CloseHandle(file_); }
 
 private:
     std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        in_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(length));
-        return static_cast<std::size_t>(in_.gcount());
+        std::size_t done = 0;
+        while (done < length) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset + done);
+            at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+            const auto ask = static_cast<DWORD>(std::min<std::size_t>(length - done, 1 << 30));
+            DWORD got = 0;
+            // The file ended early or cannot be read: the rest stays zero.
+            if (!ReadFile(file_, into + done, ask, &got, &at) || got == 0) break;
+            done += got;
+        }
+        return done;
     }
-    std::ifstream in_;
+    HANDLE file_;
 };
 #endif
 
@@ -174,7 +187,7 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
         storage = std::make_shared<DescriptorStorage>(fd, viewSize(static_cast<std::uint64_t>(info.st_size)));
     } catch (const std::bad_alloc&) {
         ::close(fd);
-        return Error{ErrorCode::readFailed, "Cannot read file " + path.string() + ": out of memory"};
+        return Error{ErrorCode::readFailed, "Cannot read file " + utf8Of(path) + ": out of memory"};
     }
     MappedFile file(std::move(storage));
     if (info.st_size <= static_cast<off_t>(limits::kReadWholeUpTo)) file.loadAll();
@@ -182,13 +195,34 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
 }
 #else
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return openError(path, "not a regular file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return openError(path, "cannot be read");
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return openError(path, ec.message());
-    MappedFile file(std::make_shared<StreamStorage>(std::move(in), viewSize(size)));
+    // Others may go on writing, renaming or deleting the file: what was read
+    // stays as it was. Backup semantics let a folder open, to be named as such.
+    const HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return openError(path, windowsErrorText(GetLastError()));
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::string refusal;
+    // Devices, consoles and pipes could stall a read or never end.
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+        refusal = "not a regular file";
+    else if (!GetFileInformationByHandle(handle, &info))
+        refusal = windowsErrorText(GetLastError());
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        refusal = "is a folder";
+    if (!refusal.empty()) {
+        CloseHandle(handle);
+        return openError(path, refusal);
+    }
+    const std::uint64_t size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    std::shared_ptr<HandleStorage> storage;
+    try {
+        storage = std::make_shared<HandleStorage>(handle, viewSize(size));
+    } catch (const std::bad_alloc&) {
+        CloseHandle(handle);
+        return Error{ErrorCode::readFailed, "Cannot read file " + utf8Of(path) + ": out of memory"};
+    }
+    MappedFile file(std::move(storage));
     if (size <= limits::kReadWholeUpTo) file.loadAll();
     return file;
 }

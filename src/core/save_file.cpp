@@ -7,7 +7,14 @@
 #include <string>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+
+#include "path_text.h"
+#include "windows_error.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +31,7 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target, unsig
            (".pictrove-" + std::to_string(random() % 1000000) + "-" + std::to_string(attempt) + ".tmp");
 }
 
+#ifndef _WIN32
 Error createError(const std::filesystem::path& target, int error) {
     return Error{ErrorCode::cannotCreate,
                  "Cannot create file " + target.string() + ": " + std::strerror(error)};
@@ -33,6 +41,7 @@ Error writeError(const std::filesystem::path& target, int error) {
     return Error{ErrorCode::writeFailed,
                  "Cannot write file " + target.string() + ": " + std::strerror(error)};
 }
+#endif
 
 }  // namespace
 
@@ -130,17 +139,92 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     return std::nullopt;
 }
 #else
-std::optional<Error> saveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
-    const std::filesystem::path temporary = temporaryBeside(target, 0);
-    std::FILE* out = _wfopen(temporary.c_str(), L"wbx");
-    if (!out) return createError(target, errno);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    const bool closed = std::fclose(out) == 0;
+namespace {
+
+Error createError(const std::filesystem::path& target, const std::string& reason) {
+    return Error{ErrorCode::cannotCreate, "Cannot create file " + utf8Of(target) + ": " + reason};
+}
+
+Error writeError(const std::filesystem::path& target, DWORD code) {
+    return Error{ErrorCode::writeFailed,
+                 "Cannot write file " + utf8Of(target) + ": " + windowsErrorText(code)};
+}
+
+// All bytes into `file`; false with the system's error code when a write
+// fails or stores nothing.
+bool writeAll(HANDLE file, std::span<const std::uint8_t> bytes, DWORD& error) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 30));
+        DWORD wrote = 0;
+        if (!WriteFile(file, bytes.data() + done, ask, &wrote, nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        if (wrote == 0) {
+            error = ERROR_DISK_FULL;
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
+
+// Writes and closes `file`; the error code when either fails.
+std::optional<DWORD> writeAndClose(HANDLE file, std::span<const std::uint8_t> bytes) {
+    DWORD error = 0;
+    const bool written = writeAll(file, bytes, error);
+    if (!CloseHandle(file) && written) error = GetLastError();
+    if (!written || error != 0) return error;
+    return std::nullopt;
+}
+
+// A file whose folder takes no new file is written over in place.
+std::optional<Error> writeInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
+    const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return createError(target, windowsErrorText(GetLastError()));
+    if (const auto error = writeAndClose(file, bytes)) return writeError(target, *error);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes) {
+    // A full path for the replacing call, which takes no name relative to the
+    // current drive ("\\folder\\name") under Wine.
     std::error_code ec;
-    if (written && closed) std::filesystem::rename(temporary, target, ec);
-    if (!written || !closed || ec) {
-        std::filesystem::remove(temporary, ec);
-        return writeError(target, ENOSPC);
+    std::filesystem::path target = std::filesystem::absolute(requested, ec);
+    if (ec) target = requested;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return createError(requested, "is a folder");
+
+    std::filesystem::path temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    for (unsigned attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = temporaryBeside(target, attempt);
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        if (exists && error == ERROR_ACCESS_DENIED) return writeInPlace(target, bytes);
+        return createError(requested, windowsErrorText(error));
+    }
+    if (const auto failed = writeAndClose(file, bytes)) {
+        DeleteFileW(temporary.c_str());
+        return writeError(requested, *failed);
+    }
+    // Replacing keeps the old file's attributes, security and creation time.
+    const bool moved = exists ? ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                              : MoveFileExW(temporary.c_str(), target.c_str(),
+                                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!moved) {
+        error = GetLastError();
+        DeleteFileW(temporary.c_str());
+        return createError(requested, windowsErrorText(error));
     }
     return std::nullopt;
 }

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+#include "path_text.h"
+
 namespace pictrove {
 namespace {
 
@@ -53,10 +55,11 @@ TEST_F(SaveFile, WritesAndReplacesWithoutLeftovers) {
 }
 
 TEST_F(SaveFile, FailsCleanly) {
-    const auto missingFolder = saveFile(folder / "no" / "a.png", kBytes);
+    // The message names the file in UTF-8, whatever the system's own form.
+    const auto missingFolder = saveFile(folder / "no" / pathFromUtf8("ä.png"), kBytes);
     ASSERT_TRUE(missingFolder);
     EXPECT_EQ(missingFolder->code, ErrorCode::cannotCreate);
-    EXPECT_NE(missingFolder->message.find("a.png"), std::string::npos);
+    EXPECT_NE(missingFolder->message.find("ä.png"), std::string::npos);
 
     // A folder in the way is left as it was, and no temporary file stays.
     fs::create_directory(folder / "taken.png");
