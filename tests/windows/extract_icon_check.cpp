@@ -125,15 +125,46 @@ Match compare(const Image& engine, const SystemIcon& system, bool widening, std:
     return widened ? Match::sameButWidening : Match::same;
 }
 
-// Compares one file; returns the number of unexplained differences.
+// Compares icon `i` when it is shown without scaling; prints a line when
+// the pictures differ. Returns 1 for a difference without a known cause.
+int compareIcon(const IconFile& engine, std::size_t i, const std::vector<std::optional<SystemIcon>>& system,
+                const std::string& name, Tally& tally) {
+    const auto& chosen = engine.group(i).images.at(engine.chosenImage(i)).info;
+    if (chosen.width != kIconSize || chosen.height != kIconSize) return 0;  // scaled: sizes agree only
+    ++tally.icons;
+    const auto ours = engine.icon(i);
+    std::string where = ours ? "the system has no 32 x 32 picture" : "the engine decodes nothing";
+    Match match = Match::different;
+    if (ours && system[i]) match = compare(*ours, *system[i], chosen.bits == 16, where);
+    if (match == Match::same) return 0;
+    std::size_t elsewhere = system.size();
+    for (std::size_t j = 0; match == Match::different && ours && j < system.size(); ++j) {
+        std::string unused;
+        if (system[j] && compare(*ours, *system[j], false, unused) == Match::same) elsewhere = j;
+    }
+    const bool known =
+        match != Match::different || (engine.kind() == SourceKind::ne && elsewhere < system.size());
+    tally.explained += known ? 1 : 0;
+    std::printf("%s %s #%zu: ", known ? "known" : "DIFFERENT", name.c_str(), i);
+    if (match == Match::sameButWidening) std::printf("16-bit colours one step apart\n");
+    if (match == Match::sameButMaskDropped) std::printf("the system drops the AND mask\n");
+    if (match == Match::different && elsewhere < system.size())
+        std::printf("the system numbers it #%zu\n", elsewhere);
+    if (match == Match::different && elsewhere == system.size()) std::printf("%s\n", where.c_str());
+    return known ? 0 : 1;
+}
+
+// Compares one file; returns the number of differences without a known cause.
 int compareFile(const fs::path& file, Tally& tally) {
     const std::string name = pictrove::utf8Of(file);
     const auto engine = IconFile::open(file);
     const std::size_t engineCount = engine ? engine->count() : 0;
     const std::size_t count = systemCount(file);
-    const bool cursor = engine && (engine->kind() == SourceKind::cur || engine->kind() == SourceKind::ani);
     if (count != engineCount) {
+        const bool cursor =
+            engine && (engine->kind() == SourceKind::cur || engine->kind() == SourceKind::ani);
         const bool known = cursor && count == 0;
+        tally.explained += known ? 1 : 0;
         std::printf("%s %s: %zu icons, the system counts %zu\n", known ? "known" : "DIFFERENT", name.c_str(),
                     engineCount, count);
         return known ? 0 : 1;
@@ -141,31 +172,7 @@ int compareFile(const fs::path& file, Tally& tally) {
     std::vector<std::optional<SystemIcon>> system;
     for (std::size_t i = 0; i < count; ++i) system.push_back(systemIcon(file, static_cast<UINT>(i)));
     int differences = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto& chosen = engine->group(i).images.at(engine->chosenImage(i)).info;
-        if (chosen.width != kIconSize || chosen.height != kIconSize) continue;  // scaled: sizes agree only
-        ++tally.icons;
-        const auto ours = engine->icon(i);
-        std::string where = ours ? "the system has no 32 x 32 picture" : "the engine decodes nothing";
-        Match match = Match::different;
-        if (ours && system[i]) match = compare(*ours, *system[i], chosen.bits == 16, where);
-        std::size_t elsewhere = count;
-        for (std::size_t j = 0; match == Match::different && ours && j < count; ++j) {
-            std::string unused;
-            if (system[j] && compare(*ours, *system[j], false, unused) == Match::same) elsewhere = j;
-        }
-        const bool known =
-            match != Match::different || (engine->kind() == SourceKind::ne && elsewhere < count);
-        if (match == Match::same) continue;
-        ++tally.explained;
-        std::printf("%s %s #%zu: ", known ? "known" : "DIFFERENT", name.c_str(), i);
-        if (match == Match::sameButWidening) std::printf("16-bit colours one step apart\n");
-        if (match == Match::sameButMaskDropped) std::printf("the system drops the AND mask\n");
-        if (match == Match::different && elsewhere < count)
-            std::printf("the system numbers it #%zu\n", elsewhere);
-        if (match == Match::different && elsewhere == count) std::printf("%s\n", where.c_str());
-        if (!known) ++differences;
-    }
+    for (std::size_t i = 0; i < count; ++i) differences += compareIcon(*engine, i, system, name, tally);
     return differences;
 }
 
