@@ -116,83 +116,35 @@ std::vector<std::byte> buildPng(const PngSpec& spec) {
 // by whichever codec the platform has: transparency chunks applied, 16-bit
 // samples cut to their high byte, small samples scaled to the full range.
 TEST(Png, DecodesEveryColourTypeAlike) {
-    const auto grey = [](int v) { return Rgba{v, v, v}; };
+    using Samples = std::vector<int>;
     struct Case {
         const char* what;
         PngSpec spec;
         std::function<Rgba(int k)> expected;
-    } cases[] = {
-        {"grey 8",
-         {0, 8, false, {}, {}, [](int k) { return std::vector{k * 30}; }},
-         [&](int k) { return grey(k * 30); }},
-        {"grey 8 with a transparent value",
-         {0, 8, false, {}, {0, 60}, [](int k) { return std::vector{k * 30}; }},
-         [&](int k) {
-             return Rgba{k * 30, k * 30, k * 30, k == 2 ? 0 : 255};
-         }},
-        {"grey 1",
-         {0, 1, false, {}, {}, [](int k) { return std::vector{k % 2}; }},
-         [&](int k) { return grey(k % 2 * 255); }},
-        {"grey and alpha 8",
-         {4,
-          8,
-          false,
-          {},
-          {},
-          [](int k) {
-              return std::vector{k * 30, 255 - k * 20};
-          }},
-         [](int k) {
-             return Rgba{k * 30, k * 30, k * 30, 255 - k * 20};
-         }},
-        {"rgb 8 with a transparent colour",
-         {2,
-          8,
-          false,
-          {},
-          {0, 60, 0, 100, 0, 170},
-          [](int k) {
-              return std::vector{k * 20, 100, 200 - k * 10};
-          }},
-         [](int k) {
-             return Rgba{k * 20, 100, 200 - k * 10, k == 3 ? 0 : 255};
-         }},
-        {"rgba 16",
-         {6,
-          16,
-          false,
-          {},
-          {},
-          [](int k) {
-              return std::vector{k * 7000, 300, 65535, 40000};
-          }},
-         [](int k) {
-             return Rgba{k * 7000 >> 8, 1, 255, 156};
-         }},
-        {"palette 2 with partial transparency",
-         {3,
-          2,
-          false,
-          {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120},
-          {0, 128, 255},
-          [](int k) { return std::vector{k % 4}; }},
-         [](int k) {
-             return Rgba{10 + k % 4 * 30, 20 + k % 4 * 30, 30 + k % 4 * 30,
-                         std::array{0, 128, 255, 255}[k % 4]};
-         }},
-        {"rgba 8 interlaced",
-         {6,
-          8,
-          true,
-          {},
-          {},
-          [](int k) {
-              return std::vector{k * 25, 50, 75, 255 - k};
-          }},
-         [](int k) {
-             return Rgba{k * 25, 50, 75, 255 - k};
-         }},
     };
+    // clang-format off
+    const Case cases[] = {
+        {"grey 8", {0, 8, false, {}, {}, [](int k) { return Samples{k * 30}; }},
+         [](int k) { return Rgba{k * 30, k * 30, k * 30}; }},
+        {"grey 8 with a transparent value", {0, 8, false, {}, {0, 60}, [](int k) { return Samples{k * 30}; }},
+         [](int k) { return Rgba{k * 30, k * 30, k * 30, k == 2 ? 0 : 255}; }},
+        {"grey 1", {0, 1, false, {}, {}, [](int k) { return Samples{k % 2}; }},
+         [](int k) { return Rgba{k % 2 * 255, k % 2 * 255, k % 2 * 255}; }},
+        {"grey and alpha 8", {4, 8, false, {}, {}, [](int k) { return Samples{k * 30, 255 - k * 20}; }},
+         [](int k) { return Rgba{k * 30, k * 30, k * 30, 255 - k * 20}; }},
+        {"rgb 8 with a transparent colour",
+         {2, 8, false, {}, {0, 60, 0, 100, 0, 170}, [](int k) { return Samples{k * 20, 100, 200 - k * 10}; }},
+         [](int k) { return Rgba{k * 20, 100, 200 - k * 10, k == 3 ? 0 : 255}; }},
+        {"rgba 16", {6, 16, false, {}, {}, [](int k) { return Samples{k * 7000, 300, 65535, 40000}; }},
+         [](int k) { return Rgba{k * 7000 >> 8, 1, 255, 156}; }},
+        {"palette 2 with partial transparency",
+         {3, 2, false, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120}, {0, 128, 255},
+          [](int k) { return Samples{k % 4}; }},
+         [](int k) { return Rgba{10 + k % 4 * 30, 20 + k % 4 * 30, 30 + k % 4 * 30, std::array{0, 128, 255, 255}[k % 4]}; }},
+        {"rgba 8 interlaced", {6, 8, true, {}, {}, [](int k) { return Samples{k * 25, 50, 75, 255 - k}; }},
+         [](int k) { return Rgba{k * 25, 50, 75, 255 - k}; }},
+    };
+    // clang-format on
     for (const Case& c : cases) {
         const auto image = decodePng(buildPng(c.spec));
         ASSERT_TRUE(image) << c.what;
