@@ -1,5 +1,7 @@
 #include "image/png.h"
 
+#include <utility>
+
 #include "image/png_codec.h"
 #include "reader_limits.h"
 
@@ -70,7 +72,7 @@ std::optional<std::vector<std::uint8_t>> encodePng(const Image& image, bool fast
     for (std::size_t i = 0; i < bgra.size(); i += 4) {
         if (bgra[i + 3] == 0) bgra[i] = bgra[i + 1] = bgra[i + 2] = 0;
     }
-    return png_codec::encodeBgra(bgra, image.width, image.height, fast);
+    return png_codec::encodeBgra(std::move(bgra), image.width, image.height, fast);
 }
 
 }  // namespace pictrove

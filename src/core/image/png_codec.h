@@ -15,9 +15,9 @@ namespace pictrove::png_codec {
 // `width` x `height`; nothing on any damage or when the codec sees another size.
 std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t width, std::uint32_t height);
 
-// A PNG file of straight-alpha BGRA pixels. `fast` asks for quick compression
-// where the codec lets us choose.
-std::optional<std::vector<std::uint8_t>> encodeBgra(const std::vector<std::uint8_t>& bgra,
-                                                    std::uint32_t width, std::uint32_t height, bool fast);
+// A PNG file of straight-alpha BGRA pixels, which the codec may reorder in
+// place. `fast` asks for quick compression where the codec lets us choose.
+std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,
+                                                    std::uint32_t height, bool fast);
 
 }  // namespace pictrove::png_codec

@@ -48,9 +48,9 @@ std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t wid
     return pixels;
 }
 
-std::optional<std::vector<std::uint8_t>> encodeBgra(const std::vector<std::uint8_t>& bgra,
-                                                    std::uint32_t width, std::uint32_t height, bool fast) {
-    std::vector<std::uint8_t> rgba(bgra);
+std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,
+                                                    std::uint32_t height, bool fast) {
+    std::vector<std::uint8_t> rgba = std::move(bgra);
     swapRedAndBlue(rgba);
     Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx) return std::nullopt;

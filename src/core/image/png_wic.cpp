@@ -142,8 +142,8 @@ std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t wid
     return decodeWith(factory.get(), png, width, height);
 }
 
-std::optional<std::vector<std::uint8_t>> encodeBgra(const std::vector<std::uint8_t>& bgra,
-                                                    std::uint32_t width, std::uint32_t height, bool fast) {
+std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,
+                                                    std::uint32_t height, bool fast) {
     const ComScope com;
     ComRef<IWICImagingFactory> factory;
     if (!com.usable() || !createFactory(factory)) return std::nullopt;
