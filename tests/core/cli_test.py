@@ -133,6 +133,9 @@ class ExtractCommand(unittest.TestCase):
         self.assertEqual(json.loads(listed.stdout.decode("utf-8"))[0]["file"], source)
         self.assertEqual(run("list", source).stdout.splitlines()[0], source + ": 3 icons (PE32+)")
         self.assertEqual(run("list", "-r", folder).stdout.splitlines()[0], source + ": 3 icons (PE32+)")
+        if ON_WINDOWS:  # the same file by its Windows name: drive Z: is the Linux root
+            windows_name = "Z:" + source.replace("/", "\\")
+            self.assertEqual(run("list", windows_name).stdout.splitlines()[0], windows_name + ": 3 icons (PE32+)")
         target = os.path.join(folder, "Sortie ñ")
         result = run("extract", source, "-o", target, "--ico", "--ics", os.path.join(folder, "tout"))
         self.assertEqual(result.returncode, 0, result.stderr)
