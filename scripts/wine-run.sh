@@ -21,11 +21,11 @@ for wine in wine64 /usr/lib/wine/wine64 wine; do
     # for seconds after it ends, so a reader such as ctest would wait for them.
     # They get temporary files instead, which are passed on afterwards.
     out=$(mktemp) err=$(mktemp)
+    trap 'rm -f "$out" "$err"' EXIT
     status=0
     "$wine" "$@" >"$out" 2>"$err" || status=$?
     cat "$out"
     cat "$err" >&2
-    rm -f "$out" "$err"
     exit "$status"
   fi
 done
