@@ -204,12 +204,13 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     BY_HANDLE_FILE_INFORMATION info{};
     std::string refusal;
     // Devices, consoles and pipes could stall a read or never end.
-    if (GetFileType(handle) != FILE_TYPE_DISK)
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
         refusal = "not a regular file";
-    else if (!GetFileInformationByHandle(handle, &info))
+    } else if (!GetFileInformationByHandle(handle, &info)) {
         refusal = windowsErrorText(GetLastError());
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         refusal = "is a folder";
+    }
     if (!refusal.empty()) {
         CloseHandle(handle);
         return openError(path, refusal);
