@@ -40,6 +40,11 @@ TEST(MappedFile, MapsPlainFilesOnly) {
     std::filesystem::remove(pipe);
     ASSERT_FALSE(fromPipe);
     EXPECT_NE(fromPipe.error().message.find("not a regular file"), std::string::npos);
+#else
+    // The null device opens like a file but is none.
+    const auto device = MappedFile::open("NUL");
+    ASSERT_FALSE(device);
+    EXPECT_NE(device.error().message.find("not a regular file"), std::string::npos);
 #endif
 }
 
