@@ -47,7 +47,7 @@ TEST(Png, DecodesThePillowImageExactly) {
 
 // A PNG laid out byte by byte, its image data in stored (uncompressed)
 // deflate blocks, so that any colour type, depth and interlacing can be made.
-struct PngSpec {
+struct PngLayout {
     std::uint8_t colourType, depth;
     bool interlaced;
     std::vector<std::uint8_t> palette, transparency;
@@ -70,24 +70,24 @@ void putChunk(std::vector<std::byte>& png, const char* type, const std::vector<s
 }
 
 // A 3 x 3 image, interlaced or not.
-std::vector<std::byte> buildPng(const PngSpec& spec) {
+std::vector<std::byte> buildPng(const PngLayout& layout) {
     struct Pass {
         int x0, y0, dx, dy;
     };
     const std::vector<Pass> passes =
-        spec.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
-                        : std::vector<Pass>{{0, 0, 1, 1}};
+        layout.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+                          : std::vector<Pass>{{0, 0, 1, 1}};
     std::vector<std::uint8_t> raw;
     for (const Pass& pass : passes) {
         for (int y = pass.y0; y < 3 && pass.x0 < 3; y += pass.dy) {
             raw.push_back(0);  // no filter
             std::uint32_t bits = 0, held = 0;
             for (int x = pass.x0; x < 3; x += pass.dx) {
-                for (int sample : spec.samples(x + 3 * y)) {
-                    if (spec.depth == 16) raw.push_back(static_cast<std::uint8_t>(sample >> 8));
-                    bits = bits << (spec.depth % 16 == 0 ? 8 : spec.depth) | (sample & 0xFF);
-                    held += spec.depth == 16 ? 8 : spec.depth;
+                for (int sample : layout.samples(x + 3 * y)) {
+                    if (layout.depth == 16) raw.push_back(static_cast<std::uint8_t>(sample >> 8));
+                    bits = bits << (layout.depth % 16 == 0 ? 8 : layout.depth) | (sample & 0xFF);
+                    held += layout.depth == 16 ? 8 : layout.depth;
                     for (; held >= 8; held -= 8) raw.push_back(static_cast<std::uint8_t>(bits >> (held - 8)));
                 }
             }
@@ -104,9 +104,9 @@ std::vector<std::byte> buildPng(const PngSpec& spec) {
 
     std::vector<std::byte> png = {std::byte{0x89}, std::byte{'P'},  std::byte{'N'},  std::byte{'G'},
                                   std::byte{'\r'}, std::byte{'\n'}, std::byte{0x1A}, std::byte{'\n'}};
-    putChunk(png, "IHDR", {0, 0, 0, 3, 0, 0, 0, 3, spec.depth, spec.colourType, 0, 0, spec.interlaced});
-    if (!spec.palette.empty()) putChunk(png, "PLTE", spec.palette);
-    if (!spec.transparency.empty()) putChunk(png, "tRNS", spec.transparency);
+    putChunk(png, "IHDR", {0, 0, 0, 3, 0, 0, 0, 3, layout.depth, layout.colourType, 0, 0, layout.interlaced});
+    if (!layout.palette.empty()) putChunk(png, "PLTE", layout.palette);
+    if (!layout.transparency.empty()) putChunk(png, "tRNS", layout.transparency);
     putChunk(png, "IDAT", zlib);
     putChunk(png, "IEND", {});
     return png;
@@ -119,7 +119,7 @@ TEST(Png, DecodesEveryColourTypeAlike) {
     using Samples = std::vector<int>;
     struct Case {
         const char* what;
-        PngSpec spec;
+        PngLayout layout;
         std::function<Rgba(int k)> expected;
     };
     // clang-format off
@@ -146,7 +146,7 @@ TEST(Png, DecodesEveryColourTypeAlike) {
     };
     // clang-format on
     for (const Case& c : cases) {
-        const auto image = decodePng(buildPng(c.spec));
+        const auto image = decodePng(buildPng(c.layout));
         ASSERT_TRUE(image) << c.what;
         expectPixels(
             *image, [&](int x, int y) { return c.expected(x + 3 * y); }, c.what);
