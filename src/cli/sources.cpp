@@ -54,14 +54,15 @@ Source fromCollection(CollectionReader reader) {
 
 }  // namespace
 
-Result<Source> openSource(const std::string& path, const std::string& collectionExtension, GroupKind kind) {
+Result<Source> openSource(const std::string& path, const std::string& collectionExtension, GroupKind kind,
+                          std::size_t groupLimit) {
     const std::string extension = lowerExtension(path);
     if (!extension.empty() && extension == asciiLower(collectionExtension)) {
         auto collection = CollectionReader::open(pathFromUtf8(path), extension);
         if (!collection) return collection.error();
         if (*collection) return fromCollection(std::move(**collection));
     }
-    auto file = IconFile::openFollowingRedirect(pathFromUtf8(path), kind);
+    auto file = IconFile::openFollowingRedirect(pathFromUtf8(path), kind, groupLimit);
     if (!file) return file.error();
     return fromIconFile(std::make_shared<const IconFile>(std::move(*file)));
 }

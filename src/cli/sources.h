@@ -12,6 +12,7 @@
 
 #include "icon_source/icon_group.h"
 #include "image/image.h"
+#include "reader_limits.h"
 #include "result.h"
 
 namespace pictrove::cli {
@@ -34,8 +35,9 @@ struct Source {
 // Reads a file as the window would: a collection when its extension equals
 // `collectionExtension` and its trailer says so, the icon engine otherwise,
 // following a system library to its .mun file. `kind` picks the icon or the
-// cursor groups of executables.
+// cursor groups of executables; `groupLimit` how many of an executable's
+// groups, the first ones, are read.
 Result<Source> openSource(const std::string& path, const std::string& collectionExtension,
-                          GroupKind kind = GroupKind::icons);
+                          GroupKind kind = GroupKind::icons, std::size_t groupLimit = limits::kMaxIconGroups);
 
 }  // namespace pictrove::cli

@@ -134,7 +134,8 @@ int thumbnail(const std::vector<std::string>& args, const std::string& collectio
             << "Try 'pictrove-cli --help'.\n";
         return 2;
     }
-    const auto source = openSource(request->input, collectionExtension);
+    // Only the first icon is shown, so only the first group is read.
+    const auto source = openSource(request->input, collectionExtension, GroupKind::icons, 1);
     if (!source) {
         err << request->input << ": " << source.error().message << "\n";
         return 1;

@@ -330,6 +330,9 @@ TEST(IconFile, FilesReadInPartsAndFilesThatShrink) {
     const auto whole = IconFile::open(path);
     const auto early = MappedFile::open(path);
     ASSERT_TRUE(whole && early);
+    const auto first = IconFile::open(path, GroupKind::icons, 1);
+    ASSERT_TRUE(first && first->count() == 1);
+    EXPECT_EQ(first->icon(0)->bgra, expected.icon(0)->bgra);
     std::filesystem::resize_file(path, rsrc + kGap + 600);
     ASSERT_EQ(whole->count(), expected.count());
     for (std::size_t i = 0; i < expected.count(); ++i)

@@ -1,6 +1,8 @@
 // Implementation of readGroupDirectory, shared by the PE and NE readers.
 #pragma once
 
+#include <algorithm>
+
 #include "reader_limits.h"
 
 namespace pictrove {
@@ -44,11 +46,18 @@ std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve, 
 
 template <class Resolve>
 std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories, Resolve&& resolve,
-                                  GroupKind kind) {
+                                  GroupKind kind, std::size_t groupLimit) {
+    const std::size_t wanted = std::min(groupLimit, limits::kMaxIconGroups);
+    // For the first few groups only, put the directories in the shell's
+    // order first, so that the ones after them are never looked at.
+    if (wanted < limits::kMaxIconGroups) {
+        std::stable_sort(directories.begin(), directories.end(),
+                         [](const auto& a, const auto& b) { return shellOrderBefore(&a.first, &b.first); });
+    }
     std::vector<IconGroup> groups;
     std::size_t images = 0;
     for (auto& [name, data] : directories) {
-        if (groups.size() >= limits::kMaxIconGroups || images >= limits::kMaxImagesPerFile) break;
+        if (groups.size() >= wanted || images >= limits::kMaxImagesPerFile) break;
         if (auto group = readGroupDirectory(data, resolve, kind)) {
             images += group->images.size();
             group->name = std::move(name);

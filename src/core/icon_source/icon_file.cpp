@@ -56,26 +56,27 @@ const char* sourceKindName(SourceKind kind) {
     return "none";
 }
 
-Result<IconFile> IconFile::open(const std::filesystem::path& path, GroupKind kind) {
+Result<IconFile> IconFile::open(const std::filesystem::path& path, GroupKind kind, std::size_t groupLimit) {
     auto file = MappedFile::open(path);
     if (!file) return file.error();
-    return fromFile(std::move(*file), kind);
+    return fromFile(std::move(*file), kind, groupLimit);
 }
 
-Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& path, GroupKind kind) {
-    auto own = open(path, kind);
+Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& path, GroupKind kind,
+                                                 std::size_t groupLimit) {
+    auto own = open(path, kind, groupLimit);
     const bool isPe = own && (own->kind() == SourceKind::pe32 || own->kind() == SourceKind::pe32plus);
     if (!isPe || own->count() > 0) return own;
     const auto mun = systemResourcesFile(path);
     if (!mun) return own;
-    auto redirected = open(*mun, kind);
+    auto redirected = open(*mun, kind, groupLimit);
     // A .mun that cannot be read or holds nothing leaves the library as it is.
     if (!redirected || redirected->count() == 0) return own;
     redirected->redirectedTo_ = *mun;
     return redirected;
 }
 
-IconFile IconFile::fromFile(MappedFile file, GroupKind kind) {
+IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLimit) {
     IconFile result;
     result.file_ = std::move(file);
     const MappedFile& source = result.file_;
@@ -89,11 +90,12 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind) {
     switch (result.kind_) {
         case SourceKind::pe32:
         case SourceKind::pe32plus:
-            result.groups_ = readPeIcons(bytes, kind, [&source](std::uint64_t offset, std::uint64_t length) {
-                source.load(offset, length);
-            });
+            result.groups_ = readPeIcons(
+                bytes, kind,
+                [&source](std::uint64_t offset, std::uint64_t length) { source.load(offset, length); },
+                groupLimit);
             break;
-        case SourceKind::ne: result.groups_ = readNeIcons(bytes, kind); break;
+        case SourceKind::ne: result.groups_ = readNeIcons(bytes, kind, groupLimit); break;
         case SourceKind::ico:
         case SourceKind::cur: single = readIcoFile(bytes); break;
         case SourceKind::ani: single = readAniFile(bytes); break;

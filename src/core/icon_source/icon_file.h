@@ -10,6 +10,7 @@
 #include "icon_source/icon_group.h"
 #include "image/image.h"
 #include "mapped_file.h"
+#include "reader_limits.h"
 #include "result.h"
 
 namespace pictrove {
@@ -24,13 +25,18 @@ public:
     // icons, or whose structures are damaged beyond use, has a count of 0.
     // With GroupKind::cursors executables deliver their cursor groups; icon,
     // cursor and animated cursor files are read alike either way.
-    static Result<IconFile> open(const std::filesystem::path& path, GroupKind kind = GroupKind::icons);
-    static IconFile fromFile(MappedFile file, GroupKind kind = GroupKind::icons);
+    // With a `groupLimit`, only that many groups, the first in order, are
+    // read and delivered (a thumbnail needs just the first).
+    static Result<IconFile> open(const std::filesystem::path& path, GroupKind kind = GroupKind::icons,
+                                 std::size_t groupLimit = limits::kMaxIconGroups);
+    static IconFile fromFile(MappedFile file, GroupKind kind = GroupKind::icons,
+                             std::size_t groupLimit = limits::kMaxIconGroups);
 
     // As open, but a PE file without groups of the kind asked for hands over
     // to its SystemResources .mun file when one exists, as the shell does.
     static Result<IconFile> openFollowingRedirect(const std::filesystem::path& path,
-                                                  GroupKind kind = GroupKind::icons);
+                                                  GroupKind kind = GroupKind::icons,
+                                                  std::size_t groupLimit = limits::kMaxIconGroups);
 
     // The .mun file the groups came from; empty when they are the file's own.
     const std::filesystem::path& redirectedTo() const { return redirectedTo_; }

@@ -24,12 +24,16 @@ Bytes ImageIndex::find(std::uint16_t id) const {
     return it != entries_.end() && it->first == id ? it->second : Bytes();
 }
 
+bool shellOrderBefore(const ResourceName* a, const ResourceName* b) {
+    const bool aNumbered = a && a->id;
+    const bool bNumbered = b && b->id;
+    if (aNumbered != bNumbered) return bNumbered;  // names before numbers
+    return aNumbered && *a->id < *b->id;
+}
+
 void orderGroups(std::vector<IconGroup>& groups) {
     std::stable_sort(groups.begin(), groups.end(), [](const IconGroup& a, const IconGroup& b) {
-        const bool aNumbered = a.name && a.name->id;
-        const bool bNumbered = b.name && b.name->id;
-        if (aNumbered != bNumbered) return bNumbered;  // names before numbers
-        return aNumbered && *a.name->id < *b.name->id;
+        return shellOrderBefore(a.name ? &*a.name : nullptr, b.name ? &*b.name : nullptr);
     });
 }
 

@@ -64,4 +64,8 @@ std::optional<IconImage> inspectImage(Bytes data);
 // they are stored, then numbered ones by ascending ID.
 void orderGroups(std::vector<IconGroup>& groups);
 
+// The comparison behind orderGroups, for a stable sort.
+// A missing name (a single-icon file) counts as a name.
+bool shellOrderBefore(const ResourceName* a, const ResourceName* b);
+
 }  // namespace pictrove

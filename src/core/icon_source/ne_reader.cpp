@@ -120,7 +120,7 @@ std::vector<NeResource> readResourceTable(Bytes file, NeTypes wanted) {
 
 }  // namespace
 
-std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind) {
+std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind, std::size_t groupLimit) {
     const NeTypes wanted = typesOf(kind);
     std::vector<NeResource> resources = readResourceTable(file, wanted);
 
@@ -135,7 +135,7 @@ std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind) {
     for (NeResource& resource : resources) {
         if (resource.type == wanted.group) directories.emplace_back(std::move(resource.name), resource.data);
     }
-    return readGroups(std::move(directories), lookup, kind);
+    return readGroups(std::move(directories), lookup, kind, groupLimit);
 }
 
 }  // namespace pictrove

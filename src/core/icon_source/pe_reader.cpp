@@ -37,35 +37,47 @@ public:
 
     // File bytes of [rva, rva + size), or nothing when they are not all in
     // one section's raw data.
-    std::optional<Bytes> atRva(std::uint32_t rva, std::uint32_t size) const {
+    std::optional<Bytes> atRva(std::uint32_t rva, std::uint32_t size, bool read = true) const {
         for (const Section& section : sections_) {
             const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
             if (rva < section.virtualAddress || rva - section.virtualAddress >= span) continue;
             const std::uint64_t delta = rva - section.virtualAddress;
             if (delta + size > section.rawSize) return std::nullopt;
-            if (load_) (*load_)(std::uint64_t{section.rawOffset} + delta, size);
+            if (read) need(std::uint64_t{section.rawOffset} + delta, size);
             return slice(file_, std::uint64_t{section.rawOffset} + delta, size);
         }
         return std::nullopt;
     }
 
     // The resource tree: from its root to the end of its section's raw data.
+    // Its bytes are read as the walk reaches them (treeNeed), not at once.
     Bytes resources() const { return resources_; }
+    void treeNeed(std::uint64_t offset, std::uint64_t length) const {
+        need(resourcesOffset_ + offset, length);
+    }
+    // Reads the bytes of a view into the file, such as an image found earlier.
+    void need(Bytes part) const {
+        if (!part.empty()) need(static_cast<std::uint64_t>(part.data() - file_.data()), part.size());
+    }
+    void need(std::uint64_t offset, std::uint64_t length) const {
+        if (load_) (*load_)(offset, length);
+    }
 
 private:
     Bytes file_;
     const RangeLoader* load_ = nullptr;
     std::vector<Section> sections_;
     Bytes resources_;
+    std::uint64_t resourcesOffset_ = 0;
 };
 
 std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
-    const auto need = [&load](std::uint64_t offset, std::uint64_t length) {
+    const auto readRange = [&load](std::uint64_t offset, std::uint64_t length) {
         if (load) load(offset, length);
     };
-    need(0, 0x40);
+    readRange(0, 0x40);
     const auto peOffset = u32At(file, 0x3C);
-    if (peOffset) need(*peOffset, 24 + 2);
+    if (peOffset) readRange(*peOffset, 24 + 2);
     if (!hasTagAt(file, 0, "MZ") || !peOffset || !hasTagAt(file, *peOffset, std::string_view("PE\0\0", 4))) {
         return std::nullopt;
     }
@@ -100,7 +112,7 @@ std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
     image.file_ = file;
     image.load_ = load ? &load : nullptr;
     const std::size_t count = std::min<std::size_t>(sectionCount, limits::kMaxSections);
-    need(optionalOffset, optionalSize + count * 40);
+    readRange(optionalOffset, optionalSize + count * 40);
     ByteReader table(file, optionalOffset + optionalSize);
     for (std::size_t i = 0; i < count && table.ok(); ++i) {
         table.skip(8);  // name
@@ -123,7 +135,7 @@ std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
         if (*resourceRva < section.virtualAddress || *resourceRva - section.virtualAddress >= span) continue;
         const std::uint32_t delta = *resourceRva - section.virtualAddress;
         if (delta >= section.rawSize) return std::nullopt;
-        need(std::uint64_t{section.rawOffset} + delta, section.rawSize - delta);
+        image.resourcesOffset_ = std::uint64_t{section.rawOffset} + delta;
         image.resources_ = file.subspan(std::size_t{section.rawOffset} + delta, section.rawSize - delta);
         return image;
     }
@@ -136,7 +148,9 @@ struct DirectoryEntry {
 };
 
 // The entries of the directory at `offset`; empty when it does not fit.
-std::vector<DirectoryEntry> readDirectory(Bytes tree, std::uint32_t offset) {
+std::vector<DirectoryEntry> readDirectory(const PeImage& pe, std::uint32_t offset) {
+    const Bytes tree = pe.resources();
+    pe.treeNeed(offset, kDirectoryHeaderSize);
     ByteReader in(tree, offset);
     in.skip(12);  // characteristics, time stamp, version
     const std::size_t count = std::size_t{in.u16()} + in.u16();
@@ -144,6 +158,7 @@ std::vector<DirectoryEntry> readDirectory(Bytes tree, std::uint32_t offset) {
         !fitsIn(tree.size(), in.offset(), count * kEntrySize)) {
         return {};
     }
+    pe.treeNeed(in.offset(), count * kEntrySize);
     std::vector<DirectoryEntry> entries(count);
     for (DirectoryEntry& entry : entries) {
         entry.name = in.u32();
@@ -156,7 +171,9 @@ std::vector<DirectoryEntry> readDirectory(Bytes tree, std::uint32_t offset) {
 // readDirectory. Only a resource's first language is used, and reading the
 // whole language directory for every name would let many names sharing one
 // huge directory cost quadratic time.
-std::optional<DirectoryEntry> readFirstEntry(Bytes tree, std::uint32_t offset) {
+std::optional<DirectoryEntry> readFirstEntry(const PeImage& pe, std::uint32_t offset) {
+    const Bytes tree = pe.resources();
+    pe.treeNeed(offset, kDirectoryHeaderSize + kEntrySize);
     ByteReader in(tree, offset);
     in.skip(12);  // characteristics, time stamp, version
     const std::size_t count = std::size_t{in.u16()} + in.u16();
@@ -169,9 +186,12 @@ std::optional<DirectoryEntry> readFirstEntry(Bytes tree, std::uint32_t offset) {
     return DirectoryEntry{name, in.u32()};
 }
 
-std::optional<std::string> readName(Bytes tree, std::uint32_t offset) {
+std::optional<std::string> readName(const PeImage& pe, std::uint32_t offset) {
+    const Bytes tree = pe.resources();
+    pe.treeNeed(offset, 2);
     const auto length = u16At(tree, offset);
     if (!length) return std::nullopt;
+    pe.treeNeed(std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
     const auto chars = slice(tree, std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
     if (!chars) return std::nullopt;
     std::string utf8;
@@ -215,27 +235,29 @@ struct Resource {
 // Every resource of the type whose directory is at `typeOffset`, in stored
 // order. The tree has exactly three levels, so the walk has a fixed depth;
 // a directory that points back at one of its ancestors is refused, so no
-// crafted tree can make it go round.
-std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset) {
+// crafted tree can make it go round. With `readData` false the resources'
+// own bytes are left for the caller to read when it needs them.
+std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset, bool readData) {
     const Bytes tree = pe.resources();
     std::vector<Resource> resources;
-    for (const DirectoryEntry& entry : readDirectory(tree, typeOffset)) {
+    for (const DirectoryEntry& entry : readDirectory(pe, typeOffset)) {
         if (!(entry.target & kSubdirectoryFlag)) continue;
         const std::uint32_t languages = entry.target & ~kSubdirectoryFlag;
         if (languages == typeOffset || languages == 0) continue;
-        const auto language = readFirstEntry(tree, languages);
+        const auto language = readFirstEntry(pe, languages);
         if (!language || (language->target & kSubdirectoryFlag)) continue;
 
         const std::uint32_t dataEntry = language->target;
+        pe.treeNeed(dataEntry, 8);
         const auto rva = u32At(tree, dataEntry);
         const auto size = u32At(tree, std::uint64_t{dataEntry} + 4);
         if (!rva || !size) continue;
-        const auto data = pe.atRva(*rva, *size);
+        const auto data = pe.atRva(*rva, *size, readData);
         if (!data) continue;
 
         Resource resource;
         if (entry.name & kNameFlag) {
-            auto text = readName(tree, entry.name & ~kNameFlag);
+            auto text = readName(pe, entry.name & ~kNameFlag);
             if (!text) continue;
             resource.name = ResourceName::text(std::move(*text));
         } else {
@@ -248,8 +270,8 @@ std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset)
 }
 
 // The directory of one resource type at the root, if present.
-std::optional<std::uint32_t> findType(Bytes tree, std::uint16_t type) {
-    for (const DirectoryEntry& entry : readDirectory(tree, 0)) {
+std::optional<std::uint32_t> findType(const PeImage& pe, std::uint16_t type) {
+    for (const DirectoryEntry& entry : readDirectory(pe, 0)) {
         if (entry.name == type && (entry.target & kSubdirectoryFlag)) {
             const std::uint32_t offset = entry.target & ~kSubdirectoryFlag;
             if (offset != 0) return offset;  // the root itself would be a loop
@@ -260,26 +282,32 @@ std::optional<std::uint32_t> findType(Bytes tree, std::uint16_t type) {
 
 }  // namespace
 
-std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind, const RangeLoader& load) {
+std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind, const RangeLoader& load,
+                                   std::size_t groupLimit) {
     const auto pe = PeImage::parse(file, load);
     if (!pe) return {};
     const bool cursors = kind == GroupKind::cursors;
-    const auto groupType = findType(pe->resources(), cursors ? kRtGroupCursor : kRtGroupIcon);
-    const auto iconType = findType(pe->resources(), cursors ? kRtCursor : kRtIcon);
+    const auto groupType = findType(*pe, cursors ? kRtGroupCursor : kRtGroupIcon);
+    const auto iconType = findType(*pe, cursors ? kRtCursor : kRtIcon);
     if (!groupType || !iconType) return {};
 
+    // Images are read when a group that is delivered names them.
     ImageIndex icons;
-    for (Resource& icon : readResources(*pe, *iconType)) {
+    for (Resource& icon : readResources(*pe, *iconType, false)) {
         if (icon.name.id) icons.add(*icon.name.id, icon.data);
     }
     icons.finish();
-    const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
+    const auto lookup = [&icons, &pe](std::uint16_t id) {
+        const Bytes image = icons.find(id);
+        pe->need(image);
+        return image;
+    };
 
     std::vector<std::pair<ResourceName, Bytes>> directories;
-    for (Resource& resource : readResources(*pe, *groupType)) {
+    for (Resource& resource : readResources(*pe, *groupType, true)) {
         directories.emplace_back(std::move(resource.name), resource.data);
     }
-    return readGroups(std::move(directories), lookup, kind);
+    return readGroups(std::move(directories), lookup, kind, groupLimit);
 }
 
 }  // namespace pictrove

@@ -13,6 +13,7 @@
 
 #include "byte_reader.h"
 #include "icon_source/icon_group.h"
+#include "reader_limits.h"
 
 namespace pictrove {
 
@@ -23,14 +24,19 @@ using RangeLoader = std::function<void(std::uint64_t offset, std::uint64_t lengt
 // PE32 and PE32+ executables and libraries: RT_GROUP_ICON (14) groups whose
 // entries name RT_ICON (3) resources, first language of each; for cursors
 // RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources. Asks `load`
-// for the headers, the resource section and any resource data outside it.
+// for each range before reading it: the headers, the parts of the resource
+// tree it walks, the group directories and the images of the groups it
+// delivers, so a thumbnail of the first icon does not read every image.
+// Delivers at most `groupLimit` groups, the first ones in the shell's order.
 std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,
-                                   const RangeLoader& load = {});
+                                   const RangeLoader& load = {},
+                                   std::size_t groupLimit = limits::kMaxIconGroups);
 
 // 16-bit NE executables, libraries and icon libraries (.icl): group icons
 // (0x800E) whose entries name icons (0x8003); for cursors group cursors
 // (0x800C) naming cursors (0x8001).
-std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind = GroupKind::icons);
+std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind = GroupKind::icons,
+                                   std::size_t groupLimit = limits::kMaxIconGroups);
 
 // Icon (.ico) and cursor (.cur) files: one icon of all their images.
 std::optional<IconGroup> readIcoFile(Bytes file);
@@ -52,10 +58,12 @@ template <class Resolve>
 std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve, GroupKind kind);
 
 // The intact groups among named group directories, within the caps on groups
-// and images per file, in the order the shell numbers them.
+// and images per file, in the order the shell numbers them; at most
+// `groupLimit` of them, the first in that order (whose directories alone are
+// then read).
 template <class Resolve>
 std::vector<IconGroup> readGroups(std::vector<std::pair<ResourceName, Bytes>> directories, Resolve&& resolve,
-                                  GroupKind kind);
+                                  GroupKind kind, std::size_t groupLimit = limits::kMaxIconGroups);
 
 }  // namespace pictrove
 
