@@ -44,8 +44,9 @@ void putChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8
 
 // The quick encoding every extracted icon and thumbnail takes: each row
 // Sub-filtered (the pixel minus its left neighbour, so flat runs and pixels
-// repeated by enlarging become zeroes) while red and blue are swapped, then
-// deflated with run-length matching at level 1. Done here rather than
+// repeated by enlarging become zeroes) while red and blue are swapped, or,
+// when it repeats the row above as enlarged rows do, Up-filtered to all
+// zeroes; then deflated with run-length matching at level 1. Done here rather than
 // through libspng, whose general scanline path cost more than the
 // compression itself on a 256 px thumbnail. Sides are at most 1024, so every
 // size fits 32 bits.
@@ -59,13 +60,18 @@ std::optional<std::vector<std::uint8_t>> encodeQuickly(const std::vector<std::ui
     const std::unique_ptr<std::uint8_t[]> rgba(new std::uint8_t[rowBytes]);
     for (std::uint32_t y = 0; y < height; ++y) {
         const std::uint8_t* pixel = bgra.data() + y * rowBytes;
+        std::uint8_t* row = filtered.get() + y * stride;
+        if (y > 0 && std::memcmp(pixel, pixel - rowBytes, rowBytes) == 0) {
+            row[0] = 2;  // Up
+            std::memset(row + 1, 0, rowBytes);
+            continue;
+        }
         for (std::size_t i = 0; i < rowBytes; i += 4) {
             rgba[i] = pixel[i + 2];
             rgba[i + 1] = pixel[i + 1];
             rgba[i + 2] = pixel[i];
             rgba[i + 3] = pixel[i + 3];
         }
-        std::uint8_t* row = filtered.get() + y * stride;
         row[0] = 1;  // Sub
         std::memcpy(row + 1, rgba.get(), 4);
         for (std::size_t i = 4; i < rowBytes; ++i)
