@@ -8,6 +8,10 @@ prefix=$(realpath -m "$1")
 shift
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
+# Wine turns Linux file names into Windows ones through the locale's
+# character set; without a UTF-8 locale (a bare CI shell has none) names
+# such as "réglages.ini" could not be opened.
+export LC_ALL=C.UTF-8
 for wine in wine64 /usr/lib/wine/wine64 wine; do
   if command -v "$wine" >/dev/null; then
     # Creating the prefix prints notes about it; the program's own output
