@@ -1,8 +1,9 @@
 # What `cmake --install` and the Debian package lay out. The programs live
 # together in one program folder, because the window looks for its settings
 # file, its configurator and its manual beside its own executable; bin/
-# holds links to them, and the desktop files go where the freedesktop
-# specifications put them.
+# holds links to them, and the desktop entry, icons, MIME type, metainfo and
+# thumbnailer go where desktops look for them (share/applications,
+# share/icons/hicolor, share/mime/packages, share/metainfo, share/thumbnailers).
 set(PICTROVE_PROGRAM_DIR lib/pictrove)
 set(PICTROVE_ICON_SIZES 16 24 32 48 64 128 256)
 set(desktop_dir ${PROJECT_SOURCE_DIR}/desktop)

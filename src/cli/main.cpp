@@ -1,5 +1,5 @@
 // pictrove-cli: the icon engine for scripts and terminals.
-#include <cstdlib>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -14,6 +14,7 @@
 #endif
 
 #include "cli/commands.h"
+#include "cli/numbers.h"
 #include "cli/thumbnail.h"
 #include "path_text.h"
 
@@ -119,11 +120,9 @@ const std::vector<OptionRule>& optionRules() {
         {{"--size"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
-             char* end = nullptr;
-             const unsigned long value = std::strtoul(v.c_str(), &end, 10);
-             if (v.empty() || *end != '\0' || v[0] == '-' || value < 8 || value > 1024)
-                 return "--size needs a number from 8 to 1024";
-             o.size = static_cast<std::uint32_t>(value);
+             const auto value = pictrove::cli::wholeNumber(v, 8, 1024);
+             if (!value) return "--size needs a number from 8 to 1024";
+             o.size = static_cast<std::uint32_t>(*value);
              return std::nullopt;
          }},
         {{"--ics"},
@@ -148,10 +147,9 @@ const std::vector<OptionRule>& optionRules() {
         {{"--index"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
-             char* end = nullptr;
-             const unsigned long value = std::strtoul(v.c_str(), &end, 10);
-             if (v.empty() || *end != '\0' || v[0] == '-') return "--index needs a number";
-             o.index = value;
+             const auto value = pictrove::cli::wholeNumber(v, 0, SIZE_MAX);
+             if (!value) return "--index needs a number";
+             o.index = static_cast<std::size_t>(*value);
              return std::nullopt;
          }},
     };

@@ -5,12 +5,12 @@
 #include "cli/thumbnail.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <ostream>
 #include <span>
 #include <utility>
 
+#include "cli/numbers.h"
 #include "cli/sources.h"
 #include "icon_source/icon_file.h"
 #include "image/png.h"
@@ -32,11 +32,8 @@ struct ThumbnailRequest {
 };
 
 std::optional<std::uint32_t> parseSize(const std::string& text) {
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    if (value < kMinThumbnailSize || value > kMaxThumbnailSize) return std::nullopt;
-    return value;
+    const auto value = wholeNumber(text, kMinThumbnailSize, kMaxThumbnailSize);
+    return value ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*value)) : std::nullopt;
 }
 
 // Nothing, with the reason in `problem`, when the arguments do not fit.

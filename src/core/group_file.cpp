@@ -32,8 +32,11 @@ std::uint8_t sizeByte(std::uint32_t side) {
 // gives one); deeper ones and PNG images name none.
 std::uint8_t colourCount(const IconImage& image) {
     if (image.info.png || image.info.bits >= 8) return 0;
+    // The header's count is the file's word: one beyond what the depth can
+    // index is taken as the full table.
+    const std::uint32_t full = 1u << image.info.bits;
     const std::uint32_t used = u32At(image.data, 32).value_or(0);
-    return static_cast<std::uint8_t>(used != 0 ? used : 1u << image.info.bits);
+    return static_cast<std::uint8_t>(used != 0 && used < full ? used : full);
 }
 
 // The image without what follows it in its resource: 16-bit executables pad
