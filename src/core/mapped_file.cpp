@@ -190,7 +190,6 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
         return Error{ErrorCode::readFailed, "Cannot read file " + utf8Of(path) + ": out of memory"};
     }
     MappedFile file(std::move(storage));
-    if (info.st_size <= static_cast<off_t>(limits::kReadWholeUpTo)) file.loadAll();
     return file;
 }
 #else
@@ -224,7 +223,6 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
         return Error{ErrorCode::readFailed, "Cannot read file " + utf8Of(path) + ": out of memory"};
     }
     MappedFile file(std::move(storage));
-    if (size <= limits::kReadWholeUpTo) file.loadAll();
     return file;
 }
 #endif

@@ -1,7 +1,7 @@
-// A file's bytes in memory the program owns. Small files are read whole when
-// opened; of a larger one only the ranges the readers ask for are read (an
-// executable's headers and resources, not its code), the rest reading as
-// zero. Once read, the bytes stay as they were even when the file is cut
+// A file's bytes in memory the program owns. Opening reads nothing: only
+// the ranges the readers ask for are read (the first bytes that tell what a
+// file is, an executable's headers and resources but not its code, a small
+// file whole), the rest reading as zero. Once read, the bytes stay as they were even when the file is cut
 // short or rewritten on disk: a file that shrank comes out as damaged icons,
 // never as a fault.
 #pragma once

@@ -81,10 +81,12 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
     result.file_ = std::move(file);
     const MappedFile& source = result.file_;
     result.kind_ = detectKind(source);
-    // Executables are read in the parts their reader asks for; every other
-    // kind is read whole.
+    // A file that is no icon source is left at its first bytes (a folder walk
+    // meets many). Large executables are read in the parts their reader asks
+    // for; everything else is read whole, in one go.
+    if (result.kind_ == SourceKind::none) return result;
     const bool executable = result.kind_ == SourceKind::pe32 || result.kind_ == SourceKind::pe32plus;
-    if (!executable) source.loadAll();
+    if (!executable || source.bytes().size() <= limits::kReadWholeUpTo) source.loadAll();
     const Bytes bytes = source.bytes();
     std::optional<IconGroup> single;
     switch (result.kind_) {
