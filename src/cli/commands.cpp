@@ -1,19 +1,18 @@
 #include "cli/commands.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include <nlohmann/json.hpp>
 
 #include "cli/inputs.h"
 #include "cli/ordered_jobs.h"
+#include "cli/output_names.h"
 #include "cli/sources.h"
 #include "collection_file.h"
 #include "group_file.h"
@@ -37,9 +36,10 @@ ImageInfo shownImage(const SourceIcon& icon, std::uint32_t size) {
     return icon.images[rankImages(icon.images, size).front()].info;
 }
 
-void listText(const std::string& path, const Source& source, std::uint32_t size, std::ostream& out) {
+void listText(const std::string& path, const Source& source, std::uint32_t size, const std::string& noun,
+              std::ostream& out) {
     const std::size_t count = source.icons.size();
-    out << path << ": " << count << (count == 1 ? " icon" : " icons");
+    out << path << ": " << count << " " << noun;
     if (source.kind != "none") out << " (" << source.kind << ")";
     if (!source.redirectedTo.empty()) out << " from " << source.redirectedTo;
     out << "\n";
@@ -112,122 +112,226 @@ bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> 
     return true;
 }
 
-// Output file names: the input's file name, cut where needed so that the
-// name with its suffix fits the output folder's name limit.
-class OutputNames {
-public:
-    OutputNames(const std::filesystem::path& folder, const std::string& stem)
-        : folder_(folder), stem_(stem), limit_(nameLimit(folder)) {}
-    std::filesystem::path operator()(const std::string& suffix) const {
-        return folder_ / pathFromUtf8(fitFileName(stem_, suffix, limit_));
-    }
-
-private:
-    static std::size_t nameLimit(const std::filesystem::path& folder) {
-#ifndef _WIN32
-        const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
-        if (limit > 0) return static_cast<std::size_t>(limit);
-#endif
-        (void)folder;
-        return 255;
-    }
-    std::filesystem::path folder_;
-    std::string stem_;
-    std::size_t limit_;
+// One file extract writes for an icon.
+struct Output {
+    enum class Kind { shown, iconFile, bitmap, group, storedPng, decoded };
+    Kind kind;
+    std::size_t icon;        // index into the source's icons
+    std::size_t image = 0;   // the stored image, for storedPng and decoded
+    std::string suffix;      // after the stem (and marker): "_<index>.png" ...
+    std::uint64_t size = 0;  // known before any work for group and storedPng
 };
 
-// Every stored image of one icon as PNG; stored PNG images as they are. The
-// second and later images of the same size and depth get a running number.
-bool extractAllSizes(const std::string& path, const std::string& prefix, const SourceIcon& icon,
-                     const OutputNames& names, std::ostream& err) {
-    bool ok = true;
-    std::map<std::string, int> seen;
-    for (const IconImage& image : icon.images) {
-        std::string name = prefix + "_" + std::to_string(image.info.width) + "x" +
-                           std::to_string(image.info.height) + "_" + std::to_string(image.info.bits);
-        if (const int copy = ++seen[name]; copy > 1) name += "-" + std::to_string(copy);
-        const auto target = names(name + ".png");
-        if (image.info.png) {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data.data());
-            ok = writeFile(target, {bytes, image.data.size()}, err) && ok;
-            continue;
+// Every file the options ask of the wanted icons, in the order they are
+// written; the second and later images of the same size and depth get a
+// running number.
+std::vector<Output> planOutputs(const Source& source, const std::vector<std::size_t>& wanted,
+                                const Options& options) {
+    using Kind = Output::Kind;
+    const bool png = !options.ico && !options.bmp && !options.groupIco;
+    std::vector<Output> plan;
+    for (const std::size_t i : wanted) {
+        const SourceIcon& icon = source.icons[i];
+        const std::string prefix = "_" + std::to_string(i);
+        if (options.groupIco) {
+            const IconGroup group{icon.name, icon.images};
+            plan.push_back({Kind::group, i, 0, prefix + (isCursorGroup(group) ? ".cur" : ".ico"),
+                            groupFileSize(group).value_or(0)});
         }
-        const auto decoded = decodeImage(image);
-        const auto png = decoded ? encodePng(*decoded) : std::nullopt;
-        if (!png) {
-            err << "pictrove-cli: " << path << ": image " << name << " cannot be decoded\n";
-            ok = false;
-            continue;
+        if (png) plan.push_back({Kind::shown, i, 0, prefix + ".png"});
+        if (options.ico) plan.push_back({Kind::iconFile, i, 0, prefix + ".ico"});
+        if (options.bmp) plan.push_back({Kind::bitmap, i, 0, prefix + ".bmp"});
+        if (!options.allSizes) continue;
+        std::map<std::string, int> seen;
+        for (std::size_t k = 0; k < icon.images.size(); ++k) {
+            const ImageInfo& info = icon.images[k].info;
+            std::string name = prefix + "_" + std::to_string(info.width) + "x" + std::to_string(info.height) +
+                               "_" + std::to_string(info.bits);
+            if (const int copy = ++seen[name]; copy > 1) name += "-" + std::to_string(copy);
+            if (info.png) {
+                plan.push_back({Kind::storedPng, i, k, name + ".png", icon.images[k].data.size()});
+            } else {
+                plan.push_back({Kind::decoded, i, k, name + ".png"});
+            }
         }
-        ok = writeFile(target, *png, err) && ok;
     }
-    return ok;
+    return plan;
 }
 
-// One icon's files as the options ask: the icon as shown (PNG), the window's
-// icon or bitmap file, the whole group, every stored image.
-bool extractIcon(const std::string& path, const SourceIcon& icon, std::size_t index, const OutputNames& names,
-                 const Options& options, std::ostream& report) {
-    const std::string prefix = "_" + std::to_string(index);
-    const bool png = !options.ico && !options.bmp && !options.groupIco;
-    bool ok = true;
-    const auto write = [&](const std::string& extension,
-                           const std::optional<std::vector<std::uint8_t>>& bytes) {
-        ok = bytes && writeFile(names(prefix + extension), *bytes, report) && ok;
-    };
-    if (options.groupIco) {
-        const IconGroup group{icon.name, icon.images};
-        const auto bytes = buildGroupFile(group);
-        if (!bytes) {
-            report << "pictrove-cli: " << path << ": icon " << index << " has no stored images to write\n";
-            ok = false;
-        } else {
-            write(isCursorGroup(group) ? ".cur" : ".ico", bytes);
-        }
-    }
-    if (png || options.ico || options.bmp) {
-        const auto shown = icon.icon(png ? options.size : kIconSize);
-        if (!shown) {
-            report << "pictrove-cli: " << path << ": icon " << index << " cannot be decoded\n";
-            return false;
-        }
-        if (png) write(".png", encodePng(*shown));
-        if (options.ico) write(".ico", icon.fileImage());
-        if (options.bmp) write(".bmp", encodeBitmapFile(prepareExportBitmap(*shown)));
-    }
-    if (options.allSizes) ok = extractAllSizes(path, prefix, icon, names, report) && ok;
-    return ok;
+// The most extract writes for one input file: 64 MiB, or 16 times the file's
+// own size when that is more. Groups may name one image thousands of times,
+// so without a bound a small crafted file could fill a disk.
+constexpr std::uint64_t kMinOutputBudget = std::uint64_t{64} << 20;
+constexpr std::uint64_t kOutputPerInputByte = 16;
+
+std::uint64_t outputBudget(const std::string& path) {
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(pathFromUtf8(path), ec);
+    if (ec) return kMinOutputBudget;
+    return std::max(kMinOutputBudget, std::min(size, UINT64_MAX / kOutputPerInputByte) * kOutputPerInputByte);
 }
+
+// What one input has written so far, shared by the threads that write it.
+class Budget {
+public:
+    explicit Budget(std::uint64_t limit) : limit_(limit) {}
+    // False, for good, once `bytes` more would pass the limit.
+    bool take(std::uint64_t bytes) {
+        if (exceeded_) return false;
+        if (used_.fetch_add(bytes) + bytes > limit_) exceeded_ = true;
+        return !exceeded_;
+    }
+    bool exceeded() const { return exceeded_; }
+    std::uint64_t limit() const { return limit_; }
+
+private:
+    std::uint64_t limit_;
+    std::atomic<std::uint64_t> used_{0};
+    std::atomic<bool> exceeded_{false};
+};
 
 struct Report {
     std::string text;
     bool ok = true;
+    std::vector<std::filesystem::path> written;
 };
 
-// Writes the requested icons of one file, spread over the cores when
-// `parallel`; false when something could not be written.
-bool extractFile(const InputFile& input, const Source& source, const Options& options, std::ostream& err,
+// The bytes of one planned file; nothing, with the reason on `report`, when
+// they cannot be made.
+std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, const SourceIcon& icon,
+                                                     const Output& output, const Options& options,
+                                                     std::ostream& report) {
+    using Kind = Output::Kind;
+    switch (output.kind) {
+        case Kind::group:
+            if (auto bytes = buildGroupFile(IconGroup{icon.name, icon.images})) return bytes;
+            report << "pictrove-cli: " << path << ": icon " << output.icon
+                   << " has no stored images to write\n";
+            return std::nullopt;
+        case Kind::storedPng: {
+            const Bytes data = icon.images[output.image].data;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+            return std::vector<std::uint8_t>(bytes, bytes + data.size());
+        }
+        case Kind::decoded: {
+            const auto decoded = decodeImage(icon.images[output.image]);
+            if (auto png = decoded ? encodePng(*decoded) : std::nullopt) return png;
+            const std::string& suffix = output.suffix;
+            report << "pictrove-cli: " << path << ": image " << suffix.substr(0, suffix.size() - 4)
+                   << " cannot be decoded\n";
+            return std::nullopt;
+        }
+        case Kind::shown:
+        case Kind::iconFile:
+        case Kind::bitmap: break;
+    }
+    const bool png = output.kind == Kind::shown;
+    const auto shown = icon.icon(png ? options.size : kIconSize);
+    if (!shown) {
+        report << "pictrove-cli: " << path << ": icon " << output.icon << " cannot be decoded\n";
+        return std::nullopt;
+    }
+    if (png) return encodePng(*shown);
+    if (output.kind == Kind::iconFile) return icon.fileImage();
+    return encodeBitmapFile(prepareExportBitmap(*shown));
+}
+
+// Writes the planned files of one icon, plan[first, last).
+Report extractIcon(const std::string& path, const Source& source, std::span<const Output> outputs,
+                   const OutputNames& names, const Options& options, Budget& budget) {
+    Report result;
+    std::ostringstream report;
+    for (const Output& output : outputs) {
+        if (budget.exceeded()) break;
+        const SourceIcon& icon = source.icons[output.icon];
+        const auto bytes = outputBytes(path, icon, output, options, report);
+        if (!bytes) {
+            result.ok = false;
+            // The shown icon is what --ico and --bmp are made of too.
+            if (output.kind == Output::Kind::shown || output.kind == Output::Kind::iconFile ||
+                output.kind == Output::Kind::bitmap)
+                break;
+            continue;
+        }
+        if (!budget.take(bytes->size())) break;
+        const auto target = names(output.suffix);
+        if (writeFile(target, *bytes, report)) {
+            result.written.push_back(target);
+        } else {
+            result.ok = false;
+        }
+    }
+    result.text = report.str();
+    return result;
+}
+
+void reportBudget(const std::string& path, const Budget& budget, std::ostream& err) {
+    err << "pictrove-cli: " << path << ": its icons would take more than " << (budget.limit() >> 20)
+        << " MiB, the most one file may write (64 MiB or 16 times its size); nothing written\n";
+}
+
+// Writes the planned files, an icon at a time, spread over the cores when
+// `parallel`; false when something could not be written. An input whose
+// files pass its budget after all leaves none behind.
+bool extractFile(const InputFile& input, const Source& source, const std::vector<Output>& plan,
+                 const OutputNames& names, const Options& options, Budget& budget, std::ostream& err,
                  bool parallel) {
-    const OutputNames names(*options.outputDir, input.outputStem);
+    std::vector<std::span<const Output>> icons;
+    for (std::size_t first = 0, last = 0; first < plan.size(); first = last) {
+        while (last < plan.size() && plan[last].icon == plan[first].icon) ++last;
+        icons.push_back(std::span(plan).subspan(first, last - first));
+    }
+    bool ok = true;
+    std::vector<std::filesystem::path> written;
+    runInOrder<Report>(
+        icons.size(),
+        [&](std::size_t n) { return extractIcon(input.path, source, icons[n], names, options, budget); },
+        [&](std::size_t, Report& report) {
+            err << report.text;
+            ok = report.ok && ok;
+            written.insert(written.end(), report.written.begin(), report.written.end());
+        },
+        parallel);
+    if (!budget.exceeded()) return ok;
+    for (const auto& path : written) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    reportBudget(input.path, budget, err);
+    return false;
+}
+
+// Writes the files -o asks for of one input: first the plan and the budget
+// check, then its names, taken in input order, then the files.
+bool writeOutputs(std::size_t n, const InputFile& input, const Source& source, const Options& options,
+                  NameBook& book, bool parallel, std::ostream& messages) {
     std::vector<std::size_t> wanted;
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
         if (!options.index || *options.index == i) wanted.push_back(i);
     }
-    bool ok = true;
-    runInOrder<Report>(
-        wanted.size(),
-        [&](std::size_t n) {
-            std::ostringstream report;
-            const bool done =
-                extractIcon(input.path, source.icons[wanted[n]], wanted[n], names, options, report);
-            return Report{report.str(), done};
-        },
-        [&](std::size_t, Report& report) {
-            err << report.text;
-            ok = report.ok && ok;
-        },
-        parallel);
-    return ok;
+    const std::vector<Output> plan = planOutputs(source, wanted, options);
+    // What is known before any work is checked before anything is written
+    // or any name taken.
+    Budget budget(outputBudget(source.redirectedTo.empty() ? input.path : source.redirectedTo));
+    std::uint64_t known = 0;
+    for (const Output& output : plan) known += output.size;
+    if (known > budget.limit()) {
+        reportBudget(input.path, budget, messages);
+        return false;
+    }
+    OutputNames names(*options.outputDir, input.outputStem);
+    const auto marker = book.take(n, input.outputStem, [&](const std::string& tried) {
+        names.setMarker(tried);
+        std::vector<std::string> all;
+        for (const Output& output : plan) all.push_back(names.name(output.suffix));
+        return all;
+    });
+    if (!marker) {
+        messages << "pictrove-cli: " << input.path << ": no free output names left\n";
+        return false;
+    }
+    names.setMarker(*marker);
+    return extractFile(input, source, plan, names, options, budget, messages, parallel);
 }
 
 // What reading one file gave: its output, its messages and whether all went well.
@@ -239,16 +343,17 @@ struct FileReport {
     nlohmann::ordered_json json;
 };
 
-using Visit = std::function<void(const InputFile&, const Source&, FileReport&)>;
+using Visit = std::function<void(std::size_t, const InputFile&, const Source&, FileReport&)>;
 using Failed = std::function<void(const InputFile&, const Error&, FileReport&)>;
 
 // Reads every input, several at a time when there are many, and hands the
 // readable ones to `visit` and the others, after a message, to `failed`;
-// `deliver` then sees the reports in input order. Returns the exit status.
-int forEachSource(const Options& options, std::ostream& err, const Visit& visit, const Failed& failed,
-                  const std::function<void(FileReport&)>& deliver) {
-    bool complete = true;
-    const std::vector<InputFile> inputs = collectInputs(options, err, complete);
+// `deliver` then sees the reports in input order. `finished` hears of every
+// input once its work is over, whatever it was. Returns the exit status.
+int forEachSource(const Options& options, const std::vector<InputFile>& inputs, bool complete,
+                  std::ostream& err, const Visit& visit, const Failed& failed,
+                  const std::function<void(FileReport&)>& deliver,
+                  const std::function<void(std::size_t)>& finished = {}) {
     int status = complete ? 0 : 1;
     const GroupKind kind = options.cursors ? GroupKind::cursors : GroupKind::icons;
     Progress progress(options, inputs.size(), err);
@@ -261,12 +366,13 @@ int forEachSource(const Options& options, std::ostream& err, const Visit& visit,
             if (source && input.found && source->kind == sourceKindName(SourceKind::none)) {
                 report.skipped = true;
             } else if (source) {
-                visit(input, *source, report);
+                visit(n, input, *source, report);
             } else {
                 report.err = "pictrove-cli: " + input.path + ": " + source.error().message + "\n";
                 report.ok = false;
                 if (failed) failed(input, source.error(), report);
             }
+            if (finished) finished(n);
             return report;
         },
         [&](std::size_t n, FileReport& report) {
@@ -281,6 +387,18 @@ int forEachSource(const Options& options, std::ostream& err, const Visit& visit,
     return status;
 }
 
+int forEachSource(const Options& options, std::ostream& err, const Visit& visit, const Failed& failed,
+                  const std::function<void(FileReport&)>& deliver) {
+    bool complete = true;
+    const std::vector<InputFile> inputs = collectInputs(options, err, complete);
+    return forEachSource(options, inputs, complete, err, visit, failed, deliver);
+}
+
+// "icon" or "cursor", as the options ask, and "s" after it unless `count` is 1.
+std::string groupWord(const Options& options, std::size_t count) {
+    return std::string(options.cursors ? "cursor" : "icon") + (count == 1 ? "" : "s");
+}
+
 }  // namespace
 
 int list(const Options& options, std::ostream& out, std::ostream& err) {
@@ -288,7 +406,7 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
         auto listing = nlohmann::ordered_json::array();
         const int status = forEachSource(
             options, err,
-            [&](const InputFile& input, const Source& source, FileReport& report) {
+            [&](std::size_t, const InputFile& input, const Source& source, FileReport& report) {
                 report.json = listJson(input.path, source, options.size);
             },
             [&](const InputFile& input, const Error& error, FileReport& report) {
@@ -302,9 +420,9 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
     }
     return forEachSource(
         options, err,
-        [&](const InputFile& input, const Source& source, FileReport& report) {
+        [&](std::size_t, const InputFile& input, const Source& source, FileReport& report) {
             std::ostringstream text;
-            listText(input.path, source, options.size, text);
+            listText(input.path, source, options.size, groupWord(options, source.icons.size()), text);
             report.out = text.str();
         },
         {}, [&](FileReport& report) { out << report.out << std::flush; });
@@ -319,22 +437,28 @@ int extract(const Options& options, std::ostream& err) {
             return 1;
         }
     }
+    bool complete = true;
+    const std::vector<InputFile> inputs = collectInputs(options, err, complete);
+    NameBook book(inputs.size());
     // One file spreads its icons over the cores; many files go a file per core.
     const bool manyFiles = options.recursive || options.files.size() > 1;
     return forEachSource(
-        options, err,
-        [&](const InputFile& input, const Source& source, FileReport& report) {
+        options, inputs, complete, err,
+        [&](std::size_t n, const InputFile& input, const Source& source, FileReport& report) {
             std::ostringstream messages;
             bool ok = true;
+            const std::size_t count = source.icons.size();
             // Libraries without icons are common in a folder tree; only a
             // file the user named is worth the remark.
-            if (source.icons.empty() && !input.found)
-                messages << "pictrove-cli: " << input.path << ": no icons\n";
-            if (options.index && *options.index >= source.icons.size()) {
-                messages << "pictrove-cli: " << input.path << ": no icon " << *options.index << "\n";
+            if (count == 0 && !input.found)
+                messages << "pictrove-cli: " << input.path << ": no " << groupWord(options, 0) << "\n";
+            if (options.index && *options.index >= count && !(count == 0 && input.found)) {
+                messages << "pictrove-cli: " << input.path << ": no " << groupWord(options, 1) << " "
+                         << *options.index << "\n";
                 ok = false;
             }
-            if (options.outputDir) ok = extractFile(input, source, options, messages, !manyFiles) && ok;
+            if (options.outputDir)
+                ok = writeOutputs(n, input, source, options, book, !manyFiles, messages) && ok;
             if (options.collection) {
                 const auto target = pathFromUtf8(
                     withDefaultExtension(utf8Of(*options.collection), options.collectionExtension));
@@ -343,7 +467,7 @@ int extract(const Options& options, std::ostream& err) {
             report.err = messages.str();
             report.ok = ok;
         },
-        {}, [](FileReport&) {});
+        {}, [](FileReport&) {}, [&](std::size_t n) { book.pass(n); });
 }
 
 bool writeCollection(const Source& source, const std::filesystem::path& target, std::ostream& err) {

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "cli/commands.h"
 #include "path_text.h"
@@ -22,6 +27,59 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// A folder entry: its name and its type as the listing gives it, without
+// following a link.
+using Entry = std::pair<std::string, fs::file_type>;
+
+#ifdef _WIN32
+// Windows lists each entry's attributes with its name. A link or junction to
+// a folder (any folder reparse point) lists as a folder, and two of them
+// leading to ".." make a tree of 2^64 paths; it counts as a link here, which
+// the walk never enters.
+std::optional<std::string> list(const std::string& folder, std::vector<Entry>& entries) {
+    const std::wstring pattern = (pathFromUtf8(folder) / L"*").native();
+    WIN32_FIND_DATAW data;
+    const HANDLE find =
+        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;  // nothing at all, not even "."
+        return std::error_code(static_cast<int>(error), std::system_category()).message();
+    }
+    do {
+        const std::wstring_view name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const DWORD attributes = data.dwFileAttributes;
+        fs::file_type type = fs::file_type::regular;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            type =
+                attributes & FILE_ATTRIBUTE_REPARSE_POINT ? fs::file_type::symlink : fs::file_type::directory;
+        } else if (attributes & FILE_ATTRIBUTE_DEVICE) {
+            type = fs::file_type::unknown;
+        }
+        entries.emplace_back(utf8FromUtf16(name), type);
+    } while (FindNextFileW(find, &data));
+    const DWORD error = GetLastError();
+    FindClose(find);
+    if (error != ERROR_NO_MORE_FILES)
+        return std::error_code(static_cast<int>(error), std::system_category()).message();
+    return std::nullopt;
+}
+#else
+std::optional<std::string> list(const std::string& folder, std::vector<Entry>& entries) {
+    std::error_code ec;
+    // The entry types come with the listing on most file systems, so
+    // walking costs no call per file.
+    fs::directory_iterator it(pathFromUtf8(folder), ec);
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        entries.emplace_back(utf8Of(it->path().filename()), it->symlink_status(typeError).type());
+    }
+    if (ec) return ec.message();
+    return std::nullopt;
+}
+#endif
+
 class TreeWalk {
 public:
     TreeWalk(const Options& options, std::ostream& err, std::vector<InputFile>& files)
@@ -34,17 +92,9 @@ public:
             report(folder, "folders nested too deep");
             return;
         }
-        std::error_code ec;
-        // The entry types come with the listing on most file systems, so
-        // walking costs no call per file.
-        std::vector<std::pair<std::string, fs::file_type>> entries;
-        fs::directory_iterator it(pathFromUtf8(folder), ec);
-        for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-            std::error_code typeError;
-            entries.emplace_back(utf8Of(it->path().filename()), it->symlink_status(typeError).type());
-        }
-        if (ec) {
-            report(folder, ec.message());
+        std::vector<Entry> entries;
+        if (const auto error = list(folder, entries)) {
+            report(folder, *error);
             return;
         }
         std::sort(entries.begin(), entries.end());
@@ -64,8 +114,10 @@ private:
             return;
         }
         // Links are taken when they lead to a regular file, never into a folder.
+#ifndef _WIN32
         std::error_code ec;
         if (type == fs::file_type::symlink) type = fs::status(pathFromUtf8(path), ec).type();
+#endif
         if (type != fs::file_type::regular) return;
         std::string stem = relative;
         std::replace(stem.begin(), stem.end(), '/', '_');
@@ -88,16 +140,23 @@ private:
 
 std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete) {
     std::vector<InputFile> files;
+    complete = true;
     TreeWalk walk(options, err, files);
     for (const std::string& argument : options.files) {
         std::error_code ec;
         if (options.recursive && fs::is_directory(pathFromUtf8(argument), ec)) {
+            // What an earlier run wrote there is no source to read again.
+            if (options.outputDir && fs::equivalent(pathFromUtf8(argument), *options.outputDir, ec)) {
+                err << "pictrove-cli: " << argument << ": not walked: it is the output folder\n";
+                complete = false;
+                continue;
+            }
             walk.walk(argument, "", 0);
         } else {
             files.push_back({argument, fileNamePart(argument), false});
         }
     }
-    complete = walk.complete();
+    complete = complete && walk.complete();
     return files;
 }
 

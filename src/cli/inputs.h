@@ -19,8 +19,10 @@ struct InputFile {
 
 // The files to read, in a stable order. Folders are walked only with
 // --recursive: depth first, entries in byte order of their names, links to
-// folders not followed, only regular files taken. A folder that cannot be
-// read is reported on `err` and clears `complete`. Found files that turn out
+// folders (on Windows every folder reparse point: links, junctions, mount
+// points) not followed, only regular files taken, and the output folder
+// never walked, not even when it is the folder given. A folder that cannot be
+// read (or is not walked) is reported on `err` and clears `complete`. Found files that turn out
 // to be no icon source (by their first bytes, see IconFile) are left out by
 // the commands.
 std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete);

@@ -52,22 +52,30 @@ bool isCursorGroup(const IconGroup& group) {
                                                 [](const IconImage& i) { return i.hotSpot; });
 }
 
-std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) {
+std::optional<std::uint64_t> groupFileSize(const IconGroup& group) {
     const std::size_t count = group.images.size();
     if (count == 0 || count > 0xFFFF) return std::nullopt;
-    // Groups may name one image many times over, so the sum is checked
-    // before anything is allocated.
+    // Groups may name one image many times over, so the sum is checked as
+    // it grows.
     std::uint64_t total = kHeaderSize + std::uint64_t{kEntrySize} * count;
-    std::vector<Bytes> images;
-    images.reserve(count);
     for (const IconImage& image : group.images) {
-        images.push_back(imageBytes(image));
-        total += images.back().size();
+        total += imageBytes(image).size();
         if (total > limits::kMaxGroupFileSize) return std::nullopt;
     }
+    return total;
+}
+
+std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) {
+    // Nothing is allocated before the whole size is known to be bearable.
+    const auto total = groupFileSize(group);
+    if (!total) return std::nullopt;
+    const std::size_t count = group.images.size();
+    std::vector<Bytes> images;
+    images.reserve(count);
+    for (const IconImage& image : group.images) images.push_back(imageBytes(image));
     const bool cursor = isCursorGroup(group);
     std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(total));
+    out.reserve(static_cast<std::size_t>(*total));
     put16(out, 0);
     put16(out, cursor ? 2 : 1);
     put16(out, static_cast<std::uint16_t>(count));

@@ -18,6 +18,10 @@ namespace pictrove {
 // an empty group or one whose images would pass limits::kMaxGroupFileSize.
 std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group);
 
+// The size of what buildGroupFile gives for `group`, worked out without
+// building it; nothing where it gives nothing.
+std::optional<std::uint64_t> groupFileSize(const IconGroup& group);
+
 // True when buildGroupFile writes a cursor file for `group`.
 bool isCursorGroup(const IconGroup& group);
 

@@ -4,6 +4,7 @@
     cli_test.py --cli PATH --data DIR [unittest arguments]
 """
 
+import io
 import json
 import os
 import re
@@ -46,14 +47,20 @@ class ListCommand(unittest.TestCase):
         self.assertEqual(rows[1].group(4), "16x16x4 32x32x8 32x32x32 48x48x32 256x256x32(png)")
         self.assertEqual(lines[4], data("ne/shift9.exe") + ": 2 icons (NE)")
         self.assertEqual(len(lines), 7)
+        cursors = run("list", "--cursors", data("pe/cursors32.dll")).stdout.splitlines()
+        self.assertEqual(cursors[0], data("pe/cursors32.dll") + ": 2 cursors (PE32)")
 
     def test_json_describes_every_icon_and_image(self):
-        files = [data("pe/three64.dll"), data("ne/icons.icl"), data("ico/cursor.cur"), data("README.md")]
+        files = [data("pe/three64.dll"), data("ne/icons.icl"), data("ico/cursor.cur"), data("README.md"),
+                 data("windows/System32/IMAGERES.DLL")]
         result = run("list", "--json", *files)
         self.assertEqual(result.returncode, 0, result.stderr)
         listing = json.loads(result.stdout)
         self.assertEqual([f["file"] for f in listing], files)
-        self.assertEqual([f["count"] for f in listing], [3, 4, 1, 0])
+        self.assertEqual([f["count"] for f in listing], [3, 4, 1, 0, 2])
+        # A system library without icons of its own shows its .mun file's.
+        self.assertEqual(listing[4]["from"].replace("\\", "/").split("/")[-2:], ["SystemResources", "imageres.dll.mun"])
+        self.assertEqual([i["id"] for i in listing[4]["icons"]], [1, 2])
         dll = listing[0]
         self.assertEqual([i["index"] for i in dll["icons"]], [0, 1, 2])
         self.assertEqual(dll["icons"][0]["name"], "NAMED")
@@ -91,7 +98,9 @@ class ListCommand(unittest.TestCase):
         self.assertIn("Cannot open file", listing[3]["error"])
 
 
-class ExtractCommand(unittest.TestCase):
+class OutputFolder(unittest.TestCase):
+    """A fresh output folder per test, and what was written to it."""
+
     def setUp(self):
         self.out = tempfile.TemporaryDirectory()
         self.addCleanup(self.out.cleanup)
@@ -109,6 +118,50 @@ class ExtractCommand(unittest.TestCase):
             im.load()
             return im
 
+
+def crafted_pe(image, width, groups, entries):
+    """A PE32 library holding one icon image (PNG bytes, `width` square) and
+    `groups` icon groups that all share one group directory naming that image
+    `entries` times over."""
+    flag = 0x80000000
+
+    def directory(rows):
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(rows)) + b"".join(struct.pack("<II", *r) for r in rows)
+
+    icons_at = 16 + 2 * 8
+    groups_at = icons_at + 16 + 8
+    icon_lang_at = groups_at + 16 + 8 * groups
+    group_lang_at = icon_lang_at + 16 + 8
+    icon_data_at = group_lang_at + 16 + 8
+    image_at = icon_data_at + 32
+    group_at = image_at + (len(image) + 3) // 4 * 4
+    side = width % 256
+    group = struct.pack("<HHH", 0, 1, entries) + struct.pack("<BBBBHHIH", side, side, 0, 0, 1, 32, len(image), 1) * entries
+    rva = 0x1000
+    rsrc = (directory([(3, flag | icons_at), (14, flag | groups_at)]) + directory([(1, flag | icon_lang_at)])
+            + directory([(n + 1, flag | group_lang_at) for n in range(groups)])
+            + directory([(0x409, icon_data_at)]) + directory([(0x409, icon_data_at + 16)])
+            + struct.pack("<IIII", rva + image_at, len(image), 0, 0)
+            + struct.pack("<IIII", rva + group_at, len(group), 0, 0))
+    rsrc += image + b"\0" * (group_at - image_at - len(image)) + group
+    directories = [(0, 0)] * 16
+    directories[2] = (rva, len(rsrc))
+    optional = (struct.pack("<H", 0x10B) + bytes(90) + struct.pack("<I", 16)
+                 + b"".join(struct.pack("<II", *d) for d in directories))
+    headers = (b"MZ" + bytes(58) + struct.pack("<I", 0x40) + b"PE\0\0"
+               + struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, len(optional), 0x2102) + optional
+               + struct.pack("<8sIIIIIIHHI", b".rsrc", len(rsrc), rva, len(rsrc), 0x200, 0, 0, 0, 0, 0x40000040))
+    return headers + bytes(0x200 - len(headers)) + rsrc
+
+
+def noise_png(width):
+    """A PNG of random pixels: no compressor makes it smaller."""
+    buffer = io.BytesIO()
+    Image.frombytes("RGBA", (width, width), os.urandom(width * width * 4)).save(buffer, "PNG", compress_level=0)
+    return buffer.getvalue()
+
+
+class ExtractCommand(OutputFolder):
     def test_one_32x32_png_per_icon(self):
         self.extract(data("pe/three32.dll"), data("ne/icons.icl"))
         names = [f"three32.dll_{i}.png" for i in range(3)] + [f"icons.icl_{i}.png" for i in range(4)]
@@ -213,10 +266,16 @@ class ExtractCommand(unittest.TestCase):
         self.extract("--recursive", tree, os.path.join(tree, "b", "a.ico"))
         written = [n for n in self.written() if n != "tree"]
         self.assertEqual(len(written), 12 + 1 + 3 + 12 + 1)
-        # Group files written into the tree are not read back on the next run.
+        # Group files written into the tree are not read back on the next run,
+        # nor when the output folder is the tree itself.
         inside = os.path.join(tree, "out")
         for _ in range(2):
             self.assertEqual(run("extract", "-r", "--group-ico", tree, "-o", inside).returncode, 0)
+        self.assertEqual(len(os.listdir(inside)), 12 + 1 + 3 + 12)
+        for _ in range(2):
+            result = run("extract", "-r", "--group-ico", inside, "-o", inside)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(inside + ": not walked: it is the output folder", result.stderr)
         self.assertEqual(len(os.listdir(inside)), 12 + 1 + 3 + 12)
         for name in ("a_z-link.dll_11.png", "b_a.ico_0.png", "b_deep_x.dll_2.png", "z.dll_11.png", "a.ico_0.png"):
             self.assertIn(name, written)
@@ -241,6 +300,70 @@ class ExtractCommand(unittest.TestCase):
         self.assertEqual(self.written(), ["sample.dll_7.png"])
         result = self.extract(data("sample.dll"), "--index", "12", status=1)
         self.assertIn("no icon 12", result.stderr)
+        # In a tree, a library without icons is passed over, --index or not.
+        tree, out = os.path.join(self.out.name, "tree"), os.path.join(self.out.name, "out")
+        os.mkdir(tree)
+        with open(os.path.join(tree, "c.dll"), "wb") as f:
+            f.write(crafted_pe(noise_png(16), 16, groups=0, entries=1))
+        shutil.copy(data("ico/bpp1.ico"), os.path.join(tree, "i.ico"))
+        result = run("extract", "-r", tree, "--index", "0", "-o", out)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(os.listdir(out), ["i.ico_0.png"])
+
+    def test_no_run_writes_one_name_twice(self):
+        sizes = ["16x16_4", "32x32_8", "32x32_32", "48x48_32", "256x256_32"]
+        multi = ["_0.png"] + [f"_0_{s}.png" for s in sizes]
+        long_a, long_b = "e" * 250 + "1.ico", "e" * 250 + "2.ico"
+        twins = {"t/a/b_c.exe": "pe/three32.dll", "t/a_b/c.exe": "ico/bpp1.ico"}
+        # (sources, FILE arguments, options, names written)
+        cases = [
+            (twins, ["-r", "t"], [],
+             ["a_b_c.exe_0.png", "a_b_c.exe_1.png", "a_b_c.exe_2.png", "a_b_c.exe~2_0.png"]),
+            (twins, ["-r", "t"], ["--group-ico", "--index", "0"], ["a_b_c.exe_0.ico", "a_b_c.exe~2_0.ico"]),
+            (twins, ["-r", "t"], ["--ico", "--bmp", "--index", "0"],
+             ["a_b_c.exe_0.bmp", "a_b_c.exe_0.ico", "a_b_c.exe~2_0.bmp", "a_b_c.exe~2_0.ico"]),
+            ({"1/x.ico": "ico/multi.ico", "2/x.ico": "ico/multi.ico", "3/x.ico": "ico/multi.ico"},
+             ["-r", "1", "2", "3"], ["--all-sizes"], ["x.ico" + m + s for m in ("", "~2", "~3") for s in multi]),
+            # Cut to fit the folder, two long names end alike; the marker is never cut.
+            ({long_a: "ico/bpp1.ico", long_b: "ico/bpp4.ico"}, [long_a, long_b], [],
+             ["e" * 249 + "_0.png", "e" * 247 + "~2_0.png"]),
+            # The same file twice is two inputs.
+            ({"x.ico": "ico/bpp1.ico"}, ["x.ico", "x.ico"], [], ["x.ico_0.png", "x.ico~2_0.png"]),
+            # Windows folders take X and x for one name.
+            ({"1/X.ico": "ico/bpp1.ico", "2/x.ico": "ico/bpp1.ico"}, ["-r", "1", "2"], [],
+             ["X.ico_0.png", "x.ico~2_0.png" if ON_WINDOWS else "x.ico_0.png"]),
+        ]
+        for sources, files, options, expected in cases:
+            with tempfile.TemporaryDirectory() as top:
+                for target, source in sources.items():
+                    os.makedirs(os.path.dirname(os.path.join(top, "in", target)), exist_ok=True)
+                    shutil.copy(data(source), os.path.join(top, "in", target))
+                out = os.path.join(top, "out")
+                args = [f if f.startswith("-") else os.path.join(top, "in", f) for f in files]
+                result = run("extract", *args, *options, "-o", out)
+                self.assertEqual(result.returncode, 0, (files, options, result.stderr))
+                self.assertEqual(sorted(os.listdir(out)), sorted(expected), (files, options))
+
+    def test_no_input_writes_more_than_its_budget(self):
+        # Groups that share one directory naming one image over and over: a
+        # file of some hundred kilobytes asks for 75 MB and more.
+        small, large = noise_png(256), noise_png(1024)
+        for options, image, width, groups, entries, status in [
+                (["--group-ico"], small, 256, 1, 300, 1),
+                (["--all-sizes"], small, 256, 1, 300, 1),
+                (["--size", "1024"], large, 1024, 20, 1, 1),
+                (["--group-ico"], small, 256, 1, 16, 0)]:
+            with tempfile.TemporaryDirectory() as top:
+                source, out = os.path.join(top, "crafted.dll"), os.path.join(top, "out")
+                with open(source, "wb") as f:
+                    f.write(crafted_pe(image, width, groups, entries))
+                result = run("extract", source, *options, "-o", out)
+                self.assertEqual(result.returncode, status, (options, result.stderr))
+                if status:
+                    self.assertIn("crafted.dll: its icons would take more than 64 MiB", result.stderr)
+                    self.assertEqual(os.listdir(out), [], options)
+                else:
+                    self.assertEqual(os.path.getsize(os.path.join(out, "crafted.dll_0.ico")), 6 + 16 * 16 + 16 * len(image))
 
     def test_missing_files_and_files_without_icons(self):
         missing = data("no-such.dll")
@@ -269,7 +392,7 @@ class ExtractCommand(unittest.TestCase):
             self.assertEqual(f.read()[-13:], b"Icons.ics    ")
 
 
-class ThumbnailCommand(ExtractCommand):
+class ThumbnailCommand(OutputFolder):
     def thumbnail(self, source, *size, status=0):
         target = os.path.join(self.out.name, "thumb.png")
         result = run("thumbnail", *size, source, target)
@@ -287,14 +410,20 @@ class ThumbnailCommand(ExtractCommand):
         self.assertEqual(self.thumbnail(data("sample.dll")).size, (256, 256))
         self.extract(data("sample.dll"), "--ics", os.path.join(self.out.name, "all.ics"))
         self.assertEqual(self.thumbnail(os.path.join(self.out.name, "all.ics"), "-s", "64").size, (64, 64))
-        # A wide image keeps its shape.
-        wide = os.path.join(self.out.name, "wide.ico")
-        Image.new("RGBA", (64, 32), (200, 0, 0, 255)).save(os.path.join(self.out.name, "wide.png"))
-        with open(os.path.join(self.out.name, "wide.png"), "rb") as f:
-            png = f.read()
-        with open(wide, "wb") as f:
-            f.write(struct.pack("<HHHBBBBHHII", 0, 1, 1, 64, 32, 0, 0, 1, 32, len(png), 22) + png)
-        self.assertEqual(self.thumbnail(wide, "-s", "32").size, (32, 16))
+        # A wide image keeps its shape, down to a single row.
+        for (width, height), size, fitted in [((64, 32), "32", (32, 16)), ((64, 1), "8", (8, 1))]:
+            wide = os.path.join(self.out.name, "wide.ico")
+            Image.new("RGBA", (width, height), (200, 0, 0, 255)).save(os.path.join(self.out.name, "wide.png"))
+            with open(os.path.join(self.out.name, "wide.png"), "rb") as f:
+                png = f.read()
+            with open(wide, "wb") as f:
+                f.write(struct.pack("<HHHBBBBHHII", 0, 1, 1, width, height, 0, 0, 1, 32, len(png), 22) + png)
+            self.assertEqual(self.thumbnail(wide, "-s", size).size, fitted)
+        # "-" names a file, not standard output.
+        result = subprocess.run([CLI, "thumbnail", data("ico/multi.ico"), "-"], cwd=self.out.name,
+                                capture_output=True)
+        self.assertEqual((result.returncode, result.stdout), (0, b""), result.stderr)
+        self.assertEqual(self.open("-").size, (256, 256))
 
     def test_nothing_is_written_without_an_icon(self):
         with open(data("ico/multi.ico"), "rb") as f:
@@ -320,6 +449,7 @@ class Usage(unittest.TestCase):
             ["extract", data("sample.dll"), "-o", "x", "--index", "one"],
             ["extract", "--json", data("sample.dll"), "-o", "x"],
             ["thumbnail", data("sample.dll")],
+            ["thumbnail", data("sample.dll"), "x.png", "-s"],
             ["thumbnail", "-s", "7", data("sample.dll"), "x.png"],
             ["thumbnail", "-s", "1025", data("sample.dll"), "x.png"],
             ["thumbnail", "--json", data("sample.dll"), "x.png"],
