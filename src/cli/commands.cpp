@@ -226,17 +226,17 @@ std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, co
         case Kind::bitmap: break;
     }
     const bool png = output.kind == Kind::shown;
-    const auto shown = icon.icon(png ? options.size : kIconSize);
-    if (!shown) {
-        report << "pictrove-cli: " << path << ": icon " << output.icon << " cannot be decoded\n";
-        return std::nullopt;
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (output.kind == Kind::iconFile) {
+        bytes = icon.fileImage();
+    } else if (const auto shown = icon.icon(png ? options.size : kIconSize)) {
+        bytes = png ? encodePng(*shown) : encodeBitmapFile(prepareExportBitmap(*shown));
     }
-    if (png) return encodePng(*shown);
-    if (output.kind == Kind::iconFile) return icon.fileImage();
-    return encodeBitmapFile(prepareExportBitmap(*shown));
+    if (!bytes) report << "pictrove-cli: " << path << ": icon " << output.icon << " cannot be decoded\n";
+    return bytes;
 }
 
-// Writes the planned files of one icon, plan[first, last).
+// Writes the planned files of one icon.
 Report extractIcon(const std::string& path, const Source& source, std::span<const Output> outputs,
                    const OutputNames& names, const Options& options, Budget& budget) {
     Report result;
