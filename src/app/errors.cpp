@@ -22,7 +22,9 @@ void setApplicationTitle(const QString& value) {
 }
 
 void writeUserFile(const QString& fileName, std::span<const std::uint8_t> bytes) {
-    if (const auto error = saveFile(corePath(fileName), bytes)) {
+    // What the user saves is on the disk before it replaces the old file.
+    if (const auto error =
+            saveFile(corePath(fileName), bytes, SaveOptions{.durability = Durability::flushed})) {
         if (error->code == ErrorCode::writeFailed) throw UserError(QStringLiteral("Stream write error"));
         throw UserError(QStringLiteral("Cannot create file %1").arg(fileName));
     }

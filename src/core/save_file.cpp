@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -43,9 +44,24 @@ Error writeError(const std::filesystem::path& target, int error) {
 }
 #endif
 
+bool systemSync(detail::NativeFile file, const std::filesystem::path& path);
+
+detail::SyncCall& syncCall() {
+    static detail::SyncCall call = systemSync;
+    return call;
+}
+
+bool syncToDisk(detail::NativeFile file, const std::filesystem::path& path) {
+    return syncCall()(file, path);
+}
+
 }  // namespace
 
 namespace detail {
+
+SyncCall replaceSyncCall(SyncCall sync) {
+    return std::exchange(syncCall(), std::move(sync));
+}
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error, const WriteCall& write) {
     std::size_t done = 0;
@@ -71,30 +87,71 @@ long systemWrite(int fd, const std::uint8_t* data, std::size_t size) {
     return static_cast<long>(::write(fd, data, size));
 }
 
-// Devices and pipes cannot be replaced by renaming, and must not be: they
-// are written in place, as is a file whose folder takes no new files.
-std::optional<Error> writeInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return createError(target, errno);
+bool systemSync(detail::NativeFile fd, const std::filesystem::path&) {
+    return ::fsync(fd) == 0;
+}
+
+// All bytes into `fd`, then onto the disk when asked; false with an errno
+// value when either fails.
+bool writeOut(int fd, const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+              Durability durability, int& error) {
+    if (!detail::writeAll(fd, bytes, error, systemWrite)) return false;
+    if (durability == Durability::flushed && !syncToDisk(fd, path)) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+// The folder's entries on the disk, so that a rename just made survives a
+// power cut. Its failure is not the save's: the new file is in place by
+// then, and nothing is left to undo.
+void flushFolder(const std::filesystem::path& file) {
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    syncToDisk(fd, folder);
+    ::close(fd);
+}
+
+// Written over in place: pipes, terminals and devices, which cannot be
+// replaced by renaming and must not be, and regular files whose holder or
+// folder asks for it. Opened for blocking writes: a pipe whose reader is
+// slow or not there yet is waited for, never cut short.
+std::optional<Error> writeInPlace(const std::filesystem::path& file, const std::filesystem::path& shown,
+                                  std::span<const std::uint8_t> bytes, Durability durability) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return createError(shown, errno);
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     int error = 0;
-    const bool written = detail::writeAll(fd, bytes, error, systemWrite);
+    const bool written = writeOut(fd, file, bytes, regular ? durability : Durability::deferred, error);
+    // Part of a picture is worse than none to whoever reads the file next.
+    if (!written && regular) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd, 0);
+    }
     if (::close(fd) != 0 && written) error = errno;
-    if (!written || error != 0) return writeError(target, error);
+    if (!written || error != 0) return writeError(shown, error);
     return std::nullopt;
 }
 
 // The replaced file's owner, group and permission bits on its successor;
-// owner and group only where the process may set them.
+// owner and group only where the process may set them. A set-ID bit is
+// kept only with the owner or group it grants, so that replacing another
+// user's set-user-ID program never makes one that runs as the saver.
 void keepAttributes(int fd, const struct stat& old) {
+    mode_t mode = old.st_mode & 07777;
     if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-        [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        mode &= ~mode_t{S_ISUID};
+        if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) mode &= ~mode_t{S_ISGID};
     }
-    fchmod(fd, old.st_mode & 07777);
+    fchmod(fd, mode);
 }
 
 }  // namespace
 
-std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes) {
+std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
+                              SaveOptions options) {
     // A link is followed, so that the file it names is replaced and the link kept.
     std::error_code ec;
     std::filesystem::path target = requested;
@@ -104,10 +161,9 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     }
     struct stat info {};
     const bool exists = ::stat(target.c_str(), &info) == 0;
-    if (exists && !S_ISREG(info.st_mode)) {
-        if (S_ISDIR(info.st_mode)) return createError(requested, EISDIR);
-        return writeInPlace(target, bytes);
-    }
+    if (exists && S_ISDIR(info.st_mode)) return createError(requested, EISDIR);
+    if (exists && (!S_ISREG(info.st_mode) || options.intoExisting))
+        return writeInPlace(target, requested, bytes, options.durability);
 
     std::filesystem::path temporary;
     int fd = -1;
@@ -120,12 +176,18 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         const int error = errno;
         const bool folderRefuses = error == EACCES || error == EPERM || error == EROFS;
         if (exists && folderRefuses && ::access(target.c_str(), W_OK) == 0)
-            return writeInPlace(target, bytes);
+            return writeInPlace(target, requested, bytes, options.durability);
         return createError(requested, error);
     }
-    if (exists) keepAttributes(fd, info);
     int error = 0;
-    const bool written = detail::writeAll(fd, bytes, error, systemWrite);
+    bool written = detail::writeAll(fd, bytes, error, systemWrite);
+    // After the bytes, since a write by anyone but a privileged process
+    // clears the set-ID bits the owner's own save should keep.
+    if (written && exists) keepAttributes(fd, info);
+    if (written && options.durability == Durability::flushed && !syncToDisk(fd, temporary)) {
+        error = errno;
+        written = false;
+    }
     if (::close(fd) != 0 && written) error = errno;
     if (!written || error != 0) {
         ::unlink(temporary.c_str());
@@ -136,6 +198,7 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         ::unlink(temporary.c_str());
         return createError(requested, error);
     }
+    if (options.durability == Durability::flushed) flushFolder(target);
     return std::nullopt;
 }
 #else
@@ -170,26 +233,66 @@ bool writeAll(HANDLE file, std::span<const std::uint8_t> bytes, DWORD& error) {
     return true;
 }
 
-// Writes and closes `file`; the error code when either fails.
-std::optional<DWORD> writeAndClose(HANDLE file, std::span<const std::uint8_t> bytes) {
+bool systemSync(detail::NativeFile file, const std::filesystem::path&) {
+    return FlushFileBuffers(file) != 0;
+}
+
+// All bytes into `file`, then onto the disk when asked; false with the
+// system's error code when either fails.
+bool writeOut(HANDLE file, const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+              Durability durability, DWORD& error) {
+    if (!writeAll(file, bytes, error)) return false;
+    if (durability == Durability::flushed && !syncToDisk(file, path)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+// Writes as writeOut does and closes `file`; the error code when any fails.
+std::optional<DWORD> writeAndClose(HANDLE file, const std::filesystem::path& path,
+                                   std::span<const std::uint8_t> bytes, Durability durability) {
     DWORD error = 0;
-    const bool written = writeAll(file, bytes, error);
+    const bool written = writeOut(file, path, bytes, durability, error);
     if (!CloseHandle(file) && written) error = GetLastError();
     if (!written || error != 0) return error;
     return std::nullopt;
 }
 
-// A file whose folder takes no new file is written over in place.
-std::optional<Error> writeInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
-    const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return createError(target, windowsErrorText(GetLastError()));
-    if (const auto error = writeAndClose(file, bytes)) return writeError(target, *error);
+// The folder's entries on the disk after a replace, which, unlike a move,
+// has no write-through flag. Its failure is not the save's: the new file is
+// in place by then.
+void flushFolder(const std::filesystem::path& file) {
+    const std::filesystem::path folder = file.parent_path();
+    const HANDLE handle = CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    syncToDisk(handle, folder);
+    CloseHandle(handle);
+}
+
+// Written over in place: a file whose holder asks for it, or whose folder
+// takes no new file. Shared, since whoever asks for it holds it open.
+std::optional<Error> writeInPlace(const std::filesystem::path& target, const std::filesystem::path& shown,
+                                  std::span<const std::uint8_t> bytes, Durability durability) {
+    const HANDLE file =
+        CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, TRUNCATE_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return createError(shown, windowsErrorText(GetLastError()));
+    DWORD error = 0;
+    const bool written = writeOut(file, target, bytes, durability, error);
+    // Part of a picture is worse than none to whoever reads the file next.
+    if (!written && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0) SetEndOfFile(file);
+    if (!CloseHandle(file) && written) error = GetLastError();
+    if (!written || error != 0) return writeError(shown, error);
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes) {
+std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
+                              SaveOptions options) {
     // A full path for the replacing call, which takes no name relative to the
     // current drive ("\\folder\\name") under Wine.
     std::error_code ec;
@@ -198,21 +301,24 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return createError(requested, "is a folder");
+    if (exists && options.intoExisting) return writeInPlace(target, requested, bytes, options.durability);
 
     std::filesystem::path temporary;
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = temporaryBeside(target, attempt);
-        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        file =
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
         error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
     if (file == INVALID_HANDLE_VALUE) {
-        if (exists && error == ERROR_ACCESS_DENIED) return writeInPlace(target, bytes);
+        if (exists && error == ERROR_ACCESS_DENIED)
+            return writeInPlace(target, requested, bytes, options.durability);
         return createError(requested, windowsErrorText(error));
     }
-    if (const auto failed = writeAndClose(file, bytes)) {
+    if (const auto failed = writeAndClose(file, temporary, bytes, options.durability)) {
         DeleteFileW(temporary.c_str());
         return writeError(requested, *failed);
     }
@@ -226,6 +332,7 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         DeleteFileW(temporary.c_str());
         return createError(requested, windowsErrorText(error));
     }
+    if (options.durability == Durability::flushed) flushFolder(target);
     return std::nullopt;
 }
 #endif

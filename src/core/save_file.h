@@ -13,12 +13,39 @@
 
 namespace pictrove {
 
+// How far a save goes to survive a power cut.
+enum class Durability {
+    // The system writes the file out in its own time, as it does for any
+    // program's output. For files that can be made again (the command-line
+    // tool's), where a flush per file would cost most of the run.
+    deferred,
+    // The new file is on the disk before it replaces the old one, and the
+    // folder's new entry after, so a power cut leaves one of the two whole,
+    // never an empty file. For what the user saves from the window and the
+    // configurator.
+    flushed,
+};
+
+struct SaveOptions {
+    Durability durability = Durability::deferred;
+    // An existing regular file is written into rather than replaced, so that
+    // a caller holding it open (a thumbnail service's placeholder) reads the
+    // new bytes through its handle.
+    bool intoExisting = false;
+};
+
 // Nothing on success; on failure the target is untouched and no temporary
 // file is left behind. A replaced file keeps its permission bits, and its
-// owner and group where the process may set them. Where the folder takes no
-// new file but the existing target may be written, the bytes are written
-// over it in place (a failure there can leave it cut short).
-std::optional<Error> saveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
+// owner and group where the process may set them; where the owner cannot be
+// kept, neither is a set-user-ID bit (nor set-group-ID without the group).
+// A link is followed: the file it names is replaced and the link kept.
+//
+// Pipes, terminals and devices are written as they are, with blocking
+// writes. A regular file is written in place where the options ask for it
+// or where its folder takes no new file but the file may be written; a
+// failure there leaves it empty rather than holding part of the bytes.
+std::optional<Error> saveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
+                              SaveOptions options = {});
 
 namespace detail {
 // The write loop of every save: all bytes through `write` (the system's
@@ -26,6 +53,18 @@ namespace detail {
 // when a write fails or stores nothing, which would otherwise repeat forever.
 using WriteCall = std::function<long(int fd, const std::uint8_t* data, std::size_t size)>;
 bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error, const WriteCall& write);
+
+#ifdef _WIN32
+using NativeFile = void*;  // HANDLE
+#else
+using NativeFile = int;
+#endif
+// What a durable save calls to put an open file or folder on the disk
+// (fsync, FlushFileBuffers): true when it did, with the reason in errno or
+// GetLastError() when not. Replaceable, so that tests can see what is
+// flushed and when; returns the call it replaces.
+using SyncCall = std::function<bool(NativeFile file, const std::filesystem::path& path)>;
+SyncCall replaceSyncCall(SyncCall sync);
 }  // namespace detail
 
 }  // namespace pictrove

@@ -227,7 +227,8 @@ bool SettingsEditor::save() {
     }
     const auto& bytes = *edited;
     const auto failure = saveFile(
-        corePath(path_), std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        corePath(path_), std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+        SaveOptions{.durability = Durability::flushed});
     if (failure) {
         report(tr("The settings were not saved; the file stays as it was.\n%1")
                    .arg(fromLocal(failure->message)));

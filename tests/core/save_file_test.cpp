@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,15 +50,68 @@ protected:
 
 const std::vector<std::uint8_t> kBytes{'i', 'c', 'o', 'n', 0, 255};
 
+// Puts a watch in place of the system's flush for one test.
+class SyncWatch {
+public:
+    explicit SyncWatch(detail::SyncCall watch) : real_(detail::replaceSyncCall(std::move(watch))) {}
+    ~SyncWatch() { detail::replaceSyncCall(std::move(real_)); }
+
+private:
+    detail::SyncCall real_;
+};
+
+// Each row saves "new" to t.png in a folder of its own. A caller that held
+// the old file open reads the old bytes after a replace, and the new ones
+// after a save into the existing file.
+struct Saved {
+    const char* what;
+    const char* before;  // the target's bytes before, or none
+    bool throughLink;    // t.png is a link to real/t.png
+    SaveOptions options;
+};
+
+const Saved kSaved[] = {
+    {"new file", nullptr, false, {}},
+    {"replaced file", "old", false, {}},
+    {"into a placeholder held open", "", false, {.intoExisting = true}},
+#ifndef _WIN32
+    {"through a link", "old", true, {}},
+#endif
+};
+
 TEST_F(SaveFile, WritesAndReplacesWithoutLeftovers) {
-    const auto target = folder / "a.png";
-    ASSERT_FALSE(saveFile(target, kBytes));
-    EXPECT_EQ(contents(target), std::string("icon\0\xFF", 6));
-    ASSERT_FALSE(saveFile(target, std::vector<std::uint8_t>{'x'}));
-    EXPECT_EQ(contents(target), "x");
+    for (std::size_t row = 0; row < std::size(kSaved); ++row) {
+        const Saved& c = kSaved[row];
+        SCOPED_TRACE(c.what);
+        const fs::path sub = folder / std::to_string(row);
+        fs::create_directory(sub);
+        const fs::path target = sub / "t.png";
+        const fs::path file = c.throughLink ? sub / "real" / "t.png" : target;
+        if (c.throughLink) {
+            fs::create_directory(sub / "real");
+            fs::create_symlink(fs::path("real") / "t.png", target);
+        }
+        if (c.before) std::ofstream(file) << c.before;
+#ifndef _WIN32
+        const int held = c.before ? ::open(file.c_str(), O_RDONLY) : -1;
+#endif
+        const auto error = saveFile(target, std::vector<std::uint8_t>{'n', 'e', 'w'}, c.options);
+        ASSERT_FALSE(error) << error->message;
+        EXPECT_EQ(contents(file), "new");
+        EXPECT_EQ(fs::is_symlink(target), c.throughLink);
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(sub), {}), c.throughLink ? 3 : 1);
+#ifndef _WIN32
+        if (held >= 0) {
+            char seen[8] = {};
+            const auto n = ::pread(held, seen, sizeof seen, 0);
+            ::close(held);
+            EXPECT_EQ(std::string(seen, n > 0 ? static_cast<std::size_t>(n) : 0),
+                      c.options.intoExisting ? "new" : c.before);
+        }
+#endif
+    }
     ASSERT_FALSE(saveFile(folder / "empty.png", {}));
     EXPECT_EQ(fs::file_size(folder / "empty.png"), 0u);
-    EXPECT_EQ(entries(), 2u);
 }
 
 TEST_F(SaveFile, FailsCleanly) {
@@ -67,16 +127,92 @@ TEST_F(SaveFile, FailsCleanly) {
     EXPECT_TRUE(saveFile(folder / "taken.png", kBytes));
     EXPECT_TRUE(fs::is_directory(folder / "taken.png"));
     EXPECT_EQ(entries(), 1u);
+}
 
-    // A write that stores nothing is a full disk, not a reason to try again.
-    int calls = 0;
-    int error = 0;
-    const auto storesTwoThenNothing = [&calls](int, const std::uint8_t*, std::size_t) -> long {
-        return ++calls == 1 ? 2 : calls < 10 ? 0 : -1;
+// The write loop against writes that take part of what they are offered, are
+// interrupted, fail (-errno), or store nothing.
+TEST(SaveFileWriteLoop, AsksForTheRestUntilAllIsStoredOrAWriteFails) {
+    const struct {
+        const char* what;
+        std::vector<long> answers;
+        bool written;
+        std::vector<std::size_t> asks;
+        int error;
+    } cases[] = {
+        {"takes at most 3 bytes a call", {3, 3, 2}, true, {8, 5, 2}, 0},
+        {"interrupted, then takes all", {-EINTR, 8}, true, {8, 8}, 0},
+        // Storing nothing is a full disk, not a reason to try again.
+        {"stores two, then nothing", {2, 0, -EIO}, false, {8, 6}, ENOSPC},
+        {"fails", {-EIO}, false, {8}, EIO},
     };
-    EXPECT_FALSE(detail::writeAll(-1, kBytes, error, storesTwoThenNothing));
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(error, ENOSPC);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::size_t> asks;
+        std::string stored;
+        const auto write = [&](int, const std::uint8_t* data, std::size_t size) {
+            const long n = c.answers.at(asks.size());
+            asks.push_back(size);
+            errno = n < 0 ? static_cast<int>(-n) : 0;
+            if (n > 0) stored.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(n));
+            return n < 0 ? -1L : n;
+        };
+        int error = 0;
+        EXPECT_EQ(detail::writeAll(-1, std::vector<std::uint8_t>{'0', '1', '2', '3', '4', '5', '6', '7'},
+                                   error, write),
+                  c.written);
+        EXPECT_EQ(asks, c.asks);
+        EXPECT_EQ(error, c.error);
+        if (c.written) {
+            EXPECT_EQ(stored, "01234567");
+        }
+    }
+}
+
+// A durable save flushes the complete new file before it replaces the old
+// one, and the folder after; a failed flush fails the save like a failed
+// write. Every flush is seen with what the target held at that moment.
+TEST_F(SaveFile, DurableSavesFlushTheFileBeforeTheFolder) {
+    struct Flush {
+        fs::path path;
+        std::string file;    // what the flushed file held, for a file
+        std::string target;  // what the target held
+    };
+    std::vector<Flush> flushes;
+    bool fail = false;
+    const auto target = folder / "t.ico";
+    const SyncWatch watch([&](detail::NativeFile, const fs::path& path) {
+        flushes.push_back({path, fs::is_regular_file(path) ? contents(path) : "", contents(target)});
+        if (!fail) return true;
+        errno = EIO;
+#ifdef _WIN32
+        SetLastError(ERROR_WRITE_FAULT);
+#endif
+        return false;
+    });
+
+    std::ofstream(target) << "old";
+    ASSERT_FALSE(saveFile(target, std::vector<std::uint8_t>{'n', 'e', 'w'}));
+    EXPECT_TRUE(flushes.empty());  // deferred unless asked for
+
+    ASSERT_FALSE(saveFile(target, std::vector<std::uint8_t>{'1', '2'}, {.durability = Durability::flushed}));
+    ASSERT_EQ(flushes.size(), 2u);
+    EXPECT_EQ(flushes[0].path.parent_path(), folder);
+    EXPECT_NE(flushes[0].path, target);
+    EXPECT_EQ(std::make_pair(flushes[0].file, flushes[0].target),
+              std::make_pair(std::string("12"), std::string("new")));
+    EXPECT_EQ(fs::absolute(flushes[1].path), fs::absolute(folder));
+    EXPECT_EQ(flushes[1].target, "12");
+
+    fail = true;
+    const auto failed = saveFile(target, kBytes, {.durability = Durability::flushed});
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->code, ErrorCode::writeFailed);
+    EXPECT_EQ(contents(target), "12");
+    EXPECT_EQ(entries(), 1u);
+
+    // Written in place, the file is left empty rather than holding part of it.
+    EXPECT_TRUE(saveFile(target, kBytes, {.durability = Durability::flushed, .intoExisting = true}));
+    EXPECT_EQ(fs::file_size(target), 0u);
 }
 
 #ifndef _WIN32
@@ -111,6 +247,54 @@ TEST_F(SaveFile, KeepsTheReplacedFileAndWritesInPlaceWhereTheFolderIsClosed) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(contents(target), "new");
     EXPECT_EQ(entries(), 1u);
+    if (!root) return;
+
+    // Another user's set-ID program, replaced in an open folder, keeps neither
+    // its owner nor its group, so the new file must not run as either; the
+    // saver's own keeps its bits.
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    for (const uid_t owner : {1234u, 65534u}) {
+        ASSERT_EQ(chown(target.c_str(), owner, owner), 0);
+        ASSERT_EQ(chmod(target.c_str(), 06755), 0);
+        const pid_t other = fork();
+        if (other == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+            _exit(saveFile(target, kBytes) ? 1 : 0);
+        }
+        waitpid(other, &status, 0);
+        EXPECT_EQ(status, 0);
+        ASSERT_EQ(stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, owner == 65534 ? 06755u : 0755u) << owner;
+    }
+}
+
+// A pipe is written with blocking writes, whether its reader is slow or not
+// there yet: all of the bytes, more than the pipe holds at once.
+TEST_F(SaveFile, WaitsForAPipesReader) {
+    const auto pipe = folder / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::vector<std::uint8_t> bytes(200000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+    for (const bool readerFirst : {true, false}) {
+        SCOPED_TRACE(readerFirst ? "reader there first" : "reader comes later");
+        const int early = readerFirst ? ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        std::vector<std::uint8_t> received;
+        std::thread reader([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // Never blocks in open, so a writer that gave up cannot hang the test.
+            const int fd = early >= 0 ? early : ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+            fcntl(fd, F_SETFL, 0);
+            std::uint8_t chunk[4096];
+            for (long n = 0; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+                received.insert(received.end(), chunk, chunk + n);
+            ::close(fd);
+        });
+        const auto error = saveFile(pipe, bytes);
+        reader.join();
+        EXPECT_FALSE(error) << error->message;
+        EXPECT_EQ(received.size(), bytes.size());
+        EXPECT_TRUE(received == bytes);
+    }
 }
 #endif
 

@@ -10,6 +10,7 @@
 
 #include "profile.h"
 #include "profile_writer.h"
+#include "save_file.h"
 #include "settings_defaults.h"
 #include "tuneup/settings_editor.h"
 
@@ -116,7 +117,15 @@ private slots:
     void newFileHoldsTheDefaults() {
         SettingsEditor editor(path_);
         QVERIFY(editor.load());
-        QVERIFY(editor.save());
+        int flushes = 0;
+        auto real = pictrove::detail::replaceSyncCall([&](auto, const std::filesystem::path&) {
+            ++flushes;
+            return true;
+        });
+        const bool saved = editor.save();
+        pictrove::detail::replaceSyncCall(std::move(real));
+        QVERIFY(saved);
+        QCOMPARE(flushes, 2);  // the file, then its folder
         namespace builtin = pictrove::settings_defaults;
         QCOMPARE(valueIn(path_, "Captions", "Title"), std::string(builtin::kTitle));
         for (const auto& caption : builtin::kMenuCaptions)

@@ -16,13 +16,16 @@
 #include <QTimer>
 #include <QtTest>
 #include <deque>
+#include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "app/errors.h"
 #include "app/form1.h"
 #include "app/seam.h"
 #include "browser/icon_picture.h"
 #include "pe_builder.h"
+#include "save_file.h"
 
 using pictrove::TForm1;
 using pictrove::TIconPicture;
@@ -118,7 +121,16 @@ private slots:
         form_->SaveDialog1.FileName = "left over";
         QVERIFY(QDir(dirHolder_->path()).mkdir("sub"));
         seam_->saveAnswers.push_back(path("sub/a.png"));
+        std::vector<std::filesystem::path> flushed;
+        auto real = pictrove::detail::replaceSyncCall([&](auto, const std::filesystem::path& file) {
+            flushed.push_back(file);
+            return true;
+        });
         form_->Saveas1->trigger();
+        pictrove::detail::replaceSyncCall(std::move(real));
+        // The saved icon reaches the disk before it takes its name, then its folder.
+        QCOMPARE(flushed.size(), 2u);
+        QCOMPARE(QString::fromStdString(flushed[1].string()), path("sub"));
         QCOMPARE(seam_->saveCalls.size(), 1);
         QCOMPARE(QDir(seam_->saveCalls[0].folder).canonicalPath(), QDir(dirHolder_->path()).canonicalPath());
         QCOMPARE(seam_->saveCalls[0].title, QString("Save Icon as ..."));
