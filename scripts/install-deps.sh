@@ -13,6 +13,8 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
   # validators of the installed desktop files, and the Debian package's tools
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file
+  # the desktop's thumbnail service, run on a private session bus
+  tumbler dbus-daemon python3-gi gir1.2-glib-2.0
   # the Windows build: mingw-w64 with POSIX threads, GoogleTest's sources to
   # build it with, and Wine to run the Windows tests without a display
   g++-mingw-w64-x86-64-posix googletest wine64

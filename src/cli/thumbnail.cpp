@@ -111,8 +111,11 @@ Image fitInto(Image image, std::uint32_t size) {
     return scaleArea(image, side(image.width), side(image.height));
 }
 
+// An output file that exists already is the caller's placeholder, which
+// thumbnail services create, hold open and read back through their own
+// handle: it is written into, not replaced, and left empty when that fails.
 int write(const std::string& target, std::span<const std::uint8_t> bytes, std::ostream& err) {
-    if (const auto error = saveFile(pathFromUtf8(target), bytes)) {
+    if (const auto error = saveFile(pathFromUtf8(target), bytes, SaveOptions{.intoExisting = true})) {
         err << target << ": " << error->message << "\n";
         return 1;
     }

@@ -1,12 +1,16 @@
 #!/usr/bin/python3
 """An install as the desktop sees it: validated desktop files, app icons,
 the window started through its link, the thumbnailer run as a file manager
-runs it, and the collection type told apart from calendars.
+runs it and as the desktop's thumbnail service (tumblerd) runs it, and the
+collection type told apart from calendars.
 
     install_test.py --build DIR --cli PATH --data DIR [unittest arguments]
 """
 
 import configparser
+import glob
+import hashlib
+import importlib.util
 import os
 import shlex
 import shutil
@@ -23,6 +27,7 @@ except ImportError:
     sys.exit(77)
 
 APP_ID = "org.example.pictrove.Pictrove"
+HERE = os.path.dirname(os.path.abspath(__file__))
 BUILD = CLI = DATA = PREFIX = None
 
 
@@ -40,8 +45,18 @@ def installed(*parts):
     return os.path.join(PREFIX, *parts)
 
 
-def run(args, **kwargs):
-    return subprocess.run(args, capture_output=True, text=True, timeout=60, **kwargs)
+def run(args, timeout=60, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, timeout=timeout, **kwargs)
+
+
+def bus_service(name):
+    """The program the session bus starts for `name`, or None."""
+    for path in glob.glob("/usr/share/dbus-1/services/*.service"):
+        entry = configparser.ConfigParser(interpolation=None)
+        entry.read(path)
+        if entry.get("D-BUS Service", "Name", fallback=None) == name:
+            return entry["D-BUS Service"]["Exec"]
+    return None
 
 
 class DesktopFiles(unittest.TestCase):
@@ -106,6 +121,35 @@ class InstalledPrograms(unittest.TestCase):
             if made:
                 with Image.open(target) as im:
                     self.assertEqual((im.format, im.size, im.mode), ("PNG", (size, size), "RGBA"))
+
+    def test_thumbnail_service_shows_what_the_thumbnailer_made(self):
+        # The service creates the output file, holds it open while the
+        # thumbnailer runs, and reads the picture back through its handle.
+        service = bus_service("org.freedesktop.thumbnails.Thumbnailer1")
+        if not (service and shutil.which("dbus-run-session") and importlib.util.find_spec("gi")):
+            self.skipTest("tumbler, dbus-run-session or python3-gi is missing")
+        home = tempfile.mkdtemp(dir=PREFIX)
+        files = [("program.exe", "sample.dll", "application/x-ms-dos-executable"),
+                 ("icons.icl", "ne/icons.icl", "application/x-ms-icon-library")]
+        queued = []
+        for name, source, mime in files:
+            shutil.copyfile(os.path.join(DATA, source), os.path.join(home, name))
+            queued += ["file://" + pathname2url(os.path.join(home, name)), mime]
+        env = dict(os.environ, HOME=home, XDG_CACHE_HOME=os.path.join(home, "cache"),
+                   XDG_DATA_DIRS=installed("share") + os.pathsep + "/usr/share",
+                   PATH=installed("bin") + os.pathsep + os.environ["PATH"])
+        result = run(["dbus-run-session", "--", sys.executable, os.path.join(HERE, "thumbnail_service.py"),
+                      service, *queued], env=env, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        uris = queued[0::2]
+        self.assertEqual(sorted(result.stdout.split()), sorted(["ready", "ready", *uris]), result.stdout)
+        for (name, _, _), uri in zip(files, uris):
+            stored = os.path.join(home, "cache/thumbnails/normal", hashlib.md5(uri.encode()).hexdigest() + ".png")
+            ours = os.path.join(home, name + ".png")
+            self.assertEqual(run([CLI, "thumbnail", "-s", "128", os.path.join(home, name), ours]).returncode, 0)
+            with Image.open(stored) as shown, Image.open(ours) as made:
+                self.assertEqual((shown.size, shown.mode), ((128, 128), "RGBA"), name)
+                self.assertEqual(list(shown.getdata()), list(made.getdata()), name)
 
 
 if __name__ == "__main__":
