@@ -152,12 +152,22 @@ void keepAttributes(int fd, const struct stat& old) {
 
 std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<const std::uint8_t> bytes,
                               SaveOptions options) {
-    // A link is followed, so that the file it names is replaced and the link kept.
+    // A link is followed, so that the file it names is replaced (or made,
+    // when it is not there yet) and the link kept.
     std::error_code ec;
     std::filesystem::path target = requested;
     if (std::filesystem::is_symlink(requested, ec)) {
-        const auto resolved = std::filesystem::canonical(requested, ec);
-        if (!ec) target = resolved;
+        if (auto resolved = std::filesystem::canonical(requested, ec); !ec) {
+            target = std::move(resolved);
+        } else if (!std::filesystem::exists(requested, ec)) {
+            // Link by link, since no canonical name exists yet. Only then:
+            // /dev/stdout on a pipe names no path, but opens as it is.
+            for (int hops = 0; hops < 40 && std::filesystem::is_symlink(target, ec); ++hops) {
+                const auto next = std::filesystem::read_symlink(target, ec);
+                if (ec) break;
+                target = next.is_absolute() ? next : target.parent_path() / next;
+            }
+        }
     }
     struct stat info {};
     const bool exists = ::stat(target.c_str(), &info) == 0;

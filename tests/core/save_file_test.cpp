@@ -76,6 +76,7 @@ const Saved kSaved[] = {
     {"into a placeholder held open", "", false, {.intoExisting = true}},
 #ifndef _WIN32
     {"through a link", "old", true, {}},
+    {"through a link to a file not there yet", nullptr, true, {}},
 #endif
 };
 
