@@ -197,8 +197,6 @@ TEST_F(SaveFile, DurableSavesFlushTheFileBeforeTheFolder) {
 
     ASSERT_FALSE(saveFile(target, std::vector<std::uint8_t>{'1', '2'}, {.durability = Durability::flushed}));
     ASSERT_EQ(flushes.size(), 2u);
-    EXPECT_EQ(flushes[0].path.parent_path(), folder);
-    EXPECT_NE(flushes[0].path, target);
     EXPECT_EQ(std::make_pair(flushes[0].file, flushes[0].target),
               std::make_pair(std::string("12"), std::string("new")));
     EXPECT_EQ(fs::absolute(flushes[1].path), fs::absolute(folder));
