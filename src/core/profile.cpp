@@ -83,7 +83,8 @@ public:
         return false;
     }
 
-    // The raw value of `key` in the section found, up to the next header.
+    // The raw value of `key` in the section found, up to the next header;
+    // nothing when the key is missing or its first line has no "=".
     std::optional<std::string_view> findKey(std::string_view key) {
         while (pos_ < end_) {
             const char* at = pos_;
@@ -98,9 +99,13 @@ public:
             const char* next = nullptr;
             if (at < end_ && *at == '[' && header(at, name, next)) return std::nullopt;
             pos_ = afterLineEnd(lineEnd);
-            if (equals &&
-                sameName(trimRight(std::string_view(at, static_cast<std::size_t>(equals - at))), key))
-                return std::string_view(equals + 1, static_cast<std::size_t>(lineEnd - equals - 1));
+            const char* nameEnd = equals ? equals : lineEnd;
+            if (!sameName(trimRight(std::string_view(at, static_cast<std::size_t>(nameEnd - at))), key))
+                continue;
+            // A line holding only the name is that key without a value: the
+            // Windows call gives the default then, and never looks further.
+            if (!equals) return std::nullopt;
+            return std::string_view(equals + 1, static_cast<std::size_t>(lineEnd - equals - 1));
         }
         return std::nullopt;
     }

@@ -9,7 +9,9 @@
 // - a value holds at most 1023 bytes (the 1024-byte buffer of the Windows
 //   call, less its terminating zero), and stops at a zero byte;
 // - a missing file, section or key gives the caller's default; a key with
-//   nothing after "=" gives the empty text;
+//   nothing after "=" gives the empty text; a line holding the key's name
+//   without any "=" is that key without a value, so it too gives the
+//   default, and a later line of the key does not count;
 // - when a section name or a key appears twice, the first one counts: the
 //   lookup never goes on into a later section of the same name;
 // - lines end in CR LF, LF or a lone CR; a UTF-8 byte order mark is skipped.

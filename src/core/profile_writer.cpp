@@ -55,14 +55,20 @@ std::optional<std::string_view> headerName(std::string_view line) {
     return trim(line.substr(1, close - 1));
 }
 
-// Where the value of a "key=value" line starts (past the blanks after "="),
-// when the line's key is `key`.
-std::optional<std::size_t> valueStartFor(std::string_view line, std::string_view key) {
+// A line of the key: "key=value", or the key's name alone, which lookups
+// take for the key without a value.
+struct KeyLine {
+    std::size_t valueStart;  // past the blanks after "=", or past the bare name
+    bool bare;
+};
+
+std::optional<KeyLine> keyLineFor(std::string_view line, std::string_view key) {
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos || !sameName(trim(line.substr(0, equals)), key)) return std::nullopt;
+    if (!sameName(trim(line.substr(0, equals)), key)) return std::nullopt;
+    if (equals == std::string_view::npos) return KeyLine{trimRight(line).size(), true};
     std::size_t start = equals + 1;
     while (start < line.size() && isBlank(line[start])) ++start;
-    return start;
+    return KeyLine{start, false};
 }
 
 // The line end new lines get: the text's first one, else CR LF.
@@ -119,9 +125,12 @@ private:
     bool replaceValue(const std::vector<Line>& lines, std::size_t first, std::size_t last,
                       const ProfileChange& change) {
         for (std::size_t i = first; i < last; ++i) {
-            if (const auto start = valueStartFor(content(text_, lines[i]), change.key)) {
-                const std::size_t at = lines[i].begin + *start;
-                text_.replace(at, lines[i].contentEnd - at, profileValueText(*change.value));
+            if (const auto keyLine = keyLineFor(content(text_, lines[i]), change.key)) {
+                // A bare name is where lookups stop, so it gets the value;
+                // a line added below it would never be read.
+                const std::size_t at = lines[i].begin + keyLine->valueStart;
+                text_.replace(at, lines[i].contentEnd - at,
+                              (keyLine->bare ? "=" : "") + profileValueText(*change.value));
                 return true;
             }
         }
@@ -132,7 +141,7 @@ private:
                    std::string_view key) {
         for (std::size_t i = last; i > first; --i) {
             const Line& line = lines[i - 1];
-            if (valueStartFor(content(text_, line), key)) text_.erase(line.begin, line.end - line.begin);
+            if (keyLineFor(content(text_, line), key)) text_.erase(line.begin, line.end - line.begin);
         }
     }
 

@@ -32,7 +32,8 @@ std::string profileValueText(std::string_view value);
 
 // The text with the changes made one after the other. The first section of
 // a name and the first key of a name in it are the ones changed, as they are
-// the ones lookups find; removing a key removes its later copies in that
+// the ones lookups find (a line holding only the key's name is such a key: it
+// gets "=" and the value); removing a key removes its later copies in that
 // section too, since the next one would count instead. New keys go at the end
 // of their section, new sections at the end of the text, both with the text's
 // own line ending (CR LF for a text without one). Fails, naming the key, when

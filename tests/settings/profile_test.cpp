@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -58,9 +63,9 @@ protected:
     fs::path folder_;
 };
 
-TEST(ProfileLookup, FollowsTheWindowsRules) {
-    const std::string quoted1024 = "\"" + std::string(1024, 'q') + "\"";
-    const std::vector<LookupCase> cases = {
+const std::vector<LookupCase>& lookupCases() {
+    static const std::string quoted1024 = "\"" + std::string(1024, 'q') + "\"";
+    static const std::vector<LookupCase> cases = {
         {"plain", "[Options]\nHome=x\n", "Options", "Home", "x"},
         {"names in any case", "[OPTIONS]\nhOmE=x\n", "options", "HOME", "x"},
         {"blanks around key and value", "[S]\n  \tKey \t=  a b \t\n", "S", "Key", "a b"},
@@ -84,7 +89,11 @@ TEST(ProfileLookup, FollowsTheWindowsRules) {
         {"later sections reachable", "[S]\nA=1\n[T]\nB=2\n", "T", "B", "2"},
         {"keys before any section", "K=1\n[S]\n", "S", "K", std::nullopt},
         {"comment is a different key", "[S]\n;K=1\n", "S", "K", std::nullopt},
-        {"line without equals", "[S]\nK\nK=2\n", "S", "K", "2"},
+        {"bare key hides a later value", "[S]\nK\nK=2\n", "S", "K", std::nullopt},
+        {"bare key in blanks", "[S]\n \tk \nK=2\n", "S", "K", std::nullopt},
+        {"bare key after the value", "[S]\nK=1\nK\n", "S", "K", "1"},
+        {"another bare key", "[S]\nX\nK=2\n", "S", "K", "2"},
+        {"bare key in another section", "[T]\nK\n[S]\nK=2\n", "S", "K", "2"},
         {"header without bracket is no header", "[S]\n[T\nK=v\n", "S", "K", "v"},
         {"text after the bracket", "[S] ; note\nK=v\n", "S", "K", "v"},
         {"bracket inside a line", "x[S]\nK=1\n[S]\nK=2\n", "S", "K", "2"},
@@ -113,10 +122,35 @@ TEST(ProfileLookup, FollowsTheWindowsRules) {
         {"stray continuation bytes count alone", "[S]\nK=" + std::string(1023, '\x80') + "\x80\n", "S", "K",
          std::string(1023, '\x80')},
     };
-    for (const LookupCase& c : cases) {
+    return cases;
+}
+
+TEST(ProfileLookup, FollowsTheWindowsRules) {
+    for (const LookupCase& c : lookupCases()) {
         EXPECT_EQ(findProfileValue(c.text, c.section, c.key), c.expected) << c.name;
     }
 }
+
+#ifdef _WIN32
+TEST_F(ProfileFileTest, TableAgreesWithThePlatformCall) {
+    // Rows where Pictrove departs on purpose from the call as Wine has it:
+    // a value cut at the cap keeps whole UTF-8 characters, and a zero byte,
+    // an empty section name or junk before the first line count as text.
+    const std::vector<std::string> departures = {"empty section name", "zero byte in a name",
+                                                 "garbage before", "cap keeps a whole character",
+                                                 "four-byte character"};
+    for (const LookupCase& c : lookupCases()) {
+        if (std::find(departures.begin(), departures.end(), c.name) != departures.end()) continue;
+        const std::string path = write("platform.ini", c.text);
+        char buffer[1024];
+        const DWORD copied =
+            GetPrivateProfileStringA(c.section, c.key, "\x01", buffer, sizeof buffer, path.c_str());
+        const std::optional<std::string> platform =
+            copied == 1 && buffer[0] == '\x01' ? std::nullopt : std::optional(std::string(buffer, copied));
+        EXPECT_EQ(platform, c.expected) << c.name;
+    }
+}
+#endif
 
 // The lookup rules spelled out line by line, the slow and obvious way, as a
 // second opinion on the scanner.
@@ -153,8 +187,8 @@ std::optional<std::string> referenceLookup(std::string text, std::string_view se
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (state == 1 && equals != std::string_view::npos &&
-            lower(trim(line.substr(0, equals))) == lower(key)) {
+        if (state == 1 && lower(trim(line.substr(0, equals))) == lower(key)) {
+            if (equals == std::string_view::npos) return std::nullopt;
             std::string_view value = trim(line.substr(equals + 1));
             if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                 value.back() == value.front())
@@ -337,6 +371,15 @@ TEST(ProfileEdit, ChangesOnlyWhatIsAsked) {
          {{"S", "K", std::nullopt}, {"T", "K", std::nullopt}},
          "[S]\nX=1\n"},
         {"present and empty", "[S]\nK=v\n", {{"S", "K", ""}}, "[S]\nK=\n"},
+        {"new key after a closing comment", "[S]\nk=1\n;", {{"S", "n", "v"}}, "[S]\nk=1\n;\nn=v\n"},
+        {"bare key gets the value where lookups stop",
+         "[S]\n color \t\nCOLOR=1\n",
+         {{"S", "Color", "red"}},
+         "[S]\n color=red\nCOLOR=1\n"},
+        {"bare key removed with its copies",
+         "[S]\ncolor\nX=0\ncolor=2\n",
+         {{"S", "color", std::nullopt}},
+         "[S]\nX=0\n"},
         {"byte order mark and lone CR",
          "\xEF\xBB\xBF[S]\rK=1\r",
          {{"S", "K", "2"}, {"S", "N", "3"}},
