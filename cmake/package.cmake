@@ -23,8 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pictrove.example.org/")
 set(CPACK_STRIP_FILES ON)
 # The settings file is the administrator's to edit (by hand or with the
 # configurator): as a conffile an upgrade keeps the edits and asks before it
-# replaces them. It stays in the program folder, the one place the window
-# looks.
+# replaces them. It stays in the program folder; users who cannot write there
+# keep their own in ~/.config/pictrove/, which the window then reads instead.
 file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "/usr/${PICTROVE_PROGRAM_DIR}/pictrove.ini\n")
 if(PICTROVE_GUI)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)

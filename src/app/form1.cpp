@@ -16,6 +16,7 @@
 #include "app/errors.h"
 #include "app/seam.h"
 #include "app/settings.h"
+#include "app/settings_places.h"
 #include "filebox/file_box.h"
 #include "paths.h"
 
@@ -291,7 +292,7 @@ void TForm1::FormActivate() {
     HelpFileName = fromLocal(replaceExtension(exe, ".hlp"));
     ExecutableFolder = fromLocal(folderPart(exe));
     ConfigExtractor->setVisible(isExistingFile(ExecutableFolder + configuratorFileName()));
-    SettingsPath = fromLocal(replaceExtension(exe, ".ini"));
+    SettingsPath = settingsPathFor(fromLocal(replaceExtension(exe, ".ini")));
     if (isExistingFile(SettingsPath)) ReadSettings();
     ResolveHelpFile();
     setWindowTitle(applicationTitle());

@@ -118,8 +118,8 @@ public:
     void setMaskSelectorEditable(bool editable);
 
     // Links, help, About and the configurator. The shell open helper hands a
-    // target to the desktop; with parameters the target is a program.
-    void ShellOpen(const QString& target, const QString& parameters = QString());
+    // target to the desktop; with arguments the target is a program.
+    void ShellOpen(const QString& target, const QStringList& arguments = {});
     void Internet1Click();
     void EMail1Click();
     void Help1Click();

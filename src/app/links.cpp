@@ -21,13 +21,13 @@ void TForm1::connectLinkCommands() {
     handle(ConfigExtractor, &TForm1::ConfigExtractorClick);
 }
 
-void TForm1::ShellOpen(const QString& target, const QString& parameters) {
-    // Only the configurator is started with parameters; everything else is
+void TForm1::ShellOpen(const QString& target, const QStringList& arguments) {
+    // Only the configurator is started with arguments; everything else is
     // a document or an address for the desktop's open action.
-    if (parameters.isEmpty()) {
+    if (arguments.isEmpty()) {
         seam().openDocument(this, target);
     } else {
-        seam().startProgram(this, target, parameters);
+        seam().startProgram(this, target, arguments);
     }
 }
 
@@ -67,7 +67,8 @@ void TForm1::ConfigExtractorClick() {
     // Armed first: the user comes back from the configurator to a window
     // that reads the settings again, even if the start itself went wrong.
     armApplicationActivation();
-    ShellOpen(ExecutableFolder + configuratorFileName(), QLatin1Char('"') + SettingsPath + QLatin1Char('"'));
+    // The path goes as one argument, whatever quotes or blanks it holds.
+    ShellOpen(ExecutableFolder + configuratorFileName(), {SettingsPath});
 }
 
 }  // namespace pictrove

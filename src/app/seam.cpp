@@ -9,8 +9,6 @@
 #include <QProcess>
 #include <QUrl>
 
-#include "paths.h"
-
 namespace pictrove {
 namespace {
 Seam defaultSeam;
@@ -101,10 +99,7 @@ void Seam::openDocument(QWidget*, const QString& target) {
     QDesktopServices::openUrl(url);
 }
 
-void Seam::startProgram(QWidget*, const QString& program, const QString& parameters) {
-    QStringList arguments;
-    for (const std::string& argument : splitCommandLine(parameters.toStdString()))
-        arguments << QString::fromStdString(argument);
+void Seam::startProgram(QWidget*, const QString& program, const QStringList& arguments) {
     QProcess::startDetached(program, arguments);
 }
 

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QWidget;
@@ -32,9 +33,10 @@ public:
     // The desktop's open action for a web or mail address or a document.
     // Whether it worked is not reported: a failure shows nothing.
     virtual void openDocument(QWidget* owner, const QString& target);
-    // Starts a program with a command line of parameters, quoted the
-    // Windows way; nothing is reported when it does not start.
-    virtual void startProgram(QWidget* owner, const QString& program, const QString& parameters);
+    // Starts a program with its arguments, each handed over as it is (never
+    // through a command line that quotes could break); nothing is reported
+    // when it does not start.
+    virtual void startProgram(QWidget* owner, const QString& program, const QStringList& arguments);
     // A help file opened at its contents page.
     virtual void showHelpContents(QWidget* owner, const QString& helpFile);
 };

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <array>
@@ -154,7 +155,13 @@ void TForm1::ReadAboutLines(const TIniFile& ini) {
 
 void TForm1::ResolveHelpFile() {
     if (HelpFileName.isEmpty()) return;
-    HelpFileName = ExecutableFolder + helpNamePart(HelpFileName);
+    // A user's own settings file may bring its own help file beside it; the
+    // help installed with the program is found beside the program.
+    const QString name = helpNamePart(HelpFileName);
+    const QString settingsFolder = QFileInfo(SettingsPath).absolutePath() + QLatin1Char('/');
+    const bool ownSettings = QDir(settingsFolder) != QDir(ExecutableFolder);
+    HelpFileName = ownSettings && isExistingFile(settingsFolder + name) ? settingsFolder + name
+                                                                        : ExecutableFolder + name;
     if (!isExistingFile(HelpFileName)) return;
     // Once shown the item stays, and so does the help file, for the run.
     Help1->setVisible(true);

@@ -1,12 +1,13 @@
 // tuneup: the configurator that edits Pictrove's settings file. The window
-// starts it with the settings file's path; without one it edits the
-// settings file beside itself.
+// starts it with the settings file's path; without one it edits the file
+// the window would read.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
 #include <string_view>
 
+#include "app/settings_places.h"
 #include "tuneup/settings_editor.h"
 
 namespace {
@@ -17,8 +18,10 @@ constexpr const char* kUsage =
     "\n"
     "Edits Pictrove's settings file FILE (it need not exist yet): the window\n"
     "title, the icon menu captions, the file masks, the About box, the links,\n"
-    "the help file and the display colour. Without FILE it edits pictrove.ini\n"
-    "beside tuneup itself, where Pictrove looks for it. Only the keys you change\n"
+    "the help file and the display colour. Without FILE it edits the file\n"
+    "Pictrove reads: pictrove.ini beside tuneup, or, when that folder cannot be\n"
+    "written, your own $XDG_CONFIG_HOME/pictrove/pictrove.ini once you have one.\n"
+    "A file you may not change can start your own. Only the keys you change\n"
     "are written; everything else in the file stays as it is.\n";
 
 }  // namespace
@@ -39,8 +42,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tuneup"));
-    const QString path = argc == 2 ? QString::fromLocal8Bit(argv[1])
-                                   : QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini");
+    const QString path = argc == 2
+                             ? QString::fromLocal8Bit(argv[1])
+                             : pictrove::settingsPathFor(
+                                   QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini"));
     pictrove::tuneup::SettingsEditor editor(QFileInfo(path).absoluteFilePath());
     editor.load();
     editor.show();

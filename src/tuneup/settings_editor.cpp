@@ -13,6 +13,7 @@
 #include <span>
 
 #include "app/file_names.h"
+#include "app/settings_places.h"
 #include "profile.h"
 #include "save_file.h"
 #include "settings_defaults.h"
@@ -72,8 +73,35 @@ KeyValue SettingsEditor::fileValue(const QString& section, const QString& key) c
     return value ? KeyValue(fromLocal(*value)) : std::nullopt;
 }
 
+std::optional<QString> SettingsEditor::offerOwnFile() {
+    const QFileInfo folder(QFileInfo(path_).absolutePath());
+    if (!folder.isDir() || folder.isWritable()) return std::nullopt;
+    const QString own = userSettingsPath(path_);
+    if (own.isEmpty() || QFileInfo(own) == QFileInfo(path_)) return std::nullopt;
+    const bool ownExists = QFileInfo(own).isFile();
+    const QString question =
+        ownExists ? tr("%1 cannot be changed from your account.\n\nEdit your own settings file %2 instead? "
+                       "Pictrove reads it in place of this one.")
+                  : tr("%1 cannot be changed from your account.\n\nStart your own settings file %2 from it? "
+                       "Pictrove reads it in place of this one.");
+    if (!confirm(question.arg(QDir::toNativeSeparators(path_), QDir::toNativeSeparators(own))))
+        return std::nullopt;
+    return own;
+}
+
 bool SettingsEditor::load() {
-    auto loaded = loadProfileForEdit(coreFileName(path_));
+    QString readFrom = path_;
+    if (!ownFileOffered_) {
+        ownFileOffered_ = true;
+        if (const auto own = offerOwnFile()) {
+            // A new own file starts as a copy of the shared one, written at
+            // the first save; nothing is made before that.
+            if (QFileInfo(*own).isFile()) readFrom = *own;
+            path_ = *own;
+            makeFolder_ = true;
+        }
+    }
+    auto loaded = loadProfileForEdit(coreFileName(readFrom));
     readable_ = loaded.ok();
     file_ = readable_ ? std::move(*loaded) : ProfileForEdit{};
     for (const Field& field : fields_) field.editor->load(fileValue(field.section, field.key));
@@ -226,6 +254,7 @@ bool SettingsEditor::save() {
         return false;
     }
     const auto& bytes = *edited;
+    if (makeFolder_) QDir().mkpath(QFileInfo(path_).absolutePath());
     const auto failure = saveFile(
         corePath(path_), std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
         SaveOptions{.durability = Durability::flushed});

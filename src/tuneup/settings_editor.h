@@ -26,6 +26,8 @@ public:
 
     // Reads the file again and shows what it holds; false (after saying so)
     // when what stands at the path cannot be read as a file.
+    // The first load of a file that cannot be saved where it is offers the
+    // user's own settings file instead.
     bool load();
     // Writes the keys the user changed; false when nothing was written.
     bool save();
@@ -74,6 +76,7 @@ private:
     void noteEdit();
     void updateStatus();
     KeyValue fileValue(const QString& section, const QString& key) const;
+    std::optional<QString> offerOwnFile();
 
     QString path_;
     ProfileForEdit file_;
@@ -86,6 +89,8 @@ private:
     bool userEdited_ = false;  // since the last load
     bool filling_ = false;
     QLabel* status_ = nullptr;
+    bool ownFileOffered_ = false;
+    bool makeFolder_ = false;  // the user's own file, whose folder may be new
 };
 
 }  // namespace pictrove::tuneup

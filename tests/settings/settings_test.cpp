@@ -19,6 +19,7 @@
 #include "app/settings.h"
 #include "filebox/file_box.h"
 #include "pe_builder.h"
+#include "read_only_folder.h"
 
 using pictrove::TForm1;
 
@@ -34,8 +35,8 @@ public:
         log << "about:" + title + "|" + message;
     }
     void openDocument(QWidget*, const QString& target) override { log << "open:" + target; }
-    void startProgram(QWidget*, const QString& program, const QString& parameters) override {
-        log << "start:" + program + "|" + parameters;
+    void startProgram(QWidget*, const QString& program, const QStringList& arguments) override {
+        log << "start:" + program + "|" + arguments.join('|');
     }
     void showHelpContents(QWidget*, const QString& helpFile) override { log << "help:" + helpFile; }
     QStringList log;
@@ -77,9 +78,12 @@ class SettingsTest : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> dir_;
     RecordingSeam seam_;
+    QString programFolder_;  // where the program and its files are
+    QString config_;         // the user's folder for settings
 
-    QString exe() const { return dir_->filePath("pictrove"); }
-    QString ini() const { return dir_->filePath("pictrove.ini"); }
+    QString exe() const { return programFolder_ + "/pictrove"; }
+    QString ini() const { return programFolder_ + "/pictrove.ini"; }
+    QString ownIni() const { return config_ + "/pictrove/pictrove.ini"; }
 
     void writeFile(const QString& path, const QByteArray& bytes) {
         QFile file(path);
@@ -128,6 +132,10 @@ private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
+        programFolder_ = dir_->path();
+        // Never the real user's settings.
+        config_ = dir_->filePath("config");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_));
         seam_.log.clear();
         pictrove::setApplicationTitle("Pictrove");
     }
@@ -556,8 +564,8 @@ private slots:
 
         form->ConfigExtractor->trigger();
         form->ConfigExtractor->trigger();
-        QCOMPARE(seam_.log, QStringList({"start:" + dir_->filePath("tuneup") + "|\"" + ini() + "\"",
-                                         "start:" + dir_->filePath("tuneup") + "|\"" + ini() + "\""}));
+        QCOMPARE(seam_.log, QStringList({"start:" + dir_->filePath("tuneup") + "|" + ini(),
+                                         "start:" + dir_->filePath("tuneup") + "|" + ini()}));
         QVERIFY(form->applicationActivationArmed());
 
         writeIni("[Captions]\nTitle=Second\n[Options]\nColor=0\nOpen=" + library(11).toUtf8() + "\n");
@@ -626,6 +634,68 @@ private slots:
         QCOMPARE(box->currentText(), QString("*.new"));
         QCOMPARE(form->FileBox1->FileMask(), QString("*.new"));
         QCOMPARE(box->count(), 1);
+    }
+
+    // Installed, the program's folder is not the user's to write: the user's
+    // own file, once there is one, is read instead of the shared one, and
+    // the manual installed beside the program is still found.
+    void installedCopyReadsTheUsersOwnFile() {
+        programFolder_ = dir_->filePath("installed");
+        pictrove::testing::ReadOnlyFolder folder(programFolder_);
+        if (!folder.ok()) QSKIP("cannot make a folder that cannot be written here (root needs mount)");
+        writeIni("[Captions]\nTitle=Shared\n[Options]\nHelpFile=pictrove.html\n");
+        writeFile(programFolder_ + "/pictrove.html", "manual");
+        writeFile(programFolder_ + "/tuneup", "");
+        QVERIFY(folder.seal());
+        auto form = start();
+        QCOMPARE(form->windowTitle(), QString("Shared"));
+        QCOMPARE(form->HelpFileName, programFolder_ + "/pictrove.html");
+        form->ConfigExtractor->trigger();
+        QCOMPARE(seam_.log.last(), "start:" + programFolder_ + "/tuneup|" + ini());
+
+        QVERIFY(QDir().mkpath(config_ + "/pictrove"));
+        writeFile(ownIni(), "[Captions]\nTitle=Mine\n[Options]\nHelpFile=docs/pictrove.html\n");
+        comeBack();
+        QCOMPARE(form->windowTitle(), QString("Mine"));
+        QCOMPARE(form->HelpFileName, programFolder_ + "/pictrove.html");
+        form->ConfigExtractor->trigger();
+        QCOMPARE(seam_.log.last(), "start:" + programFolder_ + "/tuneup|" + ownIni());
+        // A help file of the user's own beside that file comes first.
+        writeFile(config_ + "/pictrove/pictrove.html", "mine");
+        comeBack();
+        QCOMPARE(form->HelpFileName, config_ + "/pictrove/pictrove.html");
+    }
+
+    // A copy in a folder its user may write reads the file beside it and
+    // nothing else, as it always did.
+    void portableCopyLeavesTheUsersOwnFileAlone() {
+        QVERIFY(QDir().mkpath(config_ + "/pictrove"));
+        writeFile(ownIni(), "[Captions]\nTitle=Mine\n");
+        writeIni("[Captions]\nTitle=Portable\n");
+        QCOMPARE(start()->windowTitle(), QString("Portable"));
+        QFile::remove(ini());
+        pictrove::setApplicationTitle("Pictrove");
+        QCOMPARE(start()->windowTitle(), QString("Pictrove"));
+    }
+
+    // The settings path reaches the configurator as one argument, whatever
+    // quotes, blanks or letters beyond ASCII it holds.
+    void configuratorGetsTheSettingsPathWhole() {
+        programFolder_ = dir_->filePath("my \"icons\" \u00e9\u4e2d");
+        QVERIFY(QDir().mkpath(programFolder_));
+        // Stands in for the configurator: writes down what it was given.
+        const QString received = programFolder_ + "/tuneup.received";
+        writeFile(programFolder_ + "/tuneup",
+                  "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.new\" && mv \"$0.new\" \"$0.received\"\n");
+        QVERIFY(QFile::setPermissions(programFolder_ + "/tuneup", QFile::ReadOwner | QFile::ExeOwner));
+        auto form = start();
+        pictrove::setSeam(nullptr);
+        form->ConfigExtractor->trigger();
+        pictrove::setSeam(&seam_);
+        QTRY_VERIFY(QFile::exists(received));
+        QFile file(received);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), "1\n" + ini() + "\n");
     }
 
     void settingsThatAreNoTextOrNoFile() {

@@ -11,6 +11,7 @@
 #include "profile.h"
 #include "profile_writer.h"
 #include "save_file.h"
+#include "read_only_folder.h"
 #include "settings_defaults.h"
 #include "tuneup/settings_editor.h"
 
@@ -113,6 +114,24 @@ private slots:
         }
     }
 
+    // The window keeps 255 characters of a marked About line: a line that
+    // long saves, a longer one is turned away before anything is written.
+    void markedAboutLineOfTheLongestLengthSaves() {
+        SettingsEditor editor(path_);
+        QStringList reports;
+        editor.report = [&](const QString& message) { reports << message; };
+        QVERIFY(editor.load());
+        auto* line = editor.findChild<TextKeyField*>("Dialogs/L2");
+        type(line, " " + QString(254, 'x'));
+        QVERIFY(editor.save());
+        const std::string saved = "> " + std::string(254, 'x');
+        QCOMPARE(valueIn(path_, "Dialogs", "L2"), saved);
+        type(line, " " + QString(255, 'x'));
+        QVERIFY(!editor.save());
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(valueIn(path_, "Dialogs", "L2"), saved);
+    }
+
     // A new file starts with the built-in values, so saving it changes nothing.
     void newFileHoldsTheDefaults() {
         SettingsEditor editor(path_);
@@ -160,6 +179,33 @@ private slots:
         QVERIFY(editor.save());
         QCOMPARE(questions, 2);
         QCOMPARE(readAll(path_), QByteArray("[Captions]\r\nTitle=T\r\n"));
+    }
+
+    // A file the user may not change (an installed copy's) starts the user's
+    // own, written at the first save; the shared one stays as it was.
+    void sharedFileStartsTheUsersOwn() {
+        const QString shared = dir_.filePath("installed");
+        pictrove::testing::ReadOnlyFolder folder(shared);
+        if (!folder.ok()) QSKIP("cannot make a folder that cannot be written here (root needs mount)");
+        const QByteArray sharedText = "; shared\n[Captions]\nTitle=Shared\n";
+        writeFile(shared + "/pictrove.ini", sharedText);
+        QVERIFY(folder.seal());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+        const QString own = dir_.filePath("config/pictrove/pictrove.ini");
+        for (const QByteArray copy : {"&Copy", "C&opy"}) {
+            SettingsEditor editor(shared + "/pictrove.ini");
+            QStringList asked;
+            editor.confirm = [&](const QString& question) { return asked << question, true; };
+            editor.report = [&](const QString& message) { asked << message; };
+            QVERIFY(editor.load());
+            editor.findChild<TextKeyField*>("Menu/Copy")->set(QString(copy));
+            QVERIFY(editor.save());
+            // The second time the own file is there, and is what is edited.
+            QCOMPARE(asked.size(), 1);
+            QVERIFY2(asked[0].contains(own), qPrintable(asked[0]));
+            QCOMPARE(readAll(own), sharedText + "\n[Menu]\nCopy=" + copy + "\n");
+        }
+        QCOMPARE(readAll(shared + "/pictrove.ini"), sharedText);
     }
 
     void failedSaveSaysWhyAndKeepsTheChanges() {
