@@ -1,9 +1,11 @@
 # What `cmake --install` and the Debian package lay out. The programs live
 # together in one program folder, because the window looks for its settings
-# file, its configurator and its manual beside its own executable; bin/
-# holds links to them, and the desktop entry, icons, MIME type, metainfo and
-# thumbnailer go where desktops look for them (share/applications,
-# share/icons/hicolor, share/mime/packages, share/metainfo, share/thumbnailers).
+# file, its configurator and its manual beside its own executable (a user who
+# cannot write that folder may keep an own settings file in ~/.config/pictrove);
+# bin/ holds links to them, and the desktop entry, icons, MIME type, metainfo,
+# thumbnailer and licence go where desktops and Debian look for them
+# (share/applications, share/icons/hicolor, share/mime/packages, share/metainfo,
+# share/thumbnailers, share/doc/pictrove).
 set(PICTROVE_PROGRAM_DIR lib/pictrove)
 set(PICTROVE_ICON_SIZES 16 24 32 48 64 128 256)
 set(desktop_dir ${PROJECT_SOURCE_DIR}/desktop)
@@ -64,6 +66,8 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${man_pages})
 install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1.gz DESTINATION share/man/man1)
 install(FILES ${desktop_dir}/pictrove.thumbnailer DESTINATION share/thumbnailers)
+# The licence (LICENSE) in the form Debian wants beside every package.
+install(FILES ${desktop_dir}/copyright DESTINATION share/doc/pictrove)
 install(FILES ${desktop_dir}/pictrove-mime.xml DESTINATION share/mime/packages
         RENAME ${PICTROVE_APP_ID}.xml)
 if(PICTROVE_GUI)

@@ -18,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 from urllib.request import pathname2url
 
 try:
@@ -65,6 +66,19 @@ class DesktopFiles(unittest.TestCase):
                      ["appstreamcli", "validate", "--no-net", installed("share/metainfo", APP_ID + ".metainfo.xml")]):
             result = run(args)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_the_licence_travels_with_the_package_and_the_metainfo(self):
+        with open(os.path.join(DATA, "..", "..", "LICENSE"), encoding="utf-8") as f:
+            licence = f.read()
+        with open(installed("share/doc/pictrove/copyright"), encoding="utf-8") as f:
+            header, _, text = f.read().partition("License: Expat\n")
+        self.assertIn("Copyright: 2026 The Pictrove developers\n", header)
+        # Debian's form of the text after the title and the copyright line:
+        # each line indented, an empty one written " .".
+        unfolded = "".join("\n" if line == " .\n" else line[1:] for line in text.splitlines(True))
+        self.assertEqual(unfolded, licence.split("\n\n", 2)[2])
+        metainfo = ElementTree.parse(installed("share/metainfo", APP_ID + ".metainfo.xml"))
+        self.assertEqual(metainfo.findtext("project_license"), "MIT")
 
     def test_every_icon_size_is_a_png_of_that_size(self):
         for size in (16, 24, 32, 48, 64, 128, 256):
