@@ -97,6 +97,8 @@ TFileBox::TFileBox(QWidget* owner)
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { itemChange(); });
     connect(rows_, &QAbstractItemModel::dataChanged, this, [this] { itemChange(); });
     connect(watch_, &FolderWatch::changed, this, [this] { followFolder(); });
+    connect(watch_, &FolderWatch::filesWritten, this,
+            [this](const QStringList& names) { refreshWrittenFiles(names); });
 
     sortType_ = stText;
     viewOptions_ = TViewOptions(fbShowIcons | fbShowFolders | fbShowSize | fbShowType | fbShowTime |

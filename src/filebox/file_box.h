@@ -170,6 +170,7 @@ private:
     void itemChange();
     void doubleClick();
     void followFolder();  // folder_watch.cpp
+    void refreshWrittenFiles(const QStringList& names);
     // Backspace: the folder above, or the volume list from a root.
     void goUp();
     // The caption of the row at `at` when its column cuts it short; empty

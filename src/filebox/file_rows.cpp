@@ -93,6 +93,14 @@ void FileRows::renameRow(int index, const QString& name) {
     sortRows();
 }
 
+void FileRows::refreshFile(int index, qint64 size, qint64 modified) {
+    FileRow& target = rows_[static_cast<std::size_t>(index)];
+    if (target.size == size && target.modified == modified) return;
+    target.size = size;
+    target.modified = modified;
+    emit dataChanged(this->index(index, 0), this->index(index, columnCount() - 1));
+}
+
 void FileRows::describe(const FileRow& row) const {
     if (row.described) return;
     row.described = true;

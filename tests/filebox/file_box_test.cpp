@@ -679,6 +679,45 @@ private slots:
         QCOMPARE(box.Count(), drives);
     }
 
+    void fileWrittenInPlaceShowsItsNewSizeAndTime() {
+        QTemporaryDir dir;
+        makeFile(dir.filePath("grows.log"), 3);
+        makeFile(dir.filePath("other.txt"));
+        QFile file(dir.filePath("grows.log"));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6)),
+                                 QFileDevice::FileModificationTime));
+        TFileBox box;
+        box.setDirectory(dir.path());
+        select(box, "other.txt");
+        const QString before = box.SubItems(rowOf(box, "grows.log")).at(2);
+        QSignalSpy listings(box.model(), &QAbstractItemModel::modelReset);
+        QVERIFY(file.seek(3) && file.write("more") == 4 && file.flush());
+        QTRY_COMPARE(box.SubItems(rowOf(box, "grows.log")).at(0), QString("7"));
+        QVERIFY(box.SubItems(rowOf(box, "grows.log")).at(2) != before);
+        // The row changed where it stands: no new listing, the selection stays.
+        QCOMPARE(listings.count(), 0);
+        QCOMPARE(box.Caption(box.Selected()), QString("other.txt"));
+    }
+
+    // A change every 100 ms without a break: the update waits for no quiet
+    // spell once the longest wait since the first change is up.
+    void steadyChangesGiveOneUpdateAfterTheLongestWait() {
+        FolderWatch watch;
+        qint64 now = 0;
+        watch.setClock([&] { return now; });
+        QSignalSpy listings(&watch, &FolderWatch::changed);
+        QList<int> delays;
+        for (now = 0; now <= 1000; now += 100) {
+            watch.noteChange();
+            delays << watch.pendingDelay();
+        }
+        QCOMPARE(delays, (QList<int>{150, 150, 150, 150, 150, 150, 150, 150, 150, 100, 0}));
+        QTRY_COMPARE(listings.count(), 1);
+        watch.noteChange();  // the next change starts a new burst
+        QCOMPARE(watch.pendingDelay(), FolderWatch::kQuietMs);
+    }
+
     void firstShowReadsAndLooksRight() {
         TFileBox box;
         const QString previous = QDir::currentPath();
