@@ -95,7 +95,11 @@ TFileBox::TFileBox(QWidget* owner)
     });
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { itemChange(); });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { itemChange(); });
-    connect(rows_, &QAbstractItemModel::dataChanged, this, [this] { itemChange(); });
+    // A renamed row changes the file name; new details of a row (its size and
+    // time, from the first column on) change nothing the owner sees.
+    connect(rows_, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from) {
+        if (from.column() == 0) itemChange();
+    });
     connect(watch_, &FolderWatch::changed, this, [this] { followFolder(); });
     connect(watch_, &FolderWatch::filesWritten, this,
             [this](const QStringList& names) { refreshWrittenFiles(names); });

@@ -98,7 +98,8 @@ void FileRows::refreshFile(int index, qint64 size, qint64 modified) {
     if (target.size == size && target.modified == modified) return;
     target.size = size;
     target.modified = modified;
-    emit dataChanged(this->index(index, 0), this->index(index, columnCount() - 1));
+    // Only the details: the name column stays as it was.
+    if (columnCount() > 1) emit dataChanged(this->index(index, 1), this->index(index, columnCount() - 1));
 }
 
 void FileRows::describe(const FileRow& row) const {

@@ -75,7 +75,8 @@ public:
     void setRename(Rename rename) { rename_ = std::move(rename); }
     // A new name for a row; its caption follows, and the rows are re-sorted.
     void renameRow(int row, const QString& name);
-    // A file row's new size and time, for a file written in place.
+    // A file row's new size and time, for a file written in place; only the
+    // columns after the name report a change.
     void refreshFile(int row, qint64 size, qint64 modified);
 
     const FileRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
