@@ -42,8 +42,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tuneup"));
+    // Qt's copy of the argument: on Windows it comes from the wide command
+    // line, so no letter is lost to the code page.
     const QString path = argc == 2
-                             ? QString::fromLocal8Bit(argv[1])
+                             ? QCoreApplication::arguments().value(1)
                              : pictrove::settingsPathFor(
                                    QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini"));
     pictrove::tuneup::SettingsEditor editor(QFileInfo(path).absoluteFilePath());
