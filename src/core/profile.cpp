@@ -86,6 +86,10 @@ public:
     // The raw value of `key` in the section found, up to the next header;
     // nothing when the key is missing or its first line has no "=".
     std::optional<std::string_view> findKey(std::string_view key) {
+        // A line without "=" is mostly something else (a comment, a note,
+        // junk): ruled out on its first letter, it costs next to nothing.
+        const char lower = key.empty() ? '\0' : lowerAscii(key.front());
+        const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A') : lower;
         while (pos_ < end_) {
             const char* at = pos_;
             while (at < end_ && isBlank(*at)) ++at;
@@ -99,6 +103,7 @@ public:
             const char* next = nullptr;
             if (at < end_ && *at == '[' && header(at, name, next)) return std::nullopt;
             pos_ = afterLineEnd(lineEnd);
+            if (!equals && (lower == '\0' || at == lineEnd || (*at != lower && *at != upper))) continue;
             const char* nameEnd = equals ? equals : lineEnd;
             if (!sameName(trimRight(std::string_view(at, static_cast<std::size_t>(nameEnd - at))), key))
                 continue;
