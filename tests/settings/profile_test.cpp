@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifdef _WIN32
-#define NOMINMAX
 #include <windows.h>
 #endif
 
