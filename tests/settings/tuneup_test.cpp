@@ -10,8 +10,8 @@
 
 #include "profile.h"
 #include "profile_writer.h"
-#include "save_file.h"
 #include "read_only_folder.h"
+#include "save_file.h"
 #include "settings_defaults.h"
 #include "tuneup/settings_editor.h"
 
