@@ -24,6 +24,14 @@ struct Options {
     bool groupIco = false;    // each group as a complete icon or cursor file
     bool cursors = false;     // cursor groups of executables instead of icon groups
     std::uint32_t size = 32;  // --size: the icon shown and extracted is size x size
+    // scan and similar
+    std::optional<std::string> filesFrom;  // a list of files to read, "-" for standard input
+    bool nulSeparated = false;             // -0: that list is NUL-separated, not one name a line
+    std::optional<std::size_t> jobs;       // threads; the cores when not given
+    bool allIcons = false;                 // every icon, not only the main one
+    std::optional<std::uint64_t> maxSize;  // larger files get an error record
+    int maxDistance = 10;                  // similar: the largest Hamming distance shown
+    std::optional<std::string> scanFile;   // similar: the records of an earlier scan
 };
 
 // Both return the exit status: 0 when every file could be read, 1 otherwise.

@@ -15,12 +15,14 @@
 
 #include "cli/commands.h"
 #include "cli/numbers.h"
+#include "cli/scan.h"
 #include "cli/thumbnail.h"
 #include "path_text.h"
 
 namespace {
 
-constexpr const char* kUsageLine = "Usage: pictrove-cli list|extract|thumbnail [OPTION]... FILE...";
+constexpr const char* kUsageLine =
+    "Usage: pictrove-cli list|extract|thumbnail|scan|similar [OPTION]... FILE...";
 
 constexpr const char* kHelp =
     "Usage:\n"
@@ -29,6 +31,11 @@ constexpr const char* kHelp =
     "                       [--ico] [--bmp] [--group-ico] [--all-sizes]\n"
     "  pictrove-cli extract FILE --ics OUT.ics\n"
     "  pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
+    "  pictrove-cli scan [-r] [--files-from FILE|-] [-0] [--jobs N] [--all-icons]\n"
+    "                    [--max-size BYTES] PATH...\n"
+    "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
+    "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
+    "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "list     shows, per file, how many icons it holds and, per icon, its index,\n"
@@ -58,6 +65,24 @@ constexpr const char* kHelp =
     "         gets the collection extension.\n"
     "thumbnail writes the first icon of INPUT as a PNG that fits SIZE x SIZE\n"
     "         (8 to 1024, default 256), from the image best suited to that size.\n"
+    "scan     prints one JSON record a line per file, in input order, as each is\n"
+    "         done: file, size, sha256 of the whole file, kind, icons (the count)\n"
+    "         and main, the main icon (icon 0): index, id, dhash (its difference\n"
+    "         hash, 16 hex digits), group_sha256 (of the file --group-ico writes)\n"
+    "         and images (w, h, bits, png, and the offset and length of the image\n"
+    "         bytes in the file). --all-icons adds all, every icon alike. A file\n"
+    "         that cannot be read is {\"file\": ..., \"error\": ...}; so is one larger\n"
+    "         than --max-size BYTES.\n"
+    "similar  prints the icons whose difference hash is within --max-distance D\n"
+    "         (default 10) of REFERENCE's, nearest first, as distance<TAB>file<TAB>\n"
+    "         index lines or, with --json, JSON records. REFERENCE is an icon source\n"
+    "         (its icon --index N, default 0) or a hash of 16 hex digits. The main\n"
+    "         icon of each file is compared, every icon with --all-icons.\n"
+    "         --scan-file searches the records of an earlier scan instead of files.\n"
+    "\n"
+    "--files-from FILE  also reads the files named in FILE (- for standard input),\n"
+    "             one a line, or NUL-separated with -0 (as find -print0 writes).\n"
+    "--jobs N     reads N files at once (default: one per core).\n"
     "\n"
     "--size N     (8 to 1024) chooses and scales the icon for N x N instead of\n"
     "             32 x 32, in list's \"shown\" and in extract's PNG files; --ico and\n"
@@ -153,6 +178,46 @@ const std::vector<OptionRule>& optionRules() {
              o.outputDir = pictrove::pathFromUtf8(v);
              return std::nullopt;
          }},
+        {{"--all-icons"}, false, [](Options& o, const std::string&) { return flag(&Options::allIcons, o); }},
+        {{"-0", "--null"},
+         false,
+         [](Options& o, const std::string&) { return flag(&Options::nulSeparated, o); }},
+        {{"--files-from"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             o.filesFrom = v;
+             return std::nullopt;
+         }},
+        {{"--scan-file"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             o.scanFile = v;
+             return std::nullopt;
+         }},
+        {{"--jobs"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             const auto value = pictrove::cli::wholeNumber(v, 1, 256);
+             if (!value) return "--jobs needs a number from 1 to 256";
+             o.jobs = static_cast<std::size_t>(*value);
+             return std::nullopt;
+         }},
+        {{"--max-size"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             const auto value = pictrove::cli::wholeNumber(v, 0, UINT64_MAX);
+             if (!value) return "--max-size needs a number of bytes";
+             o.maxSize = *value;
+             return std::nullopt;
+         }},
+        {{"--max-distance"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             const auto value = pictrove::cli::wholeNumber(v, 0, 64);
+             if (!value) return "--max-distance needs a number from 0 to 64";
+             o.maxDistance = static_cast<int>(*value);
+             return std::nullopt;
+         }},
         {{"--index"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
@@ -222,7 +287,31 @@ static int run(const std::vector<std::string>& args) {
     Options options;
     options.progress = stderrIsTerminal();
     if (auto error = parseArguments({args.begin() + 1, args.end()}, options)) return usageError(*error);
-    if (options.files.empty()) return usageError("no file given");
+    const bool corpus = command == "scan" || command == "similar";
+    if (options.files.empty() && !(command == "scan" && options.filesFrom))
+        return usageError("no file given");
+    if (!corpus && (options.filesFrom || options.nulSeparated || options.jobs || options.allIcons ||
+                    options.maxSize || options.scanFile))
+        return usageError(
+            "--files-from, -0, --jobs, --all-icons, --max-size and --scan-file are for scan and similar");
+    if (command == "scan") {
+        if (options.json || options.outputDir || options.index || options.allSizes || options.groupIco ||
+            options.ico || options.bmp || options.collection || options.scanFile)
+            return usageError("scan takes only -r, --files-from, -0, --jobs, --all-icons and --max-size");
+        return pictrove::cli::scan(options, std::cin, std::cout, std::cerr);
+    }
+    if (command == "similar") {
+        if (options.outputDir || options.allSizes || options.groupIco || options.ico || options.bmp ||
+            options.collection || options.maxSize)
+            return usageError(
+                "similar takes only --max-distance, --index, --all-icons, --json, --scan-file, -r, "
+                "--files-from, -0 and --jobs");
+        if (options.scanFile && options.files.size() != 1)
+            return usageError("--scan-file takes REFERENCE alone");
+        if (!options.scanFile && options.files.size() < 2 && !options.filesFrom)
+            return usageError("similar needs REFERENCE and a PATH");
+        return pictrove::cli::similar(options, std::cin, std::cout, std::cerr);
+    }
 
     if (command == "list") {
         if (options.allSizes || options.outputDir || options.index || options.groupIco || options.ico ||

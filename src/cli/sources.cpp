@@ -26,6 +26,7 @@ Source fromIconFile(std::shared_ptr<const IconFile> file) {
         };
         source.icons.push_back(std::move(icon));
     }
+    source.offsetOf = [raw = file.get()](const IconImage& image) { return raw->offsetOf(image.data); };
     source.storage = std::move(file);
     return source;
 }

@@ -30,6 +30,8 @@ struct Source {
     std::vector<SourceIcon> icons;
     std::string redirectedTo;             // the .mun file the icons came from, if any
     std::shared_ptr<const void> storage;  // keeps the file's bytes alive for the images
+    // Where an image's bytes lie in the file; nothing where that is not known.
+    std::function<std::optional<std::uint64_t>(const IconImage&)> offsetOf;
 };
 
 // Reads a file as the window would: a collection when its extension equals

@@ -140,4 +140,14 @@ std::optional<Image> IconFile::icon(std::size_t index, std::uint32_t size) const
     return std::nullopt;
 }
 
+std::optional<std::uint64_t> IconFile::offsetOf(Bytes data) const {
+    const Bytes all = file_.bytes();
+    const auto base = reinterpret_cast<std::uintptr_t>(all.data());
+    const auto start = reinterpret_cast<std::uintptr_t>(data.data());
+    if (data.empty() || all.empty() || start < base || start - base > all.size() ||
+        data.size() > all.size() - (start - base))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(start - base);
+}
+
 }  // namespace pictrove

@@ -41,6 +41,9 @@ public:
     // The .mun file the groups came from; empty when they are the file's own.
     const std::filesystem::path& redirectedTo() const { return redirectedTo_; }
 
+    // Where stored image bytes lie in the file the groups came from.
+    std::optional<std::uint64_t> offsetOf(Bytes data) const;
+
     SourceKind kind() const { return kind_; }
     std::size_t count() const { return groups_.size(); }
     const IconGroup& group(std::size_t index) const { return groups_.at(index); }

@@ -1,0 +1,59 @@
+#include "cli/path_stream.h"
+
+#include <filesystem>
+#include <istream>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "cli/inputs.h"
+#include "path_text.h"
+
+namespace pictrove::cli {
+
+PathStream::PathStream(const Options& options, std::istream& standardInput, std::ostream& err)
+    : options_(options), err_(err) {
+    static std::istringstream nothing;
+    if (!options.filesFrom) {
+        list_ = &nothing;
+    } else if (*options.filesFrom == "-") {
+        list_ = &standardInput;
+    } else {
+        listFile_.open(pathFromUtf8(*options.filesFrom), std::ios::binary);
+        if (listFile_)
+            list_ = &listFile_;
+        else
+            err << "pictrove-cli: cannot read the file list " << *options.filesFrom << "\n";
+    }
+}
+
+std::optional<std::string> PathStream::expand(std::string name) {
+    std::error_code error;
+    if (!options_.recursive || name.empty() || !std::filesystem::is_directory(pathFromUtf8(name), error))
+        return name;
+    Options one = options_;
+    one.files = {std::move(name)};
+    bool complete = true;
+    for (InputFile& input : collectInputs(one, err_, complete)) walked_.push_back(std::move(input.path));
+    complete_ &= complete;
+    return std::nullopt;
+}
+
+std::optional<std::string> PathStream::next() {
+    for (;;) {
+        if (!walked_.empty()) {
+            std::string name = std::move(walked_.front());
+            walked_.pop_front();
+            return name;
+        }
+        if (argument_ < options_.files.size()) {
+            if (auto name = expand(options_.files[argument_++])) return name;
+            continue;
+        }
+        if (!list_) return std::nullopt;
+        std::string name;
+        if (!std::getline(*list_, name, options_.nulSeparated ? '\0' : '\n')) return std::nullopt;
+        if (auto expanded = expand(std::move(name))) return expanded;
+    }
+}
+
+}  // namespace pictrove::cli
