@@ -51,7 +51,7 @@ Json iconJson(const Source& source, std::size_t index) {
                        {"png", image.info.png}};
         if (const auto offset = source.offsetOf ? source.offsetOf(image) : std::nullopt) {
             stored["offset"] = *offset;
-            stored["length"] = image.data.size();
+            stored["length"] = imageBytes(image).size();
         }
         images.push_back(std::move(stored));
     }

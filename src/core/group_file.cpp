@@ -39,13 +39,11 @@ std::uint8_t colourCount(const IconImage& image) {
     return static_cast<std::uint8_t>(used != 0 && used < full ? used : full);
 }
 
-// The image without what follows it in its resource: 16-bit executables pad
-// every resource to their alignment.
+}  // namespace
+
 Bytes imageBytes(const IconImage& image) {
     return image.data.first(image.info.png ? storedPngSize(image.data) : storedDibSize(image.data));
 }
-
-}  // namespace
 
 bool isCursorGroup(const IconGroup& group) {
     return !group.images.empty() && std::all_of(group.images.begin(), group.images.end(),

@@ -22,6 +22,11 @@ std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group);
 // building it; nothing where it gives nothing.
 std::optional<std::uint64_t> groupFileSize(const IconGroup& group);
 
+// The bytes of a stored image without what follows it in its resource
+// (16-bit executables pad every resource to their alignment): what a group
+// file holds of it.
+Bytes imageBytes(const IconImage& image);
+
 // True when buildGroupFile writes a cursor file for `group`.
 bool isCursorGroup(const IconGroup& group);
 

@@ -4,6 +4,8 @@
     cli_test.py --cli PATH --data DIR [unittest arguments]
 """
 
+import glob
+import hashlib
 import io
 import json
 import os
@@ -435,6 +437,115 @@ class ThumbnailCommand(OutputFolder):
         self.assertEqual(self.written(), ["cut.ico"])
 
 
+def pillow_dhash(png):
+    """The difference hash as the README defines it, computed by Pillow."""
+    image = Image.open(png).convert("RGBA")
+    white = Image.new("RGB", image.size, (255, 255, 255))
+    white.paste(image, mask=image.getchannel("A"))
+    small = white.convert("L").resize((9, 8), Image.BOX).load()
+    bits = [small[c, r] > small[c + 1, r] for r in range(8) for c in range(8)]
+    return "%016x" % sum(1 << (63 - i) for i, bit in enumerate(bits) if bit)
+
+
+class ScanCommand(unittest.TestCase):
+    def setUp(self):
+        self.out = tempfile.TemporaryDirectory()
+        self.addCleanup(self.out.cleanup)
+
+    def scan(self, *args, stdin=None, status=0):
+        result = subprocess.run([CLI, "scan", *args], capture_output=True, input=stdin)
+        self.assertEqual(result.returncode, status, result.stderr)
+        return [json.loads(line) for line in result.stdout.decode().splitlines()]
+
+    def test_records_agree_with_pillow_hashlib_and_the_group_files(self):
+        files = sorted(glob.glob(data("*/*.dll")) + glob.glob(data("ne/*.i*")) + glob.glob(data("ico/*.[ic]*")))
+        files.append(data("sample.dll"))
+        records = self.scan("--all-icons", "--jobs", "3", *files)
+        self.assertEqual([r["file"] for r in records], files)
+        compared = 0
+        for record in filter(lambda r: r["icons"], records):
+            with open(record["file"], "rb") as f:
+                content = f.read()
+            self.assertEqual(record["sha256"], hashlib.sha256(content).hexdigest())
+            self.assertEqual(record["size"], len(content))
+            self.assertEqual(record["main"], record["all"][0])
+            folder = os.path.join(self.out.name, str(compared))
+            for mode in ([], ["--group-ico"]):
+                run("extract", record["file"], "-o", folder, *mode)
+            stem = os.path.join(folder, os.path.basename(record["file"]))
+            for icon in record["all"]:
+                with self.subTest(file=record["file"], index=icon["index"]):
+                    self.assertEqual(icon["dhash"], pillow_dhash("%s_%d.png" % (stem, icon["index"])))
+                    group = glob.glob("%s_%d.[ic][cu][or]" % (stem, icon["index"]))[0]
+                    with open(group, "rb") as f:
+                        group_bytes = f.read()
+                    self.assertEqual(icon["group_sha256"], hashlib.sha256(group_bytes).hexdigest())
+                    for image in icon["images"]:
+                        stored = content[image["offset"] : image["offset"] + image["length"]]
+                        self.assertTrue(stored in group_bytes, image)
+                    compared += 1
+        self.assertGreater(compared, 40)
+
+    def test_every_listed_name_gets_its_record_in_order(self):
+        empty = os.path.join(self.out.name, "README.txt")
+        open(empty, "w").close()
+        names = [data("pe/three32.dll"), "", data("no-such.dll"), data("ico"), empty, data("ico/bpp1.ico")]
+        listed = "\n".join(names).encode() + b"\n" + os.fsencode(self.out.name) + b"/\xff.dll\n"
+        expected = names + [self.out.name + "/\ufffd.dll"]
+        if not ON_WINDOWS:
+            fifo = os.path.join(self.out.name, "fifo")
+            os.mkfifo(fifo)
+            listed += fifo.encode() + b"\n"
+            expected.append(fifo)
+        records = self.scan("--files-from", "-", stdin=listed, status=1)
+        self.assertEqual([r["file"] for r in records], expected)
+        self.assertEqual([("error" in r) for r in records], [False, True, True, True, False, False] + [True] * (len(expected) - 6))
+        self.assertEqual((records[4]["icons"], "main" in records[4]), (0, False))
+        self.assertEqual(records[0]["icons"], 3)
+        self.assertNotIn("all", records[0])
+        # NUL-separated, folders walked, larger files turned away.
+        records = self.scan("-0", "-r", "--max-size", "5000", "--files-from", "-",
+                            stdin=data("ne").encode() + b"\0" + data("sample.dll").encode() + b"\0", status=1)
+        self.assertEqual([r["file"] for r in records][-1], data("sample.dll"))
+        self.assertIn("--max-size", records[-1]["error"])
+        self.assertTrue(all(r["file"].startswith(data("ne")) for r in records[:-1]))
+        self.assertEqual(self.scan(data("ico/bpp1.ico"))[0]["kind"], "ICO")
+
+    def test_look_alikes_are_found_nearest_first_in_files_and_in_records(self):
+        base = os.path.join(self.out.name, "base")
+        run("extract", data("sample.dll"), "-o", base, "--index", "0")
+        original = Image.open(os.path.join(base, "sample.dll_0.png")).convert("RGBA")
+        variants = {
+            "same.ico": original,
+            "pixel.ico": original.copy(),
+            "brighter.ico": original.point(lambda v: min(255, v + 12)),
+            "resized.ico": original.resize((48, 48), Image.BICUBIC),
+            "other.ico": original.transpose(Image.FLIP_LEFT_RIGHT).rotate(90),
+        }
+        variants["pixel.ico"].putpixel((16, 16), (255, 0, 0, 255))
+        folder = os.path.join(self.out.name, "icons")
+        os.mkdir(folder)
+        for name, picture in variants.items():
+            picture.save(os.path.join(folder, name), sizes=[picture.size])
+        found = run("similar", "--max-distance", "8", data("sample.dll"), "-r", folder)
+        self.assertEqual(found.returncode, 0, found.stderr)
+        rows = [line.split("\t") for line in found.stdout.splitlines()]
+        names = [os.path.basename(r[1]) for r in rows]
+        self.assertEqual(rows[names.index("same.ico")][0], "0")
+        self.assertEqual(set(names), {"same.ico", "pixel.ico", "brighter.ico", "resized.ico"})
+        self.assertEqual([int(r[0]) for r in rows], sorted(int(r[0]) for r in rows))
+        # The same answer from the records of a scan, and from the hash itself.
+        records = os.path.join(self.out.name, "records.jsonl")
+        with open(records, "w") as f:
+            f.write(run("scan", "-r", folder).stdout)
+        from_records = run("similar", "--max-distance", "8", "--scan-file", records, data("sample.dll"))
+        self.assertEqual(from_records.stdout, found.stdout)
+        dhash = self.scan(data("sample.dll"))[0]["main"]["dhash"]
+        as_json = run("similar", "--json", "--max-distance", "8", dhash, "-r", folder)
+        self.assertEqual([json.loads(l)["file"] for l in as_json.stdout.splitlines()], [r[1] for r in rows])
+        self.assertEqual(json.loads(as_json.stdout.splitlines()[0])["dhash"], dhash)
+
+
 class Usage(unittest.TestCase):
     def test_usage_errors_exit_2_with_the_usage_text(self):
         cases = [
@@ -458,6 +569,13 @@ class Usage(unittest.TestCase):
             ["list", "--group-ico", data("sample.dll")],
             ["extract", data("sample.dll"), "-o", "x", "--group-ico", "--ico"],
             ["extract", "-r", data("ico"), "--ics", "x.ics"],
+            ["scan"],
+            ["scan", "--jobs", "0", data("sample.dll")],
+            ["scan", "--json", data("sample.dll")],
+            ["list", "--all-icons", data("sample.dll")],
+            ["similar", data("sample.dll")],
+            ["similar", "--scan-file", "r.jsonl"],
+            ["similar", "--max-distance", "65", data("sample.dll"), data("sample.dll")],
         ]
         for args in cases:
             result = run(*args)
