@@ -68,6 +68,8 @@ install(FILES ${CMAKE_BINARY_DIR}/desktop/pictrove-cli.1.gz DESTINATION share/ma
 install(FILES ${desktop_dir}/pictrove.thumbnailer DESTINATION share/thumbnailers)
 # The licence (LICENSE) in the form Debian wants beside every package.
 install(FILES ${desktop_dir}/copyright DESTINATION share/doc/pictrove)
+install(FILES ${desktop_dir}/pictrove-cli.bash-completion DESTINATION share/bash-completion/completions
+        RENAME pictrove-cli)
 install(FILES ${desktop_dir}/pictrove-mime.xml DESTINATION share/mime/packages
         RENAME ${PICTROVE_APP_ID}.xml)
 if(PICTROVE_GUI)
