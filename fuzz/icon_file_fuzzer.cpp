@@ -1,8 +1,12 @@
 // The whole path a user's file takes: kind detection, the matching reader,
-// image ranking and the 32 x 32 icon of every index, scaling included.
+// image ranking and the 32 x 32 icon of every index, scaling included, and
+// what a corpus scan makes of it (hashes, group files, image offsets).
 #include <algorithm>
 
+#include "fingerprint/dhash.h"
+#include "fingerprint/sha256.h"
 #include "fuzz_support.h"
+#include "group_file.h"
 #include "mapped_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -21,9 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // damaged PNG images may come without an icon.
         const bool anyBitmap = std::any_of(group.images.begin(), group.images.end(),
                                            [](const IconImage& image) { return !image.info.png; });
+        for (const IconImage& image : group.images) {
+            const auto offset = file.offsetOf(image.data);
+            PICTROVE_FUZZ_CHECK(!offset || (*offset <= size && imageBytes(image).size() <= size - *offset));
+        }
+        if (const auto built = buildGroupFile(group)) sha256Of(*built);
         if (const auto icon = file.icon(i)) {
             fuzz::checkImage(*icon);
             PICTROVE_FUZZ_CHECK(icon->width == kIconSize && icon->height == kIconSize);
+            differenceHash(*icon);
         } else {
             PICTROVE_FUZZ_CHECK(!anyBitmap);
         }
