@@ -52,6 +52,10 @@ std::optional<std::string> PathStream::next() {
         if (!list_) return std::nullopt;
         std::string name;
         if (!std::getline(*list_, name, options_.nulSeparated ? '\0' : '\n')) return std::nullopt;
+#ifdef _WIN32
+        // Lists made on Windows end their lines in CR LF; no Windows name holds a CR.
+        if (!options_.nulSeparated && !name.empty() && name.back() == '\r') name.pop_back();
+#endif
         if (auto expanded = expand(std::move(name))) return expanded;
     }
 }
