@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -196,56 +197,95 @@ FileMatches matchFile(const std::string& file, std::uint64_t reference, const Op
     return result;
 }
 
-// Searches the records of an earlier scan. Lines are looked at closely only
-// when one of their hashes is near enough: most are passed over after a scan
-// for the hash fields, which is what keeps a million records under a second.
+// The matches in one record line of an earlier scan.
+bool matchRecord(std::string_view line, std::uint64_t reference, const Options& options,
+                 std::vector<Match>& matches) {
+    const Json record = Json::parse(line, nullptr, false);
+    if (record.is_discarded() || !record.is_object() || !record.contains("file") ||
+        !record["file"].is_string())
+        return false;
+    Json icons = Json::array();
+    if (options.allIcons && record.contains("all") && record["all"].is_array()) {
+        icons = record["all"];
+    } else if (record.contains("main")) {
+        icons.push_back(record["main"]);
+    }
+    for (const Json& icon : icons) {
+        if (!icon.is_object() || !icon.contains("dhash") || !icon["dhash"].is_string()) continue;
+        const auto hash = parseDhash(icon["dhash"].get<std::string>());
+        if (!hash) continue;
+        const int distance = hammingDistance(*hash, reference);
+        if (distance > options.maxDistance) continue;
+        const std::size_t index = icon.contains("index") && icon["index"].is_number_unsigned()
+                                      ? icon["index"].get<std::size_t>()
+                                      : 0;
+        matches.push_back({distance, record["file"].get<std::string>(), index, *hash});
+    }
+    return true;
+}
+
+// Searches the records of an earlier scan. The text is read in large blocks
+// and searched for hash fields as it stands; only a line holding a hash near
+// enough is parsed, which keeps a million records well under a second.
 bool matchRecords(std::istream& records, std::uint64_t reference, const Options& options,
                   std::vector<Match>& matches, std::ostream& err) {
     static constexpr std::string_view kKey = "\"dhash\":\"";
+    static constexpr std::size_t kBlock = std::size_t{4} << 20;
+    static constexpr std::size_t kLongestLine = std::size_t{256} << 20;
     const std::boyer_moore_horspool_searcher searcher(kKey.begin(), kKey.end());
-    const auto near = [&](std::string_view line) {
-        for (auto at = line.begin();;) {
-            at = std::search(at, line.end(), searcher);
-            if (at == line.end()) return false;
-            at += static_cast<std::ptrdiff_t>(kKey.size());
-            if (line.end() - at < 16) return false;
-            const auto hash = parseDhash(std::string_view(&*at, 16));
-            if (hash && hammingDistance(*hash, reference) <= options.maxDistance) return true;
-        }
-    };
-    std::string line;
-    std::size_t number = 0;
+    std::vector<char> buffer(kBlock);
+    std::size_t held = 0;  // bytes of an unfinished line carried over
     bool clean = true;
-    while (std::getline(records, line)) {
-        ++number;
-        if (!near(line)) continue;
-        const Json record = Json::parse(line, nullptr, false);
-        if (record.is_discarded() || !record.is_object() || !record.contains("file") ||
-            !record["file"].is_string()) {
-            err << "pictrove-cli: record " << number << " cannot be read\n";
-            clean = false;
+    bool skipping = false;  // inside a line too long to hold, passing over it
+    for (;;) {
+        records.read(buffer.data() + held, static_cast<std::streamsize>(buffer.size() - held));
+        const std::size_t got = static_cast<std::size_t>(records.gcount());
+        const std::size_t filled = held + got;
+        const bool atEnd = got == 0;
+        if (atEnd && filled == 0) break;
+        std::string_view text(buffer.data(), filled);
+        std::size_t complete = atEnd ? filled : text.rfind('\n') + 1;  // npos + 1 == 0: no full line yet
+        if (complete == 0) {
+            if (buffer.size() < kLongestLine) {
+                held = filled;
+                buffer.resize(buffer.size() * 2);
+            } else {
+                err << "pictrove-cli: a record longer than " << kLongestLine << " bytes was passed over\n";
+                clean = false;
+                skipping = true;
+                held = 0;
+            }
             continue;
         }
-        const Json* icons = nullptr;
-        Json mainOnly = Json::array();
-        if (options.allIcons && record.contains("all") && record["all"].is_array()) {
-            icons = &record["all"];
-        } else if (record.contains("main")) {
-            mainOnly.push_back(record["main"]);
-            icons = &mainOnly;
+        std::string_view lines = text.substr(0, complete);
+        if (skipping) {
+            const std::size_t end = lines.find('\n');
+            lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
+            skipping = false;
         }
-        if (!icons) continue;
-        for (const Json& icon : *icons) {
-            if (!icon.is_object() || !icon.contains("dhash") || !icon["dhash"].is_string()) continue;
-            const auto hash = parseDhash(icon["dhash"].get<std::string>());
-            if (!hash) continue;
-            const int distance = hammingDistance(*hash, reference);
-            if (distance > options.maxDistance) continue;
-            const std::size_t index = icon.contains("index") && icon["index"].is_number_unsigned()
-                                          ? icon["index"].get<std::size_t>()
-                                          : 0;
-            matches.push_back({distance, record["file"].get<std::string>(), index, *hash});
+        for (auto at = lines.begin();;) {
+            at = std::search(at, lines.end(), searcher);
+            if (at == lines.end()) break;
+            const auto digits = at + static_cast<std::ptrdiff_t>(kKey.size());
+            const auto hash =
+                lines.end() - digits >= 16 ? parseDhash(std::string_view(&*digits, 16)) : std::nullopt;
+            if (!hash || hammingDistance(*hash, reference) > options.maxDistance) {
+                at = digits;
+                continue;
+            }
+            const auto offset = static_cast<std::size_t>(at - lines.begin());
+            const std::size_t lineStart = offset == 0 ? 0 : lines.rfind('\n', offset - 1) + 1;
+            std::size_t lineEnd = lines.find('\n', offset);
+            if (lineEnd == std::string_view::npos) lineEnd = lines.size();
+            if (!matchRecord(lines.substr(lineStart, lineEnd - lineStart), reference, options, matches)) {
+                err << "pictrove-cli: a record cannot be read: " << lines.substr(lineStart, 80) << "\n";
+                clean = false;
+            }
+            at = lines.begin() + static_cast<std::ptrdiff_t>(lineEnd);
         }
+        if (atEnd) break;
+        held = filled - complete;
+        std::memmove(buffer.data(), buffer.data() + complete, held);
     }
     return clean;
 }
