@@ -542,7 +542,7 @@ class ScanCommand(unittest.TestCase):
         self.assertEqual(from_records.stdout, found.stdout)
         dhash = self.scan(data("sample.dll"))[0]["main"]["dhash"]
         with open(records, "a") as f:  # a damaged last record, without a line end
-            f.write('{"file": "cut", "main": {"dhash": "%s"' % dhash)
+            f.write('{"file":"cut","main":{"dhash":"%s"' % dhash)
         from_records = run("similar", "--max-distance", "8", "--scan-file", records, data("sample.dll"))
         self.assertEqual((from_records.returncode, from_records.stdout), (1, found.stdout))
         as_json = run("similar", "--json", "--max-distance", "8", dhash, "-r", folder)
