@@ -3,12 +3,14 @@
 // the tsan build) for unguarded sharing between the threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/ordered_jobs.h"
+#include "cli/ordered_stream.h"
 #include "cli/output_names.h"
 
 namespace pictrove::cli {
@@ -41,6 +43,36 @@ TEST(OrderedJobs, DeliversEveryResultOnceInOrderWithWhatItsJobMade) {
                 delivered.push_back(i);
             });
         ASSERT_EQ(delivered, order) << "round " << round;
+    }
+}
+
+// A stream of unknown length: every item once, in input order, with no
+// more than a few items in hand at a time, whatever the number of threads.
+TEST(OrderedJobs, StreamsDeliverInInputOrder) {
+    for (std::size_t threads : {1, 2, 3, 8}) {
+        for (int round = 0; round < kRounds / 4; ++round) {
+            std::size_t next = 0;
+            std::atomic<std::size_t> done{0};
+            std::vector<std::size_t> delivered;
+            runStreamInOrder<std::size_t, std::size_t>(
+                [&]() -> std::optional<std::size_t> {
+                    if (next == kJobs) return std::nullopt;
+                    EXPECT_LE(next - done.load(), threads * 4) << "ran too far ahead";
+                    return next++;
+                },
+                [](std::size_t& i) {
+                    spin(i);
+                    return i * 3;
+                },
+                [&](std::size_t& result) {
+                    delivered.push_back(result / 3);
+                    ++done;
+                },
+                threads);
+            std::vector<std::size_t> order(kJobs);
+            std::iota(order.begin(), order.end(), std::size_t{0});
+            ASSERT_EQ(delivered, order) << threads << " threads, round " << round;
+        }
     }
 }
 
