@@ -118,6 +118,15 @@ class InstalledPrograms(unittest.TestCase):
         self.assertIn(f"settings: {ini} (found)\n", result.stdout)
         self.assertIn("|&Help ...|&About ...\n", result.stdout)
 
+    def test_bash_completes_the_verbs_and_options(self):
+        script = installed("share/bash-completion/completions/pictrove-cli")
+        complete = ('source "$1"; COMP_WORDS=($2); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); '
+                    '_pictrove_cli; echo "${COMPREPLY[*]}"')
+        for words, expected in [("pictrove-cli s", "scan similar"), ("pictrove-cli scan --a", "--all-icons"),
+                                ("pictrove-cli similar --m", "--max-distance")]:
+            result = run(["bash", "-c", complete, "bash", script, words])
+            self.assertEqual(result.stdout.strip(), expected, words)
+
     def test_thumbnailer_run_as_a_file_manager_runs_it(self):
         entry = configparser.ConfigParser(interpolation=None)
         entry.read(installed("share/thumbnailers/pictrove.thumbnailer"))
