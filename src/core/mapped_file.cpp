@@ -24,89 +24,147 @@ namespace pictrove {
 
 namespace {
 
-// Buffers from this size on come straight from the system, as fresh zero
-// pages that cost memory only once a chunk is read into them.
+// Files from this size on get address space of their own, with memory
+// behind it only where chunks were read; smaller ones take one allocation.
 constexpr std::size_t kOwnMappingFrom = 1024 * 1024;
 
-std::byte* allocateZeroed(std::size_t size) {
-#ifndef _WIN32
-    if (size >= kOwnMappingFrom) {
-        void* p =
-            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED) return nullptr;
-#ifdef MADV_HUGEPAGE
-        madvise(p, size, MADV_HUGEPAGE);  // fewer, larger pages to take and clear
-#endif
-        return static_cast<std::byte*>(p);
-    }
-#endif
-    return static_cast<std::byte*>(std::calloc(std::max<std::size_t>(size, 1), 1));
-}
-
-// Takes the pages of a range before it is read into: one call instead of a
-// page fault per page, which is most of the cost of a large read.
-void prefault([[maybe_unused]] std::byte* at, [[maybe_unused]] std::size_t length,
-              [[maybe_unused]] std::size_t bufferSize) {
-#if !defined(_WIN32) && defined(MADV_POPULATE_WRITE)
-    if (bufferSize < kOwnMappingFrom) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(at) & ~(page - 1);
-    const auto end = reinterpret_cast<std::uintptr_t>(at) + length;
-    // Only a hint: kernels before 5.14 refuse it and fault page by page.
-    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+std::size_t pageSize() {
+#ifdef _WIN32
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+#else
+    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 #endif
 }
 
 }  // namespace
 
-MappedFile::Storage::Storage(std::size_t size)
-    : data_(allocateZeroed(size), Free{size}), size_(size), loaded_((size + kChunk - 1) / kChunk, false) {
-    if (!data_) throw std::bad_alloc();
+// The bytes of a file: one allocation for a small one; for a large one
+// address space the size of the file, which costs no memory until a range
+// is committed for a read. Uncommitted pages cannot be read at all, so no
+// reader can get by on bytes it never asked for.
+class MappedFile::Storage::Memory {
+public:
+    Memory(std::size_t size, std::optional<std::byte> fill) : size_(size) {
+        if (fill || size < kOwnMappingFrom) {
+            data_ = static_cast<std::byte*>(std::calloc(std::max<std::size_t>(size, 1), 1));
+            if (data_ && fill) std::memset(data_, std::to_integer<int>(*fill), size);
+            return;
+        }
+        reserved_ = true;
+#ifdef _WIN32
+        data_ = static_cast<std::byte*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
+#else
+        void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        data_ = p == MAP_FAILED ? nullptr : static_cast<std::byte*>(p);
+#ifdef MADV_HUGEPAGE
+        // Fewer, larger pages to take and clear where a large range is read.
+        if (data_) madvise(data_, size, MADV_HUGEPAGE);
+#endif
+#endif
+    }
+    ~Memory() {
+        if (!data_) return;
+        if (!reserved_) {
+            std::free(data_);
+            return;
+        }
+#ifdef _WIN32
+        VirtualFree(data_, 0, MEM_RELEASE);
+#else
+        munmap(data_, size_);
+#endif
+    }
+    Memory(const Memory&) = delete;
+    Memory& operator=(const Memory&) = delete;
+
+    std::byte* data() const {
+        return data_;
+    }
+
+    // Puts memory behind [offset, offset + length) before a read into it.
+    bool commit(std::size_t offset, std::size_t length) {
+        if (!reserved_) return true;
+        static const std::size_t page = pageSize();
+        const std::size_t from = offset / page * page;
+        const std::size_t to =
+            std::min((offset + length + page - 1) / page * page, (size_ + page - 1) / page * page);
+#ifdef _WIN32
+        return VirtualAlloc(data_ + from, to - from, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+#else
+        if (mprotect(data_ + from, to - from, PROT_READ | PROT_WRITE) != 0) return false;
+#ifdef MADV_POPULATE_WRITE
+        // One call instead of a page fault per page, which is most of the
+        // cost of a large read. Only a hint: kernels before 5.14 refuse it.
+        madvise(data_ + from, to - from, MADV_POPULATE_WRITE);
+#endif
+        return true;
+#endif
+    }
+
+private:
+    std::byte* data_ = nullptr;
+    std::size_t size_;
+    bool reserved_ = false;
+};
+
+MappedFile::Storage::Storage(std::size_t size, Options options)
+    : memory_(std::make_unique<Memory>(size, options.unreadFill)),
+      size_(size),
+      chunk_(std::max<std::size_t>(options.chunk, 1)),
+      readWholeUpTo_(options.readWholeUpTo),
+      loaded_((size + chunk_ - 1) / chunk_, false) {
+    if (!memory_->data()) throw std::bad_alloc();
 }
 
 MappedFile::Storage::~Storage() = default;
 
-void MappedFile::Storage::Free::operator()(std::byte* p) const {
-#ifndef _WIN32
-    if (size >= kOwnMappingFrom) {
-        munmap(p, size);
-        return;
+Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
+    if (offset >= size_) return {};
+    const std::size_t end =
+        static_cast<std::size_t>(offset + std::min<std::uint64_t>(length, size_ - offset));
+    if (end == offset) return {};
+    std::byte* data = memory_->data();
+    unsigned char* loaded = loaded_.data();
+    const std::size_t last = (end - 1) / chunk_;
+    // One read for each run of chunks not read yet.
+    for (std::size_t chunk = static_cast<std::size_t>(offset / chunk_); chunk <= last;) {
+        const auto* hole = static_cast<unsigned char*>(std::memchr(loaded + chunk, 0, last + 1 - chunk));
+        if (!hole) break;
+        chunk = static_cast<std::size_t>(hole - loaded);
+        const auto* filled = static_cast<unsigned char*>(std::memchr(loaded + chunk, 1, last + 1 - chunk));
+        const std::size_t stop = filled ? static_cast<std::size_t>(filled - loaded) : last + 1;
+        const std::size_t from = chunk * chunk_;
+        const std::size_t to = std::min(stop * chunk_, size_);
+        // Out of memory: the range stays unread and the caller gets nothing.
+        if (!memory_->commit(from, to - from)) return {};
+        std::memset(loaded + chunk, 1, stop - chunk);
+        bytesRead_ += readAt(from, data + from, to - from);
+        chunk = stop;
     }
-#endif
-    std::free(p);
+    return {data + offset, end - static_cast<std::size_t>(offset)};
 }
 
-void MappedFile::Storage::load(std::uint64_t offset, std::uint64_t length) {
-    if (offset >= size_ || length == 0) return;
-    const std::size_t last =
-        static_cast<std::size_t>((offset + std::min<std::uint64_t>(length, size_ - offset) - 1) / kChunk);
-    // One read for each run of chunks not read yet.
-    for (std::size_t chunk = static_cast<std::size_t>(offset / kChunk); chunk <= last;) {
-        if (loaded_[chunk]) {
-            ++chunk;
-            continue;
-        }
-        std::size_t end = chunk;
-        while (end <= last && !loaded_[end]) loaded_[end++] = true;
-        const std::size_t from = chunk * kChunk;
-        const std::size_t to = std::min(end * kChunk, size_);
-        prefault(data_.get() + from, to - from, size_);
-        readAt(from, data_.get() + from, to - from);
-        chunk = end;
-    }
+void MappedFile::loadAllIfSmall() const {
+    if (storage_ && storage_->size() <= storage_->readWholeUpTo()) loadAll();
 }
 
 namespace {
 
 class BufferStorage final : public MappedFile::Storage {
 public:
-    explicit BufferStorage(const std::vector<std::byte>& bytes) : Storage(bytes.size()) {
-        std::copy(bytes.begin(), bytes.end(), data());
-        load(0, bytes.size());
+    explicit BufferStorage(std::vector<std::byte> bytes) : Storage(bytes.size()), bytes_(std::move(bytes)) {
+        read(0, bytes_.size());
+        bytes_ = {};  // in the storage's own memory now
     }
 
 private:
-    std::size_t readAt(std::uint64_t, std::byte*, std::size_t length) override { return length; }
+    std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), length, into);
+        return length;
+    }
+    std::vector<std::byte> bytes_;
 };
 
 Error openError(const std::filesystem::path& path, const std::string& reason) {
@@ -164,7 +222,11 @@ private:
 }  // namespace
 
 MappedFile MappedFile::fromBuffer(std::vector<std::byte> bytes) {
-    return MappedFile(std::make_shared<BufferStorage>(bytes));
+    return MappedFile(std::make_shared<BufferStorage>(std::move(bytes)));
+}
+
+MappedFile MappedFile::fromStorage(std::shared_ptr<Storage> storage) {
+    return MappedFile(std::move(storage));
 }
 
 #ifndef _WIN32

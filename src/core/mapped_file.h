@@ -1,17 +1,22 @@
 // A file's bytes in memory the program owns. Opening reads nothing: only
 // the ranges the readers ask for are read (the first bytes that tell what a
 // file is, an executable's headers and resources but not its code, a small
-// file whole), the rest reading as zero. Once read, the bytes stay as they were even when the file is cut
-// short or rewritten on disk: a file that shrank comes out as damaged icons,
-// never as a fault.
+// file whole), and memory is taken only for what was read, never for the
+// whole file. Once read, the bytes stay as they were even when the file is
+// cut short or rewritten on disk: a file that shrank comes out as damaged
+// icons, never as a fault.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "byte_reader.h"
+#include "reader_limits.h"
 #include "result.h"
 
 namespace pictrove {
@@ -26,53 +31,143 @@ public:
     // Wraps bytes already in memory (tests, embedded data, clipboard).
     static MappedFile fromBuffer(std::vector<std::byte> bytes);
 
-    // The whole file (up to limits::kMaxFileView bytes); parts not read yet
-    // are zero.
-    Bytes bytes() const;
-
-    // Reads a range (cut to the file) unless it was read before. Call before
-    // looking at the range; not meant for use from several threads at once.
-    void load(std::uint64_t offset, std::uint64_t length) const;
-    void loadAll() const { load(0, bytes().size()); }
-
     class Storage;
+    // Any other source of bytes (tests read through one that marks what was
+    // never asked for).
+    static MappedFile fromStorage(std::shared_ptr<Storage> storage);
+
+    // Bytes in the file, up to limits::kMaxFileView.
+    std::uint64_t size() const;
+
+    // The bytes of [offset, offset + length), cut to the end of the file,
+    // read first unless they were before. Empty when the range starts at or
+    // past the end, or when there is no memory to read it into. This is the
+    // only way to the file's bytes, so nothing can be looked at before it
+    // was asked for. Not meant for use from several threads at once.
+    Bytes read(std::uint64_t offset, std::uint64_t length) const;
+    void load(std::uint64_t offset, std::uint64_t length) const { read(offset, length); }
+    void loadAll() const { read(0, size()); }
+    // The whole file, read first where it was not.
+    Bytes bytes() const { return read(0, size()); }
+
+    // Reads the whole file in one go when it is small enough for one read to
+    // cost less than working out which parts are needed.
+    void loadAllIfSmall() const;
+
+    // How many bytes came from the file so far.
+    std::uint64_t bytesRead() const;
 
 private:
     explicit MappedFile(std::shared_ptr<Storage> storage) : storage_(std::move(storage)) {}
     std::shared_ptr<Storage> storage_;
 };
 
-// Zero-filled memory the size of the file, filled chunk by chunk on demand.
-// A chunk is read once: a short read (the file shrank) leaves zeros.
+// Address space for the whole file, with memory behind it taken chunk by
+// chunk as the chunks are read. A chunk is read once: a short read (the file
+// shrank) leaves zeros.
 class MappedFile::Storage {
 public:
+    static constexpr std::size_t kChunk = 64 * 1024;
+
     virtual ~Storage();
-    Bytes bytes() const { return {data_.get(), size_}; }
-    void load(std::uint64_t offset, std::uint64_t length);
+    std::uint64_t size() const { return size_; }
+    Bytes read(std::uint64_t offset, std::uint64_t length);
+    std::uint64_t bytesRead() const { return bytesRead_; }
+    std::uint64_t readWholeUpTo() const { return readWholeUpTo_; }
 
 protected:
-    explicit Storage(std::size_t size);
-    std::byte* data() { return data_.get(); }
+    struct Options {
+        std::size_t chunk = kChunk;  // the unit of reading
+        std::uint64_t readWholeUpTo = limits::kReadWholeUpTo;
+        std::optional<std::byte> unreadFill;  // what unread bytes hold; zero without
+    };
+    explicit Storage(std::size_t size) : Storage(size, Options{}) {}
+    Storage(std::size_t size, Options options);
     // Reads up to `length` bytes at `offset` into `into`; how many came.
     virtual std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) = 0;
 
 private:
-    static constexpr std::size_t kChunk = 64 * 1024;
-    struct Free {
-        std::size_t size;
-        void operator()(std::byte* p) const;
-    };
-    std::unique_ptr<std::byte, Free> data_;
+    class Memory;
+    std::unique_ptr<Memory> memory_;
     std::size_t size_;
-    std::vector<bool> loaded_;
+    std::size_t chunk_;
+    std::uint64_t readWholeUpTo_;
+    std::uint64_t bytesRead_ = 0;
+    std::vector<unsigned char> loaded_;  // 1 for each chunk read
 };
 
-inline Bytes MappedFile::bytes() const {
-    return storage_ ? storage_->bytes() : Bytes();
+inline std::uint64_t MappedFile::size() const {
+    return storage_ ? storage_->size() : 0;
 }
 
-inline void MappedFile::load(std::uint64_t offset, std::uint64_t length) const {
-    if (storage_) storage_->load(offset, length);
+inline Bytes MappedFile::read(std::uint64_t offset, std::uint64_t length) const {
+    return storage_ ? storage_->read(offset, length) : Bytes();
 }
+
+inline std::uint64_t MappedFile::bytesRead() const {
+    return storage_ ? storage_->bytesRead() : 0;
+}
+
+// What the readers see of a file, or of a part of it (an animated cursor's
+// frame, an ELF section): offsets count from the window's start, and bytes
+// come only through read, which reads them first.
+class FileView {
+public:
+    FileView() = default;
+    explicit FileView(const MappedFile& file) : file_(&file), size_(file.size()) {}
+    // Bytes that are all in memory already.
+    explicit FileView(Bytes memory) : memory_(memory), size_(memory.size()) {}
+
+    std::uint64_t size() const { return size_; }
+
+    // [offset, offset + length) cut to the window; empty when it starts at or
+    // past the end.
+    Bytes read(std::uint64_t offset, std::uint64_t length) const {
+        if (offset >= size_) return {};
+        length = std::min(length, size_ - offset);
+        if (file_) return file_->read(base_ + offset, length);
+        return memory_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+    }
+    // The whole range or nothing.
+    std::optional<Bytes> exact(std::uint64_t offset, std::uint64_t length) const {
+        if (!fitsIn(size_, offset, length)) return std::nullopt;
+        if (length == 0) return Bytes();
+        const Bytes bytes = read(offset, length);
+        if (bytes.size() != length) return std::nullopt;
+        return bytes;
+    }
+    // The part [offset, offset + length), cut to this window.
+    FileView window(std::uint64_t offset, std::uint64_t length) const {
+        FileView part = *this;
+        offset = std::min(offset, size_);
+        part.base_ = base_ + offset;
+        part.size_ = std::min(length, size_ - offset);
+        if (!file_) part.memory_ = memory_.subspan(static_cast<std::size_t>(offset));
+        return part;
+    }
+
+    std::optional<std::uint8_t> u8At(std::uint64_t offset) const {
+        const auto bytes = exact(offset, 1);
+        return bytes ? std::optional(std::to_integer<std::uint8_t>((*bytes)[0])) : std::nullopt;
+    }
+    std::optional<std::uint16_t> u16At(std::uint64_t offset) const {
+        const auto bytes = exact(offset, 2);
+        return bytes ? std::optional(loadU16(bytes->data())) : std::nullopt;
+    }
+    std::optional<std::uint32_t> u32At(std::uint64_t offset) const {
+        const auto bytes = exact(offset, 4);
+        return bytes ? std::optional(loadU32(bytes->data())) : std::nullopt;
+    }
+    bool hasTagAt(std::uint64_t offset, std::string_view tag) const {
+        const auto bytes = exact(offset, tag.size());
+        return bytes && pictrove::hasTagAt(*bytes, 0, tag);
+    }
+
+private:
+    const MappedFile* file_ = nullptr;
+    Bytes memory_;
+    std::uint64_t base_ = 0;
+    std::uint64_t size_ = 0;
+};
 
 }  // namespace pictrove

@@ -44,8 +44,9 @@ inline constexpr std::uint64_t kMaxGroupFileSize = std::uint64_t{256} << 20;
 inline constexpr std::uint64_t kMaxFileView =
     sizeof(std::size_t) > 4 ? std::uint64_t{1} << 32 : std::uint64_t{1} << 30;
 
-// Executables up to this size are read whole once they are known to be
-// executables: one read costs less than working out which parts are needed.
+// Icon sources up to this size are read whole once they are known to be
+// one: one read costs less than working out which parts are needed. Larger
+// ones are read in the parts their reader walks.
 inline constexpr std::uint64_t kReadWholeUpTo = 1024 * 1024;
 
 // Most RIFF chunks walked in an ANI file before giving up.

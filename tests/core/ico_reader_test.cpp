@@ -22,7 +22,8 @@ TEST(IcoReader, OneIconOfAllStoredImages) {
     };
     for (const Case& c : cases) {
         const auto file = readFixture(c.fixture);
-        const auto group = readIcoFile(file);
+        const auto read = readWhereAsked(file, readIcoFile);
+        const auto& group = read.group;
         ASSERT_TRUE(group) << c.fixture;
         EXPECT_FALSE(group->name) << c.fixture;
         EXPECT_EQ(imageList(*group), c.images) << c.fixture;
@@ -58,8 +59,8 @@ TEST(IcoReader, DirectoryDamage) {
     for (const Case& c : cases) {
         auto bytes = good;
         poke(bytes, c.offset, c.width, c.value);
-        const auto group = readIcoFile(bytes);
-        EXPECT_EQ(group ? group->images.size() : 0u, c.images) << c.what;
+        const auto read = readWhereAsked(bytes, readIcoFile);
+        EXPECT_EQ(read.group ? read.group->images.size() : 0u, c.images) << c.what;
     }
 }
 
@@ -68,11 +69,11 @@ TEST(IcoReader, CutFilesKeepTheImagesStillWhole) {
     auto bytes = readFixture("ico/multi.ico");
     const std::uint64_t fourth = peek(bytes, 6 + 3 * 16 + 12, 4);
     bytes.resize(fourth + 100);
-    const auto group = readIcoFile(bytes);
-    ASSERT_TRUE(group);
-    EXPECT_EQ(imageList(*group), (List{"16x16x4", "32x32x8", "32x32x32"}));
+    const auto read = readWhereAsked(bytes, readIcoFile);
+    ASSERT_TRUE(read.group);
+    EXPECT_EQ(imageList(*read.group), (List{"16x16x4", "32x32x8", "32x32x32"}));
     bytes.resize(6 + 5 * 16 - 1);
-    EXPECT_FALSE(readIcoFile(bytes));
+    EXPECT_FALSE(readWhereAsked(bytes, readIcoFile).group);
 }
 
 TEST(GroupFile, EveryImageByteForByteBehindARebuiltDirectory) {
@@ -92,7 +93,7 @@ TEST(GroupFile, EveryImageByteForByteBehindARebuiltDirectory) {
             for (std::size_t entry = 0; entry < 5; ++entry)
                 poke(bytes, 6 + 16 * entry, 4, 0x01020304);  // lies
         }
-        const auto file = IconFile::fromFile(MappedFile::fromBuffer(bytes), c.kind);
+        const auto file = openBytes(bytes, c.kind);
         const IconGroup& group = file.group(c.group);
         const auto built = buildGroupFile(group);
         ASSERT_TRUE(built) << c.fixture;
@@ -130,7 +131,8 @@ TEST(AniReader, TakesTheFirstFrame) {
     // Reaching the frames at all means the odd-sized INFO list's pad byte was
     // stepped over.
     const auto file = readFixture("ico/anim.ani");
-    const auto group = readAniFile(file);
+    const auto read = readWhereAsked(file, readAniFile);
+    const auto& group = read.group;
     ASSERT_TRUE(group);
     EXPECT_EQ(imageList(*group), (List{"32x32x4"}));  // the second frame is 24-bit
     const auto image = decodeDib(group->images[0].data);
@@ -169,7 +171,8 @@ TEST(AniReader, ChunkDamage) {
     for (const Case& c : cases) {
         auto bytes = good;
         patch(bytes, fields, c.field, c.value);
-        const auto group = readAniFile(bytes);
+        const auto read = readWhereAsked(bytes, readAniFile);
+        const auto& group = read.group;
         if (c.frame) {
             ASSERT_TRUE(group) << c.field << "=" << c.value;
             EXPECT_EQ(imageList(*group), List{c.frame}) << c.field << "=" << c.value;

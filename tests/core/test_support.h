@@ -18,6 +18,7 @@
 #include "image/image.h"
 #include "mapped_file.h"
 #include "patterns.h"
+#include "unread_marking_storage.h"
 
 namespace pictrove::test {
 
@@ -34,9 +35,29 @@ inline std::vector<std::byte> readFixture(const std::string& relative) {
     return bytes;
 }
 
+// Through a source that reads only what the reader asks for, leaving every
+// other byte at 0xA5, so that a field read before its range shows.
 inline IconFile openBytes(std::vector<std::byte> bytes, GroupKind kind = GroupKind::icons) {
-    return IconFile::fromFile(MappedFile::fromBuffer(std::move(bytes)), kind);
+    return IconFile::fromFile(readWhereAsked(std::move(bytes)), kind);
 }
+
+// What a single-icon reader finds through that source, with the source its
+// images point into.
+struct ReadGroup {
+    MappedFile file;
+    std::optional<IconGroup> group;
+};
+inline ReadGroup readWhereAsked(std::vector<std::byte> bytes,
+                                std::optional<IconGroup> (*reader)(const FileView&)) {
+    ReadGroup read{readWhereAsked(std::move(bytes)), {}};
+    read.group = reader(FileView(read.file));
+    return read;
+}
+
+// The PE file `bytes` with its headers moved to `peOffset` and the sections'
+// raw data behind them, padded with zeros to at least `size` bytes.
+inline std::vector<std::byte> withHeadersAt(const std::vector<std::byte>& bytes, std::uint32_t peOffset,
+                                            std::size_t size);
 
 // A structure field named in a fixture's .fields file.
 struct Field {
@@ -80,6 +101,31 @@ inline void patch(std::vector<std::byte>& bytes, const Fields& fields, const std
     poke(bytes, it->second.offset, it->second.width, value);
 }
 
+inline std::vector<std::byte> withHeadersAt(const std::vector<std::byte>& bytes, std::uint32_t peOffset,
+                                            std::size_t size) {
+    const std::uint64_t from = peek(bytes, 0x3C, 4);
+    const std::uint64_t sections = peek(bytes, from + 6, 2);
+    const std::uint64_t table = from + 24 + peek(bytes, from + 20, 2);
+    const std::uint64_t headers = table + 40 * sections - from;
+    std::uint64_t firstRaw = bytes.size();
+    for (std::uint64_t i = 0; i < sections; ++i) {
+        const std::uint64_t raw = peek(bytes, table + 40 * i + 20, 4);
+        if (raw != 0 && peek(bytes, table + 40 * i + 16, 4) != 0) firstRaw = std::min(firstRaw, raw);
+    }
+    const std::uint64_t rawAt = (peOffset + headers + 0x1FF) / 0x200 * 0x200;
+    std::vector<std::byte> moved(std::max<std::size_t>(size, rawAt + bytes.size() - firstRaw));
+    std::copy_n(bytes.begin(), 0x40, moved.begin());
+    poke(moved, 0x3C, 4, peOffset);
+    std::copy_n(bytes.begin() + from, headers, moved.begin() + peOffset);
+    std::copy(bytes.begin() + firstRaw, bytes.end(), moved.begin() + rawAt);
+    const std::uint64_t movedTable = table - from + peOffset;
+    for (std::uint64_t i = 0; i < sections; ++i) {
+        const std::uint64_t raw = peek(moved, movedTable + 40 * i + 20, 4);
+        if (raw >= firstRaw) poke(moved, movedTable + 40 * i + 20, 4, raw - firstRaw + rawAt);
+    }
+    return moved;
+}
+
 // "NAMED", "1", ... in the order the file delivers its icons; "-" for none.
 inline std::vector<std::string> groupNames(const IconFile& file) {
     std::vector<std::string> names;
@@ -88,6 +134,20 @@ inline std::vector<std::string> groupNames(const IconFile& file) {
         names.push_back(!name ? "-" : name->id ? std::to_string(*name->id) : name->name);
     }
     return names;
+}
+
+// The same groups with the same images, byte for byte.
+inline void expectSameGroups(const IconFile& got, const IconFile& want, const std::string& what) {
+    ASSERT_EQ(groupNames(got), groupNames(want)) << what;
+    for (std::size_t i = 0; i < want.count(); ++i) {
+        const auto& a = got.group(i).images;
+        const auto& b = want.group(i).images;
+        ASSERT_EQ(a.size(), b.size()) << what << " group " << i;
+        for (std::size_t j = 0; j < b.size(); ++j) {
+            EXPECT_TRUE(std::equal(a[j].data.begin(), a[j].data.end(), b[j].data.begin(), b[j].data.end()))
+                << what << " group " << i << " image " << j;
+        }
+    }
 }
 
 // "32x32x8" per stored image; "png" marks PNG images.

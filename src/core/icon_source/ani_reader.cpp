@@ -16,31 +16,33 @@ struct Chunk {
 // Calls `visit` for each chunk of [begin, end) until it returns true; the
 // walk stops at the first chunk that does not fit, and after a fixed number.
 template <class Visit>
-bool forEachChunk(Bytes file, std::uint64_t begin, std::uint64_t end, Visit&& visit) {
+bool forEachChunk(const FileView& file, std::uint64_t begin, std::uint64_t end, Visit&& visit) {
     std::uint64_t offset = begin;
     for (std::size_t n = 0; n < limits::kMaxRiffChunks && offset + 8 <= end; ++n) {
-        const auto size = u32At(file, offset + 4);
-        if (!size || !fitsIn(end, offset + 8, *size)) return false;
-        const auto* id = reinterpret_cast<const char*>(file.data() + offset);
-        if (visit(Chunk{offset + 8, *size, std::string_view(id, 4)})) return true;
-        offset += 8 + std::uint64_t{*size} + (*size & 1);
+        const auto header = file.exact(offset, 8);
+        if (!header) return false;
+        const std::uint32_t size = loadU32(header->data() + 4);
+        if (!fitsIn(end, offset + 8, size)) return false;
+        const auto* id = reinterpret_cast<const char*>(header->data());
+        if (visit(Chunk{offset + 8, size, std::string_view(id, 4)})) return true;
+        offset += 8 + std::uint64_t{size} + (size & 1);
     }
     return false;
 }
 
 }  // namespace
 
-std::optional<IconGroup> readAniFile(Bytes file) {
-    if (!hasTagAt(file, 0, "RIFF") || !hasTagAt(file, 8, "ACON")) return std::nullopt;
+std::optional<IconGroup> readAniFile(const FileView& file) {
+    if (!file.hasTagAt(0, "RIFF") || !file.hasTagAt(8, "ACON")) return std::nullopt;
     // The RIFF size is often a little off in the wild; the file's end is the
     // firmer bound.
     const std::uint64_t end = file.size();
     std::optional<IconGroup> frame;
     forEachChunk(file, 12, end, [&](const Chunk& list) {
-        if (list.id != "LIST" || !hasTagAt(file, list.dataOffset, "fram")) return false;
+        if (list.id != "LIST" || !file.hasTagAt(list.dataOffset, "fram")) return false;
         return forEachChunk(file, list.dataOffset + 4, list.dataOffset + list.size, [&](const Chunk& chunk) {
             if (chunk.id != "icon") return false;
-            frame = readIcoFile(file.subspan(static_cast<std::size_t>(chunk.dataOffset), chunk.size));
+            frame = readIcoFile(file.window(chunk.dataOffset, chunk.size));
             return true;  // the first frame decides, good or bad
         });
     });

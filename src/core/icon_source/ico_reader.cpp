@@ -8,15 +8,18 @@
 
 namespace pictrove {
 
-std::optional<IconGroup> readIcoFile(Bytes file) {
+std::optional<IconGroup> readIcoFile(const FileView& file) {
     constexpr std::size_t kHeaderSize = 6;
     constexpr std::size_t kEntrySize = 16;
-    ByteReader in(file);
-    const std::uint16_t reserved = in.u16();
-    const std::uint16_t type = in.u16();
-    const std::uint16_t count = in.u16();
-    if (!in.ok() || reserved != 0 || (type != 1 && type != 2) || count == 0) return std::nullopt;
-    if (!fitsIn(file.size(), kHeaderSize, std::uint64_t{count} * kEntrySize)) return std::nullopt;
+    const auto header = file.exact(0, kHeaderSize);
+    if (!header) return std::nullopt;
+    const std::uint16_t reserved = loadU16(header->data());
+    const std::uint16_t type = loadU16(header->data() + 2);
+    const std::uint16_t count = loadU16(header->data() + 4);
+    if (reserved != 0 || (type != 1 && type != 2) || count == 0) return std::nullopt;
+    const auto entries = file.exact(kHeaderSize, std::uint64_t{count} * kEntrySize);
+    if (!entries) return std::nullopt;
+    ByteReader in(*entries);
 
     IconGroup group;
     group.images.reserve(count);
@@ -28,7 +31,7 @@ std::optional<IconGroup> readIcoFile(Bytes file) {
         // A size that overshoots the end is cut to the file; the image header
         // then decides whether what is left is enough.
         if (offset >= file.size()) continue;
-        const Bytes data = file.subspan(offset, std::min<std::size_t>(size, file.size() - offset));
+        const Bytes data = file.read(offset, size);
         if (auto image = inspectImage(data)) {
             if (type == 2) image->hotSpot = hotSpot;
             group.images.push_back(*image);

@@ -17,17 +17,16 @@ std::uint32_t distance(std::uint32_t a, std::uint32_t b) {
     return a > b ? a - b : b - a;
 }
 
-SourceKind detectKind(const MappedFile& file) {
-    file.load(0, 0x40);
-    const Bytes bytes = file.bytes();
+SourceKind detectKind(const FileView& file) {
+    const Bytes bytes = file.read(0, 0x40);
     if (hasTagAt(bytes, 0, "MZ")) {
         const auto header = u32At(bytes, 0x3C);
-        if (header) file.load(*header, 26);
-        if (header && hasTagAt(bytes, *header, std::string_view("PE\0\0", 4))) {
-            const auto magic = u16At(bytes, std::uint64_t{*header} + 24);
+        if (!header) return SourceKind::none;
+        if (file.hasTagAt(*header, std::string_view("PE\0\0", 4))) {
+            const auto magic = file.u16At(std::uint64_t{*header} + 24);
             return magic == 0x20B ? SourceKind::pe32plus : SourceKind::pe32;
         }
-        if (header && hasTagAt(bytes, *header, "NE")) return SourceKind::ne;
+        if (file.hasTagAt(*header, "NE")) return SourceKind::ne;
         return SourceKind::none;
     }
     if (hasTagAt(bytes, 0, std::string_view("\0\0\1\0", 4))) return SourceKind::ico;
@@ -79,29 +78,22 @@ Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& pa
 IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLimit) {
     IconFile result;
     result.file_ = std::move(file);
-    const MappedFile& source = result.file_;
+    const FileView source(result.file_);
     result.kind_ = detectKind(source);
     // A file that is no icon source is left at its first bytes (a folder walk
-    // meets many). Large executables are read in the parts their reader asks
-    // for; everything else is read whole, in one go.
+    // meets many). A small source is read whole, in one go; a large one only
+    // in the parts its reader walks.
     if (result.kind_ == SourceKind::none) return result;
-    const bool executable = result.kind_ == SourceKind::pe32 || result.kind_ == SourceKind::pe32plus;
-    if (!executable || source.bytes().size() <= limits::kReadWholeUpTo) source.loadAll();
-    const Bytes bytes = source.bytes();
+    result.file_.loadAllIfSmall();
     std::optional<IconGroup> single;
     switch (result.kind_) {
         case SourceKind::pe32:
-        case SourceKind::pe32plus:
-            result.groups_ = readPeIcons(
-                bytes, kind,
-                [&source](std::uint64_t offset, std::uint64_t length) { source.load(offset, length); },
-                groupLimit);
-            break;
-        case SourceKind::ne: result.groups_ = readNeIcons(bytes, kind, groupLimit); break;
+        case SourceKind::pe32plus: result.groups_ = readPeIcons(source, kind, groupLimit); break;
+        case SourceKind::ne: result.groups_ = readNeIcons(source, kind, groupLimit); break;
         case SourceKind::ico:
-        case SourceKind::cur: single = readIcoFile(bytes); break;
-        case SourceKind::ani: single = readAniFile(bytes); break;
-        case SourceKind::elf: single = readElfIcon(bytes); break;
+        case SourceKind::cur: single = readIcoFile(source); break;
+        case SourceKind::ani: single = readAniFile(source); break;
+        case SourceKind::elf: single = readElfIcon(source); break;
         case SourceKind::none: break;
     }
     if (single) result.groups_.push_back(std::move(*single));

@@ -18,10 +18,10 @@ void ImageIndex::finish() {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
-Bytes ImageIndex::find(std::uint16_t id) const {
+std::optional<FileRange> ImageIndex::find(std::uint16_t id) const {
     const auto it = std::lower_bound(entries_.begin(), entries_.end(), id,
                                      [](const auto& entry, std::uint16_t key) { return entry.first < key; });
-    return it != entries_.end() && it->first == id ? it->second : Bytes();
+    return it != entries_.end() && it->first == id ? std::optional(it->second) : std::nullopt;
 }
 
 bool shellOrderBefore(const ResourceName* a, const ResourceName* b) {

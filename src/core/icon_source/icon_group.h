@@ -45,16 +45,22 @@ struct IconGroup {
     std::vector<IconImage> images;     // in directory order; never empty
 };
 
+// Where a resource's bytes are in its file, to be read when needed.
+struct FileRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
 // Image resources by ID, for the lookups of group directory entries. When IDs
 // repeat, the first one stored wins, as the system loader finds it first.
 class ImageIndex {
 public:
-    void add(std::uint16_t id, Bytes data) { entries_.emplace_back(id, data); }
+    void add(std::uint16_t id, FileRange range) { entries_.emplace_back(id, range); }
     void finish();  // call once after the last add
-    Bytes find(std::uint16_t id) const;
+    std::optional<FileRange> find(std::uint16_t id) const;
 
 private:
-    std::vector<std::pair<std::uint16_t, Bytes>> entries_;
+    std::vector<std::pair<std::uint16_t, FileRange>> entries_;
 };
 
 // Checks an image's header; nothing when it is neither a usable bitmap nor PNG.

@@ -39,15 +39,15 @@ constexpr std::uint16_t kMaxAlignShift = 16;
 struct NeResource {
     std::uint16_t type;
     ResourceName name;
-    Bytes data;
+    FileRange data;
 };
 
 // Pascal-style names are in the program's ANSI code page; they are taken as
 // Latin-1, which matches it for every ASCII name and most others.
-std::optional<std::string> readName(Bytes table, std::uint32_t offset) {
-    const auto length = u8At(table, offset);
+std::optional<std::string> readName(const FileView& table, std::uint32_t offset) {
+    const auto length = table.u8At(offset);
     if (!length) return std::nullopt;
-    const auto chars = slice(table, std::uint64_t{offset} + 1, *length);
+    const auto chars = table.exact(std::uint64_t{offset} + 1, *length);
     if (!chars) return std::nullopt;
     std::string utf8;
     for (std::byte b : *chars) {
@@ -62,11 +62,12 @@ std::optional<std::string> readName(Bytes table, std::uint32_t offset) {
     return utf8;
 }
 
-std::vector<NeResource> readResourceTable(Bytes file, NeTypes wanted) {
-    const auto neOffset = u32At(file, 0x3C);
-    if (!hasTagAt(file, 0, "MZ") || !neOffset || !hasTagAt(file, *neOffset, "NE")) return {};
-    const auto tableOffset = u16At(file, std::uint64_t{*neOffset} + 0x24);
-    const auto namesOffset = u16At(file, std::uint64_t{*neOffset} + 0x26);
+std::vector<NeResource> readResourceTable(const FileView& file, NeTypes wanted) {
+    constexpr std::size_t kTypeInfoSize = 8;
+    const auto neOffset = file.u32At(0x3C);
+    if (!file.hasTagAt(0, "MZ") || !neOffset || !file.hasTagAt(*neOffset, "NE")) return {};
+    const auto tableOffset = file.u16At(std::uint64_t{*neOffset} + 0x24);
+    const auto namesOffset = file.u16At(std::uint64_t{*neOffset} + 0x26);
     if (!tableOffset || !namesOffset) return {};
     const std::uint64_t start = std::uint64_t{*neOffset} + *tableOffset;
     if (start >= file.size()) return {};
@@ -76,35 +77,39 @@ std::vector<NeResource> readResourceTable(Bytes file, NeTypes wanted) {
     std::uint64_t tableLength = file.size() - start;
     if (*namesOffset > *tableOffset)
         tableLength = std::min<std::uint64_t>(tableLength, *namesOffset - *tableOffset);
-    const Bytes table = file.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(tableLength));
+    const FileView table = file.window(start, tableLength);
 
-    ByteReader in(table);
-    const std::uint16_t shift = in.u16();
-    if (!in.ok() || shift > kMaxAlignShift) return {};
+    const auto shift = table.u16At(0);
+    if (!shift || *shift > kMaxAlignShift) return {};
 
     std::vector<NeResource> resources;
-    // Each pass consumes at least one TYPEINFO block, so the walk ends with the
-    // table; the type count bounds it as well.
-    while (in.ok() && in.remaining() >= 2) {
-        const std::uint16_t type = in.u16();
-        if (type == 0) break;
-        const std::uint16_t count = in.u16();
-        in.skip(4);
-        if (!in.ok() || !fitsIn(table.size(), in.offset(), std::uint64_t{count} * kNameInfoSize)) break;
+    // Each pass consumes one TYPEINFO block and its entries, so the walk ends
+    // with the table.
+    std::uint64_t at = 2;
+    while (true) {
+        const auto type = table.u16At(at);
+        if (!type || *type == 0) break;
+        const auto info = table.exact(at, kTypeInfoSize);
+        if (!info) break;
+        const std::uint16_t count = loadU16(info->data() + 2);
+        const std::uint64_t entriesAt = at + kTypeInfoSize;
+        const std::uint64_t entriesSize = std::uint64_t{count} * kNameInfoSize;
+        if (!fitsIn(table.size(), entriesAt, entriesSize)) break;
+        at = entriesAt + entriesSize;
+        if (*type != wanted.image && *type != wanted.group) continue;
+        const auto entries = table.exact(entriesAt, entriesSize);
+        if (!entries) break;
+        ByteReader in(*entries);
         for (std::uint16_t i = 0; i < count; ++i) {
-            const std::uint64_t offset = std::uint64_t{in.u16()} << shift;
-            const std::uint64_t length = std::uint64_t{in.u16()} << shift;
+            const std::uint64_t offset = std::uint64_t{in.u16()} << *shift;
+            const std::uint64_t length = std::uint64_t{in.u16()} << *shift;
             in.u16();  // flags
             const std::uint16_t id = in.u16();
             in.skip(4);  // handle, usage
-            if (type != wanted.image && type != wanted.group) continue;
             // The length is rounded up to the alignment, so it may run past
             // the end of a file that stops right after the last resource.
             if (offset >= file.size()) continue;
-            const Bytes data =
-                file.subspan(static_cast<std::size_t>(offset),
-                             static_cast<std::size_t>(std::min<std::uint64_t>(length, file.size() - offset)));
-            NeResource resource{type, {}, data};
+            NeResource resource{*type, {}, {offset, std::min<std::uint64_t>(length, file.size() - offset)}};
             if (id & kIntegerFlag) {
                 resource.name = ResourceName::number(id & ~kIntegerFlag);
             } else {
@@ -120,7 +125,7 @@ std::vector<NeResource> readResourceTable(Bytes file, NeTypes wanted) {
 
 }  // namespace
 
-std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind, std::size_t groupLimit) {
+std::vector<IconGroup> readNeIcons(const FileView& file, GroupKind kind, std::size_t groupLimit) {
     const NeTypes wanted = typesOf(kind);
     std::vector<NeResource> resources = readResourceTable(file, wanted);
 
@@ -129,11 +134,17 @@ std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind, std::size_t group
         if (resource.type == wanted.image && resource.name.id) icons.add(*resource.name.id, resource.data);
     }
     icons.finish();
-    const auto lookup = [&icons](std::uint16_t id) { return icons.find(id); };
+    // Images are read when a group that is delivered names them.
+    const auto lookup = [&icons, &file](std::uint16_t id) {
+        const auto range = icons.find(id);
+        return range ? file.read(range->offset, range->length) : Bytes();
+    };
 
     std::vector<std::pair<ResourceName, Bytes>> directories;
     for (NeResource& resource : resources) {
-        if (resource.type == wanted.group) directories.emplace_back(std::move(resource.name), resource.data);
+        if (resource.type == wanted.group)
+            directories.emplace_back(std::move(resource.name),
+                                     file.read(resource.data.offset, resource.data.length));
     }
     return readGroups(std::move(directories), lookup, kind, groupLimit);
 }

@@ -33,66 +33,52 @@ struct Section {
 
 class PeImage {
 public:
-    static std::optional<PeImage> parse(Bytes file, const RangeLoader& load);
+    static std::optional<PeImage> parse(const FileView& file);
 
-    // File bytes of [rva, rva + size), or nothing when they are not all in
-    // one section's raw data.
-    std::optional<Bytes> atRva(std::uint32_t rva, std::uint32_t size, bool read = true) const {
+    const FileView& file() const { return file_; }
+
+    // Where [rva, rva + size) is in the file, or nothing when it is not all
+    // in one section's raw data.
+    std::optional<FileRange> atRva(std::uint32_t rva, std::uint32_t size) const {
         for (const Section& section : sections_) {
             const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
             if (rva < section.virtualAddress || rva - section.virtualAddress >= span) continue;
             const std::uint64_t delta = rva - section.virtualAddress;
             if (delta + size > section.rawSize) return std::nullopt;
-            if (read) need(std::uint64_t{section.rawOffset} + delta, size);
-            return slice(file_, std::uint64_t{section.rawOffset} + delta, size);
+            return FileRange{std::uint64_t{section.rawOffset} + delta, size};
         }
         return std::nullopt;
     }
 
     // The resource tree: from its root to the end of its section's raw data.
-    // Its bytes are read as the walk reaches them (treeNeed), not at once.
-    Bytes resources() const { return resources_; }
-    void treeNeed(std::uint64_t offset, std::uint64_t length) const {
-        need(resourcesOffset_ + offset, length);
-    }
-    // Reads the bytes of a view into the file, such as an image found earlier.
-    void need(Bytes part) const {
-        if (!part.empty()) need(static_cast<std::uint64_t>(part.data() - file_.data()), part.size());
-    }
-    void need(std::uint64_t offset, std::uint64_t length) const {
-        if (load_) (*load_)(offset, length);
-    }
+    // Its bytes are read as the walk reaches them, not at once.
+    const FileView& resources() const { return resources_; }
 
 private:
-    Bytes file_;
-    const RangeLoader* load_ = nullptr;
+    FileView file_;
     std::vector<Section> sections_;
-    Bytes resources_;
-    std::uint64_t resourcesOffset_ = 0;
+    FileView resources_;
 };
 
-std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
-    const auto readRange = [&load](std::uint64_t offset, std::uint64_t length) {
-        if (load) load(offset, length);
-    };
-    readRange(0, 0x40);
-    const auto peOffset = u32At(file, 0x3C);
-    if (peOffset) readRange(*peOffset, 24 + 2);
-    if (!hasTagAt(file, 0, "MZ") || !peOffset || !hasTagAt(file, *peOffset, std::string_view("PE\0\0", 4))) {
-        return std::nullopt;
-    }
-    ByteReader in(file, *peOffset + 4);
-    in.u16();  // machine
-    const std::uint16_t sectionCount = in.u16();
-    in.skip(12);  // time stamp, symbol table, symbol count
-    const std::uint16_t optionalSize = in.u16();
-    in.u16();  // characteristics
-    const std::size_t optionalOffset = in.offset();
-    const std::uint16_t magic = in.u16();
-    if (!in.ok()) return std::nullopt;
+std::optional<PeImage> PeImage::parse(const FileView& file) {
+    constexpr std::size_t kSignatureAndFileHeader = 24;
+    constexpr std::size_t kSectionHeaderSize = 40;
+    const auto peOffset = file.u32At(0x3C);
+    if (!file.hasTagAt(0, "MZ") || !peOffset) return std::nullopt;
+    const auto header = file.exact(*peOffset, kSignatureAndFileHeader);
+    if (!header || !hasTagAt(*header, 0, std::string_view("PE\0\0", 4))) return std::nullopt;
+    const std::uint16_t sectionCount = loadU16(header->data() + 6);
+    const std::uint16_t optionalSize = loadU16(header->data() + 20);
+    const std::uint64_t optionalOffset = std::uint64_t{*peOffset} + kSignatureAndFileHeader;
+
+    // The optional header and the section table behind it, in one read.
+    const std::size_t count = std::min<std::size_t>(sectionCount, limits::kMaxSections);
+    const Bytes headers = file.read(optionalOffset, optionalSize + count * kSectionHeaderSize);
+    if (headers.size() < optionalSize) return std::nullopt;
 
     // Data directory 2 (resources) sits at a fixed place after the fields
     // whose width differs between PE32 and PE32+.
+    const auto magic = u16At(headers, 0);
     std::size_t countOffset = 0;
     if (magic == 0x10B) {
         countOffset = 92;
@@ -101,19 +87,14 @@ std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
     } else {
         return std::nullopt;
     }
-    const auto directoryCount = u32At(file, optionalOffset + countOffset);
-    const auto resourceRva = u32At(file, optionalOffset + countOffset + 4 + 2 * 8);
-    if (!directoryCount || *directoryCount <= 2 || !resourceRva || *resourceRva == 0) {
-        return std::nullopt;
-    }
     if (countOffset + 4 + 3 * 8 > optionalSize) return std::nullopt;
+    const std::uint32_t directoryCount = loadU32(headers.data() + countOffset);
+    const std::uint32_t resourceRva = loadU32(headers.data() + countOffset + 4 + 2 * 8);
+    if (directoryCount <= 2 || resourceRva == 0) return std::nullopt;
 
     PeImage image;
     image.file_ = file;
-    image.load_ = load ? &load : nullptr;
-    const std::size_t count = std::min<std::size_t>(sectionCount, limits::kMaxSections);
-    readRange(optionalOffset, optionalSize + count * 40);
-    ByteReader table(file, optionalOffset + optionalSize);
+    ByteReader table(headers, optionalSize);
     for (std::size_t i = 0; i < count && table.ok(); ++i) {
         table.skip(8);  // name
         Section section;
@@ -132,11 +113,10 @@ std::optional<PeImage> PeImage::parse(Bytes file, const RangeLoader& load) {
 
     for (const Section& section : image.sections_) {
         const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
-        if (*resourceRva < section.virtualAddress || *resourceRva - section.virtualAddress >= span) continue;
-        const std::uint32_t delta = *resourceRva - section.virtualAddress;
+        if (resourceRva < section.virtualAddress || resourceRva - section.virtualAddress >= span) continue;
+        const std::uint32_t delta = resourceRva - section.virtualAddress;
         if (delta >= section.rawSize) return std::nullopt;
-        image.resourcesOffset_ = std::uint64_t{section.rawOffset} + delta;
-        image.resources_ = file.subspan(std::size_t{section.rawOffset} + delta, section.rawSize - delta);
+        image.resources_ = file.window(std::uint64_t{section.rawOffset} + delta, section.rawSize - delta);
         return image;
     }
     return std::nullopt;
@@ -149,16 +129,14 @@ struct DirectoryEntry {
 
 // The entries of the directory at `offset`; empty when it does not fit.
 std::vector<DirectoryEntry> readDirectory(const PeImage& pe, std::uint32_t offset) {
-    const Bytes tree = pe.resources();
-    pe.treeNeed(offset, kDirectoryHeaderSize);
-    ByteReader in(tree, offset);
-    in.skip(12);  // characteristics, time stamp, version
-    const std::size_t count = std::size_t{in.u16()} + in.u16();
-    if (!in.ok() || count > limits::kMaxDirectoryEntries ||
-        !fitsIn(tree.size(), in.offset(), count * kEntrySize)) {
-        return {};
-    }
-    pe.treeNeed(in.offset(), count * kEntrySize);
+    const FileView& tree = pe.resources();
+    const auto header = tree.exact(offset, kDirectoryHeaderSize);
+    if (!header) return {};
+    const std::size_t count = std::size_t{loadU16(header->data() + 12)} + loadU16(header->data() + 14);
+    if (count > limits::kMaxDirectoryEntries) return {};
+    const auto list = tree.exact(std::uint64_t{offset} + kDirectoryHeaderSize, count * kEntrySize);
+    if (!list) return {};
+    ByteReader in(*list);
     std::vector<DirectoryEntry> entries(count);
     for (DirectoryEntry& entry : entries) {
         entry.name = in.u32();
@@ -172,27 +150,24 @@ std::vector<DirectoryEntry> readDirectory(const PeImage& pe, std::uint32_t offse
 // whole language directory for every name would let many names sharing one
 // huge directory cost quadratic time.
 std::optional<DirectoryEntry> readFirstEntry(const PeImage& pe, std::uint32_t offset) {
-    const Bytes tree = pe.resources();
-    pe.treeNeed(offset, kDirectoryHeaderSize + kEntrySize);
-    ByteReader in(tree, offset);
-    in.skip(12);  // characteristics, time stamp, version
-    const std::size_t count = std::size_t{in.u16()} + in.u16();
+    const FileView& tree = pe.resources();
+    const auto header = tree.exact(offset, kDirectoryHeaderSize + kEntrySize);
+    if (!header) return std::nullopt;
+    const std::size_t count = std::size_t{loadU16(header->data() + 12)} + loadU16(header->data() + 14);
     const std::uint64_t entries = std::uint64_t{offset} + kDirectoryHeaderSize;
-    if (!in.ok() || count == 0 || count > limits::kMaxDirectoryEntries ||
+    if (count == 0 || count > limits::kMaxDirectoryEntries ||
         !fitsIn(tree.size(), entries, count * kEntrySize)) {
         return std::nullopt;
     }
-    const std::uint32_t name = in.u32();
-    return DirectoryEntry{name, in.u32()};
+    return DirectoryEntry{loadU32(header->data() + kDirectoryHeaderSize),
+                          loadU32(header->data() + kDirectoryHeaderSize + 4)};
 }
 
 std::optional<std::string> readName(const PeImage& pe, std::uint32_t offset) {
-    const Bytes tree = pe.resources();
-    pe.treeNeed(offset, 2);
-    const auto length = u16At(tree, offset);
+    const FileView& tree = pe.resources();
+    const auto length = tree.u16At(offset);
     if (!length) return std::nullopt;
-    pe.treeNeed(std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
-    const auto chars = slice(tree, std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
+    const auto chars = tree.exact(std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
     if (!chars) return std::nullopt;
     std::string utf8;
     utf8.reserve(*length);
@@ -226,19 +201,20 @@ std::optional<std::string> readName(const PeImage& pe, std::uint32_t offset) {
     return utf8;
 }
 
-// One named resource of one type: its name and the data of its first language.
+// One named resource of one type: its name and where the data of its first
+// language is.
 struct Resource {
     ResourceName name;
-    Bytes data;
+    FileRange data;
 };
 
 // Every resource of the type whose directory is at `typeOffset`, in stored
 // order. The tree has exactly three levels, so the walk has a fixed depth;
 // a directory that points back at one of its ancestors is refused, so no
-// crafted tree can make it go round. With `readData` false the resources'
-// own bytes are left for the caller to read when it needs them.
-std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset, bool readData) {
-    const Bytes tree = pe.resources();
+// crafted tree can make it go round. The resources' own bytes are left for
+// the caller to read when it needs them.
+std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset) {
+    const FileView& tree = pe.resources();
     std::vector<Resource> resources;
     for (const DirectoryEntry& entry : readDirectory(pe, typeOffset)) {
         if (!(entry.target & kSubdirectoryFlag)) continue;
@@ -247,12 +223,9 @@ std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset,
         const auto language = readFirstEntry(pe, languages);
         if (!language || (language->target & kSubdirectoryFlag)) continue;
 
-        const std::uint32_t dataEntry = language->target;
-        pe.treeNeed(dataEntry, 8);
-        const auto rva = u32At(tree, dataEntry);
-        const auto size = u32At(tree, std::uint64_t{dataEntry} + 4);
-        if (!rva || !size) continue;
-        const auto data = pe.atRva(*rva, *size, readData);
+        const auto dataEntry = tree.exact(language->target, 8);
+        if (!dataEntry) continue;
+        const auto data = pe.atRva(loadU32(dataEntry->data()), loadU32(dataEntry->data() + 4));
         if (!data) continue;
 
         Resource resource;
@@ -282,9 +255,8 @@ std::optional<std::uint32_t> findType(const PeImage& pe, std::uint16_t type) {
 
 }  // namespace
 
-std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind, const RangeLoader& load,
-                                   std::size_t groupLimit) {
-    const auto pe = PeImage::parse(file, load);
+std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind, std::size_t groupLimit) {
+    const auto pe = PeImage::parse(file);
     if (!pe) return {};
     const bool cursors = kind == GroupKind::cursors;
     const auto groupType = findType(*pe, cursors ? kRtGroupCursor : kRtGroupIcon);
@@ -293,19 +265,19 @@ std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind, const RangeLoader
 
     // Images are read when a group that is delivered names them.
     ImageIndex icons;
-    for (Resource& icon : readResources(*pe, *iconType, false)) {
+    for (const Resource& icon : readResources(*pe, *iconType)) {
         if (icon.name.id) icons.add(*icon.name.id, icon.data);
     }
     icons.finish();
-    const auto lookup = [&icons, &pe](std::uint16_t id) {
-        const Bytes image = icons.find(id);
-        pe->need(image);
-        return image;
+    const auto lookup = [&icons, &file](std::uint16_t id) {
+        const auto range = icons.find(id);
+        return range ? file.exact(range->offset, range->length).value_or(Bytes()) : Bytes();
     };
 
     std::vector<std::pair<ResourceName, Bytes>> directories;
-    for (Resource& resource : readResources(*pe, *groupType, true)) {
-        directories.emplace_back(std::move(resource.name), resource.data);
+    for (Resource& resource : readResources(*pe, *groupType)) {
+        if (const auto data = file.exact(resource.data.offset, resource.data.length))
+            directories.emplace_back(std::move(resource.name), *data);
     }
     return readGroups(std::move(directories), lookup, kind, groupLimit);
 }

@@ -1,11 +1,10 @@
-// One reader per container format. Each takes the whole file's bytes, reads
-// only the structures and image headers it needs, and returns the groups whose
+// One reader per container format. Each reads only the structures and
+// image headers it needs, and returns the groups whose
 // directory and at least one image are intact; damaged ones are left out so
 // that the rest can still be shown.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -13,43 +12,61 @@
 
 #include "byte_reader.h"
 #include "icon_source/icon_group.h"
+#include "mapped_file.h"
 #include "reader_limits.h"
 
 namespace pictrove {
 
-// Asked for each range of a file before a reader looks at it, so that a file
-// read in part can read what is needed first; unread bytes are zero.
-using RangeLoader = std::function<void(std::uint64_t offset, std::uint64_t length)>;
+// Each reader takes its bytes only through the view's reads, so it asks for
+// exactly the ranges it walks (headers, the resource tree, the directories,
+// the images of the groups it delivers) and never sees a byte before asking.
 
 // PE32 and PE32+ executables and libraries: RT_GROUP_ICON (14) groups whose
 // entries name RT_ICON (3) resources, first language of each; for cursors
-// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources. Asks `load`
-// for each range before reading it: the headers, the parts of the resource
-// tree it walks, the group directories and the images of the groups it
-// delivers, so a thumbnail of the first icon does not read every image.
-// Delivers at most `groupLimit` groups, the first ones in the shell's order.
-std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,
-                                   const RangeLoader& load = {},
+// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources. Images are read
+// only for the groups delivered, so a thumbnail of the first icon does not
+// read every image. Delivers at most `groupLimit` groups, the first ones in
+// the shell's order.
+std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind = GroupKind::icons,
                                    std::size_t groupLimit = limits::kMaxIconGroups);
 
 // 16-bit NE executables, libraries and icon libraries (.icl): group icons
 // (0x800E) whose entries name icons (0x8003); for cursors group cursors
 // (0x800C) naming cursors (0x8001).
-std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind = GroupKind::icons,
+std::vector<IconGroup> readNeIcons(const FileView& file, GroupKind kind = GroupKind::icons,
                                    std::size_t groupLimit = limits::kMaxIconGroups);
 
 // Icon (.ico) and cursor (.cur) files: one icon of all their images.
-std::optional<IconGroup> readIcoFile(Bytes file);
+std::optional<IconGroup> readIcoFile(const FileView& file);
 
 // Animated cursors (.ani): the first frame, itself an icon or cursor file.
-std::optional<IconGroup> readAniFile(Bytes file);
+std::optional<IconGroup> readAniFile(const FileView& file);
 
 // Programs built for systems whose executables carry no icon resources keep
 // their icon as an icon file in an ELF section of this name.
 inline constexpr std::string_view kElfIconSection = ".pictrove.icons";
 
 // ELF executables: the icon file in kElfIconSection, as one icon named MAINICON.
-std::optional<IconGroup> readElfIcon(Bytes file);
+std::optional<IconGroup> readElfIcon(const FileView& file);
+
+// The same over bytes already in memory.
+inline std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,
+                                          std::size_t groupLimit = limits::kMaxIconGroups) {
+    return readPeIcons(FileView(file), kind, groupLimit);
+}
+inline std::vector<IconGroup> readNeIcons(Bytes file, GroupKind kind = GroupKind::icons,
+                                          std::size_t groupLimit = limits::kMaxIconGroups) {
+    return readNeIcons(FileView(file), kind, groupLimit);
+}
+inline std::optional<IconGroup> readIcoFile(Bytes file) {
+    return readIcoFile(FileView(file));
+}
+inline std::optional<IconGroup> readAniFile(Bytes file) {
+    return readAniFile(FileView(file));
+}
+inline std::optional<IconGroup> readElfIcon(Bytes file) {
+    return readElfIcon(FileView(file));
+}
 
 // A group directory (GRPICONDIR) as stored in executables: 14-byte entries
 // whose last field is the ID of the image resource, looked up by `resolve`.
