@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "allocation_watch.h"
 #include "test_support.h"
 
 namespace pictrove::test {
@@ -65,6 +66,38 @@ TEST(MappedFile, EmptyFilesAndBuffers) {
     const MappedFile copy = buffer;  // shares the bytes
     EXPECT_EQ(copy.bytes().size(), 2u);
     EXPECT_EQ(copy.bytes().data(), buffer.bytes().data());
+}
+
+// A sparse file past the view: the view stops at its cap, and a header that
+// points to the view's last bytes is read from there, with memory taken only
+// for the chunks read, never for the file.
+TEST(MappedFile, SparseFilePastTheView) {
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-sparse.dll";
+    {
+        std::ofstream out(path, std::ios::binary);
+        const char header[0x40] = {'M', 'Z'};
+        out.write(header, sizeof header);
+        out.seekp(0x3C);
+        const std::uint32_t peAt = static_cast<std::uint32_t>(limits::kMaxFileView - 16);
+        for (int i = 0; i < 4; ++i) out.put(static_cast<char>(peAt >> (8 * i)));
+        out.seekp(static_cast<std::streamoff>(peAt));
+        out.write("PE\0\0", 4);
+    }
+    std::filesystem::resize_file(path, limits::kMaxFileView + (std::uint64_t{1} << 20));
+    resetLargestAllocation();
+    const auto file = MappedFile::open(path);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), limits::kMaxFileView);
+    EXPECT_EQ(file->read(limits::kMaxFileView - 8, 100).size(), 8u);
+    EXPECT_TRUE(file->read(limits::kMaxFileView, 1).empty());
+    EXPECT_EQ(file->bytesRead(), MappedFile::Storage::kChunk);
+
+    const auto icons = IconFile::open(path);
+    ASSERT_TRUE(icons);
+    EXPECT_EQ(icons->kind(), SourceKind::pe32);
+    EXPECT_EQ(icons->count(), 0u);  // its headers would run past the view
+    EXPECT_LT(largestAllocation(), std::size_t{1} << 20);
+    std::filesystem::remove(path);
 }
 
 }  // namespace
