@@ -82,6 +82,30 @@ TEST(IconFile, ElfIconSectionsOfEitherClassLittleEndianOnly) {
     }
 }
 
+// Past the size read whole, every kind is read in the parts its reader walks:
+// a large library with no icons, or a large icon file, is not read through.
+TEST(IconFile, LargeFilesAreReadOnlyWhereTheReaderWalks) {
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-large-source";
+    const std::pair<const char*, std::vector<std::byte>> cases[] = {
+        {"ico", readFixture("ico/multi.ico")}, {"ani", readFixture("ico/anim.ani")},
+        {"ne", readFixture("ne/icons.icl")},   {"pe", readFixture("pe/three64.dll")},
+        {"elf", elfWithIcon(true, 1, 64)},     {"elf without icons", elfWithIcon(true, 1, 0x27)},
+    };
+    for (const auto& [what, bytes] : cases) {
+        auto large = bytes;
+        large.resize(limits::kReadWholeUpTo + (std::size_t{2} << 20), std::byte{0x5A});
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(large.data()), static_cast<std::streamsize>(large.size()));
+        const auto file = MappedFile::open(path);
+        ASSERT_TRUE(file);
+        const IconFile icons = IconFile::fromFile(*file);
+        const IconFile small = IconFile::fromFile(MappedFile::fromBuffer(bytes));
+        expectSameGroups(icons, small, what);
+        EXPECT_LE(file->bytesRead(), 2 * MappedFile::Storage::kChunk) << what;
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(IconFile, KindsAndCountsOfEveryFixture) {
     struct Case {
         const char* fixture;
