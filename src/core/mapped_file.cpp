@@ -41,9 +41,10 @@ std::size_t pageSize() {
 }  // namespace
 
 // The bytes of a file: one allocation for a small one; for a large one
-// address space the size of the file, which costs no memory until a range
-// is committed for a read. Uncommitted pages cannot be read at all, so no
-// reader can get by on bytes it never asked for.
+// address space the size of the file, with memory behind it only where a
+// range was read. Windows commits each range before reading into it (pages
+// never committed cannot be read at all); Linux maps pages that cost nothing
+// until they are written, which is faster than opening them range by range.
 class MappedFile::Storage::Memory {
 public:
     Memory(std::size_t size, std::optional<std::byte> fill) : size_(size) {
@@ -56,7 +57,8 @@ public:
 #ifdef _WIN32
         data_ = static_cast<std::byte*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
 #else
-        void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void* p =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         data_ = p == MAP_FAILED ? nullptr : static_cast<std::byte*>(p);
 #ifdef MADV_HUGEPAGE
         // Fewer, larger pages to take and clear where a large range is read.
@@ -88,12 +90,11 @@ public:
         if (!reserved_) return true;
         static const std::size_t page = pageSize();
         const std::size_t from = offset / page * page;
-        const std::size_t to =
-            std::min((offset + length + page - 1) / page * page, (size_ + page - 1) / page * page);
+        const std::size_t end = (size_ + page - 1) / page * page;
+        const std::size_t to = std::min((offset + length + page - 1) / page * page, end);
 #ifdef _WIN32
         return VirtualAlloc(data_ + from, to - from, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 #else
-        if (mprotect(data_ + from, to - from, PROT_READ | PROT_WRITE) != 0) return false;
 #ifdef MADV_POPULATE_WRITE
         // One call instead of a page fault per page, which is most of the
         // cost of a large read. Only a hint: kernels before 5.14 refuse it.
@@ -126,6 +127,9 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
         static_cast<std::size_t>(offset + std::min<std::uint64_t>(length, size_ - offset));
     if (end == offset) return {};
     std::byte* data = memory_->data();
+    // Readers come back to what they just read (an image that many groups
+    // name): no need to look through the chunks again.
+    if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
     unsigned char* loaded = loaded_.data();
     const std::size_t last = (end - 1) / chunk_;
     // One read for each run of chunks not read yet.
@@ -143,6 +147,8 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
         bytesRead_ += readAt(from, data + from, to - from);
         chunk = stop;
     }
+    lastFrom_ = static_cast<std::size_t>(offset);
+    lastTo_ = end;
     return {data + offset, end - static_cast<std::size_t>(offset)};
 }
 

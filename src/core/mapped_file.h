@@ -93,7 +93,8 @@ private:
     std::size_t chunk_;
     std::uint64_t readWholeUpTo_;
     std::uint64_t bytesRead_ = 0;
-    std::vector<unsigned char> loaded_;  // 1 for each chunk read
+    std::vector<unsigned char> loaded_;      // 1 for each chunk read
+    std::size_t lastFrom_ = 0, lastTo_ = 0;  // the range last read, all of it in memory
 };
 
 inline std::uint64_t MappedFile::size() const {
