@@ -133,11 +133,13 @@ std::optional<Image> IconFile::icon(std::size_t index, std::uint32_t size) const
 }
 
 std::optional<std::uint64_t> IconFile::offsetOf(Bytes data) const {
-    const Bytes all = file_.bytes();
-    const auto base = reinterpret_cast<std::uintptr_t>(all.data());
+    // Read bytes lie where they lie in the file, in one block of memory: the
+    // first byte (read when the kind was told) gives where that block starts.
+    const Bytes first = file_.read(0, 1);
+    if (data.empty() || first.empty()) return std::nullopt;
+    const auto base = reinterpret_cast<std::uintptr_t>(first.data());
     const auto start = reinterpret_cast<std::uintptr_t>(data.data());
-    if (data.empty() || all.empty() || start < base || start - base > all.size() ||
-        data.size() > all.size() - (start - base))
+    if (start < base || start - base > file_.size() || data.size() > file_.size() - (start - base))
         return std::nullopt;
     return static_cast<std::uint64_t>(start - base);
 }
