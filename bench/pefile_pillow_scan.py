@@ -3,7 +3,10 @@
 pefile and Pillow to print, per file, its SHA-256 and the difference hash of
 its main icon (the first RT_GROUP_ICON at 32 x 32), one JSON line a file.
 
-    pefile_pillow_scan.py FOLDER...
+    pefile_pillow_scan.py [--fast-load] FOLDER...
+
+Without --fast-load it opens each file as scripts usually do, pefile.PE(path),
+which parses every data directory; with it, only the resources are parsed.
 """
 import hashlib
 import io
@@ -32,9 +35,12 @@ def data_of(pe, entry):
     return pe.get_data(leaf.OffsetToData, leaf.Size)
 
 
-def main_icon(path):
-    pe = pefile.PE(path, fast_load=True)
-    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+def main_icon(path, fast_load):
+    if fast_load:
+        pe = pefile.PE(path, fast_load=True)
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    else:
+        pe = pefile.PE(path)
     groups = entries(pe, RT_GROUP_ICON)
     if not groups:
         return None
@@ -69,7 +75,8 @@ def dhash(image):
 
 
 def main():
-    for folder in sys.argv[1:]:
+    fast_load = "--fast-load" in sys.argv
+    for folder in (a for a in sys.argv[1:] if a != "--fast-load"):
         for root, dirs, files in os.walk(folder):
             dirs.sort()
             for name in sorted(files):
@@ -78,7 +85,7 @@ def main():
                     content = f.read()
                 record = {"file": path, "size": len(content), "sha256": hashlib.sha256(content).hexdigest()}
                 try:
-                    icon = main_icon(path)
+                    icon = main_icon(path, fast_load)
                     if icon is not None:
                         record["dhash"] = dhash(icon)
                 except Exception:  # not a PE file, or a damaged one

@@ -28,7 +28,9 @@ void runStreamInOrder(const std::function<std::optional<Item>()>& next,
         }
         return;
     }
-    const std::size_t window = threads * 4;
+    // Wide enough that one large file does not hold up the others for long,
+    // small enough that only a few records wait in memory.
+    const std::size_t window = threads * 16;
     std::mutex mutex;
     std::condition_variable changed;
     std::map<std::size_t, Result> done;  // finished, waiting for their turn

@@ -18,7 +18,10 @@
 namespace pictrove {
 namespace {
 
-constexpr std::size_t kBlock = 1 << 20;
+// Blocks that stay in the processor's cache between the copy out of the
+// system's file cache and the hashing: a 1 MiB block took three times the
+// system time.
+constexpr std::size_t kBlock = 128 << 10;
 
 Error digestError(const std::filesystem::path& path, const std::string& reason) {
     return Error{ErrorCode::cannotOpen, "Cannot read file " + utf8Of(path) + ": " + reason};
