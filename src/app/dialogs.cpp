@@ -13,6 +13,15 @@ bool TSaveDialog::Execute(QWidget* parent) {
     return true;
 }
 
+std::optional<std::uint32_t> TSaveDialog::ExecuteSized(QWidget* parent,
+                                                       const std::vector<std::uint32_t>& sizes,
+                                                       std::uint32_t size) {
+    const auto chosen = seam().saveSizedFileName(parent, Title, Filter, FileName, InitialDir, sizes, size);
+    if (!chosen) return std::nullopt;
+    FileName = chosen->fileName;
+    return chosen->size;
+}
+
 std::optional<QString> TSaveDialog::Rename(QWidget* parent, const QString& name) {
     const QString chosen = FileName;
     FileName = name;

@@ -4,7 +4,9 @@
 
 #include <QColor>
 #include <QString>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 class QWidget;
 
@@ -22,6 +24,11 @@ public:
     // Asks before replacing an existing file, hides the read-only choice and
     // accepts only names in existing folders. False when cancelled.
     bool Execute(QWidget* parent);
+
+    // The dialog with a size box, offering `sizes` with `size` chosen. The
+    // chosen size; nothing when cancelled.
+    std::optional<std::uint32_t> ExecuteSized(QWidget* parent, const std::vector<std::uint32_t>& sizes,
+                                              std::uint32_t size);
 
     // Puts `name`, which a naming rule made of the chosen name, in its place.
     // When it differs and names an existing file, asks before that file is

@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/errors.h"
@@ -109,6 +110,12 @@ void TForm1::buildMenus() {
     Saveas1 = add(IconMenu, "Saveas1", builtInText(caption[1].caption), "Save icon as ... icon");
     SaveIconasBMP1 =
         add(IconMenu, "SaveIconasBMP1", builtInText(caption[2].caption), "Save icon as ... bitmap");
+    const auto& original = builtin::kOriginalMenuCaptions;
+    SaveOriginal1 = add(IconMenu, "SaveOriginal1", builtInText(original[0].caption),
+                        "Save the icon with all its stored images");
+    SavePng1 = add(IconMenu, "SavePng1", builtInText(original[1].caption), "Save icon as ... PNG image");
+    IconDetails1 = add(IconMenu, "IconDetails1", builtInText(original[2].caption),
+                       "Show every stored image of the icon");
     N1 = IconMenu->addSeparator();
     N1->setObjectName("N1");
     Setbackgroundcolor1 =
@@ -129,6 +136,9 @@ void TForm1::buildMenus() {
     handle(Saveas1, [](TForm1* form) { form->Saveas1Click(); });
     handle(SaveIconasBMP1, [](TForm1* form) { form->SaveIconasBMP1Click(form->SaveIconasBMP1); });
     handle(Setbackgroundcolor1, [](TForm1* form) { form->Setbackgroundcolor1Click(); });
+    handle(SaveOriginal1, [](TForm1* form) { form->SaveOriginal1Click(); });
+    handle(SavePng1, [](TForm1* form) { form->SavePng1Click(); });
+    handle(IconDetails1, [](TForm1* form) { form->IconDetails1Click(); });
 
     MainMenu = new QMenu(this);
     ConfigExtractor = add(MainMenu, "ConfigExtractor", "&Configure Pictrove ...", QString());

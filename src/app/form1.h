@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -22,6 +23,8 @@ class QScrollArea;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QMimeData;
+class QTemporaryDir;
 
 namespace pictrove {
 
@@ -56,6 +59,9 @@ public:
     QAction* Copytoclipboard1 = nullptr;
     QAction* Saveas1 = nullptr;
     QAction* SaveIconasBMP1 = nullptr;
+    QAction* SaveOriginal1 = nullptr;
+    QAction* SavePng1 = nullptr;
+    QAction* IconDetails1 = nullptr;
     QAction* N1 = nullptr;
     QAction* Setbackgroundcolor1 = nullptr;
     QAction* Internet1 = nullptr;
@@ -142,6 +148,17 @@ public:
     void SaveExportBitmap(const QString& fileName);
     void CopyExportBitmap();
 
+    // The selected icon's stored images (original_commands.cpp): the whole
+    // group as an icon or cursor file, a PNG at a size picked in the save
+    // dialog, and the window that lists every stored image.
+    void SaveOriginal1Click();
+    void SavePng1Click();
+    void IconDetails1Click();
+    // Offers a picture to other programs by drag and drop, as a PNG file and
+    // as PNG data. The drag's data is made apart so it can be looked at.
+    void DragIconOut(TIconPicture* picture);
+    QMimeData* iconDragData(const TIconPicture& picture);
+
     // Saves every icon of the grid as one icon collection file.
     void SaveIconCollection1Click();
     // Where both save dialogs open: the folder of the last successful save
@@ -203,6 +220,8 @@ private:
     bool maskChangeAttached_ = true;
     bool centred_ = false;
     QString lastSaveFolder_;  // of the last successful save of this run
+    // Where dragged-out icons are written; removed with the window.
+    std::unique_ptr<QTemporaryDir> dragFolder_;
 };
 
 }  // namespace pictrove

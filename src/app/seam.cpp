@@ -1,10 +1,13 @@
 #include "app/seam.h"
 
 #include <QColorDialog>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
@@ -63,9 +66,10 @@ void Seam::informationBox(QWidget* parent, const QString& title, const QString& 
     box.exec();
 }
 
-std::optional<QString> Seam::saveFileName(QWidget* parent, const QString& title, const QString& filter,
-                                          const QString& fileName, const QString& folder) {
-    SaveFileDialog dialog(parent);
+namespace {
+
+void prepareSaveDialog(QFileDialog& dialog, const QString& filter, const QString& fileName,
+                       const QString& folder) {
     // The description is shown without the patterns the toolkit would add.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -73,10 +77,49 @@ std::optional<QString> Seam::saveFileName(QWidget* parent, const QString& title,
     dialog.setNameFilter(nameFilter(filter));
     if (!folder.isEmpty()) dialog.setDirectory(folder);
     if (!fileName.isEmpty()) dialog.selectFile(fileName);
+}
+
+std::optional<QString> runSaveDialog(QFileDialog& dialog, const QString& title) {
     // Set last: an empty title would otherwise give way to the toolkit's own.
     dialog.setWindowTitle(title);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first();
+}
+
+}  // namespace
+
+std::optional<QString> Seam::saveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                          const QString& fileName, const QString& folder) {
+    SaveFileDialog dialog(parent);
+    prepareSaveDialog(dialog, filter, fileName, folder);
+    return runSaveDialog(dialog, title);
+}
+
+std::optional<Seam::SizedName> Seam::saveSizedFileName(QWidget* parent, const QString& title,
+                                                       const QString& filter, const QString& fileName,
+                                                       const QString& folder,
+                                                       const std::vector<std::uint32_t>& sizes,
+                                                       std::uint32_t size) {
+    SaveFileDialog dialog(parent);
+    prepareSaveDialog(dialog, filter, fileName, folder);
+    auto* sizeBox = new QComboBox(&dialog);
+    sizeBox->setObjectName(QStringLiteral("sizeBox"));
+    for (const std::uint32_t offered : sizes) {
+        sizeBox->addItem(QStringLiteral("%1 x %1").arg(offered), offered);
+        if (offered == size) sizeBox->setCurrentIndex(sizeBox->count() - 1);
+    }
+    auto* sizeLabel = new QLabel(QStringLiteral("Si&ze:"), &dialog);
+    sizeLabel->setBuddy(sizeBox);
+    // The toolkit's own dialog lays itself out on a grid; the box takes a
+    // row of its own below the name and type rows.
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        const int row = grid->rowCount();
+        grid->addWidget(sizeLabel, row, 0);
+        grid->addWidget(sizeBox, row, 1);
+    }
+    const auto chosen = runSaveDialog(dialog, title);
+    if (!chosen) return std::nullopt;
+    return SizedName{*chosen, sizeBox->currentData().toUInt()};
 }
 
 std::optional<QColor> Seam::chooseColor(QWidget* parent, const QColor& initial) {

@@ -7,7 +7,9 @@
 #include <QColor>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 class QWidget;
 
@@ -25,6 +27,18 @@ public:
     // when the user cancels.
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& filter,
                                                 const QString& fileName, const QString& folder);
+    // The same dialog with a size box below the file name, offering `sizes`
+    // with `size` chosen, so one dialog picks both. The name and the size;
+    // nothing when the user cancels.
+    struct SizedName {
+        QString fileName;
+        std::uint32_t size = 0;
+    };
+    virtual std::optional<SizedName> saveSizedFileName(QWidget* parent, const QString& title,
+                                                       const QString& filter, const QString& fileName,
+                                                       const QString& folder,
+                                                       const std::vector<std::uint32_t>& sizes,
+                                                       std::uint32_t size);
     // The colour dialog, opened on `initial`. Nothing when the user cancels.
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial);
     // Asks whether an existing file may be replaced.

@@ -98,6 +98,14 @@ void TForm1::ReadSettings() {
         if (item->statusTip().isEmpty()) item->setToolTip(QString(item->text()).remove(QLatin1Char('&')));
     }
 
+    QAction* const originalItems[] = {SaveOriginal1, SavePng1, IconDetails1};
+    static_assert(std::size(originalItems) == settings_defaults::kOriginalMenuCaptions.size());
+    for (std::size_t n = 0; n < std::size(originalItems); ++n) {
+        const auto& caption = settings_defaults::kOriginalMenuCaptions[n];
+        originalItems[n]->setText(
+            ini.ReadValue("Menu", builtInText(caption.key), builtInText(caption.caption)));
+    }
+
     setMaskSelectorEditable(ini.ReadNumber("Options", "EditMask", 0) != 0);
     ShowFileNames = ini.ReadNumber("Options", "ShowFileNames", 1) != 0;
     HelpFileName = ini.ReadValue("Options", "HelpFile", QString());

@@ -29,6 +29,9 @@ public:
     enum class Step { icon, skipped, end };
     virtual ~IconStream() = default;
     virtual Step next(std::shared_ptr<IconRecord>& record) = 0;
+    // The number, in its file, of the icon or record `next` gave last.
+    std::size_t position = 0;
+    bool collection = false;
 };
 
 // The icons the engine finds in executables, libraries and icon files, or,
@@ -45,6 +48,7 @@ public:
     Step next(std::shared_ptr<IconRecord>& record) override {
         if (remaining_ == 0) return Step::end;
         --remaining_;
+        position = index_;
         auto icon = file_.icon(index_++);
         if (!icon) return Step::skipped;
         record = std::make_shared<IconRecord>(std::move(*icon));
@@ -60,11 +64,12 @@ private:
 // The records of an icon collection file, in file order.
 class CollectionStream final : public IconStream {
 public:
-    explicit CollectionStream(CollectionReader reader) : reader_(std::move(reader)) {}
+    explicit CollectionStream(CollectionReader reader) : reader_(std::move(reader)) { collection = true; }
 
     Step next(std::shared_ptr<IconRecord>& record) override {
         std::span<const std::uint8_t> bytes;
         if (!reader_.next(bytes)) return Step::end;
+        position = read_++;
         // A record that is not an icon is passed over; its bytes are kept as
         // they stand for every other record, so saving again gives them back.
         if (!isAcceptedRecord(bytes)) return Step::skipped;
@@ -75,6 +80,7 @@ public:
 
 private:
     CollectionReader reader_;
+    std::size_t read_ = 0;
 };
 
 // A collection file when the name has the collection extension and the
@@ -113,6 +119,7 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
             delete picture;
             continue;
         }
+        picture->setOrigin({fileName, source->position, source->collection});
         picture->setAutoSize(true);
         picture->setTag(TIconPicture::kGridTag);
         picture->move(NextLeft, NextTop);
@@ -121,6 +128,8 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
                 [this](TIconPicture* sender) { guarded(this, [&] { Image1MouseMove(sender); }); });
         connect(picture, &TIconPicture::doubleClicked, this,
                 [this](TIconPicture* sender) { guarded(this, [&] { Image1DblClick(sender); }); });
+        connect(picture, &TIconPicture::dragStarted, this,
+                [this](TIconPicture* sender) { guarded(this, [&] { DragIconOut(sender); }); });
         picture->show();
         pictures_.push_back(picture);
 

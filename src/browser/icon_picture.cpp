@@ -1,7 +1,9 @@
 #include "browser/icon_picture.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include "browser/icon_image.h"
@@ -32,8 +34,21 @@ void TIconPicture::paintEvent(QPaintEvent*) {
     painter.drawImage(0, 0, rendered_);
 }
 
+void TIconPicture::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) pressedAt_ = event->position().toPoint();
+    QWidget::mousePressEvent(event);
+}
+
 void TIconPicture::mouseMoveEvent(QMouseEvent* event) {
     emit mouseMoved(this);
+    // Only a press on the picture itself starts a drag; hovering selects.
+    if (pressedAt_ && !(event->buttons() & Qt::LeftButton)) pressedAt_.reset();
+    if (pressedAt_ &&
+        (event->position().toPoint() - *pressedAt_).manhattanLength() >= QApplication::startDragDistance()) {
+        pressedAt_.reset();
+        emit dragStarted(this);
+        return;
+    }
     QWidget::mouseMoveEvent(event);
 }
 

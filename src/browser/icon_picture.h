@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "icon_record.h"
 
@@ -30,22 +31,38 @@ public:
     void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
     QMenu* popupMenu() const { return popupMenu_; }
 
+    // Where the icon came from: the file and the icon's number in it (for a
+    // collection, the record's number, and the record holds the icon).
+    struct Origin {
+        QString fileName;
+        std::size_t index = 0;
+        bool collectionRecord = false;
+    };
+    void setOrigin(Origin origin) { origin_ = std::move(origin); }
+    const Origin& origin() const { return origin_; }
+
     // Sizes the picture to its icon, as a picture with auto-size does.
     void setAutoSize(bool on);
 
 signals:
     void mouseMoved(TIconPicture* sender);
     void doubleClicked(TIconPicture* sender);
+    // The left button went down on the picture and the mouse then moved
+    // beyond the platform's drag distance.
+    void dragStarted(TIconPicture* sender);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     std::shared_ptr<IconRecord> record_;
+    Origin origin_;
     int tag_ = 0;
+    std::optional<QPoint> pressedAt_;
     QMenu* popupMenu_ = nullptr;
     // The icon drawn over the background it was last shown on.
     QImage rendered_;

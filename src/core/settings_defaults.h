@@ -31,6 +31,15 @@ inline constexpr std::array<MenuCaption, 8> kMenuCaptions = {{
     {"About", "&About ..."},
 }};
 
+// The items for an icon's stored images, after the bitmap save. These keys
+// came later: a settings file without them keeps the built-in caption, so
+// files written before they existed still read sensibly.
+inline constexpr std::array<MenuCaption, 3> kOriginalMenuCaptions = {{
+    {"Original", "Save Ori&ginal Icon as ..."},
+    {"Png", "Save Icon as *.&PNG ..."},
+    {"Details", "Icon &Details ..."},
+}};
+
 inline constexpr std::array<std::string_view, 3> kMasks = {"*.ic?", "*.exe;*.dll;*.ocx;*.cpl;*.ico", "*.*"};
 // Mask keys are "E1", "E2", ... up to the first missing or empty one; every
 // lookup reads the file again, so past this many the list is long enough.

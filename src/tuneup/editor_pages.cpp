@@ -101,6 +101,12 @@ QWidget* SettingsEditor::captionsPage() {
         addText(form, QStringLiteral("%1 (%2):").arg(label, key), "Menu", key,
                 tr("Not in the file: the caption is \"%1\"").arg(++number));
     }
+    for (const auto& caption : builtin::kOriginalMenuCaptions) {
+        const QString key = builtInText(caption.key);
+        const QString label = QString(builtInText(caption.caption)).remove(QLatin1Char('&'));
+        addText(form, QStringLiteral("%1 (%2):").arg(label, key), "Menu", key,
+                tr("Not in the file: the caption is \"%1\"").arg(builtInText(caption.caption)));
+    }
     return page;
 }
 

@@ -277,6 +277,8 @@ void SettingsEditor::fillDefaults() {
     set("Captions", "Dialog", builtInText(builtin::kSaveDialogTitle));
     for (const auto& caption : builtin::kMenuCaptions)
         set("Menu", builtInText(caption.key), builtInText(caption.caption));
+    for (const auto& caption : builtin::kOriginalMenuCaptions)
+        set("Menu", builtInText(caption.key), builtInText(caption.caption));
     set("Options", "EditMask", QStringLiteral("0"));
     set("Options", "ShowFileNames", QStringLiteral("1"));
     // Without a settings file the help file is the program's name with

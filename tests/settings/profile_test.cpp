@@ -403,6 +403,7 @@ TEST(ProfileEdit, EveryKeyAndValueReadsBackAsWritten) {
     namespace builtin = settings_defaults;
     std::vector<std::pair<std::string, std::string>> keys = {{"Captions", "Title"}, {"Captions", "Dialog"}};
     for (const auto& caption : builtin::kMenuCaptions) keys.emplace_back("Menu", caption.key);
+    for (const auto& caption : builtin::kOriginalMenuCaptions) keys.emplace_back("Menu", caption.key);
     for (const char* key :
          {"EditMask", "ShowFileNames", "HelpFile", "Default", "Open", "Home", "Mail", "Color"})
         keys.emplace_back("Options", key);

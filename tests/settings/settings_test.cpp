@@ -55,6 +55,11 @@ protected:
 };
 
 const QColor kDesktop(0x3A, 0x6E, 0xA5);
+// Captions with a settings file that names none: the later keys keep their
+// built-in captions, the first eight give way to their numbers.
+const QStringList kNumbered = {
+    "1", "2", "3", "Save Ori&ginal Icon as ...", "Save Icon as *.&PNG ...", "Icon &Details ...", "4", "5",
+    "6", "7", "8"};
 const QString kBuiltInMasks = "*.ic?|*.exe;*.dll;*.ocx;*.cpl;*.ico|*.*";
 
 QString items(const QComboBox* box) {
@@ -143,9 +148,11 @@ private slots:
     void withoutSettingsFileTheBuiltInsStand() {
         auto form = start();
         QCOMPARE(form->windowTitle(), QString("Pictrove"));
-        QCOMPARE(captions(*form), QStringList({"&Copy Icon to clipboard", "Save Icon as *.&ICO ...",
-                                               "Save Icon as *.&BMP ...", "Backgr&ound color ...",
-                                               "&Website ...", "&E-mail ...", "&Help ...", "&About ..."}));
+        QCOMPARE(
+            captions(*form),
+            QStringList({"&Copy Icon to clipboard", "Save Icon as *.&ICO ...", "Save Icon as *.&BMP ...",
+                         "Save Ori&ginal Icon as ...", "Save Icon as *.&PNG ...", "Icon &Details ...",
+                         "Backgr&ound color ...", "&Website ...", "&E-mail ...", "&Help ...", "&About ..."}));
         QCOMPARE(form->SaveDialog1.Title, QString("Save Icon as ..."));
         QCOMPARE(items(form->ComboBox1), kBuiltInMasks);
         QVERIFY(!form->ComboBox1->isEditable());
@@ -198,7 +205,7 @@ private slots:
         auto form = start();
         QCOMPARE(pictrove::applicationTitle(), QString("My Icons"));
         QCOMPARE(form->windowTitle(), QString("My Icons"));
-        QCOMPARE(captions(*form), QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+        QCOMPARE(captions(*form), kNumbered);
         QCOMPARE(form->SaveDialog1.Title, QString());
         QVERIFY(!form->Internet1->isVisible() && !form->EMail1->isVisible());
         QVERIFY(!form->Help1->isVisible());
@@ -220,14 +227,15 @@ private slots:
         writeIni("[captions]\n title = " + longTitle.toUtf8() +
                  "\nDialog=\"  Save it \"\n"
                  "[MENU]\nCopy=&Kopieren\nIcon=I\nBitmap=B\nBackground=G\nHomepage=H\nEMail=M\nHelp=?\n"
-                 "About=Ab&out\n"
+                 "About=Ab&out\nOriginal=&Orig\nPng=  P  \nDetails=\"\"\n"
                  "[Options]\nHome=https://example.org/icons\nMail=mailto:someone@example.org\n"
                  "Open=" +
                  library(12).toUtf8() + "\n");
         auto form = start();
         QCOMPARE(pictrove::applicationTitle(), longTitle.left(255));
         QCOMPARE(form->SaveDialog1.Title, QString("  Save it "));
-        QCOMPARE(captions(*form), QStringList({"&Kopieren", "I", "B", "G", "H", "M", "?", "Ab&out"}));
+        QCOMPARE(captions(*form),
+                 QStringList({"&Kopieren", "I", "B", "&Orig", "P", "", "G", "H", "M", "?", "Ab&out"}));
         QCOMPARE(form->Internet1->toolTip(), QString("H"));
         QVERIFY(form->Internet1->isVisible() && form->EMail1->isVisible());
         form->Internet1->trigger();
@@ -607,7 +615,7 @@ private slots:
         QCOMPARE(form->HelpFileName, dir_->filePath("pictrove.hlp"));
         QCOMPARE(form->WebsiteAddress, QString());
         QVERIFY(!form->Internet1->isVisible());
-        QCOMPARE(captions(*form), QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+        QCOMPARE(captions(*form), kNumbered);
         pressF1(form->FileBox1);
         QCOMPARE(seam_.log.last(), "help:" + dir_->filePath("guide.hlp"));
     }
@@ -714,7 +722,7 @@ private slots:
         writeIni(garbage);
         auto form = start();
         QCOMPARE(form->windowTitle(), QString());
-        QCOMPARE(captions(*form), QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
+        QCOMPARE(captions(*form), kNumbered);
         QCOMPARE(items(form->ComboBox1), kBuiltInMasks);
         QVERIFY(seam_.log.isEmpty());
     }

@@ -149,6 +149,8 @@ private slots:
         QCOMPARE(valueIn(path_, "Captions", "Title"), std::string(builtin::kTitle));
         for (const auto& caption : builtin::kMenuCaptions)
             QCOMPARE(valueIn(path_, "Menu", std::string(caption.key).c_str()), std::string(caption.caption));
+        for (const auto& caption : builtin::kOriginalMenuCaptions)
+            QCOMPARE(valueIn(path_, "Menu", std::string(caption.key).c_str()), std::string(caption.caption));
         QCOMPARE(valueIn(path_, "Extensions", "E2"), std::string(builtin::kMasks[1]));
         QCOMPARE(valueIn(path_, "Extensions", "E4"), std::nullopt);
         QCOMPARE(valueIn(path_, "Options", "Mail"), std::string(builtin::kEmail));

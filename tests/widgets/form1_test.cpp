@@ -101,9 +101,11 @@ private slots:
         QStringList captions;
         for (QAction* action : form->IconMenu->actions())
             captions << (action->isSeparator() ? "-" : action->text());
-        QCOMPARE(captions, QStringList({"&Copy Icon to clipboard", "Save Icon as *.&ICO ...",
-                                        "Save Icon as *.&BMP ...", "-", "Backgr&ound color ...",
-                                        "&Website ...", "&E-mail ...", "&Help ...", "-", "&About ..."}));
+        QCOMPARE(captions,
+                 QStringList({"&Copy Icon to clipboard", "Save Icon as *.&ICO ...", "Save Icon as *.&BMP ...",
+                              "Save Ori&ginal Icon as ...", "Save Icon as *.&PNG ...", "Icon &Details ...",
+                              "-", "Backgr&ound color ...", "&Website ...", "&E-mail ...", "&Help ...", "-",
+                              "&About ..."}));
         QCOMPARE(form->Saveas1->statusTip(), QString("Save icon as ... icon"));
         QVERIFY(!form->Help1->isVisible());  // no help file beside the executable
         QVERIFY(form->Internet1->isVisible() && form->EMail1->isVisible());

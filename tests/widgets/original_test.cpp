@@ -1,0 +1,191 @@
+// The icon menu's commands on stored images, and dragging an icon out, each
+// checked against what pictrove-cli writes for the same icon.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+#include <deque>
+
+#include "app/errors.h"
+#include "app/form1.h"
+#include "app/seam.h"
+#include "browser/icon_picture.h"
+
+using pictrove::TForm1;
+
+namespace {
+
+class ScriptedSeam : public pictrove::Seam {
+public:
+    std::optional<QString> answer;
+    std::uint32_t sizeAnswer = 0;  // 0: keep the size offered
+    std::vector<std::uint32_t> sizesOffered;
+    std::uint32_t sizeOffered = 0;
+    QString filterShown;
+    QStringList errors;
+
+    void errorBox(QWidget*, const QString&, const QString& message) override { errors << message; }
+    std::optional<QString> saveFileName(QWidget*, const QString&, const QString& filter, const QString&,
+                                        const QString&) override {
+        filterShown = filter;
+        return answer;
+    }
+    std::optional<SizedName> saveSizedFileName(QWidget*, const QString&, const QString& filter,
+                                               const QString&, const QString&,
+                                               const std::vector<std::uint32_t>& sizes,
+                                               std::uint32_t size) override {
+        filterShown = filter;
+        sizesOffered = sizes;
+        sizeOffered = size;
+        if (!answer) return std::nullopt;
+        return SizedName{*answer, sizeAnswer ? sizeAnswer : size};
+    }
+};
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class OriginalTest : public QObject {
+    Q_OBJECT
+
+private:
+    ScriptedSeam seam_;
+
+    // What `pictrove-cli extract` writes for one icon with `options`.
+    static QByteArray fromCli(const QString& file, int index, const QStringList& options) {
+        QTemporaryDir out;
+        QProcess cli;
+        cli.start(
+            PICTROVE_CLI,
+            QStringList{"extract", file, "-o", out.path(), "--index", QString::number(index)} + options);
+        if (!cli.waitForFinished(30000) || cli.exitCode() != 0)
+            return "cli failed: " + cli.readAllStandardError();
+        const QStringList written = QDir(out.path()).entryList(QDir::Files);
+        return written.size() == 1 ? contents(out.filePath(written.first())) : QByteArray("not one file");
+    }
+
+    static std::unique_ptr<TForm1> formOn(const QString& file) {
+        auto form = std::make_unique<TForm1>(TForm1::Startup{PICTROVE_EXE, {PICTROVE_EXE, file}});
+        form->FormActivate();
+        return form;
+    }
+
+private slots:
+    void initTestCase() { pictrove::setSeam(&seam_); }
+    void cleanupTestCase() { pictrove::setSeam(nullptr); }
+
+    void commandsWriteWhatTheCliWrites_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<uint>("size");  // asked in the dialog; 0 keeps the offered one
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QStringList>("cliOptions");
+        QTest::addColumn<uint>("offered");  // the size the dialog comes up with
+        const QString data = PICTROVE_TEST_DATA;
+        const QString dll = data + "/pe/three32.dll";
+        // Icon 1 holds bitmaps of 16 to 48 px and a 256 px PNG; icon 0 one bitmap.
+        const QStringList group{"--group-ico"};
+        QTest::newRow("group with PNG") << dll << 1 << "SaveOriginal1" << 0u << "x.ico" << group << 0u;
+        QTest::newRow("one image") << dll << 0 << "SaveOriginal1" << 0u << "x.ico" << group << 0u;
+        QTest::newRow("cursor") << data + "/ico/cursor.cur" << 0 << "SaveOriginal1" << 0u << "x.cur" << group
+                                << 0u;
+        QTest::newRow("PNG at largest")
+            << dll << 1 << "SavePng1" << 0u << "x.png" << QStringList{"--size", "256"} << 256u;
+        QTest::newRow("PNG scaled") << dll << 1 << "SavePng1" << 20u << "x.png" << QStringList{"--size", "20"}
+                                    << 256u;
+        QTest::newRow("bitmap PNG") << data + "/ico/bpp4.ico" << 0 << "SavePng1" << 48u << "x.png"
+                                    << QStringList{"--size", "48"} << 20u;
+    }
+    void commandsWriteWhatTheCliWrites() {
+        QFETCH(QString, file);
+        QFETCH(int, index);
+        QFETCH(QString, command);
+        QFETCH(uint, size);
+        QFETCH(QString, written);
+        QFETCH(QStringList, cliOptions);
+        QFETCH(uint, offered);
+        QTemporaryDir dir;
+        auto form = formOn(file);
+        form->Image1MouseMove(form->iconPictures().at(static_cast<std::size_t>(index)));
+        seam_.errors.clear();
+        seam_.answer = dir.filePath("x.chosen");  // the extension rule gives the right one
+        seam_.sizeAnswer = size;
+        form->findChild<QAction*>(command)->trigger();
+        QCOMPARE(seam_.errors, QStringList());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
+        QCOMPARE(contents(dir.filePath(written)), fromCli(file, index, cliOptions));
+        if (command == "SavePng1") {
+            // Offered: the usual sizes and the stored ones, the largest stored chosen.
+            const auto& sizes = seam_.sizesOffered;
+            for (const std::uint32_t expected : {16u, 256u, offered})
+                QVERIFY(std::find(sizes.begin(), sizes.end(), expected) != sizes.end());
+            QCOMPARE(seam_.sizeOffered, offered);
+        }
+    }
+
+    // A file gone since it was shown: the error box, and nothing written.
+    void vanishedFileShowsTheErrorBox() {
+        QTemporaryDir dir;
+        const QString copy = dir.filePath("gone.dll");
+        QVERIFY(QFile::copy(QString(PICTROVE_TEST_DATA) + "/pe/three32.dll", copy));
+        auto form = formOn(copy);
+        form->Image1MouseMove(form->iconPictures().at(0));
+        QVERIFY(QFile::remove(copy));
+        seam_.errors.clear();
+        seam_.answer = dir.filePath("x");
+        for (QAction* action : {form->SaveOriginal1, form->SavePng1, form->IconDetails1}) action->trigger();
+        QCOMPARE(seam_.errors, QStringList(3, "Icon image is not valid."));
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void dragOffersFileAndData() {
+        const QString dll = QString(PICTROVE_TEST_DATA) + "/pe/three32.dll";
+        auto form = formOn(dll);
+        // Hovering alone never drags; a press on the picture and a move past
+        // the drag distance does.
+        pictrove::TIconPicture* picture = form->iconPictures().at(1);
+        QObject::disconnect(picture, &pictrove::TIconPicture::dragStarted, nullptr, nullptr);
+        QSignalSpy drags(picture, &pictrove::TIconPicture::dragStarted);
+        const auto send = [picture](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, picture->mapToGlobal(at),
+                              type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+            QCoreApplication::sendEvent(picture, &event);
+        };
+        const QPoint far(2 + QApplication::startDragDistance(), 2);
+        send(QEvent::MouseMove, far, Qt::NoButton);
+        QCOMPARE(drags.size(), 0);
+        send(QEvent::MouseButtonPress, {1, 1}, Qt::LeftButton);
+        send(QEvent::MouseMove, {2, 1}, Qt::LeftButton);
+        QCOMPARE(drags.size(), 0);
+        send(QEvent::MouseMove, far, Qt::LeftButton);
+        QCOMPARE(drags.size(), 1);
+        QCOMPARE(form->SelectedIcon, picture);
+
+        std::unique_ptr<QMimeData> data(form->iconDragData(*form->iconPictures().at(1)));
+        QCOMPARE(data->urls().size(), 1);
+        const QString path = data->urls().first().toLocalFile();
+        QCOMPARE(QFileInfo(path).fileName(), QString("three32.dll_1.png"));
+        // The largest stored image, the 256 px PNG, as it is stored.
+        const QByteArray png = contents(path);
+        QCOMPARE(data->data("image/png"), png);
+        QCOMPARE(QImage::fromData(png).size(), QSize(256, 256));
+        form.reset();
+        QVERIFY(!QFile::exists(path));  // the private folder goes with the window
+    }
+};
+
+QTEST_MAIN(OriginalTest)
+#include "original_test.moc"
