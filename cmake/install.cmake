@@ -14,6 +14,8 @@ install(TARGETS pictrove-cli RUNTIME DESTINATION ${PICTROVE_PROGRAM_DIR})
 if(PICTROVE_GUI)
   install(TARGETS pictrove RUNTIME DESTINATION ${PICTROVE_PROGRAM_DIR})
   install(FILES ${desktop_dir}/pictrove.ini ${desktop_dir}/pictrove.html DESTINATION ${PICTROVE_PROGRAM_DIR})
+  # The manual's pictures, beside it as it links them.
+  install(DIRECTORY ${desktop_dir}/screenshots DESTINATION ${PICTROVE_PROGRAM_DIR} FILES_MATCHING PATTERN "*.png")
 endif()
 
 if(NOT UNIX OR APPLE)

@@ -15,6 +15,8 @@ packages=(
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file
   # the desktop's thumbnail service, run on a private session bus
   tumbler dbus-daemon python3-gi gir1.2-glib-2.0
+  # the manual's pictures: the program on a virtual display (scripts/make-screenshots.sh)
+  xvfb xdotool x11-apps
   # the Windows build: mingw-w64 with POSIX threads, GoogleTest's sources to
   # build it with, and Wine to run the Windows tests without a display
   g++-mingw-w64-x86-64-posix googletest wine64

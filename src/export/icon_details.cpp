@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/dialogs.h"
 #include "app/errors.h"
@@ -65,7 +66,8 @@ IconDetails::IconDetails(OriginalIcon original, QWidget* owner, QString folder)
     scroll->setWidgetResizable(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(scroll);
-    resize(560, 420);
+    // Wide enough for every row beside the scroll bar; the height scrolls.
+    resize(std::min(rows->sizeHint().width() + 48, 960), 480);
 }
 
 QString IconDetails::describe(const IconImage& image) {
