@@ -27,25 +27,40 @@ program=$!
 main=$(xdotool search --sync --onlyvisible --name '^Pictrove : ')
 sleep 1
 
-# Grabs the screen and keeps the part with something on it, or the given
-# rectangle, as a PNG.
-grab() {  # NAME [X Y W H]
+# Grabs the screen as a PNG, cut to the rectangle X Y W H. A popup menu's
+# window reads black from the screen on Xvfb but right from itself, so an
+# optional window is grabbed apart and laid over the screen where it stands,
+# and the picture widened to take it in.
+grab() {  # NAME X Y W H [WINDOW]
   xwd -root -silent >"$work/screen.xwd"
-  /usr/bin/python3 - "$work/screen.xwd" "$out/$1.png" "${@:2}" <<'PY'
+  local over=()
+  if [ -n "${6:-}" ]; then
+    xwd -id "$6" -silent >"$work/over.xwd"
+    eval "$(xdotool getwindowgeometry --shell "$6" | sed 's/^/OVER_/')"
+    over=("$work/over.xwd" "$OVER_X" "$OVER_Y")
+  fi
+  /usr/bin/python3 - "$out/$1.png" "$2" "$3" "$4" "$5" "$work/screen.xwd" "${over[@]}" <<'PY'
 import struct, sys
 from PIL import Image
-data = open(sys.argv[1], "rb").read()
-header = struct.unpack(">25I", data[:100])
-size, width, height, bpp, bpl, ncolors = header[0], header[4], header[5], header[11], header[12], header[19]
-start = size + ncolors * 12
-mode = "BGRX" if bpp == 32 else "BGR"
-picture = Image.frombuffer("RGB", (width, height), data[start:start + bpl * height], "raw", mode, bpl, 1)
-box = tuple(map(int, sys.argv[3:7])) if len(sys.argv) > 3 else None
-if box:
-    box = (box[0], box[1], box[0] + box[2], box[1] + box[3])
-else:
-    box = picture.getbbox()
-picture.crop(box).save(sys.argv[2], optimize=True)
+
+def read_xwd(path):
+    data = open(path, "rb").read()
+    header = struct.unpack(">25I", data[:100])
+    size, width, height, bpp, bpl, ncolors = (header[0], header[4], header[5], header[11], header[12],
+                                              header[19])
+    start = size + ncolors * 12
+    mode = "BGRX" if bpp == 32 else "BGR"
+    return Image.frombuffer("RGB", (width, height), data[start:start + bpl * height], "raw", mode, bpl, 1)
+
+out, x, y, w, h = sys.argv[1], *map(int, sys.argv[2:6])
+screen = read_xwd(sys.argv[6])
+box = [x, y, x + w, y + h]
+if len(sys.argv) > 7:
+    window = read_xwd(sys.argv[7])
+    wx, wy = int(sys.argv[8]), int(sys.argv[9])
+    screen.paste(window, (wx, wy))
+    box = [min(box[0], wx), min(box[1], wy), max(box[2], wx + window.width), max(box[3], wy + window.height)]
+screen.crop(tuple(box)).save(out, optimize=True)
 PY
 }
 
@@ -56,12 +71,17 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 grab main-window "$X" "$Y" "$WIDTH" "$HEIGHT"
 
 # The first icon of the grid (the display area starts at 156, 6, the icon
-# 8 pixels inside it), then its menu. Xvfb shows the menu's own window
-# black to xwd, so the menu is opened to reach the details, not pictured.
+# 8 pixels inside it), then its menu: the shown window named as the program
+# is, the main window's caption naming the file too.
 xdotool mousemove $((X + 156 + 2 + 8 + 16)) $((Y + 6 + 2 + 8 + 16))
 sleep 0.3
 xdotool click 3
 sleep 1
+menu=""
+for window in $(xdotool search --onlyvisible --name '.*'); do
+  [ "$(xdotool getwindowname "$window")" = Pictrove ] && menu=$window
+done
+grab icon-menu "$X" "$Y" "$WIDTH" "$HEIGHT" "$menu"
 
 xdotool key d
 details=$(xdotool search --sync --onlyvisible --name ' : Icon ')
