@@ -72,6 +72,11 @@ private slots:
         QVERIFY(title->presence()->isChecked() && !dialog->presence()->isChecked());
         QVERIFY(dialog->editor()->placeholderText().startsWith("Not in the file"));
         QVERIFY(!editor.hasChanges());
+        // The later menu keys are offered too, and say that without them the
+        // built-in caption stands, not a number.
+        auto* original = editor.findChild<TextKeyField*>("Menu/Original");
+        QVERIFY(original && !original->presence()->isChecked());
+        QVERIFY(original->editor()->placeholderText().endsWith("\"Save Ori&ginal Icon as ...\""));
 
         type(title, "  New title");
         dialog->presence()->click();  // present, and empty
