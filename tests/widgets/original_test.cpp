@@ -2,13 +2,17 @@
 // checked against what pictrove-cli writes for the same icon.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 #include <deque>
@@ -133,6 +137,30 @@ private slots:
                 QVERIFY(std::find(sizes.begin(), sizes.end(), expected) != sizes.end());
             QCOMPARE(seam_.sizeOffered, offered);
         }
+    }
+
+    // The toolkit's dialog with the size box shown under the name, on the
+    // size asked for; Enter takes the name and the size together.
+    void theRealSizedDialog() {
+        QTemporaryDir dir;
+        pictrove::setSeam(nullptr);
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* box = dialog ? dialog->findChild<QComboBox*>("sizeBox") : nullptr;
+            if (!box) return dialog ? dialog->reject() : void();
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            shown = QString("%1 %2").arg(box->isVisible() && box->y() > name->y()).arg(box->currentText());
+            box->setCurrentIndex(0);
+            name->setText(dir.filePath("a.png"));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        pictrove::TSaveDialog saveDialog("Save", "PNG image (*.png)|*.png");
+        const auto size = saveDialog.ExecuteSized(nullptr, {16, 48, 256}, 48);
+        pictrove::setSeam(&seam_);
+        QCOMPARE(shown, QString("1 48 x 48"));
+        QCOMPARE(size, std::optional<std::uint32_t>(16));
+        QCOMPARE(saveDialog.FileName, dir.filePath("a.png"));
     }
 
     // A file gone since it was shown: the error box, and nothing written.
