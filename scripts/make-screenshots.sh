@@ -2,13 +2,17 @@
 # Makes the manual's pictures from a build: the real program on a virtual
 # display, driven with xdotool as a user would drive it, grabbed with xwd.
 # Run again whenever the window changes, so the pictures stay true.
-#   scripts/make-screenshots.sh [BUILD_DIR] [OUTPUT_DIR]
+#   [LIBRARY=FILE] scripts/make-screenshots.sh [BUILD_DIR] [OUTPUT_DIR]
 # Needs xvfb, xdotool and x11-apps (scripts/install-deps.sh) and python3-pil (Debian's /usr/bin/python3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build/debug}")
 out=$(realpath -m "${2:-desktop/screenshots}")
-library=$(realpath tests/data/sample.dll)
+# A real library when one is at hand (Wine's shell32.dll, from wine64), else
+# the test library; LIBRARY chooses another.
+library=${LIBRARY:-/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll}
+[ -f "$library" ] || library=tests/data/sample.dll
+library=$(realpath "$library")
 
 if [ -z "${PICTROVE_ON_XVFB:-}" ]; then
   export PICTROVE_ON_XVFB=1
