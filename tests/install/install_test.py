@@ -72,6 +72,7 @@ class DesktopFiles(unittest.TestCase):
             licence = f.read()
         with open(installed("share/doc/pictrove/copyright"), encoding="utf-8") as f:
             header, _, text = f.read().partition("License: Expat\n")
+        text = text.split("\n\n", 1)[0] + "\n"  # up to the next paragraph
         self.assertIn("Copyright: 2026 The Pictrove developers\n", header)
         # Debian's form of the text after the title and the copyright line:
         # each line indented, an empty one written " .".
