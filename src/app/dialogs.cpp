@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "app/seam.h"
+#include "paths.h"
 
 namespace pictrove {
 
@@ -20,6 +21,10 @@ std::optional<std::uint32_t> TSaveDialog::ExecuteSized(QWidget* parent,
     if (!chosen) return std::nullopt;
     FileName = chosen->fileName;
     return chosen->size;
+}
+
+std::optional<QString> TSaveDialog::WithExtension(QWidget* parent, const char* extension) {
+    return Rename(parent, QString::fromStdString(replaceExtension(FileName.toStdString(), extension)));
 }
 
 std::optional<QString> TSaveDialog::Rename(QWidget* parent, const QString& name) {

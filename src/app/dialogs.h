@@ -35,6 +35,10 @@ public:
     // replaced (the dialog asked only about the chosen one); nothing when
     // the user says no.
     std::optional<QString> Rename(QWidget* parent, const QString& name);
+
+    // The extension rule of the save commands: the chosen name's extension
+    // is replaced by `extension`, or `extension` is appended; then Rename.
+    std::optional<QString> WithExtension(QWidget* parent, const char* extension);
 };
 
 class TColorDialog {

@@ -15,17 +15,6 @@
 #include "paths.h"
 
 namespace pictrove {
-namespace {
-
-// The extension rule of both save commands: the chosen name's extension is
-// replaced by `extension`, or `extension` is appended. The dialog keeps the
-// result.
-std::optional<QString> finalName(QWidget* parent, TSaveDialog& dialog, const char* extension) {
-    return dialog.Rename(parent,
-                         QString::fromStdString(replaceExtension(dialog.FileName.toStdString(), extension)));
-}
-
-}  // namespace
 
 void TForm1::Saveas1Click() {
     if (!SelectedIcon) return;
@@ -33,7 +22,8 @@ void TForm1::Saveas1Click() {
     SaveDialog1.Filter = QStringLiteral("Icon (*.ico)|*.ico");
     SaveDialog1.InitialDir = saveDialogFolder();
     if (!SaveDialog1.Execute(this)) return;
-    if (const auto fileName = finalName(this, SaveDialog1, ".ico")) SaveIconPicture(*SelectedIcon, *fileName);
+    if (const auto fileName = SaveDialog1.WithExtension(this, ".ico"))
+        SaveIconPicture(*SelectedIcon, *fileName);
 }
 
 void TForm1::SaveIconasBMP1Click(QObject* sender) {
@@ -47,7 +37,7 @@ void TForm1::SaveIconasBMP1Click(QObject* sender) {
     SaveDialog1.Filter = QStringLiteral("Bitmap (*.bmp)|*.bmp");
     SaveDialog1.InitialDir = saveDialogFolder();
     if (!SaveDialog1.Execute(this)) return;
-    if (const auto fileName = finalName(this, SaveDialog1, ".bmp")) SaveExportBitmap(*fileName);
+    if (const auto fileName = SaveDialog1.WithExtension(this, ".bmp")) SaveExportBitmap(*fileName);
 }
 
 void TForm1::Setbackgroundcolor1Click() {

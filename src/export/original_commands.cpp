@@ -26,11 +26,6 @@ OriginalIcon originalOf(const TIconPicture& picture) {
     return std::move(*original);
 }
 
-std::optional<QString> withExtension(QWidget* parent, TSaveDialog& dialog, const char* extension) {
-    return dialog.Rename(parent,
-                         QString::fromStdString(replaceExtension(dialog.FileName.toStdString(), extension)));
-}
-
 }  // namespace
 
 void TForm1::SaveOriginal1Click() {
@@ -42,7 +37,7 @@ void TForm1::SaveOriginal1Click() {
         cursor ? QStringLiteral("Cursor (*.cur)|*.cur") : QStringLiteral("Icon (*.ico)|*.ico");
     SaveDialog1.InitialDir = saveDialogFolder();
     if (!SaveDialog1.Execute(this)) return;
-    const auto fileName = withExtension(this, SaveDialog1, cursor ? ".cur" : ".ico");
+    const auto fileName = SaveDialog1.WithExtension(this, cursor ? ".cur" : ".ico");
     if (!fileName) return;
     const auto bytes = original.groupFile();
     if (!bytes) throw UserError(kNotValid);
@@ -58,7 +53,7 @@ void TForm1::SavePng1Click() {
     SaveDialog1.InitialDir = saveDialogFolder();
     const auto size = SaveDialog1.ExecuteSized(this, original.offeredSizes(), original.largestStoredSize());
     if (!size) return;
-    const auto fileName = withExtension(this, SaveDialog1, ".png");
+    const auto fileName = SaveDialog1.WithExtension(this, ".png");
     if (!fileName) return;
     const auto bytes = original.pngAt(*size);
     if (!bytes) throw UserError(kNotValid);
