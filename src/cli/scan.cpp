@@ -8,6 +8,7 @@
 #include <iostream>
 #include <istream>
 #include <ostream>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <tuple>
@@ -108,6 +109,8 @@ ScanRecord scanFile(const std::string& file, const Options& options) {
         return {jsonLine(record), false};
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
+    } catch (const std::runtime_error& error) {  // no library to hash with
+        return errorRecord(file, error.what());
     }
 }
 
