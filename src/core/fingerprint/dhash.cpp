@@ -82,8 +82,15 @@ std::uint64_t differenceHash(const Image& icon) {
         grey[p] = static_cast<std::uint8_t>((19595 * r + 38470 * g + 7471 * b + 0x8000) >> 16);
     }
     // Across first, then down, each pass rounded to bytes, as the reference does.
-    const std::vector<Taps> across = boxTaps(static_cast<int>(w), kHashWidth);
-    const std::vector<Taps> down = boxTaps(static_cast<int>(h), kHashHeight);
+    // The engine's icons are all of the system size: their taps are worked
+    // out once, not for every icon of a corpus.
+    static const std::vector<Taps> acrossIcon = boxTaps(static_cast<int>(kIconSize), kHashWidth);
+    static const std::vector<Taps> downIcon = boxTaps(static_cast<int>(kIconSize), kHashHeight);
+    std::vector<Taps> acrossOther, downOther;
+    const std::vector<Taps>& across =
+        w == kIconSize ? acrossIcon : (acrossOther = boxTaps(static_cast<int>(w), kHashWidth));
+    const std::vector<Taps>& down =
+        h == kIconSize ? downIcon : (downOther = boxTaps(static_cast<int>(h), kHashHeight));
     std::vector<std::uint8_t> narrow(h * kHashWidth);
     for (std::size_t y = 0; y < h; ++y)
         for (std::size_t x = 0; x < kHashWidth; ++x)
