@@ -131,9 +131,11 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
     // name): no need to look through the chunks again.
     if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
     unsigned char* loaded = loaded_.data();
+    const auto first = static_cast<std::size_t>(offset / chunk_);
     const std::size_t last = (end - 1) / chunk_;
-    // One read for each run of chunks not read yet.
-    for (std::size_t chunk = static_cast<std::size_t>(offset / chunk_); chunk <= last;) {
+    // One read for each run of chunks not read yet; most fields lie in one
+    // chunk read before.
+    for (std::size_t chunk = first; chunk <= last && !(first == last && loaded[first]);) {
         const auto* hole = static_cast<unsigned char*>(std::memchr(loaded + chunk, 0, last + 1 - chunk));
         if (!hole) break;
         chunk = static_cast<std::size_t>(hole - loaded);
@@ -147,8 +149,9 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
         bytesRead_ += readAt(from, data + from, to - from);
         chunk = stop;
     }
-    lastFrom_ = static_cast<std::size_t>(offset);
-    lastTo_ = end;
+    // All of these chunks are in memory now, not only the range asked for.
+    lastFrom_ = first * chunk_;
+    lastTo_ = std::min((last + 1) * chunk_, size_);
     return {data + offset, end - static_cast<std::size_t>(offset)};
 }
 
