@@ -50,14 +50,32 @@ std::optional<std::string> PathStream::next() {
             continue;
         }
         if (!list_) return std::nullopt;
-        std::string name;
-        if (!std::getline(*list_, name, options_.nulSeparated ? '\0' : '\n')) return std::nullopt;
+        auto name = listedName();
+        if (!name) return std::nullopt;
 #ifdef _WIN32
         // Lists made on Windows end their lines in CR LF; no Windows name holds a CR.
-        if (!options_.nulSeparated && !name.empty() && name.back() == '\r') name.pop_back();
+        if (!options_.nulSeparated && !name->empty() && name->back() == '\r') name->pop_back();
 #endif
-        if (auto expanded = expand(std::move(name))) return expanded;
+        if (auto expanded = expand(std::move(*name))) return expanded;
     }
+}
+
+std::optional<std::string> PathStream::listedName() {
+    // No file system takes names this long: a longer one is cut (opening it
+    // then fails and its record says so) and read on to its end, so a list
+    // without line ends cannot take all memory.
+    constexpr std::size_t kLongestName = 64 * 1024;
+    const int end = options_.nulSeparated ? '\0' : '\n';
+    std::streambuf* in = list_->rdbuf();
+    std::string name;
+    bool any = false;
+    for (int c = in->sbumpc(); c != std::char_traits<char>::eof(); c = in->sbumpc()) {
+        any = true;
+        if (c == end) return name;
+        if (name.size() < kLongestName) name.push_back(static_cast<char>(c));
+    }
+    if (!any) return std::nullopt;
+    return name;
 }
 
 }  // namespace pictrove::cli

@@ -27,6 +27,7 @@ public:
 
 private:
     std::optional<std::string> expand(std::string name);
+    std::optional<std::string> listedName();
 
     const Options& options_;
     std::ostream& err_;

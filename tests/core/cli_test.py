@@ -497,7 +497,10 @@ class ScanCommand(unittest.TestCase):
             os.mkfifo(fifo)
             listed += fifo.encode() + b"\n"
             expected.append(fifo)
+        listed += b"x" * 300000  # a last name without a line end, longer than any
         records = self.scan("--files-from", "-", stdin=listed, status=1)
+        self.assertEqual(len(records[-1]["file"]), 65536)
+        self.assertIn("error", records.pop())
         self.assertEqual([r["file"] for r in records], expected)
         self.assertEqual([("error" in r) for r in records], [False, True, True, True, False, False] + [True] * (len(expected) - 6))
         self.assertEqual((records[4]["icons"], "main" in records[4]), (0, False))
