@@ -8,6 +8,7 @@
 #include "app/errors.h"
 #include "app/form1.h"
 #include "app/settings.h"
+#include "memory_reuse.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ void reportWhenActivated(const pictrove::TForm1& form) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    pictrove::keepFreedMemory();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pictrove"));
     // Ties the window to its menu entry, whose icon the desktop then shows.

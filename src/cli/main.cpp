@@ -17,6 +17,7 @@
 #include "cli/numbers.h"
 #include "cli/scan.h"
 #include "cli/thumbnail.h"
+#include "memory_reuse.h"
 #include "path_text.h"
 
 namespace {
@@ -336,6 +337,7 @@ static int run(const std::vector<std::string>& args) {
 // Arguments arrive as UTF-16, so that any file name can be given; from here
 // on they are UTF-8, which is also what the console is told to show.
 int wmain(int argc, wchar_t** argv) {
+    pictrove::keepFreedMemory();
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(pictrove::utf8FromUtf16(argv[i]));
@@ -343,6 +345,7 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
+    pictrove::keepFreedMemory();
     return run({argv + 1, argv + argc});
 }
 #endif
