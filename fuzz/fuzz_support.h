@@ -46,9 +46,10 @@ inline void checkImage(const Image& image) {
 // (its reader checked every byte the colour rows need); a PNG may still turn
 // out damaged past its header. Whatever decodes must have the announced size.
 inline void decodeStored(const IconImage& stored, const std::uint8_t* begin, std::size_t size) {
-    const auto* first = reinterpret_cast<const std::uint8_t*>(stored.data.data());
-    PICTROVE_FUZZ_CHECK(stored.data.empty() ||
-                        (first >= begin && first + stored.data.size() <= begin + size));
+    const Bytes bytes = stored.data;  // read now when it was not before
+    PICTROVE_FUZZ_CHECK(bytes.size() == stored.data.size());
+    const auto* first = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    PICTROVE_FUZZ_CHECK(bytes.empty() || (first >= begin && first + bytes.size() <= begin + size));
     const auto image = decodeImage(stored);
     if (!stored.info.png) PICTROVE_FUZZ_CHECK(image.has_value());
     if (!image) return;

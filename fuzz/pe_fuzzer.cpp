@@ -17,9 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto* base = reinterpret_cast<const std::uint8_t*>(file.read(0, 1).data());
         for (const IconGroup& group : groups) {
             for (const IconImage& image : group.images) {
-                const auto* at = reinterpret_cast<const std::uint8_t*>(image.data.data());
-                PICTROVE_FUZZ_CHECK(at >= base && at + image.data.size() <= base + size);
-                PICTROVE_FUZZ_CHECK(std::memcmp(at, data + (at - base), image.data.size()) == 0);
+                const Bytes bytes = image.data;
+                PICTROVE_FUZZ_CHECK(bytes.size() == image.data.size());
+                const auto* at = reinterpret_cast<const std::uint8_t*>(bytes.data());
+                PICTROVE_FUZZ_CHECK(at >= base && at + bytes.size() <= base + size);
+                PICTROVE_FUZZ_CHECK(std::memcmp(at, data + (at - base), bytes.size()) == 0);
             }
         }
         fuzz::decodeGroups(groups, base, size);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -26,8 +27,18 @@
 namespace pictrove::cli {
 namespace {
 
-std::string dimensions(const ImageInfo& info) {
-    return std::to_string(info.width) + "x" + std::to_string(info.height) + "x" + std::to_string(info.bits);
+void appendNumber(std::string& out, std::uint64_t value) {
+    char digits[20];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+void appendDimensions(std::string& out, const ImageInfo& info) {
+    appendNumber(out, info.width);
+    out += 'x';
+    appendNumber(out, info.height);
+    out += 'x';
+    appendNumber(out, info.bits);
 }
 
 // The image shown at size x size; icons the program draws itself have none stored.
@@ -36,24 +47,46 @@ ImageInfo shownImage(const SourceIcon& icon, std::uint32_t size) {
     return icon.images[rankImages(icon.images, size).front()].info;
 }
 
-void listText(const std::string& path, const Source& source, std::uint32_t size, const std::string& noun,
-              std::ostream& out) {
+// Built in one string: a library lists thousands of images, and a stream
+// insertion for each of their numbers cost more than reading the library.
+std::string listText(const std::string& path, const Source& source, std::uint32_t size,
+                     const std::string& noun) {
     const std::size_t count = source.icons.size();
-    out << path << ": " << count << " " << noun;
-    if (source.kind != "none") out << " (" << source.kind << ")";
-    if (!source.redirectedTo.empty()) out << " from " << source.redirectedTo;
-    out << "\n";
+    std::string out = path + ": ";
+    appendNumber(out, count);
+    out += " " + noun;
+    if (source.kind != "none") out += " (" + source.kind + ")";
+    if (!source.redirectedTo.empty()) out += " from " + source.redirectedTo;
+    out += '\n';
     for (std::size_t i = 0; i < count; ++i) {
         const SourceIcon& icon = source.icons[i];
-        std::string name = "-";
-        if (icon.name) name = icon.name->id ? std::to_string(*icon.name->id) : "\"" + icon.name->name + "\"";
-        out << "  " << i << "  " << name << "  shown " << dimensions(shownImage(icon, size)) << "  images";
-        for (const IconImage& image : icon.images) {
-            out << " " << dimensions(image.info) << (image.info.png ? "(png)" : "");
-            if (image.hotSpot) out << "@" << image.hotSpot->x << "," << image.hotSpot->y;
+        out += "  ";
+        appendNumber(out, i);
+        out += "  ";
+        if (!icon.name) {
+            out += '-';
+        } else if (icon.name->id) {
+            appendNumber(out, *icon.name->id);
+        } else {
+            out += '"' + icon.name->name + '"';
         }
-        out << "\n";
+        out += "  shown ";
+        appendDimensions(out, shownImage(icon, size));
+        out += "  images";
+        for (const IconImage& image : icon.images) {
+            out += ' ';
+            appendDimensions(out, image.info);
+            if (image.info.png) out += "(png)";
+            if (image.hotSpot) {
+                out += '@';
+                appendNumber(out, image.hotSpot->x);
+                out += ',';
+                appendNumber(out, image.hotSpot->y);
+            }
+        }
+        out += '\n';
     }
+    return out;
 }
 
 nlohmann::ordered_json listJson(const std::string& path, const Source& source, std::uint32_t size) {
@@ -421,9 +454,7 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
     return forEachSource(
         options, err,
         [&](std::size_t, const InputFile& input, const Source& source, FileReport& report) {
-            std::ostringstream text;
-            listText(input.path, source, options.size, groupWord(options, source.icons.size()), text);
-            report.out = text.str();
+            report.out = listText(input.path, source, options.size, groupWord(options, source.icons.size()));
         },
         {}, [&](FileReport& report) { out << report.out << std::flush; });
 }

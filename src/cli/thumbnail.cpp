@@ -91,7 +91,7 @@ std::optional<Picture> bestPicture(const SourceIcon& icon, std::uint32_t size) {
     for (const std::size_t candidate : rankImages(icon.images, size)) {
         const IconImage& stored = icon.images[candidate];
         if (auto image = decodeImage(stored)) {
-            const Bytes png = fitsAsStored(stored, *image, size) ? stored.data : Bytes{};
+            const Bytes png = fitsAsStored(stored, *image, size) ? stored.data.get() : Bytes{};
             return Picture{std::move(*image), png};
         }
     }

@@ -35,14 +35,15 @@ std::uint8_t colourCount(const IconImage& image) {
     // The header's count is the file's word: one beyond what the depth can
     // index is taken as the full table.
     const std::uint32_t full = 1u << image.info.bits;
-    const std::uint32_t used = u32At(image.data, 32).value_or(0);
+    const std::uint32_t used = u32At(image.data.head(kImageHeadSize), 32).value_or(0);
     return static_cast<std::uint8_t>(used != 0 && used < full ? used : full);
 }
 
 }  // namespace
 
 Bytes imageBytes(const IconImage& image) {
-    return image.data.first(image.info.png ? storedPngSize(image.data) : storedDibSize(image.data));
+    const Bytes data = image.data;
+    return data.first(image.info.png ? storedPngSize(data) : storedDibSize(data));
 }
 
 bool isCursorGroup(const IconGroup& group) {

@@ -127,6 +127,7 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
         static_cast<std::size_t>(offset + std::min<std::uint64_t>(length, size_ - offset));
     if (end == offset) return {};
     std::byte* data = memory_->data();
+    const std::lock_guard lock(mutex_);
     // Readers come back to what they just read (an image that many groups
     // name): no need to look through the chunks again.
     if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
@@ -153,6 +154,74 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
     lastFrom_ = first * chunk_;
     lastTo_ = std::min((last + 1) * chunk_, size_);
     return {data + offset, end - static_cast<std::size_t>(offset)};
+}
+
+void MappedFile::Storage::copyOut(std::uint64_t offset, std::byte* into, std::size_t length) {
+    std::size_t copied = 0;
+    if (offset < size_) {
+        const auto from = static_cast<std::size_t>(offset);
+        const std::size_t end = from + std::min<std::size_t>(length, size_ - from);
+        const std::lock_guard lock(mutex_);
+        const std::size_t first = from / chunk_;
+        const std::size_t last = end > from ? (end - 1) / chunk_ : first;
+        const bool inMemory =
+            end == from || std::all_of(loaded_.begin() + static_cast<std::ptrdiff_t>(first),
+                                       loaded_.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                                       [](unsigned char chunk) { return chunk != 0; });
+        if (inMemory) {
+            std::memcpy(into, memory_->data() + from, end - from);
+            copied = end - from;
+        } else {
+            copied = readAt(from, into, end - from);
+            bytesRead_ += copied;
+        }
+    }
+    std::memset(into + copied, 0, length - copied);
+}
+
+std::vector<std::byte> readHeads(std::span<const FileBytes> ranges, std::size_t length) {
+    // Heads no further apart than this are read in one go, up to a span
+    // this long: one read costs about as much as copying a few pages.
+    constexpr std::uint64_t kGap = 4096;
+    constexpr std::uint64_t kSpan = 64 * 1024;
+    std::vector<std::byte> heads(ranges.size() * length);
+    std::vector<std::size_t> order(ranges.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const FileBytes& x = ranges[a];
+        const FileBytes& y = ranges[b];
+        return std::less<>()(x.storage_, y.storage_) || (x.storage_ == y.storage_ && x.offset_ < y.offset_);
+    });
+    const auto headOf = [&](std::size_t i) { return std::min<std::uint64_t>(length, ranges[i].size_); };
+    // Filled by each read before it is looked at.
+    const std::unique_ptr<std::byte[]> span(new std::byte[kSpan]);
+    for (std::size_t i = 0; i < order.size();) {
+        const FileBytes& first = ranges[order[i]];
+        if (!first.storage_) {
+            if (const std::size_t n = headOf(order[i]))
+                std::memcpy(heads.data() + order[i] * length, first.memory_.data(), n);
+            ++i;
+            continue;
+        }
+        const std::uint64_t start = first.offset_;
+        std::uint64_t end = start + headOf(order[i]);
+        std::size_t j = i + 1;
+        for (; j < order.size(); ++j) {
+            const FileBytes& next = ranges[order[j]];
+            const std::uint64_t nextEnd = next.offset_ + headOf(order[j]);
+            if (next.storage_ != first.storage_ || next.offset_ > end + kGap || nextEnd - start > kSpan)
+                break;
+            end = std::max(end, nextEnd);
+        }
+        first.storage_->copyOut(start, span.get(), static_cast<std::size_t>(end - start));
+        for (std::size_t k = i; k < j; ++k) {
+            const std::size_t n = order[k];
+            if (const std::size_t count = headOf(n))
+                std::memcpy(heads.data() + n * length, span.get() + (ranges[n].offset_ - start), count);
+        }
+        i = j;
+    }
+    return heads;
 }
 
 void MappedFile::loadAllIfSmall() const {

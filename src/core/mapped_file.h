@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +22,8 @@
 #include "result.h"
 
 namespace pictrove {
+
+class FileBytes;
 
 class MappedFile {
 public:
@@ -43,8 +47,12 @@ public:
     // read first unless they were before. Empty when the range starts at or
     // past the end, or when there is no memory to read it into. This is the
     // only way to the file's bytes, so nothing can be looked at before it
-    // was asked for. Not meant for use from several threads at once.
+    // was asked for. Safe from several threads at once: the bytes handed
+    // out never move or change.
     Bytes read(std::uint64_t offset, std::uint64_t length) const;
+    // The same range, cut to the end of the file, to be read only when its
+    // bytes are first asked for.
+    FileBytes later(std::uint64_t offset, std::uint64_t length) const;
     void load(std::uint64_t offset, std::uint64_t length) const { read(offset, length); }
     void loadAll() const { read(0, size()); }
     // The whole file, read first where it was not.
@@ -64,7 +72,7 @@ private:
 
 // Address space for the whole file, with memory behind it taken chunk by
 // chunk as the chunks are read. A chunk is read once: a short read (the file
-// shrank) leaves zeros.
+// shrank) leaves zeros. Reads from several threads take turns.
 class MappedFile::Storage {
 public:
     static constexpr std::size_t kChunk = 64 * 1024;
@@ -72,7 +80,14 @@ public:
     virtual ~Storage();
     std::uint64_t size() const { return size_; }
     Bytes read(std::uint64_t offset, std::uint64_t length);
-    std::uint64_t bytesRead() const { return bytesRead_; }
+    // Copies [offset, offset + length) into `into`: from memory when all of
+    // it was read before, else straight from the file, without keeping it.
+    // Zeros past the end of what the file gives.
+    void copyOut(std::uint64_t offset, std::byte* into, std::size_t length);
+    std::uint64_t bytesRead() {
+        const std::lock_guard lock(mutex_);
+        return bytesRead_;
+    }
     std::uint64_t readWholeUpTo() const { return readWholeUpTo_; }
 
 protected:
@@ -92,10 +107,59 @@ private:
     std::size_t size_;
     std::size_t chunk_;
     std::uint64_t readWholeUpTo_;
+    std::mutex mutex_;  // guards the members below
     std::uint64_t bytesRead_ = 0;
     std::vector<unsigned char> loaded_;      // 1 for each chunk read
     std::size_t lastFrom_ = 0, lastTo_ = 0;  // the range last read, all of it in memory
 };
+
+// A range of a file whose bytes are read when first asked for, or bytes
+// already in memory. An image's header tells all that listing it needs;
+// its body is read only when it is decoded or copied.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(Bytes memory) : memory_(memory), size_(memory.size()) {}  // NOLINT: in memory already
+    FileBytes(MappedFile::Storage* storage, std::uint64_t offset, std::uint64_t size)
+        : storage_(storage), offset_(offset), size_(size) {}
+
+    std::uint64_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // All the bytes, read first where they were not; empty when there is no
+    // memory to read them into.
+    Bytes get() const { return storage_ ? storage_->read(offset_, size_) : memory_; }
+    operator Bytes() const { return get(); }  // NOLINT: wherever bytes are wanted
+    // The first `length` bytes or fewer, reading no more than those.
+    Bytes head(std::uint64_t length) const {
+        length = std::min(length, size_);
+        return storage_ ? storage_->read(offset_, length) : memory_.first(static_cast<std::size_t>(length));
+    }
+    // What follows the first `count` bytes.
+    FileBytes from(std::uint64_t count) const {
+        count = std::min(count, size_);
+        if (!storage_) return FileBytes(memory_.subspan(static_cast<std::size_t>(count)));
+        return FileBytes(storage_, offset_ + count, size_ - count);
+    }
+    // Where the range starts in its file; nothing for bytes that were in
+    // memory from the start.
+    std::optional<std::uint64_t> fileOffset() const {
+        return storage_ ? std::optional(offset_) : std::nullopt;
+    }
+
+private:
+    friend std::vector<std::byte> readHeads(std::span<const FileBytes> ranges, std::size_t length);
+    MappedFile::Storage* storage_ = nullptr;  // owned by the file's holder
+    Bytes memory_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t size_ = 0;
+};
+
+// The first `length` bytes of each range, or all of a shorter one, at
+// i * length in the result for ranges[i], zeros after. Ranges of a file that
+// lie close together are read in one go and not kept in its memory: listing
+// a library needs a few dozen bytes of each of thousands of images, which
+// read one by one, or chunk by chunk into memory, would cost many times more.
+std::vector<std::byte> readHeads(std::span<const FileBytes> ranges, std::size_t length);
 
 inline std::uint64_t MappedFile::size() const {
     return storage_ ? storage_->size() : 0;
@@ -103,6 +167,11 @@ inline std::uint64_t MappedFile::size() const {
 
 inline Bytes MappedFile::read(std::uint64_t offset, std::uint64_t length) const {
     return storage_ ? storage_->read(offset, length) : Bytes();
+}
+
+inline FileBytes MappedFile::later(std::uint64_t offset, std::uint64_t length) const {
+    if (!storage_ || offset >= storage_->size()) return {};
+    return FileBytes(storage_.get(), offset, std::min(length, storage_->size() - offset));
 }
 
 inline std::uint64_t MappedFile::bytesRead() const {
@@ -128,6 +197,13 @@ public:
         length = std::min(length, size_ - offset);
         if (file_) return file_->read(base_ + offset, length);
         return memory_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+    }
+    // The same range, read only when its bytes are first asked for.
+    FileBytes later(std::uint64_t offset, std::uint64_t length) const {
+        if (offset >= size_) return {};
+        length = std::min(length, size_ - offset);
+        if (file_) return file_->later(base_ + offset, length);
+        return FileBytes(memory_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
     }
     // The whole range or nothing.
     std::optional<Bytes> exact(std::uint64_t offset, std::uint64_t length) const {

@@ -72,8 +72,9 @@ std::optional<std::vector<std::uint8_t>> OriginalIcon::storedPng(std::size_t ima
     if (image >= group_.images.size()) return std::nullopt;
     const IconImage& stored = group_.images[image];
     if (stored.info.png) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(stored.data.data());
-        return std::vector<std::uint8_t>(bytes, bytes + stored.data.size());
+        const Bytes data = stored.data;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+        return std::vector<std::uint8_t>(bytes, bytes + data.size());
     }
     const auto decoded = decodeImage(stored);
     return decoded ? encodePng(*decoded) : std::nullopt;

@@ -110,7 +110,8 @@ TEST(GroupFile, EveryImageByteForByteBehindARebuiltDirectory) {
             // Byte for byte, without the padding 16-bit executables add.
             ASSERT_LE(a.data.size(), b.data.size()) << c.fixture;
             EXPECT_GE(a.data.size() + 16, b.data.size()) << c.fixture;
-            EXPECT_TRUE(std::equal(a.data.begin(), a.data.end(), b.data.begin())) << c.fixture;
+            const Bytes x = a.data, y = b.data;
+            EXPECT_TRUE(std::equal(x.begin(), x.end(), y.begin())) << c.fixture;
             EXPECT_EQ(a.hotSpot, b.hotSpot) << c.fixture << " image " << i;
             const std::size_t entry = 6 + 16 * i;
             EXPECT_EQ(peek(written, entry, 1), b.info.width % 256) << c.fixture;

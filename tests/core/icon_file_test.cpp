@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "icon_source/readers.h"
+#include "pe_builder.h"
 #include "test_support.h"
 
 namespace pictrove::test {
@@ -85,7 +88,7 @@ TEST(IconFile, ElfIconSectionsOfEitherClassLittleEndianOnly) {
 // Past the size read whole, every kind is read in the parts its reader walks:
 // a large library with no icons, or a large icon file, is not read through.
 TEST(IconFile, LargeFilesAreReadOnlyWhereTheReaderWalks) {
-    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-large-source";
+    const auto path = std::filesystem::path(::testing::TempDir()) / "pictrove-large-source";
     const std::pair<const char*, std::vector<std::byte>> cases[] = {
         {"ico", readFixture("ico/multi.ico")}, {"ani", readFixture("ico/anim.ani")},
         {"ne", readFixture("ne/icons.icl")},   {"pe", readFixture("pe/three64.dll")},
@@ -104,6 +107,26 @@ TEST(IconFile, LargeFilesAreReadOnlyWhereTheReaderWalks) {
         EXPECT_LE(file->bytesRead(), 2 * MappedFile::Storage::kChunk) << what;
     }
     std::filesystem::remove(path);
+}
+
+// Listing a library reads each image's header; a body is read when its
+// image is first decoded, and only that body.
+TEST(IconFile, ImageBodiesAreReadWhenDecoded) {
+    std::vector<std::vector<std::uint8_t>> images;
+    for (std::uint32_t i = 0; i < 4; ++i) images.push_back(testing::solidIconDib(0xFF000000u | i, 256));
+    const auto library = testing::buildIconLibrary(images);
+    std::vector<std::byte> bytes(library.size());
+    std::memcpy(bytes.data(), library.data(), library.size());
+    const MappedFile file = readWhereAsked(bytes);
+    const IconFile icons = IconFile::fromFile(file);
+    ASSERT_EQ(icons.count(), 4u);
+    const std::uint64_t listed = file.bytesRead();
+    EXPECT_LT(listed, 4096u);
+    ASSERT_TRUE(icons.icon(2));
+    const std::uint64_t body = file.bytesRead() - listed;
+    EXPECT_GE(body, images[2].size());
+    EXPECT_LT(body, 2 * images[2].size());
+    expectSameGroups(icons, IconFile::fromFile(MappedFile::fromBuffer(bytes)), "library");
 }
 
 TEST(IconFile, KindsAndCountsOfEveryFixture) {
@@ -347,7 +370,7 @@ TEST(IconFile, FilesReadInPartsAndFilesThatShrink) {
             poke(bytes, field.offset, 4, peek(bytes, field.offset, 4) + kGap);
     }
     bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(rsrc), kGap, std::byte{0});
-    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-shrinking.dll";
+    const auto path = std::filesystem::path(::testing::TempDir()) / "pictrove-shrinking.dll";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 

@@ -144,7 +144,8 @@ inline void expectSameGroups(const IconFile& got, const IconFile& want, const st
         const auto& b = want.group(i).images;
         ASSERT_EQ(a.size(), b.size()) << what << " group " << i;
         for (std::size_t j = 0; j < b.size(); ++j) {
-            EXPECT_TRUE(std::equal(a[j].data.begin(), a[j].data.end(), b[j].data.begin(), b[j].data.end()))
+            const Bytes x = a[j].data, y = b[j].data;
+            EXPECT_TRUE(std::equal(x.begin(), x.end(), y.begin(), y.end()))
                 << what << " group " << i << " image " << j;
         }
     }

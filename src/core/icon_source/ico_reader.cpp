@@ -31,8 +31,7 @@ std::optional<IconGroup> readIcoFile(const FileView& file) {
         // A size that overshoots the end is cut to the file; the image header
         // then decides whether what is left is enough.
         if (offset >= file.size()) continue;
-        const Bytes data = file.read(offset, size);
-        if (auto image = inspectImage(data)) {
+        if (auto image = inspectImage(file.later(offset, size))) {
             if (type == 2) image->hotSpot = hotSpot;
             group.images.push_back(*image);
         }

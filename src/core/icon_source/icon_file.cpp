@@ -132,16 +132,10 @@ std::optional<Image> IconFile::icon(std::size_t index, std::uint32_t size) const
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> IconFile::offsetOf(Bytes data) const {
-    // Read bytes lie where they lie in the file, in one block of memory: the
-    // first byte (read when the kind was told) gives where that block starts.
-    const Bytes first = file_.read(0, 1);
-    if (data.empty() || first.empty()) return std::nullopt;
-    const auto base = reinterpret_cast<std::uintptr_t>(first.data());
-    const auto start = reinterpret_cast<std::uintptr_t>(data.data());
-    if (start < base || start - base > file_.size() || data.size() > file_.size() - (start - base))
-        return std::nullopt;
-    return static_cast<std::uint64_t>(start - base);
+std::optional<std::uint64_t> IconFile::offsetOf(const FileBytes& data) const {
+    const auto offset = data.fileOffset();
+    if (!offset || data.empty() || !fitsIn(file_.size(), *offset, data.size())) return std::nullopt;
+    return offset;
 }
 
 }  // namespace pictrove

@@ -42,7 +42,7 @@ public:
     const std::filesystem::path& redirectedTo() const { return redirectedTo_; }
 
     // Where stored image bytes lie in the file the groups came from.
-    std::optional<std::uint64_t> offsetOf(Bytes data) const;
+    std::optional<std::uint64_t> offsetOf(const FileBytes& data) const;
 
     SourceKind kind() const { return kind_; }
     std::size_t count() const { return groups_.size(); }

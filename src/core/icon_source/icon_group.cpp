@@ -7,8 +7,12 @@
 
 namespace pictrove {
 
-std::optional<IconImage> inspectImage(Bytes data) {
-    const auto info = isPng(data) ? peekPng(data) : peekDib(data);
+std::optional<IconImage> inspectImage(FileBytes data) {
+    return inspectImage(data, data.head(kImageHeadSize));
+}
+
+std::optional<IconImage> inspectImage(FileBytes data, Bytes head) {
+    const auto info = isPng(head) ? peekPng(head) : peekDib(head, data.size());
     if (!info) return std::nullopt;
     return IconImage{*info, data, std::nullopt};
 }

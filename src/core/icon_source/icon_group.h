@@ -9,6 +9,7 @@
 
 #include "byte_reader.h"
 #include "image/image.h"
+#include "mapped_file.h"
 
 namespace pictrove {
 
@@ -29,10 +30,11 @@ struct HotSpot {
 };
 
 // One stored image of an icon or cursor: what its header says and where its
-// bytes are. The bytes point into the file the group was read from.
+// bytes are. The bytes are those of the file the group was read from, read
+// when first asked for.
 struct IconImage {
     ImageInfo info;
-    Bytes data;                      // the bitmap or PNG alone, without a cursor's hot spot
+    FileBytes data;                  // the bitmap or PNG alone, without a cursor's hot spot
     std::optional<HotSpot> hotSpot;  // cursors only
 };
 
@@ -63,8 +65,12 @@ private:
     std::vector<std::pair<std::uint16_t, FileRange>> entries_;
 };
 
-// Checks an image's header; nothing when it is neither a usable bitmap nor PNG.
-std::optional<IconImage> inspectImage(Bytes data);
+// Checks an image's header, reading no more of it; nothing when it is
+// neither a usable bitmap nor PNG.
+std::optional<IconImage> inspectImage(FileBytes data);
+// The same with the image's first bytes (kImageHeadSize of them, or all of a
+// shorter image) read already.
+std::optional<IconImage> inspectImage(FileBytes data, Bytes head);
 
 // Orders groups as the shell numbers them: named groups first in the order
 // they are stored, then numbered ones by ascending ID.

@@ -134,10 +134,11 @@ std::vector<IconGroup> readNeIcons(const FileView& file, GroupKind kind, std::si
         if (resource.type == wanted.image && resource.name.id) icons.add(*resource.name.id, resource.data);
     }
     icons.finish();
-    // Images are read when a group that is delivered names them.
+    // Of the images a delivered group names, the headers are read now and
+    // the rest when they are decoded or copied.
     const auto lookup = [&icons, &file](std::uint16_t id) {
         const auto range = icons.find(id);
-        return range ? file.read(range->offset, range->length) : Bytes();
+        return range ? file.later(range->offset, range->length) : FileBytes();
     };
 
     std::vector<std::pair<ResourceName, Bytes>> directories;

@@ -263,7 +263,8 @@ std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind, std::si
     const auto iconType = findType(*pe, cursors ? kRtCursor : kRtIcon);
     if (!groupType || !iconType) return {};
 
-    // Images are read when a group that is delivered names them.
+    // Of the images a delivered group names, the headers are read now and
+    // the rest when they are decoded or copied.
     ImageIndex icons;
     for (const Resource& icon : readResources(*pe, *iconType)) {
         if (icon.name.id) icons.add(*icon.name.id, icon.data);
@@ -271,7 +272,8 @@ std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind, std::si
     icons.finish();
     const auto lookup = [&icons, &file](std::uint16_t id) {
         const auto range = icons.find(id);
-        return range ? file.exact(range->offset, range->length).value_or(Bytes()) : Bytes();
+        if (!range || !fitsIn(file.size(), range->offset, range->length)) return FileBytes();
+        return file.later(range->offset, range->length);
     };
 
     std::vector<std::pair<ResourceName, Bytes>> directories;

@@ -19,13 +19,14 @@ namespace pictrove {
 
 // Each reader takes its bytes only through the view's reads, so it asks for
 // exactly the ranges it walks (headers, the resource tree, the directories,
-// the images of the groups it delivers) and never sees a byte before asking.
+// the headers of the images of the groups it delivers) and never sees a byte
+// before asking. An image's body is read when it is first decoded or copied.
 
 // PE32 and PE32+ executables and libraries: RT_GROUP_ICON (14) groups whose
 // entries name RT_ICON (3) resources, first language of each; for cursors
-// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources. Images are read
-// only for the groups delivered, so a thumbnail of the first icon does not
-// read every image. Delivers at most `groupLimit` groups, the first ones in
+// RT_GROUP_CURSOR (12) groups naming RT_CURSOR (1) resources. Image headers
+// are read only for the groups delivered, so a thumbnail of the first icon
+// does not look at every image. Delivers at most `groupLimit` groups, the first ones in
 // the shell's order.
 std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind = GroupKind::icons,
                                    std::size_t groupLimit = limits::kMaxIconGroups);
@@ -67,12 +68,6 @@ inline std::optional<IconGroup> readAniFile(Bytes file) {
 inline std::optional<IconGroup> readElfIcon(Bytes file) {
     return readElfIcon(FileView(file));
 }
-
-// A group directory (GRPICONDIR) as stored in executables: 14-byte entries
-// whose last field is the ID of the image resource, looked up by `resolve`.
-// Cursor resources start with their hot spot, which is taken off the image.
-template <class Resolve>
-std::optional<IconGroup> readGroupDirectory(Bytes directory, Resolve&& resolve, GroupKind kind);
 
 // The intact groups among named group directories, within the caps on groups
 // and images per file, in the order the shell numbers them; at most

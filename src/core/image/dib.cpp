@@ -34,7 +34,10 @@ std::uint64_t rowStride(std::uint64_t width, std::uint64_t bits) {
     return (width * bits + 31) / 32 * 4;
 }
 
-std::optional<DibLayout> parseLayout(Bytes data) {
+// `data` is the bitmap's first bytes, at least kImageHeadSize of them, or
+// the whole bitmap; `size` is how long the whole bitmap is. Only the header
+// and its masks are read from `data`, all within the first 56 bytes.
+std::optional<DibLayout> parseLayout(Bytes data, std::uint64_t size) {
     ByteReader in(data);
     const std::uint32_t headerSize = in.u32();
     const std::int32_t width = in.i32();
@@ -44,7 +47,7 @@ std::optional<DibLayout> parseLayout(Bytes data) {
     const std::uint32_t compression = in.u32();
     in.skip(12);  // image size and resolution say nothing we rely on
     const std::uint32_t coloursUsed = in.u32();
-    if (!in.ok() || headerSize < kInfoHeaderSize || headerSize > data.size()) return std::nullopt;
+    if (!in.ok() || headerSize < kInfoHeaderSize || headerSize > size) return std::nullopt;
 
     // Icon bitmaps are stored bottom-up with the colour and mask rows stacked,
     // so the header's height is twice the picture's.
@@ -101,14 +104,18 @@ std::optional<DibLayout> parseLayout(Bytes data) {
     layout.xorOffset = offset;
     layout.xorStride = rowStride(pictureWidth, bits);
     const std::uint64_t xorSize = layout.xorStride * pictureHeight;
-    if (!fitsIn(data.size(), layout.xorOffset, xorSize)) return std::nullopt;
+    if (!fitsIn(size, layout.xorOffset, xorSize)) return std::nullopt;
 
     // A missing or cut mask is tolerated: images with alpha do not need it,
     // and the others are then shown fully opaque.
     layout.andOffset = layout.xorOffset + xorSize;
     layout.andStride = rowStride(pictureWidth, 1);
-    layout.hasAndMask = fitsIn(data.size(), layout.andOffset, layout.andStride * pictureHeight);
+    layout.hasAndMask = fitsIn(size, layout.andOffset, layout.andStride * pictureHeight);
     return layout;
+}
+
+std::optional<DibLayout> parseLayout(Bytes data) {
+    return parseLayout(data, data.size());
 }
 
 // Scales a field selected by a bit mask to 0..255.
@@ -190,10 +197,14 @@ void decodeAndMask(Bytes data, const DibLayout& layout, Image& image) {
 
 }  // namespace
 
-std::optional<ImageInfo> peekDib(Bytes data) {
-    const auto layout = parseLayout(data);
+std::optional<ImageInfo> peekDib(Bytes head, std::uint64_t size) {
+    const auto layout = parseLayout(head, size);
     if (!layout) return std::nullopt;
     return ImageInfo{layout->width, layout->height, layout->bits, false};
+}
+
+std::optional<ImageInfo> peekDib(Bytes data) {
+    return peekDib(data, data.size());
 }
 
 std::size_t storedDibSize(Bytes data) {

@@ -14,6 +14,9 @@ namespace pictrove {
 // Reads the header and checks that every byte the colour rows need is
 // present, so that decodeDib cannot fail on a layout peekDib accepted.
 std::optional<ImageInfo> peekDib(Bytes data);
+// The same from the first bytes alone of a bitmap `size` bytes long: at
+// least kImageHeadSize of them, or all when it is shorter.
+std::optional<ImageInfo> peekDib(Bytes head, std::uint64_t size);
 
 // How many of the bytes belong to the bitmap: through the AND rows when they
 // are whole, else through the colour rows. Resources padded to an alignment

@@ -31,6 +31,11 @@ struct Image {
 // The system icon size: every icon the engine delivers for display has it.
 inline constexpr std::uint32_t kIconSize = 32;
 
+// How many of an encoded image's first bytes tell its size and depth: the
+// longest bitmap header read, with the masks it may carry, or a PNG's
+// signature and header chunk.
+inline constexpr std::uint64_t kImageHeadSize = 64;
+
 // What an encoded image says about itself without being decoded.
 struct ImageInfo {
     std::uint32_t width = 0;
