@@ -1,6 +1,7 @@
 #include "mapped_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -60,10 +61,6 @@ public:
         void* p =
             mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         data_ = p == MAP_FAILED ? nullptr : static_cast<std::byte*>(p);
-#ifdef MADV_HUGEPAGE
-        // Fewer, larger pages to take and clear where a large range is read.
-        if (data_) madvise(data_, size, MADV_HUGEPAGE);
-#endif
 #endif
     }
     ~Memory() {
@@ -115,11 +112,26 @@ MappedFile::Storage::Storage(std::size_t size, Options options)
       size_(size),
       chunk_(std::max<std::size_t>(options.chunk, 1)),
       readWholeUpTo_(options.readWholeUpTo),
-      loaded_((size + chunk_ - 1) / chunk_, false) {
+      loaded_(((size + chunk_ - 1) / chunk_ + 63) / 64, 0) {
     if (!memory_->data()) throw std::bad_alloc();
 }
 
 MappedFile::Storage::~Storage() = default;
+
+std::size_t MappedFile::Storage::firstWith(bool read, std::size_t from, std::size_t to) const {
+    while (from < to) {
+        std::uint64_t word = loaded_[from / 64];
+        if (!read) word = ~word;
+        word &= ~std::uint64_t{0} << (from % 64);
+        if (word != 0) return std::min(from / 64 * 64 + static_cast<std::size_t>(std::countr_zero(word)), to);
+        from = (from / 64 + 1) * 64;
+    }
+    return to;
+}
+
+void MappedFile::Storage::markRead(std::size_t from, std::size_t to) {
+    for (; from < to; ++from) loaded_[from / 64] |= std::uint64_t{1} << (from % 64);
+}
 
 Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
     if (offset >= size_) return {};
@@ -131,24 +143,19 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
     // Readers come back to what they just read (an image that many groups
     // name): no need to look through the chunks again.
     if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
-    unsigned char* loaded = loaded_.data();
     const auto first = static_cast<std::size_t>(offset / chunk_);
     const std::size_t last = (end - 1) / chunk_;
     // One read for each run of chunks not read yet; most fields lie in one
     // chunk read before.
-    for (std::size_t chunk = first; chunk <= last && !(first == last && loaded[first]);) {
-        const auto* hole = static_cast<unsigned char*>(std::memchr(loaded + chunk, 0, last + 1 - chunk));
-        if (!hole) break;
-        chunk = static_cast<std::size_t>(hole - loaded);
-        const auto* filled = static_cast<unsigned char*>(std::memchr(loaded + chunk, 1, last + 1 - chunk));
-        const std::size_t stop = filled ? static_cast<std::size_t>(filled - loaded) : last + 1;
+    for (std::size_t chunk = firstWith(false, first, last + 1); chunk <= last;) {
+        const std::size_t stop = firstWith(true, chunk, last + 1);
         const std::size_t from = chunk * chunk_;
         const std::size_t to = std::min(stop * chunk_, size_);
         // Out of memory: the range stays unread and the caller gets nothing.
         if (!memory_->commit(from, to - from)) return {};
-        std::memset(loaded + chunk, 1, stop - chunk);
+        markRead(chunk, stop);
         bytesRead_ += readAt(from, data + from, to - from);
-        chunk = stop;
+        chunk = firstWith(false, stop, last + 1);
     }
     // All of these chunks are in memory now, not only the range asked for.
     lastFrom_ = first * chunk_;
@@ -164,10 +171,7 @@ void MappedFile::Storage::copyOut(std::uint64_t offset, std::byte* into, std::si
         const std::lock_guard lock(mutex_);
         const std::size_t first = from / chunk_;
         const std::size_t last = end > from ? (end - 1) / chunk_ : first;
-        const bool inMemory =
-            end == from || std::all_of(loaded_.begin() + static_cast<std::ptrdiff_t>(first),
-                                       loaded_.begin() + static_cast<std::ptrdiff_t>(last) + 1,
-                                       [](unsigned char chunk) { return chunk != 0; });
+        const bool inMemory = end == from || firstWith(false, first, last + 1) == last + 1;
         if (inMemory) {
             std::memcpy(into, memory_->data() + from, end - from);
             copied = end - from;

@@ -75,7 +75,7 @@ private:
 // shrank) leaves zeros. Reads from several threads take turns.
 class MappedFile::Storage {
 public:
-    static constexpr std::size_t kChunk = 64 * 1024;
+    static constexpr std::size_t kChunk = 4 * 1024;
 
     virtual ~Storage();
     std::uint64_t size() const { return size_; }
@@ -102,6 +102,10 @@ protected:
     virtual std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) = 0;
 
 private:
+    // The first chunk in [from, to) that was read (or not), else `to`.
+    std::size_t firstWith(bool read, std::size_t from, std::size_t to) const;
+    void markRead(std::size_t from, std::size_t to);
+
     class Memory;
     std::unique_ptr<Memory> memory_;
     std::size_t size_;
@@ -109,7 +113,7 @@ private:
     std::uint64_t readWholeUpTo_;
     std::mutex mutex_;  // guards the members below
     std::uint64_t bytesRead_ = 0;
-    std::vector<unsigned char> loaded_;      // 1 for each chunk read
+    std::vector<std::uint64_t> loaded_;      // a bit for each chunk, set once read
     std::size_t lastFrom_ = 0, lastTo_ = 0;  // the range last read, all of it in memory
 };
 

@@ -104,7 +104,7 @@ TEST(IconFile, LargeFilesAreReadOnlyWhereTheReaderWalks) {
         const IconFile icons = IconFile::fromFile(*file);
         const IconFile small = IconFile::fromFile(MappedFile::fromBuffer(bytes));
         expectSameGroups(icons, small, what);
-        EXPECT_LE(file->bytesRead(), 2 * MappedFile::Storage::kChunk) << what;
+        EXPECT_LE(file->bytesRead(), std::uint64_t{128} << 10) << what;
     }
     std::filesystem::remove(path);
 }
@@ -380,10 +380,18 @@ TEST(IconFile, FilesReadInPartsAndFilesThatShrink) {
     const auto first = IconFile::open(path, GroupKind::icons, 1);
     ASSERT_TRUE(first && first->count() == 1);
     EXPECT_EQ(first->icon(0)->bgra, expected.icon(0)->bgra);
-    std::filesystem::resize_file(path, rsrc + kGap + 600);
+    // Icons decoded before the cut read their images then, and those bytes
+    // stay as they were.
     ASSERT_EQ(whole->count(), expected.count());
-    for (std::size_t i = 0; i < expected.count(); ++i)
-        EXPECT_EQ(whole->icon(i)->bgra, expected.icon(i)->bgra) << i;
+    for (std::size_t i = 0; i < expected.count(); ++i) ASSERT_TRUE(whole->icon(i)) << i;
+    std::filesystem::resize_file(path, rsrc + kGap + 600);
+    for (std::size_t i = 0; i < expected.count(); ++i) {
+        const auto icon = whole->icon(i);
+        ASSERT_TRUE(icon) << i;
+        EXPECT_EQ(icon->bgra, expected.icon(i)->bgra) << i;
+    }
+    // Images not yet read when the file was cut come out damaged or not at all.
+    for (std::size_t i = 0; i < first->count(); ++i) first->icon(i, 48);
     // Cut before the resources were read: what is missing reads as zero.
     const IconFile shrunk = IconFile::fromFile(*early);
     EXPECT_LT(shrunk.count(), expected.count());
