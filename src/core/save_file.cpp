@@ -139,11 +139,19 @@ std::optional<Error> writeInPlace(const std::filesystem::path& file, const std::
 // owner and group only where the process may set them. A set-ID bit is
 // kept only with the owner or group it grants, so that replacing another
 // user's set-user-ID program never makes one that runs as the saver.
+// Only what differs is set: saving over one's own file, the usual case,
+// then costs one call, not two.
 void keepAttributes(int fd, const struct stat& old) {
     mode_t mode = old.st_mode & 07777;
-    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-        mode &= ~mode_t{S_ISUID};
-        if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) mode &= ~mode_t{S_ISGID};
+    struct stat now {};
+    const bool known = fstat(fd, &now) == 0;
+    if (!known || now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+        if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+            mode &= ~mode_t{S_ISUID};
+            if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) mode &= ~mode_t{S_ISGID};
+        }
+    } else if ((now.st_mode & 07777) == mode) {
+        return;
     }
     fchmod(fd, mode);
 }
@@ -156,7 +164,9 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     // when it is not there yet) and the link kept.
     std::error_code ec;
     std::filesystem::path target = requested;
-    if (std::filesystem::is_symlink(requested, ec)) {
+    struct stat info {};
+    bool exists = ::lstat(requested.c_str(), &info) == 0;
+    if (exists && S_ISLNK(info.st_mode)) {
         if (auto resolved = std::filesystem::canonical(requested, ec); !ec) {
             target = std::move(resolved);
         } else if (!std::filesystem::exists(requested, ec)) {
@@ -168,9 +178,8 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
                 target = next.is_absolute() ? next : target.parent_path() / next;
             }
         }
+        exists = ::stat(target.c_str(), &info) == 0;
     }
-    struct stat info {};
-    const bool exists = ::stat(target.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) return createError(requested, EISDIR);
     if (exists && (!S_ISREG(info.st_mode) || options.intoExisting))
         return writeInPlace(target, requested, bytes, options.durability);

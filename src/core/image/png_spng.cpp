@@ -42,6 +42,46 @@ void putChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8
                  static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(length + 4))));
 }
 
+// What encodeQuickly keeps from one image to the next on each thread: the
+// compressor, whose setting up takes four blocks of 64 KiB, and the buffers
+// the rows are filtered and compressed into. A reset compressor writes
+// exactly what a new one would.
+class QuickEncoder {
+public:
+    QuickEncoder() = default;
+    QuickEncoder(const QuickEncoder&) = delete;
+    QuickEncoder& operator=(const QuickEncoder&) = delete;
+    ~QuickEncoder() {
+        if (ready_) deflateEnd(&stream_);
+    }
+
+    // The compressor, ready for a new stream; nothing when zlib has no memory.
+    z_stream* stream() {
+        if (ready_) return deflateReset(&stream_) == Z_OK ? &stream_ : nullptr;
+        stream_ = z_stream{};
+        if (deflateInit2(&stream_, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return nullptr;
+        ready_ = true;
+        return &stream_;
+    }
+    std::uint8_t* filtered(std::size_t size) { return grow(filtered_, filteredSize_, size); }
+    std::uint8_t* compressed(std::size_t size) { return grow(compressed_, compressedSize_, size); }
+
+private:
+    // Contents are not kept: each image fills what it uses.
+    static std::uint8_t* grow(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& capacity,
+                              std::size_t size) {
+        if (size > capacity) {
+            buffer.reset(new std::uint8_t[size]);
+            capacity = size;
+        }
+        return buffer.get();
+    }
+    z_stream stream_{};
+    bool ready_ = false;
+    std::unique_ptr<std::uint8_t[]> filtered_, compressed_;
+    std::size_t filteredSize_ = 0, compressedSize_ = 0;
+};
+
 // The quick encoding every extracted icon and thumbnail takes: each row
 // Sub-filtered (the pixel minus its left neighbour, so flat runs and pixels
 // repeated by enlarging become zeroes) while red and blue are swapped, or,
@@ -55,40 +95,41 @@ std::optional<std::vector<std::uint8_t>> encodeQuickly(const std::vector<std::ui
     const std::size_t rowBytes = std::size_t{width} * 4;
     const std::size_t stride = rowBytes + 1;
     const std::size_t filteredSize = stride * height;
-    // Filled completely below, so left uninitialised.
-    const std::unique_ptr<std::uint8_t[]> filtered(new std::uint8_t[filteredSize]);
-    const std::unique_ptr<std::uint8_t[]> rgba(new std::uint8_t[rowBytes]);
+    thread_local QuickEncoder encoder;
+    // Filled completely below, so not cleared.
+    std::uint8_t* const filtered = encoder.filtered(filteredSize);
     for (std::uint32_t y = 0; y < height; ++y) {
         const std::uint8_t* pixel = bgra.data() + y * rowBytes;
-        std::uint8_t* row = filtered.get() + y * stride;
+        std::uint8_t* row = filtered + y * stride;
         if (y > 0 && std::memcmp(pixel, pixel - rowBytes, rowBytes) == 0) {
             row[0] = 2;  // Up
             std::memset(row + 1, 0, rowBytes);
             continue;
         }
-        for (std::size_t i = 0; i < rowBytes; i += 4) {
-            rgba[i] = pixel[i + 2];
-            rgba[i + 1] = pixel[i + 1];
-            rgba[i + 2] = pixel[i];
-            rgba[i + 3] = pixel[i + 3];
+        row[0] = 1;  // Sub, in RGBA order: each byte minus the same channel's a pixel before
+        std::uint8_t* out = row + 1;
+        out[0] = pixel[2];
+        out[1] = pixel[1];
+        out[2] = pixel[0];
+        out[3] = pixel[3];
+        for (std::size_t i = 4; i < rowBytes; i += 4) {
+            out[i] = static_cast<std::uint8_t>(pixel[i + 2] - pixel[i - 2]);
+            out[i + 1] = static_cast<std::uint8_t>(pixel[i + 1] - pixel[i - 3]);
+            out[i + 2] = static_cast<std::uint8_t>(pixel[i] - pixel[i - 4]);
+            out[i + 3] = static_cast<std::uint8_t>(pixel[i + 3] - pixel[i - 1]);
         }
-        row[0] = 1;  // Sub
-        std::memcpy(row + 1, rgba.get(), 4);
-        for (std::size_t i = 4; i < rowBytes; ++i)
-            row[1 + i] = static_cast<std::uint8_t>(rgba[i] - rgba[i - 4]);
     }
 
-    z_stream stream{};
-    if (deflateInit2(&stream, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return std::nullopt;
-    const std::size_t bound = deflateBound(&stream, static_cast<uLong>(filteredSize));
-    const std::unique_ptr<std::uint8_t[]> compressed(new std::uint8_t[bound]);
-    stream.next_in = filtered.get();
-    stream.avail_in = static_cast<uInt>(filteredSize);
-    stream.next_out = compressed.get();
-    stream.avail_out = static_cast<uInt>(bound);
-    const int status = deflate(&stream, Z_FINISH);
-    const std::size_t compressedSize = stream.total_out;
-    deflateEnd(&stream);
+    z_stream* const stream = encoder.stream();
+    if (!stream) return std::nullopt;
+    const std::size_t bound = deflateBound(stream, static_cast<uLong>(filteredSize));
+    std::uint8_t* const compressed = encoder.compressed(bound);
+    stream->next_in = filtered;
+    stream->avail_in = static_cast<uInt>(filteredSize);
+    stream->next_out = compressed;
+    stream->avail_out = static_cast<uInt>(bound);
+    const int status = deflate(stream, Z_FINISH);
+    const std::size_t compressedSize = stream->total_out;
     if (status != Z_STREAM_END) return std::nullopt;
 
     std::vector<std::uint8_t> out;
@@ -100,7 +141,7 @@ std::optional<std::vector<std::uint8_t>> encodeQuickly(const std::vector<std::ui
     putBigEndian(header, height);
     header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, adaptive filters, no interlace
     putChunk(out, "IHDR", header.data(), header.size());
-    putChunk(out, "IDAT", compressed.get(), compressedSize);
+    putChunk(out, "IDAT", compressed, compressedSize);
     putChunk(out, "IEND", nullptr, 0);
     return out;
 }
