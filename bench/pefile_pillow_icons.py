@@ -2,14 +2,16 @@
 """The yardstick for delivering icons: every 32 x 32 icon of a PE file as
 RGBA pixels, the way a script would do it with pefile and Pillow.
 
-    pefile_pillow_icons.py FILE
+    pefile_pillow_icons.py FILE [-o DIR]
 
 For each RT_GROUP_ICON it rebuilds the icon file from the group directory
 and the RT_ICON resources it names, opens that with Pillow and takes the
 32 x 32 frame (the largest frame, scaled, when there is none). Prints the
-count and a checksum, like deliver_icons.
+count and a checksum, like deliver_icons; with -o it also writes each as
+DIR/<file name>_<index>.png, the files pictrove-cli extract writes.
 """
 import io
+import os
 import struct
 import sys
 import zlib
@@ -55,6 +57,8 @@ def icon_file(directory, icons):
 
 
 def main():
+    out = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "-o" else None
+    stem = os.path.basename(sys.argv[1])
     pe = pefile.PE(sys.argv[1], fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     icons = {entry.id: first_language_data(pe, entry) for entry in resources_of(pe, RT_ICON)
@@ -72,6 +76,8 @@ def main():
         else:
             rgba = image.convert("RGBA").resize((32, 32), Image.BOX)
         checksum = zlib.crc32(rgba.tobytes(), checksum)
+        if out:
+            rgba.save(os.path.join(out, "%s_%d.png" % (stem, delivered)))
         delivered += 1
     print("%s: %d of %d icons, checksum %08x" % (sys.argv[1], delivered, total, checksum))
 

@@ -59,4 +59,25 @@ void runInOrder(std::size_t count, const std::function<Result(std::size_t)>& job
     for (std::thread& thread : pool) thread.join();
 }
 
+// Runs job(i) for every i on a few threads, the calling one among them, and
+// returns the results in index order once all are done. For work whose
+// results are wanted together it spares handing each one over: the threads
+// never wait for one another, only for the next index.
+template <class Result>
+std::vector<Result> runAll(std::size_t count, const std::function<Result(std::size_t)>& job,
+                           bool parallel = true) {
+    std::vector<Result> results(count);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) results[i] = job(i);
+    };
+    std::vector<std::thread> helpers;
+    if (parallel) {
+        for (std::size_t t = 1; t < workerCount(count); ++t) helpers.emplace_back(work);
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    return results;
+}
+
 }  // namespace pictrove::cli
