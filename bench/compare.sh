@@ -13,7 +13,15 @@
 #       a small .exe (an NSIS                                   icoextract; the cases are
 #       installer stub)                                         left out without it)
 #
-#   bench/compare.sh [-B BUILD_DIR] [-n RUNS] [-d DLL] [-o OUT_ROOT]
+# and, when Wine's 64-bit shell32.dll is installed (package wine64; 14.8 MB,
+# 184 groups of 16 to 256 px, PNG among them), the same three jobs on it,
+# where a real library's layout sets the pace:
+#
+#   (a) listing                 vs  wrestool -l -t14                 <= 0.25
+#   (b) 32 x 32 PNGs            vs  pefile + Pillow writing them     <= 0.05
+#   (c) every image as PNG      vs  wrestool -x, then icotool -x     <= 0.12
+#
+#   bench/compare.sh [-B BUILD_DIR] [-n RUNS] [-d DLL] [-s SHELL32] [-o OUT_ROOT]
 #
 # BUILD_DIR defaults to the release preset's folder, configured and built
 # through the preset; any other folder is configured, when it is not yet, as
@@ -26,6 +34,8 @@
 # 2,200 files, and on a disk the file system's own costs (creating, renaming
 # and discarding blocks) would drown the programs'.
 #
+# SHELL32 defaults to Wine's; -s none leaves those cases out.
+#
 # PAIR_TIMER, when set, names a timing command to use instead of the loop
 # here; it is called as: $PAIR_TIMER -n RUNS --vs 'COMMAND_B' -- COMMAND_A
 set -euo pipefail
@@ -35,14 +45,16 @@ source_dir=$(dirname "$here")
 build=""
 runs=10
 dll=""
+shell32=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll
 out_root=""
-while getopts "B:n:d:o:h" opt; do
+while getopts "B:n:d:s:o:h" opt; do
   case $opt in
     B) build=$OPTARG ;;
     n) runs=$OPTARG ;;
     d) dll=$OPTARG ;;
+    s) shell32=$OPTARG ;;
     o) out_root=$OPTARG ;;
-    *) sed -n '2,30p' "$0"; exit 2 ;;
+    *) sed -n '2,40p' "$0"; exit 2 ;;
   esac
 done
 
@@ -74,7 +86,7 @@ if [ -z "$out_root" ]; then
 fi
 out=$(mktemp -d "$out_root/pictrove-compare.XXXXXX")
 trap 'rm -rf "$out"' EXIT
-mkdir -p "$out/b" "$out/c" "$out/ico" "$out/png"
+mkdir -p "$out/b" "$out/c" "$out/ico" "$out/png" "$out/s/b" "$out/s/py" "$out/s/c" "$out/s/ico" "$out/s/png"
 
 # Each case: a label, command A (ours), command B (the yardstick), the
 # ratio A/B to stay under. Commands are shell text, run by sh.
@@ -86,6 +98,14 @@ cases=(
   "(b) 32x32 icons, pictrove-cli extract|exec $cli extract $dll -o $out/b|$script|0.10"
   "(c) all sizes as PNG|exec $cli extract --all-sizes $dll -o $out/c|$icoutils|0.25"
 )
+if [ -f "$shell32" ]; then
+  s=$out/s
+  cases+=(
+    "(a) list, shell32.dll|exec $cli list $shell32|exec wrestool -l -t14 $shell32|0.25"
+    "(b) 32x32 PNGs, shell32.dll|exec $cli extract $shell32 -o $s/b|exec $python $here/pefile_pillow_icons.py $shell32 -o $s/py|0.05"
+    "(c) all sizes as PNG, shell32.dll|exec $cli extract --all-sizes $shell32 -o $s/c|wrestool -x -t14 -o $s/ico $shell32 && icotool -x -o $s/png $s/ico/*.ico|0.12"
+  )
+fi
 small_exe=/usr/share/nsis/Stubs/zlib-x86-unicode
 if "$python" -c 'import icoextract.scripts.thumbnailer' 2>/dev/null; then
   thumbnailer="exec $python -c 'from icoextract.scripts.thumbnailer import main; main()' -s 256"

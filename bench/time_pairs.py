@@ -3,9 +3,12 @@
 
     time_pairs.py RUNS 'LABEL|COMMAND_A|COMMAND_B|TARGET' ...
 
-Each command runs under sh, its output thrown away, once as a warm-up and
-then RUNS times, A B A B ..., so a drift in the machine's speed hits both
-alike. Wall time comes from a monotonic clock around the process, CPU time
+Each command runs once as a warm-up and then RUNS times, A B A B ..., so a
+drift in the machine's speed hits both alike, its output thrown away. A
+command with nothing for a shell to do (no pipes, lists, redirections,
+globs or variables) is started directly, its words split as sh would; the
+others run under sh. A shell around a command of a few milliseconds would
+add a large share of its own. Wall time comes from a monotonic clock around the process, CPU time
 (user + system) from the kernel's accounting of it and every child it
 waited for. Ratios are A/B, taken pair by pair; the median is printed and
 the verdict compares the wall ratio with TARGET.
@@ -17,9 +20,23 @@ import sys
 import time
 
 
+SHELL_SYNTAX = set("|&;<>()$`\\\"'*?[]#~=%{}")
+
+
+def argv_of(command):
+    """The words to start: the command itself when no shell is needed."""
+    words = command.split()
+    if words and words[0] == "exec":
+        words = words[1:]
+    if words and not SHELL_SYNTAX.intersection(command):
+        return words
+    return ["sh", "-c", command]
+
+
 def run(command):
+    argv = argv_of(command)
     start = time.perf_counter()
-    child = subprocess.Popen(["sh", "-c", command], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    child = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 
 #include "reader_limits.h"
 
@@ -129,68 +130,91 @@ std::uint8_t channel(std::uint32_t value, std::uint32_t mask) {
     return static_cast<std::uint8_t>(field * 255 / maxValue);
 }
 
+void putPixel(std::uint8_t* out, std::uint32_t bgra) {
+    out[0] = static_cast<std::uint8_t>(bgra);
+    out[1] = static_cast<std::uint8_t>(bgra >> 8);
+    out[2] = static_cast<std::uint8_t>(bgra >> 16);
+    out[3] = static_cast<std::uint8_t>(bgra >> 24);
+}
+
+// One row of colour, a loop per depth: a library's worth of icons runs
+// through here, and choosing the depth for every pixel cost more than the
+// pixel itself.
+void decodeRow(const std::byte* row, const DibLayout& layout, const std::array<std::uint32_t, 256>& palette,
+               std::uint8_t* out) {
+    const std::uint32_t w = layout.width;
+    switch (layout.bits) {
+        case 8:
+            for (std::uint32_t x = 0; x < w; ++x, out += 4)
+                putPixel(out, palette[std::to_integer<std::uint8_t>(row[x])]);
+            break;
+        case 4:
+            for (std::uint32_t x = 0; x < w; ++x, out += 4) {
+                const auto pair = std::to_integer<std::uint32_t>(row[x / 2]);
+                putPixel(out, palette[x % 2 ? pair & 0x0F : pair >> 4]);
+            }
+            break;
+        case 1:
+            for (std::uint32_t x = 0; x < w; ++x, out += 4) {
+                const auto eight = std::to_integer<std::uint32_t>(row[x / 8]);
+                putPixel(out, palette[(eight >> (7 - x % 8)) & 1]);
+            }
+            break;
+        case 16:
+            for (std::uint32_t x = 0; x < w; ++x, out += 4) {
+                const std::uint32_t v = loadU16(row + x * 2);
+                putPixel(out, channel(v, layout.masks[2]) | channel(v, layout.masks[1]) << 8 |
+                                  channel(v, layout.masks[0]) << 16);
+            }
+            break;
+        case 24:
+            for (std::uint32_t x = 0; x < w; ++x, out += 4) {
+                const std::byte* p = row + std::size_t{x} * 3;
+                out[0] = std::to_integer<std::uint8_t>(p[0]);
+                out[1] = std::to_integer<std::uint8_t>(p[1]);
+                out[2] = std::to_integer<std::uint8_t>(p[2]);
+                out[3] = 0;
+            }
+            break;
+        case 32:
+            if (!layout.bitfields) {
+                std::memcpy(out, row, std::size_t{w} * 4);  // stored as blue, green, red, alpha already
+                break;
+            }
+            for (std::uint32_t x = 0; x < w; ++x, out += 4) {
+                const std::uint32_t v = loadU32(row + std::size_t{x} * 4);
+                putPixel(out, channel(v, layout.masks[2]) | channel(v, layout.masks[1]) << 8 |
+                                  channel(v, layout.masks[0]) << 16 |
+                                  std::uint32_t{channel(v, layout.masks[3])} << 24);
+            }
+            break;
+    }
+}
+
 void decodeColours(Bytes data, const DibLayout& layout, Image& image) {
+    // Colours without their fourth byte; indexes past the table's entries
+    // stay black.
     std::array<std::uint32_t, 256> palette{};
     for (std::uint32_t i = 0; i < layout.paletteEntries; ++i) {
-        palette[i] = u32At(data, layout.paletteOffset + 4 * i).value_or(0);
+        palette[i] = u32At(data, layout.paletteOffset + 4 * i).value_or(0) & 0x00FFFFFF;
     }
     const std::uint32_t w = layout.width;
     for (std::uint32_t y = 0; y < layout.height; ++y) {
         const std::uint64_t rowOffset = layout.xorOffset + layout.xorStride * (layout.height - 1 - y);
-        const std::byte* row = data.data() + rowOffset;
-        std::uint8_t* out = image.bgra.data() + std::size_t{y} * w * 4;
-        for (std::uint32_t x = 0; x < w; ++x, out += 4) {
-            std::uint32_t bgra = 0;  // little-endian B, G, R, A
-            switch (layout.bits) {
-                case 1:
-                case 4:
-                case 8: {
-                    const std::uint32_t bitOffset = x * layout.bits;
-                    const auto byte = std::to_integer<std::uint32_t>(row[bitOffset / 8]);
-                    const std::uint32_t shift = 8 - layout.bits - bitOffset % 8;
-                    const std::uint32_t index = (byte >> shift) & ((1u << layout.bits) - 1);
-                    bgra = index < layout.paletteEntries ? palette[index] & 0x00FFFFFF : 0;
-                    break;
-                }
-                case 16: {
-                    const std::uint32_t v = loadU16(row + x * 2);
-                    bgra = channel(v, layout.masks[2]) | channel(v, layout.masks[1]) << 8 |
-                           channel(v, layout.masks[0]) << 16;
-                    break;
-                }
-                case 24: {
-                    const std::byte* p = row + std::size_t{x} * 3;
-                    bgra = std::to_integer<std::uint32_t>(p[0]) | std::to_integer<std::uint32_t>(p[1]) << 8 |
-                           std::to_integer<std::uint32_t>(p[2]) << 16;
-                    break;
-                }
-                case 32: {
-                    const std::uint32_t v = loadU32(row + std::size_t{x} * 4);
-                    if (layout.bitfields) {
-                        bgra = channel(v, layout.masks[2]) | channel(v, layout.masks[1]) << 8 |
-                               channel(v, layout.masks[0]) << 16 |
-                               std::uint32_t{channel(v, layout.masks[3])} << 24;
-                    } else {
-                        bgra = v;
-                    }
-                    break;
-                }
-            }
-            out[0] = static_cast<std::uint8_t>(bgra);
-            out[1] = static_cast<std::uint8_t>(bgra >> 8);
-            out[2] = static_cast<std::uint8_t>(bgra >> 16);
-            out[3] = static_cast<std::uint8_t>(bgra >> 24);
-        }
+        decodeRow(data.data() + rowOffset, layout, palette, image.bgra.data() + std::size_t{y} * w * 4);
     }
 }
 
+// The AND mask, and alpha from it: 0 where it is set, 255 elsewhere.
 void decodeAndMask(Bytes data, const DibLayout& layout, Image& image) {
     const std::uint32_t w = layout.width;
     for (std::uint32_t y = 0; y < layout.height; ++y) {
         const std::byte* row = data.data() + layout.andOffset + layout.andStride * (layout.height - 1 - y);
         std::uint8_t* out = image.mask.data() + std::size_t{y} * w;
-        for (std::uint32_t x = 0; x < w; ++x) {
+        std::uint8_t* alpha = image.bgra.data() + std::size_t{y} * w * 4 + 3;
+        for (std::uint32_t x = 0; x < w; ++x, alpha += 4) {
             out[x] = (std::to_integer<unsigned>(row[x / 8]) >> (7 - x % 8)) & 1;
+            *alpha = out[x] ? 0 : 255;
         }
     }
 }
@@ -241,9 +265,10 @@ std::optional<Image> decodeDib(Bytes data) {
         deriveMaskFromAlpha(image);
         return image;
     }
-    if (layout->hasAndMask) decodeAndMask(data, *layout, image);
-    for (std::size_t i = 0; i < image.pixelCount(); ++i) {
-        image.bgra[i * 4 + 3] = image.mask[i] ? 0 : 255;
+    if (layout->hasAndMask) {
+        decodeAndMask(data, *layout, image);
+    } else {
+        for (std::size_t i = 3; i < image.bgra.size(); i += 4) image.bgra[i] = 255;
     }
     return image;
 }
