@@ -303,8 +303,36 @@ void reportBudget(const std::string& path, const Budget& budget, std::ostream& e
         << " MiB, the most one file may write (64 MiB or 16 times its size); nothing written\n";
 }
 
+// The stored images the planned files are made from: the image shown for
+// a picture of the icon, or the images copied or converted.
+std::vector<FileBytes> imagesUsed(const Source& source, const std::vector<Output>& plan,
+                                  const Options& options) {
+    using Kind = Output::Kind;
+    std::vector<FileBytes> used;
+    for (const Output& output : plan) {
+        const std::vector<IconImage>& images = source.icons[output.icon].images;
+        if (images.empty()) continue;
+        switch (output.kind) {
+            case Kind::shown:
+            case Kind::iconFile:
+            case Kind::bitmap: {
+                const std::uint32_t side = output.kind == Kind::shown ? options.size : kIconSize;
+                used.push_back(images[rankImages(images, side).front()].data);
+                break;
+            }
+            case Kind::decoded:
+            case Kind::storedPng: used.push_back(images[output.image].data); break;
+            case Kind::group:
+                for (const IconImage& image : images) used.push_back(image.data);
+                break;
+        }
+    }
+    return used;
+}
+
 // Writes the planned files, an icon at a time, spread over the cores when
-// `parallel`; false when something could not be written. An input whose
+// `parallel`, with the images they need read first, in one pass through the
+// file; false when something could not be written. An input whose
 // files pass its budget after all leaves none behind.
 bool extractFile(const InputFile& input, const Source& source, const std::vector<Output>& plan,
                  const OutputNames& names, const Options& options, Budget& budget, std::ostream& err,
@@ -319,7 +347,7 @@ bool extractFile(const InputFile& input, const Source& source, const std::vector
     const std::vector<Report> reports = runAll<Report>(
         icons.size(),
         [&](std::size_t n) { return extractIcon(input.path, source, icons[n], names, options, budget); },
-        parallel);
+        parallel, [&] { readAhead(imagesUsed(source, plan, options)); });
     for (const Report& report : reports) {
         err << report.text;
         ok = report.ok && ok;

@@ -62,10 +62,12 @@ void runInOrder(std::size_t count, const std::function<Result(std::size_t)>& job
 // Runs job(i) for every i on a few threads, the calling one among them, and
 // returns the results in index order once all are done. For work whose
 // results are wanted together it spares handing each one over: the threads
-// never wait for one another, only for the next index.
+// never wait for one another, only for the next index. With several
+// threads, `first` runs on the calling thread while the others start on
+// the jobs.
 template <class Result>
 std::vector<Result> runAll(std::size_t count, const std::function<Result(std::size_t)>& job,
-                           bool parallel = true) {
+                           bool parallel = true, const std::function<void()>& first = {}) {
     std::vector<Result> results(count);
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
@@ -74,6 +76,7 @@ std::vector<Result> runAll(std::size_t count, const std::function<Result(std::si
     std::vector<std::thread> helpers;
     if (parallel) {
         for (std::size_t t = 1; t < workerCount(count); ++t) helpers.emplace_back(work);
+        if (first && !helpers.empty()) first();
     }
     work();
     for (std::thread& helper : helpers) helper.join();

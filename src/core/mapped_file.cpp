@@ -94,8 +94,10 @@ public:
 #else
 #ifdef MADV_POPULATE_WRITE
         // One call instead of a page fault per page, which is most of the
-        // cost of a large read. Only a hint: kernels before 5.14 refuse it.
-        madvise(data_ + from, to - from, MADV_POPULATE_WRITE);
+        // cost of a large read; for a few pages the call costs more than
+        // their faults. Only a hint: kernels before 5.14 refuse it.
+        constexpr std::size_t kPopulateFrom = 64 * 1024;
+        if (to - from >= kPopulateFrom) madvise(data_ + from, to - from, MADV_POPULATE_WRITE);
 #endif
         return true;
 #endif
@@ -226,6 +228,26 @@ std::vector<std::byte> readHeads(std::span<const FileBytes> ranges, std::size_t 
         i = j;
     }
     return heads;
+}
+
+void readAhead(std::vector<FileBytes> ranges) {
+    std::erase_if(ranges, [](const FileBytes& range) { return !range.storage_ || range.size_ == 0; });
+    std::sort(ranges.begin(), ranges.end(), [](const FileBytes& a, const FileBytes& b) {
+        return std::less<>()(a.storage_, b.storage_) || (a.storage_ == b.storage_ && a.offset_ < b.offset_);
+    });
+    for (std::size_t i = 0; i < ranges.size();) {
+        MappedFile::Storage* const storage = ranges[i].storage_;
+        const std::uint64_t start = ranges[i].offset_;
+        std::uint64_t end = start + ranges[i].size_;
+        for (++i; i < ranges.size() && ranges[i].storage_ == storage &&
+                  ranges[i].offset_ <= end + MappedFile::Storage::kChunk;
+             ++i)
+            end = std::max(end, ranges[i].offset_ + ranges[i].size_);
+        // In pieces, so that threads already at work wait for one piece at
+        // most when they need a part not read yet.
+        constexpr std::uint64_t kPiece = 256 * 1024;
+        for (std::uint64_t at = start; at < end; at += kPiece) storage->read(at, std::min(kPiece, end - at));
+    }
 }
 
 void MappedFile::loadAllIfSmall() const {

@@ -43,11 +43,17 @@ TEST(OrderedJobs, DeliversEveryResultOnceInOrderWithWhatItsJobMade) {
                 delivered.push_back(i);
             });
         ASSERT_EQ(delivered, order) << "round " << round;
-        // The same jobs with the results handed over together at the end.
-        const auto all = runAll<std::vector<std::size_t>>(kJobs, [](std::size_t i) {
-            spin(i);
-            return std::vector<std::size_t>(i % 7 + 1, i);
-        });
+        // The same jobs with the results handed over together at the end,
+        // the calling thread doing something else first.
+        std::atomic<bool> firstRan{false};
+        const auto all = runAll<std::vector<std::size_t>>(
+            kJobs,
+            [](std::size_t i) {
+                spin(i);
+                return std::vector<std::size_t>(i % 7 + 1, i);
+            },
+            true, [&] { firstRan = true; });
+        ASSERT_EQ(firstRan, workerCount(kJobs) > 1);
         ASSERT_EQ(all.size(), kJobs);
         for (std::size_t i = 0; i < kJobs; ++i)
             ASSERT_EQ(all[i], std::vector<std::size_t>(i % 7 + 1, i)) << i;
