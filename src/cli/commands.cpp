@@ -44,7 +44,7 @@ void appendDimensions(std::string& out, const ImageInfo& info) {
 // The image shown at size x size; icons the program draws itself have none stored.
 ImageInfo shownImage(const SourceIcon& icon, std::uint32_t size) {
     if (icon.images.empty()) return ImageInfo{kIconSize, kIconSize, 32, false};
-    return icon.images[rankImages(icon.images, size).front()].info;
+    return icon.images[bestImage(icon.images, size)].info;
 }
 
 // Built in one string: a library lists thousands of images, and a stream
@@ -317,7 +317,7 @@ std::vector<FileBytes> imagesUsed(const Source& source, const std::vector<Output
             case Kind::iconFile:
             case Kind::bitmap: {
                 const std::uint32_t side = output.kind == Kind::shown ? options.size : kIconSize;
-                used.push_back(images[rankImages(images, side).front()].data);
+                used.push_back(images[bestImage(images, side)].data);
                 break;
             }
             case Kind::decoded:

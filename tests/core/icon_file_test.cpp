@@ -34,8 +34,12 @@ TEST(RankImages, ClosestSizeThenClosestDepthThenFirst) {
         {"256 is far away", images({{256, 256, 32, true}, {16, 16, 1}}), {1, 0}},
         {"png counts as 32 bits", images({{32, 32, 8}, {32, 32, 32, true}}), {1, 0}},
     };
-    for (const Case& c : cases) EXPECT_EQ(rankImages(c.images), c.order) << c.what;
+    for (const Case& c : cases) {
+        EXPECT_EQ(rankImages(c.images), c.order) << c.what;
+        EXPECT_EQ(bestImage(c.images), c.order.front()) << c.what;
+    }
     EXPECT_EQ(rankImages(images({{16, 16, 4}, {48, 48, 8}}), 48), (std::vector<std::size_t>{1, 0}));
+    EXPECT_EQ(bestImage(images({{16, 16, 4}, {48, 48, 8}}), 48), 1u);
 }
 
 // An ELF file whose section kElfIconSection holds an icon file; fields are

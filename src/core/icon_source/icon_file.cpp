@@ -100,23 +100,37 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
     return result;
 }
 
+namespace {
+
+// Whether image a is better suited to size x size than image b.
+bool betterSuited(const ImageInfo& a, const ImageInfo& b, std::uint32_t size) {
+    const std::uint32_t da = distance(a.width, size) + distance(a.height, size);
+    const std::uint32_t db = distance(b.width, size) + distance(b.height, size);
+    if (da != db) return da < db;
+    return distance(a.bits, 32) < distance(b.bits, 32);
+}
+
+}  // namespace
+
 std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::uint32_t size) {
     std::vector<std::size_t> order(images.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    const auto sizeDistance = [&](std::size_t i) {
-        return distance(images[i].info.width, size) + distance(images[i].info.height, size);
-    };
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const std::uint32_t da = sizeDistance(a);
-        const std::uint32_t db = sizeDistance(b);
-        if (da != db) return da < db;
-        return distance(images[a].info.bits, 32) < distance(images[b].info.bits, 32);
+        return betterSuited(images[a].info, images[b].info, size);
     });
     return order;
 }
 
+std::size_t bestImage(const std::vector<IconImage>& images, std::uint32_t size) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < images.size(); ++i) {
+        if (betterSuited(images[i].info, images[best].info, size)) best = i;
+    }
+    return best;
+}
+
 std::size_t IconFile::chosenImage(std::size_t index, std::uint32_t size) const {
-    return rankImages(group(index).images, size).front();
+    return bestImage(group(index).images, size);
 }
 
 std::optional<Image> decodeImage(const IconImage& image) {

@@ -73,6 +73,10 @@ private:
 // best first.
 std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::uint32_t size = kIconSize);
 
+// The first of rankImages, found without ranking the others; 0 for a group
+// without images.
+std::size_t bestImage(const std::vector<IconImage>& images, std::uint32_t size = kIconSize);
+
 // Decodes any stored image at its own size.
 std::optional<Image> decodeImage(const IconImage& image);
 
