@@ -123,7 +123,7 @@ private:
 class FileBytes {
 public:
     FileBytes() = default;
-    FileBytes(Bytes memory) : memory_(memory), size_(memory.size()) {}  // NOLINT: in memory already
+    FileBytes(Bytes memory) : memory_(memory), size_(memory.size()) {}  // in memory already
     FileBytes(MappedFile::Storage* storage, std::uint64_t offset, std::uint64_t size)
         : storage_(storage), offset_(offset), size_(size) {}
 
@@ -132,7 +132,7 @@ public:
     // All the bytes, read first where they were not; empty when there is no
     // memory to read them into.
     Bytes get() const { return storage_ ? storage_->read(offset_, size_) : memory_; }
-    operator Bytes() const { return get(); }  // NOLINT: wherever bytes are wanted
+    operator Bytes() const { return get(); }  // wherever bytes are wanted
     // The first `length` bytes or fewer, reading no more than those.
     Bytes head(std::uint64_t length) const {
         length = std::min(length, size_);
