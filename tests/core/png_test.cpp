@@ -4,6 +4,12 @@
 
 #include <array>
 #include <functional>
+#include <string>
+#include <utility>
+
+#ifndef _WIN32
+#include <zlib.h>
+#endif
 
 #include "icon_source/readers.h"
 #include "test_support.h"
@@ -174,6 +180,54 @@ TEST(Png, EncodesWhatDecodesBackWithTransparentColourCleared) {
     }
     EXPECT_FALSE(encodePng(Image{}));
 }
+
+#ifndef _WIN32
+// The quick encoding is zlib's level 1 run-length deflate at memory level 8,
+// byte for byte, however the encoder keeps and resets its compressor: noise
+// (a literal per byte) and flat areas, at sizes whose filtered rows come to
+// exactly one block at a smaller memory level (22 x 23 and 26 x 39 give
+// 2,047 and 4,095 bytes).
+TEST(Png, QuickEncodingIsZlibsRunLengthDeflate) {
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
+        {1, 1}, {5, 3}, {16, 16}, {22, 23}, {26, 39}, {32, 32}, {33, 31}, {48, 48}, {64, 64}, {90, 90}};
+    std::uint32_t seed = 12345;
+    for (const auto& [width, height] : sizes) {
+        for (const bool noise : {true, false}) {
+            Image image;
+            image.width = width;
+            image.height = height;
+            image.bgra.resize(image.pixelCount() * 4);
+            image.mask.resize(image.pixelCount());
+            for (std::size_t i = 0; i < image.bgra.size(); ++i) {
+                seed = seed * 1103515245 + 12345;
+                image.bgra[i] =
+                    noise ? static_cast<std::uint8_t>(seed >> 16) : static_cast<std::uint8_t>(i / 97);
+            }
+            const auto png = encodePng(image, true);
+            ASSERT_TRUE(png);
+            // Signature and header chunk, then the one image data chunk.
+            const std::size_t length = std::size_t{(*png)[33]} << 24 | std::size_t{(*png)[34]} << 16 |
+                                       std::size_t{(*png)[35]} << 8 | (*png)[36];
+            ASSERT_EQ(std::string(png->begin() + 37, png->begin() + 41), "IDAT");
+            const std::vector<std::uint8_t> idat(png->begin() + 41, png->begin() + 41 + length);
+            std::vector<std::uint8_t> rows(std::size_t{height} * (width * 4 + 1));
+            uLongf size = static_cast<uLongf>(rows.size());
+            ASSERT_EQ(uncompress(rows.data(), &size, idat.data(), static_cast<uLong>(idat.size())), Z_OK);
+            z_stream stream{};
+            ASSERT_EQ(deflateInit2(&stream, 1, Z_DEFLATED, 15, 8, Z_RLE), Z_OK);
+            std::vector<std::uint8_t> expected(deflateBound(&stream, size));
+            stream.next_in = rows.data();
+            stream.avail_in = static_cast<uInt>(size);
+            stream.next_out = expected.data();
+            stream.avail_out = static_cast<uInt>(expected.size());
+            EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+            expected.resize(stream.total_out);
+            deflateEnd(&stream);
+            EXPECT_EQ(idat, expected) << width << " x " << height << (noise ? " noise" : " flat");
+        }
+    }
+}
+#endif
 
 TEST(Png, RefusesDamageButNotAMissingEnd) {
     const auto good = storedPng();
