@@ -274,10 +274,29 @@ Report extractIcon(const std::string& path, const Source& source, std::span<cons
                    const OutputNames& names, const Options& options, Budget& budget) {
     Report result;
     std::ostringstream report;
+    // With --all-sizes, the icon shown at its size is often a stored image
+    // of just that size, which is then written a second time: it is
+    // decoded and encoded once. Only for the icon engine's files, where the
+    // picture shown is the stored image, unchanged, when it decodes.
+    std::optional<std::size_t> shownIndex;
+    std::optional<std::vector<std::uint8_t>> shownPng;
+    if (options.allSizes && source.kind != "collection") {
+        const std::vector<IconImage>& images = source.icons[outputs.front().icon].images;
+        const std::size_t best = images.empty() ? 0 : bestImage(images, options.size);
+        if (!images.empty() && !images[best].info.png && images[best].info.width == options.size &&
+            images[best].info.height == options.size) {
+            if (const auto decoded = decodeImage(images[best])) {
+                shownIndex = best;
+                shownPng = encodePng(*decoded);
+            }
+        }
+    }
     for (const Output& output : outputs) {
         if (budget.exceeded()) break;
         const SourceIcon& icon = source.icons[output.icon];
-        const auto bytes = outputBytes(path, icon, output, options, report);
+        const bool same = shownPng && (output.kind == Output::Kind::shown ||
+                                       (output.kind == Output::Kind::decoded && output.image == shownIndex));
+        const auto bytes = same ? shownPng : outputBytes(path, icon, output, options, report);
         if (!bytes) {
             result.ok = false;
             // The shown icon is what --ico and --bmp are made of too.
