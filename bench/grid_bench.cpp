@@ -50,6 +50,7 @@ std::size_t readIcons(const QString& file) {
     }
     auto opened = pictrove::IconFile::open(file.toStdString());
     if (opened) {
+        opened->readAhead(0, opened->count());
         for (std::size_t i = 0; i < opened->count(); ++i) shown += opened->icon(i).has_value();
     }
     return shown;

@@ -49,6 +49,9 @@ public:
         if (remaining_ == 0) return Step::end;
         --remaining_;
         position = index_;
+        // The images of the icons to come are read a batch at a time.
+        constexpr std::size_t kBatch = 256;
+        if (index_ % kBatch == 0) file_.readAhead(index_, kBatch);
         auto icon = file_.icon(index_++);
         if (!icon) return Step::skipped;
         record = std::make_shared<IconRecord>(std::move(*icon));

@@ -133,6 +133,15 @@ std::size_t IconFile::chosenImage(std::size_t index, std::uint32_t size) const {
     return bestImage(group(index).images, size);
 }
 
+void IconFile::readAhead(std::size_t first, std::size_t count, std::uint32_t size) const {
+    std::vector<FileBytes> images;
+    for (std::size_t i = first; i < groups_.size() && i - first < count; ++i) {
+        if (!groups_[i].images.empty())
+            images.push_back(groups_[i].images[bestImage(groups_[i].images, size)].data);
+    }
+    pictrove::readAhead(std::move(images));
+}
+
 std::optional<Image> decodeImage(const IconImage& image) {
     return image.info.png ? decodePng(image.data) : decodeDib(image.data);
 }

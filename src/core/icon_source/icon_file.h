@@ -53,6 +53,11 @@ public:
     // `size` (the system icon size unless asked otherwise).
     std::size_t chosenImage(std::size_t index, std::uint32_t size = kIconSize) const;
 
+    // Reads the images icons [first, first + count) are shown from at `size`
+    // in one pass through the file, for a caller about to take them one
+    // after another: one read for many icons instead of one each.
+    void readAhead(std::size_t first, std::size_t count, std::uint32_t size = kIconSize) const;
+
     // The icon at `size` x `size` (the system icon size, 32 x 32, unless asked
     // otherwise): the chosen image decoded and, when it has another size,
     // scaled. Falls back to the next best image of the group when the chosen
