@@ -351,7 +351,8 @@ std::vector<FileBytes> imagesUsed(const Source& source, const std::vector<Output
 
 // Writes the planned files, an icon at a time, spread over the cores when
 // `parallel`, with the images they need read first, in one pass through the
-// file; false when something could not be written. An input whose
+// file (neighbours in one read; threads need not take turns at the file);
+// false when something could not be written. An input whose
 // files pass its budget after all leaves none behind.
 bool extractFile(const InputFile& input, const Source& source, const std::vector<Output>& plan,
                  const OutputNames& names, const Options& options, Budget& budget, std::ostream& err,
@@ -416,6 +417,15 @@ bool writeOutputs(std::size_t n, const InputFile& input, const Source& source, c
     std::vector<std::size_t> wanted;
     for (std::size_t i = 0; i < source.icons.size(); ++i) {
         if (!options.index || *options.index == i) wanted.push_back(i);
+    }
+    // Whole groups are measured before anything is written, which takes all
+    // of their images: those are read first, in one pass through the file.
+    if (options.groupIco) {
+        std::vector<FileBytes> images;
+        for (const std::size_t i : wanted) {
+            for (const IconImage& image : source.icons[i].images) images.push_back(image.data);
+        }
+        readAhead(std::move(images));
     }
     const std::vector<Output> plan = planOutputs(source, wanted, options);
     // What is known before any work is checked before anything is written

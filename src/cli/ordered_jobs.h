@@ -62,9 +62,9 @@ void runInOrder(std::size_t count, const std::function<Result(std::size_t)>& job
 // Runs job(i) for every i on a few threads, the calling one among them, and
 // returns the results in index order once all are done. For work whose
 // results are wanted together it spares handing each one over: the threads
-// never wait for one another, only for the next index. With several
-// threads, `first` runs on the calling thread while the others start on
-// the jobs.
+// never wait for one another, only for the next index. `first` runs on the
+// calling thread before it takes any job, while the other threads, if any,
+// start on them.
 template <class Result>
 std::vector<Result> runAll(std::size_t count, const std::function<Result(std::size_t)>& job,
                            bool parallel = true, const std::function<void()>& first = {}) {
@@ -76,8 +76,8 @@ std::vector<Result> runAll(std::size_t count, const std::function<Result(std::si
     std::vector<std::thread> helpers;
     if (parallel) {
         for (std::size_t t = 1; t < workerCount(count); ++t) helpers.emplace_back(work);
-        if (first && !helpers.empty()) first();
     }
+    if (first) first();
     work();
     for (std::thread& helper : helpers) helper.join();
     return results;

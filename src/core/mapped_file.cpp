@@ -50,7 +50,9 @@ class MappedFile::Storage::Memory {
 public:
     Memory(std::size_t size, std::optional<std::byte> fill) : size_(size) {
         if (fill || size < kOwnMappingFrom) {
-            data_ = static_cast<std::byte*>(std::calloc(std::max<std::size_t>(size, 1), 1));
+            // Not cleared: a chunk is handed out only once it was read, and
+            // what a short read left of it is cleared then.
+            data_ = static_cast<std::byte*>(std::malloc(std::max<std::size_t>(size, 1)));
             if (data_ && fill) std::memset(data_, std::to_integer<int>(*fill), size);
             return;
         }
@@ -113,6 +115,7 @@ MappedFile::Storage::Storage(std::size_t size, Options options)
     : memory_(std::make_unique<Memory>(size, options.unreadFill)),
       size_(size),
       chunk_(std::max<std::size_t>(options.chunk, 1)),
+      walkBlock_(options.walkBlock),
       readWholeUpTo_(options.readWholeUpTo),
       loaded_(((size + chunk_ - 1) / chunk_ + 63) / 64, 0) {
     if (!memory_->data()) throw std::bad_alloc();
@@ -132,21 +135,29 @@ std::size_t MappedFile::Storage::firstWith(bool read, std::size_t from, std::siz
 }
 
 void MappedFile::Storage::markRead(std::size_t from, std::size_t to) {
+    chunksRead_ += to - from;
     for (; from < to; ++from) loaded_[from / 64] |= std::uint64_t{1} << (from % 64);
+    if (chunksRead_ == (size_ + chunk_ - 1) / chunk_) allRead_.store(true, std::memory_order_release);
 }
 
-Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
+Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool walk) {
     if (offset >= size_) return {};
     const std::size_t end =
         static_cast<std::size_t>(offset + std::min<std::uint64_t>(length, size_ - offset));
     if (end == offset) return {};
     std::byte* data = memory_->data();
+    if (allRead()) return {data + offset, end - static_cast<std::size_t>(offset)};
     const std::lock_guard lock(mutex_);
     // Readers come back to what they just read (an image that many groups
     // name): no need to look through the chunks again.
     if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
-    const auto first = static_cast<std::size_t>(offset / chunk_);
-    const std::size_t last = (end - 1) / chunk_;
+    std::size_t blockFrom = static_cast<std::size_t>(offset), blockTo = end;
+    if (walk && walkBlock_ > chunk_) {
+        blockFrom = blockFrom / walkBlock_ * walkBlock_;
+        blockTo = std::min((blockTo - 1) / walkBlock_ * walkBlock_ + walkBlock_, size_);
+    }
+    const std::size_t first = blockFrom / chunk_;
+    const std::size_t last = (blockTo - 1) / chunk_;
     // One read for each run of chunks not read yet; most fields lie in one
     // chunk read before.
     for (std::size_t chunk = firstWith(false, first, last + 1); chunk <= last;) {
@@ -156,7 +167,9 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length) {
         // Out of memory: the range stays unread and the caller gets nothing.
         if (!memory_->commit(from, to - from)) return {};
         markRead(chunk, stop);
-        bytesRead_ += readAt(from, data + from, to - from);
+        const std::size_t got = readAt(from, data + from, to - from);
+        if (got < to - from) std::memset(data + from + got, 0, to - from - got);  // the file ended early
+        bytesRead_ += got;
         chunk = firstWith(false, stop, last + 1);
     }
     // All of these chunks are in memory now, not only the range asked for.
@@ -170,10 +183,11 @@ void MappedFile::Storage::copyOut(std::uint64_t offset, std::byte* into, std::si
     if (offset < size_) {
         const auto from = static_cast<std::size_t>(offset);
         const std::size_t end = from + std::min<std::size_t>(length, size_ - from);
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_, std::defer_lock);
+        if (!allRead()) lock.lock();
         const std::size_t first = from / chunk_;
         const std::size_t last = end > from ? (end - 1) / chunk_ : first;
-        const bool inMemory = end == from || firstWith(false, first, last + 1) == last + 1;
+        const bool inMemory = end == from || allRead() || firstWith(false, first, last + 1) == last + 1;
         if (inMemory) {
             std::memcpy(into, memory_->data() + from, end - from);
             copied = end - from;
@@ -231,7 +245,9 @@ std::vector<std::byte> readHeads(std::span<const FileBytes> ranges, std::size_t 
 }
 
 void readAhead(std::vector<FileBytes> ranges) {
-    std::erase_if(ranges, [](const FileBytes& range) { return !range.storage_ || range.size_ == 0; });
+    std::erase_if(ranges, [](const FileBytes& range) {
+        return !range.storage_ || range.size_ == 0 || range.storage_->allRead();
+    });
     std::sort(ranges.begin(), ranges.end(), [](const FileBytes& a, const FileBytes& b) {
         return std::less<>()(a.storage_, b.storage_) || (a.storage_ == b.storage_ && a.offset_ < b.offset_);
     });

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -76,10 +77,14 @@ private:
 class MappedFile::Storage {
 public:
     static constexpr std::size_t kChunk = 4 * 1024;
+    static constexpr std::size_t kWalkBlock = 64 * 1024;
 
     virtual ~Storage();
     std::uint64_t size() const { return size_; }
-    Bytes read(std::uint64_t offset, std::uint64_t length);
+    // For a `walk` through a file's structures, which come back to their
+    // neighbourhood again and again, the chunks not read yet in the
+    // walk-sized blocks that hold the range are read with it.
+    Bytes read(std::uint64_t offset, std::uint64_t length, bool walk = false);
     // Copies [offset, offset + length) into `into`: from memory when all of
     // it was read before, else straight from the file, without keeping it.
     // Zeros past the end of what the file gives.
@@ -89,12 +94,17 @@ public:
         return bytesRead_;
     }
     std::uint64_t readWholeUpTo() const { return readWholeUpTo_; }
+    bool allRead() const { return allRead_.load(std::memory_order_acquire); }
 
 protected:
     struct Options {
         std::size_t chunk = kChunk;  // the unit of reading
         std::uint64_t readWholeUpTo = limits::kReadWholeUpTo;
         std::optional<std::byte> unreadFill;  // what unread bytes hold; zero without
+        // What read takes in at once around a range for a walk through
+        // headers, tables and directories, where one chunk at a time would
+        // take many reads; an image body (FileBytes) is read alone.
+        std::size_t walkBlock = kWalkBlock;
     };
     explicit Storage(std::size_t size) : Storage(size, Options{}) {}
     Storage(std::size_t size, Options options);
@@ -110,10 +120,15 @@ private:
     std::unique_ptr<Memory> memory_;
     std::size_t size_;
     std::size_t chunk_;
+    std::size_t walkBlock_;
     std::uint64_t readWholeUpTo_;
+    // Set once every chunk was read: from then on reads need neither the
+    // lock nor a look at the chunks (a small file is read whole at once).
+    std::atomic<bool> allRead_{false};
     std::mutex mutex_;  // guards the members below
     std::uint64_t bytesRead_ = 0;
-    std::vector<std::uint64_t> loaded_;      // a bit for each chunk, set once read
+    std::vector<std::uint64_t> loaded_;  // a bit for each chunk, set once read
+    std::size_t chunksRead_ = 0;
     std::size_t lastFrom_ = 0, lastTo_ = 0;  // the range last read, all of it in memory
 };
 
@@ -176,7 +191,7 @@ inline std::uint64_t MappedFile::size() const {
 }
 
 inline Bytes MappedFile::read(std::uint64_t offset, std::uint64_t length) const {
-    return storage_ ? storage_->read(offset, length) : Bytes();
+    return storage_ ? storage_->read(offset, length, true) : Bytes();
 }
 
 inline FileBytes MappedFile::later(std::uint64_t offset, std::uint64_t length) const {

@@ -90,7 +90,7 @@ TEST(MappedFile, SparseFilePastTheView) {
     EXPECT_EQ(file->size(), limits::kMaxFileView);
     EXPECT_EQ(file->read(limits::kMaxFileView - 8, 100).size(), 8u);
     EXPECT_TRUE(file->read(limits::kMaxFileView, 1).empty());
-    EXPECT_EQ(file->bytesRead(), MappedFile::Storage::kChunk);
+    EXPECT_EQ(file->bytesRead(), MappedFile::Storage::kWalkBlock);
 
     const auto icons = IconFile::open(path);
     ASSERT_TRUE(icons);

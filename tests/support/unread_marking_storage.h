@@ -20,7 +20,9 @@ class UnreadMarkingStorage final : public MappedFile::Storage {
 public:
     explicit UnreadMarkingStorage(std::vector<std::byte> bytes, std::size_t chunk = 1,
                                   std::byte fill = kUnreadByte)
-        : Storage(bytes.size(), Options{chunk, 0, fill}), bytes_(std::move(bytes)) {}
+        : Storage(bytes.size(),
+                  Options{.chunk = chunk, .readWholeUpTo = 0, .unreadFill = fill, .walkBlock = 0}),
+          bytes_(std::move(bytes)) {}
 
 private:
     std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
