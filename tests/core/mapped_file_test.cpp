@@ -68,6 +68,51 @@ TEST(MappedFile, EmptyFilesAndBuffers) {
     EXPECT_EQ(copy.bytes().data(), buffer.bytes().data());
 }
 
+// Whatever the order and the way of reading (a reader's walk, an image body
+// read alone, heads read together), every byte handed out is the file's:
+// through a file on disk read in pages and blocks, and through a source that
+// marks every byte never asked for. The last chunk holds one byte, so that
+// reading all but it leaves exactly one chunk unread.
+TEST(MappedFile, EveryWayOfReadingGivesTheFilesBytes) {
+    std::vector<std::byte> bytes(limits::kReadWholeUpTo + 3 * MappedFile::Storage::kChunk + 1);
+    std::uint32_t seed = 7;
+    for (std::byte& b : bytes) b = static_cast<std::byte>((seed = seed * 1103515245 + 12345) >> 16 | 1);
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-read-orders";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const auto same = [&](Bytes got, std::uint64_t at, const std::string& what) {
+        ASSERT_LE(at + got.size(), bytes.size()) << what;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at)))
+            << what;
+    };
+    const std::uint64_t last = bytes.size() - 1;
+    for (int source = 0; source < 2; ++source) {
+        const MappedFile file = source == 0 ? *MappedFile::open(path) : readWhereAsked(bytes, 16);
+        const std::string what = source == 0 ? "file" : "marked";
+        const FileBytes heads[] = {file.later(last - 70, 70), file.later(5, 100), file.later(last, 1)};
+        const auto read = readHeads(heads, 64);
+        same(Bytes(read).subspan(0, 64), last - 70, what + " head 0");
+        same(Bytes(read).subspan(64, 64), 5, what + " head 1");
+        same(Bytes(read).subspan(128, 1), last, what + " head 2");
+        same(file.later(0, last).get(), 0, what + " all but the last byte");
+        EXPECT_EQ(file.later(0, last).get().size(), last) << what;
+        same(file.later(last, 1).get(), last, what + " the last byte");
+        same(file.read(last - 5000, 6000), last - 5000, what + " a walk's read");
+        same(file.bytes(), 0, what + " all");
+    }
+    // A small file, read in one go, cut after it was opened: what is gone
+    // reads as zeros, whatever the memory held before.
+    std::filesystem::resize_file(path, 4000);
+    const auto cut = MappedFile::open(path);
+    ASSERT_TRUE(cut);
+    std::filesystem::resize_file(path, 1000);
+    const Bytes kept = cut->bytes();
+    ASSERT_EQ(kept.size(), 4000u);
+    same(kept.first(1000), 0, "cut file");
+    EXPECT_TRUE(std::all_of(kept.begin() + 1000, kept.end(), [](std::byte b) { return b == std::byte{0}; }));
+    std::filesystem::remove(path);
+}
+
 // A sparse file past the view: the view stops at its cap, and a header that
 // points to the view's last bytes is read from there, with memory taken only
 // for the chunks read, never for the file.
