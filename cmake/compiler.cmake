@@ -13,6 +13,9 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   endif()
   if(PICTROVE_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    # The standard library's own checks: a span or vector index past its
+    # size inside a larger buffer is nothing AddressSanitizer can see.
+    add_compile_definitions(_GLIBCXX_ASSERTIONS)
     add_link_options(-fsanitize=address,undefined)
   endif()
   if(PICTROVE_TSAN)

@@ -32,9 +32,11 @@ inline std::vector<std::uint16_t> imageIds(Bytes directory, GroupKind kind) {
     return ids;
 }
 
-// A cursor resource: the hot spot, then the image, which takes it off.
+// An image resource from its first bytes (`head`, kResourceHead of them or
+// all of a shorter one). A cursor resource: the hot spot, then the image,
+// which takes it off.
 inline std::optional<IconImage> inspectResource(const FileBytes& resource, Bytes head, GroupKind kind) {
-    if (kind == GroupKind::icons) return inspectImage(resource, head.first(kImageHeadSize));
+    if (kind == GroupKind::icons) return inspectImage(resource, head);
     const auto x = u16At(head, 0);
     const auto y = u16At(head, 2);
     if (!x || !y || resource.size() < 4) return std::nullopt;
