@@ -2,65 +2,92 @@
 """Scans a corpus of files with `pictrove-cli scan` on the workers of a Dask
 cluster and writes one JSON record per file, in the order of the listed files.
 
-    scan_corpus.py [--scheduler ADDRESS] [--workers N] [--partitions N]
-                   [--cli PATH] --output OUT.jsonl PATH...
+    scan_corpus.py [--scheduler ADDRESS | --workers N [--dashboard ADDRESS]]
+                   [--partitions N] [--cli PATH] [--all-icons] [--max-size BYTES]
+                   --output OUT.jsonl PATH...
 
-PATH is a file or a folder; folders are walked depth first in name order,
-without following links, and every regular file in them is scanned. The
-files are split into partitions of consecutive files; each partition runs as
-one `pictrove-cli scan -0 --files-from -` on a worker, so the records are
-exactly those of a single scan, only made on many machines. With --scheduler
-the script joins that cluster (whose workers must find the CLI at --cli);
-without it, it starts a cluster of --workers processes on this machine.
+PATH is a file or a folder, and the files are those `pictrove-cli scan -r`
+reads: folders are walked depth first in byte order of the names, no deeper
+than 64 levels; links to regular files are taken, links to folders are not
+followed inside a walk (a PATH that is one is walked), and other entries
+(FIFOs, sockets, devices, dangling links) are passed over. The files are split
+into partitions of consecutive files; each partition runs as one
+`pictrove-cli scan -0 --files-from -` on a worker, so OUT.jsonl holds byte for
+byte what one `pictrove-cli scan -r PATH...` prints, only made on many
+machines. --all-icons and --max-size are passed on to scan.
 
-Exit status: 0 when every file was read, 1 when some could not be (their
-records say why), 2 when the scan itself could not run.
+With --scheduler the script joins that cluster (whose workers must find the
+CLI at --cli); without it, it starts a cluster of --workers processes on this
+machine that listens on the loopback address only, with a web dashboard only
+when --dashboard names the address to serve it on (such as 127.0.0.1:8787).
+
+Exit status: 0 when every file was read, 1 when some file or folder could not
+be (their records and messages say why), 2 when the scan itself could not run;
+OUT.jsonl is then left as it was.
 """
 
 import argparse
+import contextlib
+import logging
 import os
 import shutil
 import stat
 import subprocess
 import sys
 
+# Deeper than any real tree; `scan -r` stops at the same depth.
+MAX_DEPTH = 64
 
-def list_files(paths):
-    """The files below PATHs, as bytes, in the order `pictrove-cli scan -r` walks."""
-    for path in map(os.fsencode, paths):
+
+class Corpus:
+    """The files below PATHs, as bytes, in the order `pictrove-cli scan -r` reads them."""
+
+    def __init__(self, paths):
+        self.complete = True  # cleared when a folder could not be read
+        self.files = []
+        for path in map(os.fsencode, paths):
+            if os.path.isdir(path):
+                self.walk(path, 0)
+            else:
+                self.files.append(path)  # its record says what it is
+
+    def walk(self, folder, depth):
+        if depth > MAX_DEPTH:
+            self.complain(folder, "folders nested too deep")
+            return
         try:
-            mode = os.lstat(path).st_mode
-        except OSError:
-            yield path  # its record will say what is wrong with it
-            continue
-        if not stat.S_ISDIR(mode):
-            yield path
-            continue
-        yield from walk(path)
+            names = sorted(os.listdir(folder))
+        except OSError as error:
+            self.complain(folder, error.strerror)
+            return
+        for path in (os.path.join(folder, name) for name in names):
+            kind = mode_of(os.lstat, path)
+            if stat.S_ISDIR(kind):
+                self.walk(path, depth + 1)
+            elif stat.S_ISREG(kind) or stat.S_ISLNK(kind) and stat.S_ISREG(mode_of(os.stat, path)):
+                self.files.append(path)  # a regular file, or a link that leads to one
+
+    def complain(self, folder, why):
+        sys.stderr.buffer.write(b"scan_corpus: %s: cannot read folder: %s\n" % (folder, why.encode()))
+        self.complete = False
 
 
-def walk(folder):
+def mode_of(look, path):
+    """The file type bits; 0, an entry passed over, when `look` fails (in a folder
+    that cannot be searched, at the end of a dangling link or of a loop of links)."""
     try:
-        names = sorted(os.listdir(folder))
+        return look(path).st_mode
+    except OSError:
+        return 0
+
+
+def scan_partition(cli, options, paths):
+    """Runs on a worker: the scan's status, records and messages for one partition."""
+    try:
+        done = subprocess.run([cli, "scan", "--jobs", "1", *options, "-0", "--files-from", "-"],
+                              input=b"\0".join(paths) + b"\0", capture_output=True)
     except OSError as error:
-        print("scan_corpus: cannot read folder %s: %s" % (os.fsdecode(folder), error.strerror), file=sys.stderr)
-        return
-    for name in names:
-        path = os.path.join(folder, name)
-        try:
-            mode = os.lstat(path).st_mode
-        except OSError:
-            continue
-        if stat.S_ISDIR(mode):
-            yield from walk(path)
-        elif stat.S_ISREG(mode):
-            yield path
-
-
-def scan_partition(cli, paths):
-    """Runs on a worker: the records of one partition, and the scan's status."""
-    done = subprocess.run([cli, "scan", "--jobs", "1", "-0", "--files-from", "-"],
-                          input=b"\0".join(paths) + b"\0", capture_output=True)
+        return None, b"", ("scan_corpus: cannot run %s: %s\n" % (cli, error.strerror)).encode()
     return done.returncode, done.stdout, done.stderr
 
 
@@ -69,48 +96,102 @@ def partitions(files, count):
     return [files[i : i + size] for i in range(0, len(files), size)]
 
 
-def main():
+def local_cluster(workers, dashboard):
+    """Worker processes on this machine, reached on the loopback address only."""
+    from distributed import Nanny, Scheduler, SpecCluster
+
+    # Every node keeps a small web server for its health checks; it listens
+    # on the loopback address too, on a free port.
+    quiet = {"host": "127.0.0.1", "dashboard": False, "dashboard_address": "127.0.0.1:0"}
+    scheduler = {"cls": Scheduler, "options": dict(quiet)}
+    if dashboard:
+        scheduler["options"].update(dashboard=True, dashboard_address=dashboard)
+    worker = {"cls": Nanny, "options": dict(quiet, nthreads=1, silence_logs=logging.WARN)}
+    return SpecCluster(scheduler=scheduler, workers={i: worker for i in range(workers)}, worker=worker,
+                       silence_logs=logging.WARN)
+
+
+def count(text):
+    if not text.isascii() or not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError("needs a number from 1")
+    return int(text)
+
+
+def byte_count(text):
+    if not text.isascii() or not text.isdigit() or int(text) >= 1 << 64:
+        raise argparse.ArgumentTypeError("needs a number of bytes")
+    return str(int(text))
+
+
+def arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--scheduler", help="address of a running Dask scheduler (default: start one here)")
-    parser.add_argument("--workers", type=int, default=os.cpu_count() or 1,
+    parser.add_argument("--scheduler", help="address of a running Dask scheduler (default: start a cluster here)")
+    parser.add_argument("--workers", type=count, default=os.cpu_count() or 1,
                         help="worker processes of the local cluster (default: the cores)")
-    parser.add_argument("--partitions", type=int, help="how many parts the files are split into (default: 4 per worker thread)")
+    parser.add_argument("--dashboard", metavar="ADDRESS",
+                        help="serve the local cluster's web dashboard on ADDRESS (HOST:PORT)")
+    parser.add_argument("--partitions", type=count,
+                        help="how many parts the files are split into (default: 4 per worker thread)")
     parser.add_argument("--cli", default=shutil.which("pictrove-cli") or "pictrove-cli",
                         help="pictrove-cli as the workers find it")
+    parser.add_argument("--all-icons", action="store_true", help="passed on to scan: every icon in the records")
+    parser.add_argument("--max-size", type=byte_count, metavar="BYTES",
+                        help="passed on to scan: files larger than this get an error record")
     parser.add_argument("--output", required=True, help="the JSON Lines file to write")
     parser.add_argument("paths", nargs="+", metavar="PATH")
     args = parser.parse_args()
+    if args.scheduler and args.dashboard:
+        parser.error("--dashboard is for the local cluster; a running scheduler has its own")
+    if os.path.isdir(args.output):
+        parser.error("--output %s is a folder" % args.output)
+    return args
 
-    from dask.distributed import Client, LocalCluster, progress
 
-    files = list(list_files(args.paths))
-    if args.scheduler:
-        client = Client(args.scheduler)
-    else:
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                               host="127.0.0.1", dashboard_address=None)
-        client = Client(cluster)
-    with client:
+def main():
+    args = arguments()
+    options = ["--all-icons"] * args.all_icons + ["--max-size", args.max_size] * (args.max_size is not None)
+    temporary = args.output + ".part"
+    status = 2
+    try:
+        with open(temporary, "wb") as out:
+            status = scan(args, options, out)
+        if status != 2:
+            os.replace(temporary, args.output)
+    except OSError as error:
+        print("scan_corpus: %s" % error, file=sys.stderr)
+        status = 2
+    finally:
+        if os.path.lexists(temporary):
+            os.unlink(temporary)
+    return status
+
+
+def scan(args, options, out):
+    """Writes the records of every partition to `out`, in order; returns the exit status."""
+    from dask.distributed import Client, progress
+
+    corpus = Corpus(args.paths)
+    status = 0 if corpus.complete else 1
+    with contextlib.ExitStack() as stack:
+        cluster = args.scheduler or stack.enter_context(local_cluster(args.workers, args.dashboard))
+        client = stack.enter_context(Client(cluster))
         threads = sum(client.nthreads().values()) or 1
-        parts = partitions(files, args.partitions or 4 * threads)
-        futures = [client.submit(scan_partition, args.cli, part, pure=False) for part in parts]
+        parts = partitions(corpus.files, args.partitions or 4 * threads)
+        futures = [client.submit(scan_partition, args.cli, options, part, pure=False) for part in parts]
         if sys.stderr.isatty():
             progress(futures)
-        status = 0
-        temporary = args.output + ".part"
-        with open(temporary, "wb") as out:
-            # Written part by part in list order, so memory holds one part at a time.
-            for future in futures:
-                code, records, errors = future.result()
-                future.release()
-                sys.stderr.write(errors.decode(errors="replace"))
-                if code not in (0, 1):
+        # Written part by part in list order, so memory holds one part at a time.
+        for future in futures:
+            code, records, errors = future.result()
+            future.release()
+            sys.stderr.buffer.write(errors)
+            if code not in (0, 1):
+                if code is not None:
                     print("scan_corpus: %s scan exited with %d" % (args.cli, code), file=sys.stderr)
-                    os.unlink(temporary)
-                    return 2
-                status = max(status, code)
-                out.write(records)
-        os.replace(temporary, args.output)
+                client.cancel(futures)
+                return 2
+            status = max(status, code)
+            out.write(records)
     return status
 
 
