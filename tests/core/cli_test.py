@@ -447,7 +447,9 @@ def pillow_dhash(png):
     return "%016x" % sum(1 << (63 - i) for i, bit in enumerate(bits) if bit)
 
 
-class ScanCommand(unittest.TestCase):
+class Corpus(unittest.TestCase):
+    """A scratch folder, and scan's records as JSON."""
+
     def setUp(self):
         self.out = tempfile.TemporaryDirectory()
         self.addCleanup(self.out.cleanup)
@@ -457,6 +459,8 @@ class ScanCommand(unittest.TestCase):
         self.assertEqual(result.returncode, status, result.stderr)
         return [json.loads(line) for line in result.stdout.decode().splitlines()]
 
+
+class ScanCommand(Corpus):
     def test_records_agree_with_pillow_hashlib_and_the_group_files(self):
         files = sorted(glob.glob(data("*/*.dll")) + glob.glob(data("ne/*.i*")) + glob.glob(data("ico/*.[ic]*")))
         files.append(data("sample.dll"))
@@ -515,6 +519,7 @@ class ScanCommand(unittest.TestCase):
         self.assertEqual([(r["file"], "error" in r) for r in records[:-1]], [(f, os.path.getsize(f) > 5000) for f in walked])
         self.assertEqual(self.scan(data("ico/bpp1.ico"))[0]["kind"], "ICO")
 
+class SimilarCommand(Corpus):
     def test_look_alikes_are_found_nearest_first_in_files_and_in_records(self):
         base = os.path.join(self.out.name, "base")
         run("extract", data("sample.dll"), "-o", base, "--index", "0")
