@@ -299,7 +299,7 @@ static int run(const std::vector<std::string>& args) {
         if (options.json || options.outputDir || options.index || options.allSizes || options.groupIco ||
             options.ico || options.bmp || options.collection || options.scanFile)
             return usageError("scan takes only -r, --files-from, -0, --jobs, --all-icons and --max-size");
-        return pictrove::cli::scan(options, std::cin, std::cout, std::cerr);
+        return pictrove::cli::scan(options, stdin, std::cout, std::cerr);
     }
     if (command == "similar") {
         if (options.outputDir || options.allSizes || options.groupIco || options.ico || options.bmp ||
@@ -311,7 +311,7 @@ static int run(const std::vector<std::string>& args) {
             return usageError("--scan-file takes REFERENCE alone");
         if (!options.scanFile && options.files.size() < 2 && !options.filesFrom)
             return usageError("similar needs REFERENCE and a PATH");
-        return pictrove::cli::similar(options, std::cin, std::cout, std::cerr);
+        return pictrove::cli::similar(options, stdin, std::cout, std::cerr);
     }
 
     if (command == "list") {
