@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -78,6 +79,27 @@ TEST_F(ScanRecordTest, ANameLedToAnotherFileWhileReadIsDescribedAsFirstOpened) {
     EXPECT_EQ(record["size"], original.size());
     EXPECT_EQ(record["kind"], "PE32");
     EXPECT_GT(record["icons"].get<int>(), 1);
+}
+
+// -r walks a folder as its names are asked for: a file put in a later
+// folder after the first name came out is found, as it would not be in a
+// walk made whole first.
+TEST_F(ScanRecordTest, FoldersAreWalkedAsTheNamesAreAskedFor) {
+    fs::create_directories(folder_ / "z");
+    Options options;
+    options.recursive = true;
+    options.files = {folder_.string()};
+    std::ostringstream err;
+    PathStream paths(options, nullptr, err);
+    const auto first = paths.next();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->name, file_.string());
+    std::ofstream(folder_ / "z" / "late.ico") << "late";
+    const auto second = paths.next();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->name, (folder_ / "z" / "late.ico").string());
+    EXPECT_FALSE(paths.next());
+    EXPECT_TRUE(paths.complete());
 }
 
 }  // namespace
