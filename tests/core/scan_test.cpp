@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -21,8 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string contentOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::string content(static_cast<std::size_t>(fs::file_size(path)), '\0');
+    std::ifstream(path, std::ios::binary).read(content.data(), static_cast<std::streamsize>(content.size()));
+    return content;
 }
 
 class ScanRecordTest : public ::testing::Test {
