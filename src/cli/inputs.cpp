@@ -80,68 +80,77 @@ std::optional<std::string> list(const std::string& folder, std::vector<Entry>& e
 }
 #endif
 
-class TreeWalk {
-public:
-    TreeWalk(const Options& options, std::ostream& err, std::vector<InputFile>& files)
-        : options_(options), err_(err), files_(files) {}
+}  // namespace
 
-    bool complete() const { return complete_; }
+struct FolderWalk::Level {
+    std::string folder;
+    std::string relative;
+    int depth = 0;
+    std::vector<Entry> entries;
+    std::size_t at = 0;
+};
 
-    void walk(const std::string& folder, const std::string& relative, int depth) {
-        if (depth > kMaxDepth) {
-            report(folder, "folders nested too deep");
-            return;
-        }
-        std::vector<Entry> entries;
-        if (const auto error = list(folder, entries)) {
-            report(folder, *error);
-            return;
-        }
-        std::sort(entries.begin(), entries.end());
-        for (const auto& [name, type] : entries) {
-            visit(joinPath(folder, name), joinPath(relative, name), type, depth);
-        }
+FolderWalk::FolderWalk(const Options& options, std::ostream& err, const std::string& folder)
+    : options_(&options), err_(&err) {
+    enter(folder, "", 0);
+}
+
+FolderWalk::~FolderWalk() = default;
+FolderWalk::FolderWalk(FolderWalk&&) noexcept = default;
+FolderWalk& FolderWalk::operator=(FolderWalk&&) noexcept = default;
+
+void FolderWalk::enter(std::string folder, std::string relative, int depth) {
+    if (depth > kMaxDepth) {
+        report(folder, "folders nested too deep");
+        return;
     }
+    Level level{std::move(folder), std::move(relative), depth, {}, 0};
+    if (const auto error = list(level.folder, level.entries)) {
+        report(level.folder, *error);
+        return;
+    }
+    std::sort(level.entries.begin(), level.entries.end());
+    levels_.push_back(std::move(level));
+}
 
-private:
-    void visit(const std::string& path, const std::string& relative, fs::file_type type, int depth) {
+std::optional<InputFile> FolderWalk::next() {
+    while (!levels_.empty()) {
+        Level& level = levels_.back();
+        if (level.at == level.entries.size()) {
+            levels_.pop_back();
+            continue;
+        }
+        auto [name, type] = level.entries[level.at++];
+        std::string path = joinPath(level.folder, name);
+        std::string relative = joinPath(level.relative, name);
         if (type == fs::file_type::directory) {
             // The output folder holds what an earlier run wrote, not sources.
             std::error_code ec;
-            if (!options_.outputDir || !fs::equivalent(pathFromUtf8(path), *options_.outputDir, ec)) {
-                walk(path, relative, depth + 1);
-            }
-            return;
+            if (!options_->outputDir || !fs::equivalent(pathFromUtf8(path), *options_->outputDir, ec))
+                enter(std::move(path), std::move(relative), level.depth + 1);
+            continue;
         }
         // Links are taken when they lead to a regular file, never into a folder.
 #ifndef _WIN32
         std::error_code ec;
         if (type == fs::file_type::symlink) type = fs::status(pathFromUtf8(path), ec).type();
 #endif
-        if (type != fs::file_type::regular) return;
-        std::string stem = relative;
-        std::replace(stem.begin(), stem.end(), '/', '_');
+        if (type != fs::file_type::regular) continue;
+        std::replace(relative.begin(), relative.end(), '/', '_');
         // Whether it is an icon source its first bytes tell, once it is opened.
-        files_.push_back({path, stem, true});
+        return InputFile{std::move(path), std::move(relative), true};
     }
+    return std::nullopt;
+}
 
-    void report(const std::string& folder, const std::string& why) {
-        err_ << "pictrove-cli: " << folder << ": cannot read folder: " << why << "\n";
-        complete_ = false;
-    }
-
-    const Options& options_;
-    std::ostream& err_;
-    std::vector<InputFile>& files_;
-    bool complete_ = true;
-};
-
-}  // namespace
+void FolderWalk::report(const std::string& folder, const std::string& why) {
+    *err_ << "pictrove-cli: " << folder << ": cannot read folder: " << why << "\n";
+    complete_ = false;
+}
 
 std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete) {
     std::vector<InputFile> files;
     complete = true;
-    TreeWalk walk(options, err, files);
     for (const std::string& argument : options.files) {
         std::error_code ec;
         if (options.recursive && fs::is_directory(pathFromUtf8(argument), ec)) {
@@ -151,12 +160,13 @@ std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, 
                 complete = false;
                 continue;
             }
-            walk.walk(argument, "", 0);
+            FolderWalk walk(options, err, argument);
+            while (auto file = walk.next()) files.push_back(std::move(*file));
+            complete = complete && walk.complete();
         } else {
             files.push_back({argument, fileNamePart(argument), false});
         }
     }
-    complete = complete && walk.complete();
     return files;
 }
 

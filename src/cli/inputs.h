@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,32 @@ struct InputFile {
     std::string outputStem;  // what output names start with: the file name, or the
                              // path below the argument with '/' replaced by '_'
     bool found = false;      // found in a folder rather than named by the user
+};
+
+// The regular files below one folder, one at a time, in the order
+// collectInputs takes them: only the listings of the folders on the way down
+// to the current one are held, never the whole tree, and the first file comes
+// as soon as it is found.
+class FolderWalk {
+public:
+    FolderWalk(const Options& options, std::ostream& err, const std::string& folder);
+    ~FolderWalk();
+    FolderWalk(FolderWalk&&) noexcept;
+    FolderWalk& operator=(FolderWalk&&) noexcept;
+
+    std::optional<InputFile> next();
+    // False once a folder could not be read (it was reported on err).
+    bool complete() const { return complete_; }
+
+private:
+    struct Level;
+    void enter(std::string folder, std::string relative, int depth);
+    void report(const std::string& folder, const std::string& why);
+
+    const Options* options_;
+    std::ostream* err_;
+    std::vector<Level> levels_;
+    bool complete_ = true;
 };
 
 // The files to read, in a stable order. Folders are walked only with

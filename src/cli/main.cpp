@@ -73,13 +73,18 @@ constexpr const char* kHelp =
     "         and images (w, h, bits, png, and the offset and length of the image\n"
     "         bytes in the file). --all-icons adds all, every icon alike. A file\n"
     "         that cannot be read is {\"file\": ..., \"error\": ...}; so is one larger\n"
-    "         than --max-size BYTES.\n"
+    "         than --max-size BYTES, and one that changed while it was read.\n"
+    "         A name that is not UTF-8 also comes as file_bytes, its bytes in\n"
+    "         base64.\n"
     "similar  prints the icons whose difference hash is within --max-distance D\n"
     "         (default 10) of REFERENCE's, nearest first, as distance<TAB>file<TAB>\n"
     "         index lines or, with --json, JSON records. REFERENCE is an icon source\n"
     "         (its icon --index N, default 0) or a hash of 16 hex digits. The main\n"
     "         icon of each file is compared, every icon with --all-icons.\n"
-    "         --scan-file searches the records of an earlier scan instead of files.\n"
+    "         --scan-file searches the records of an earlier scan instead of files;\n"
+    "         lines that are no scan record are counted and reported (exit status\n"
+    "         1). A name holding a control character or a quote is shown quoted as\n"
+    "         ls --quoting-style=shell-escape does; --json gives names as they are.\n"
     "\n"
     "--files-from FILE  also reads the files named in FILE (- for standard input),\n"
     "             one a line, or NUL-separated with -0 (as find -print0 writes).\n"
@@ -111,7 +116,8 @@ constexpr const char* kHelp =
     "Executables and libraries (PE32, PE32+, 16-bit NE, .icl), icon, cursor and\n"
     "animated cursor files are read; only regular files are. Exit status: 0 when\n"
     "every file could be read and every icon written, 1 when some could not,\n"
-    "2 for a usage error.\n";
+    "2 for a usage error, or a --files-from list or --scan-file that cannot be\n"
+    "read.\n";
 
 int usageError(const std::string& message) {
     std::cerr << "pictrove-cli: " << message << "\n" << kUsageLine << "\nTry 'pictrove-cli --help'.\n";
@@ -299,7 +305,7 @@ static int run(const std::vector<std::string>& args) {
         if (options.json || options.outputDir || options.index || options.allSizes || options.groupIco ||
             options.ico || options.bmp || options.collection || options.scanFile)
             return usageError("scan takes only -r, --files-from, -0, --jobs, --all-icons and --max-size");
-        return pictrove::cli::scan(options, std::cin, std::cout, std::cerr);
+        return pictrove::cli::scan(options, stdin, std::cout, std::cerr);
     }
     if (command == "similar") {
         if (options.outputDir || options.allSizes || options.groupIco || options.ico || options.bmp ||
@@ -311,7 +317,7 @@ static int run(const std::vector<std::string>& args) {
             return usageError("--scan-file takes REFERENCE alone");
         if (!options.scanFile && options.files.size() < 2 && !options.filesFrom)
             return usageError("similar needs REFERENCE and a PATH");
-        return pictrove::cli::similar(options, std::cin, std::cout, std::cerr);
+        return pictrove::cli::similar(options, stdin, std::cout, std::cerr);
     }
 
     if (command == "list") {

@@ -37,12 +37,19 @@ void runStreamInOrder(const std::function<std::optional<Item>()>& next,
     std::size_t taken = 0;               // items handed to workers so far
     std::size_t delivered = 0;           // items handed to deliver() so far
     bool ended = false;                  // `next` said the stream is over
+    // `next` may wait for its input (a program sending names one at a time
+    // and waiting for each record), so it is called holding only a lock of
+    // its own: the calling thread goes on delivering meanwhile.
+    std::mutex input;
     const auto work = [&] {
         for (;;) {
+            std::unique_lock reading(input);
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return ended || taken - delivered < window; });
             if (ended) return;
+            lock.unlock();
             std::optional<Item> item = next();
+            lock.lock();
             if (!item) {
                 ended = true;
                 changed.notify_all();
@@ -50,6 +57,7 @@ void runStreamInOrder(const std::function<std::optional<Item>()>& next,
             }
             const std::size_t sequence = taken++;
             lock.unlock();
+            reading.unlock();
             Result result = job(*item);
             lock.lock();
             done.emplace(sequence, std::move(result));

@@ -1,9 +1,10 @@
 #include "cli/scan.h"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <istream>
@@ -23,6 +24,7 @@
 #include "fingerprint/dhash.h"
 #include "fingerprint/sha256.h"
 #include "group_file.h"
+#include "mapped_file.h"
 #include "path_text.h"
 
 namespace pictrove::cli {
@@ -35,6 +37,70 @@ std::string jsonLine(const Json& json) {
     return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string base64(std::string_view bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            group = group << 8 | (k < n ? static_cast<std::uint8_t>(bytes[i + k]) : 0u);
+        for (std::size_t k = 0; k < 4; ++k) text += k <= n ? kBase64[group >> (18 - 6 * k) & 63] : '=';
+    }
+    return text;
+}
+
+std::optional<std::string> fromBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        std::uint32_t group = 0;
+        std::size_t padding = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const char c = text[i + k];
+            const std::size_t value = kBase64.find(c);
+            if (c == '=' && i + 4 == text.size() && k >= 2) {
+                ++padding;
+            } else if (value == std::string_view::npos || padding) {
+                return std::nullopt;
+            }
+            group = group << 6 | (value == std::string_view::npos ? 0u : static_cast<std::uint32_t>(value));
+        }
+        for (std::size_t k = 0; k < 3 - padding; ++k)
+            bytes += static_cast<char>(group >> (16 - 8 * k) & 0xFF);
+    }
+    return bytes;
+}
+
+bool isUtf8(const std::string& text) {
+    try {
+        (void)Json(text).dump();
+        return true;
+    } catch (const Json::type_error&) {
+        return false;
+    }
+}
+
+// The name as readable text, and its exact bytes beside it where they are
+// not UTF-8: no two files share a record name, and every reader of records
+// gets back the name that opens the file.
+void putFileName(Json& record, const std::string& file) {
+    record["file"] = file;
+    if (!isUtf8(file)) record["file_bytes"] = base64(file);
+}
+
+// The name a record was written for.
+std::optional<std::string> recordFileName(const Json& record) {
+    if (const auto bytes = record.find("file_bytes"); bytes != record.end()) {
+        if (!bytes->is_string()) return std::nullopt;
+        return fromBase64(bytes->get<std::string>());
+    }
+    if (const auto file = record.find("file"); file != record.end() && file->is_string())
+        return file->get<std::string>();
+    return std::nullopt;
+}
+
 Json iconJson(const Source& source, std::size_t index) {
     const SourceIcon& icon = source.icons[index];
     Json entry = {{"index", index}};
@@ -42,9 +108,12 @@ Json iconJson(const Source& source, std::size_t index) {
     if (icon.name && !icon.name->id) entry["id"] = icon.name->name;
     const auto shown = icon.icon(kIconSize);
     entry["dhash"] = shown ? Json(dhashText(differenceHash(*shown))) : Json(nullptr);
-    std::optional<std::vector<std::uint8_t>> group;
-    if (!icon.images.empty()) group = buildGroupFile(IconGroup{icon.name, icon.images});
-    entry["group_sha256"] = group ? Json(hexText(sha256Of(*group))) : Json(nullptr);
+    // Hashed as it is produced: a group naming one large image many times
+    // over makes a file of up to 256 MiB, never held.
+    Sha256 group;
+    const bool written = writeGroupFile(IconGroup{icon.name, icon.images},
+                                        [&](std::span<const std::uint8_t> bytes) { group.update(bytes); });
+    entry["group_sha256"] = written ? Json(hexText(group.finish())) : Json(nullptr);
     auto& images = entry["images"] = Json::array();
     for (const IconImage& image : icon.images) {
         Json stored = {{"w", image.info.width},
@@ -60,39 +129,42 @@ Json iconJson(const Source& source, std::size_t index) {
     return entry;
 }
 
-struct ScanRecord {
-    std::string line;
-    bool failed = false;
-};
-
 std::size_t threadsFor(const Options& options) {
     if (options.jobs) return *options.jobs;
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
 ScanRecord errorRecord(const std::string& file, const std::string& message) {
-    return {jsonLine(Json{{"file", file}, {"error", message}}), true};
+    Json record;
+    putFileName(record, file);
+    record["error"] = message;
+    return {jsonLine(record), true};
 }
 
-ScanRecord scanFile(const std::string& file, const Options& options) {
+}  // namespace
+
+ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::function<void()>& whileRead) {
+    const std::string& file = entry.name;
+    if (!entry.error.empty()) return errorRecord(file, entry.error);
     if (file.empty()) return errorRecord(file, "empty file name");
     try {
-        const auto path = pathFromUtf8(file);
-        if (options.maxSize) {
-            std::error_code error;
-            const auto size = std::filesystem::file_size(path, error);
-            if (!error && size > *options.maxSize)
-                return errorRecord(file, "larger than --max-size (" + std::to_string(size) + " bytes)");
-        }
-        auto digest = digestFile(path);
+        auto opened = OpenedFile::open(pathFromUtf8(file));
+        if (!opened) return errorRecord(file, opened.error().message);
+        if (options.maxSize && opened->size() > *options.maxSize)
+            return errorRecord(file, "larger than --max-size (" + std::to_string(opened->size()) + " bytes)");
+        auto digest = opened->digest();
         if (!digest) return errorRecord(file, digest.error().message);
-        auto source = openSource(file, options.collectionExtension);
+        if (whileRead) whileRead();
+        auto bytes = opened->bytes();
+        if (!bytes) return errorRecord(file, bytes.error().message);
+        auto source = openSource(std::move(*bytes), file, options.collectionExtension);
         if (!source) return errorRecord(file, source.error().message);
-        Json record = {{"file", file},
-                       {"size", digest->size},
-                       {"sha256", hexText(digest->sha256)},
-                       {"kind", source->kind},
-                       {"icons", source->icons.size()}};
+        Json record;
+        putFileName(record, file);
+        record["size"] = digest->size;
+        record["sha256"] = hexText(digest->sha256);
+        record["kind"] = source->kind;
+        record["icons"] = source->icons.size();
         if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
         if (!source->icons.empty()) {
             Json main = iconJson(*source, 0);
@@ -106,6 +178,9 @@ ScanRecord scanFile(const std::string& file, const Options& options) {
                 record["main"] = std::move(main);
             }
         }
+        // What was read of it must all be of one file.
+        if (!opened->unchanged())
+            return errorRecord(file, "Cannot read file " + file + ": changed while read");
         return {jsonLine(record), false};
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
@@ -114,22 +189,20 @@ ScanRecord scanFile(const std::string& file, const Options& options) {
     }
 }
 
-}  // namespace
-
-int scan(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err) {
     PathStream paths(options, in, err);
-    if (!paths.ready()) return 1;
     bool failed = false;
-    runStreamInOrder<std::string, ScanRecord>([&] { return paths.next(); },
-                                              [&](std::string& file) { return scanFile(file, options); },
-                                              [&](ScanRecord& record) {
-                                                  // Each record goes out whole as soon as its turn comes, so
-                                                  // a pipeline downstream sees the corpus advance.
-                                                  out << record.line << std::flush;
-                                                  failed |= record.failed;
-                                              },
-                                              threadsFor(options));
+    runStreamInOrder<PathEntry, ScanRecord>([&] { return paths.next(); },
+                                            [&](PathEntry& entry) { return scanFile(entry, options); },
+                                            [&](ScanRecord& record) {
+                                                // Each record goes out whole as soon as its turn comes, so
+                                                // a pipeline downstream sees the corpus advance.
+                                                out << record.line << std::flush;
+                                                failed |= record.failed;
+                                            },
+                                            threadsFor(options));
     out.flush();
+    if (paths.listFailed()) return 2;
     return failed || !paths.complete() ? 1 : 0;
 }
 
@@ -200,61 +273,144 @@ FileMatches matchFile(const std::string& file, std::uint64_t reference, const Op
     return result;
 }
 
-// The matches in one record line of an earlier scan.
-bool matchRecord(std::string_view line, std::uint64_t reference, const Options& options,
-                 std::vector<Match>& matches) {
-    const Json record = Json::parse(line, nullptr, false);
-    if (record.is_discarded() || !record.is_object() || !record.contains("file") ||
-        !record["file"].is_string())
-        return false;
-    Json icons = Json::array();
-    if (options.allIcons && record.contains("all") && record["all"].is_array()) {
-        icons = record["all"];
-    } else if (record.contains("main")) {
-        icons.push_back(record["main"]);
-    }
-    for (const Json& icon : icons) {
-        if (!icon.is_object() || !icon.contains("dhash") || !icon["dhash"].is_string()) continue;
-        const auto hash = parseDhash(icon["dhash"].get<std::string>());
-        if (!hash) continue;
-        const int distance = hammingDistance(*hash, reference);
-        if (distance > options.maxDistance) continue;
-        const std::size_t index = icon.contains("index") && icon["index"].is_number_unsigned()
-                                      ? icon["index"].get<std::size_t>()
-                                      : 0;
-        matches.push_back({distance, record["file"].get<std::string>(), index, *hash});
-    }
-    return true;
-}
+// Searches the records of an earlier scan, a line at a time. A line as scan
+// writes it (compact, every hash 16 hex digits) is searched for its hashes
+// as it stands and parsed only when one of them is near enough, which keeps
+// a million records well under a second; any other line is parsed, so that
+// records written by other tools (spaces after the colons, keys in another
+// order) count alike. Lines that are no scan record are counted, not passed
+// over in silence.
+class RecordSearch {
+public:
+    RecordSearch(std::uint64_t reference, const Options& options, std::vector<Match>& matches)
+        : reference_(reference), options_(options), matches_(matches) {}
 
-// Searches the records of an earlier scan. The text is read in large blocks
-// and searched for hash fields as it stands; only a line holding a hash near
-// enough is parsed, which keeps a million records well under a second.
-bool matchRecords(std::istream& records, std::uint64_t reference, const Options& options,
-                  std::vector<Match>& matches, std::ostream& err) {
+    void line(std::string_view text) {
+        ++lineNumber_;
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        if (text.find_first_not_of(" \t") == std::string_view::npos) return;  // a blank line
+        if (isCompactRecord(text) && !hasNearHash(text)) return;
+        const Json record = Json::parse(text, nullptr, false);
+        if (!takeRecord(record)) fault();
+    }
+
+    // A line too long to hold, passed over.
+    void passOver() {
+        ++lineNumber_;
+        fault();
+    }
+
+    std::size_t lineNumber() const { return lineNumber_; }
+    std::size_t faults() const { return faults_; }
+    std::size_t firstFault() const { return firstFault_; }
+
+private:
+    static constexpr std::string_view kName = "\"dhash\"";
     static constexpr std::string_view kKey = "\"dhash\":\"";
+
+    // Shaped as scan writes a record, every hash field 16 hex digits or null.
+    static bool isCompactRecord(std::string_view text) {
+        if (!text.starts_with("{\"file\":\"") || !text.ends_with('}')) return false;
+        for (std::size_t at = text.find(kName); at != std::string_view::npos; at = text.find(kName, at + 1)) {
+            const std::string_view value = text.substr(at + kName.size());
+            if (value.starts_with(":null")) continue;
+            if (value.size() < 19 || value[0] != ':' || value[1] != '"' || value[18] != '"' ||
+                !parseDhash(value.substr(2, 16)))
+                return false;
+        }
+        return true;
+    }
+
+    bool hasNearHash(std::string_view text) const {
+        for (std::size_t at = text.find(kKey); at != std::string_view::npos; at = text.find(kKey, at + 1)) {
+            const auto hash = parseDhash(text.substr(at + kKey.size(), 16));
+            if (hash && hammingDistance(*hash, reference_) <= options_.maxDistance) return true;
+        }
+        return false;
+    }
+
+    // An icon's hash: absent or null when it had none, else 16 hex digits.
+    static bool hashOf(const Json& icon, std::optional<std::uint64_t>& hash) {
+        hash.reset();
+        if (!icon.is_object()) return false;
+        const auto field = icon.find("dhash");
+        if (field == icon.end() || field->is_null()) return true;
+        if (!field->is_string() || field->get_ref<const std::string&>().size() != 16) return false;
+        hash = parseDhash(field->get_ref<const std::string&>());
+        return hash.has_value();
+    }
+
+    bool takeRecord(const Json& record) {
+        if (!record.is_object()) return false;
+        const auto file = recordFileName(record);
+        if (!file) return false;
+        std::vector<const Json*> icons;
+        if (const auto main = record.find("main"); main != record.end()) icons.push_back(&*main);
+        if (const auto all = record.find("all"); all != record.end()) {
+            if (!all->is_array()) return false;
+            for (const Json& icon : *all) icons.push_back(&icon);
+        }
+        std::vector<Match> found;
+        for (std::size_t i = 0; i < icons.size(); ++i) {
+            std::optional<std::uint64_t> hash;
+            if (!hashOf(*icons[i], hash)) return false;
+            // The main icon stands for the file, unless every icon is asked for.
+            const bool compared = options_.allIcons && record.contains("all") ? i > 0 : i == 0;
+            if (!hash || !compared) continue;
+            const int distance = hammingDistance(*hash, reference_);
+            if (distance > options_.maxDistance) continue;
+            const auto index = icons[i]->find("index");
+            found.push_back(
+                {distance, *file,
+                 index != icons[i]->end() && index->is_number_unsigned() ? index->get<std::size_t>() : 0,
+                 *hash});
+        }
+        matches_.insert(matches_.end(), found.begin(), found.end());
+        return true;
+    }
+
+    void fault() {
+        if (faults_++ == 0) firstFault_ = lineNumber_;
+    }
+
+    std::uint64_t reference_;
+    const Options& options_;
+    std::vector<Match>& matches_;
+    std::size_t lineNumber_ = 0;
+    std::size_t faults_ = 0;
+    std::size_t firstFault_ = 0;
+};
+
+// Reads the records in large blocks and hands them to `search` a line at a
+// time. False when the records cannot be read (reported on `err`).
+bool readRecords(std::FILE* records, const std::string& name, RecordSearch& search, std::ostream& err) {
     static constexpr std::size_t kBlock = std::size_t{4} << 20;
     static constexpr std::size_t kLongestLine = std::size_t{256} << 20;
-    const std::boyer_moore_horspool_searcher searcher(kKey.begin(), kKey.end());
     std::vector<char> buffer(kBlock);
-    std::size_t held = 0;  // bytes of an unfinished line carried over
-    bool clean = true;
+    std::size_t held = 0;   // bytes of an unfinished line carried over
     bool skipping = false;  // inside a line too long to hold, passing over it
     for (;;) {
-        records.read(buffer.data() + held, static_cast<std::streamsize>(buffer.size() - held));
-        const std::size_t got = static_cast<std::size_t>(records.gcount());
+        const std::size_t got = std::fread(buffer.data() + held, 1, buffer.size() - held, records);
+        if (std::ferror(records)) {
+            err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
+            return false;
+        }
         const std::size_t filled = held + got;
         const bool atEnd = got == 0;
         if (atEnd && filled == 0) break;
         std::string_view text(buffer.data(), filled);
-        std::size_t complete = atEnd ? filled : text.rfind('\n') + 1;  // npos + 1 == 0: no full line yet
+        const std::size_t complete =
+            atEnd ? filled : text.rfind('\n') + 1;  // npos + 1 == 0: no full line yet
         if (complete == 0) {
-            if (buffer.size() < kLongestLine) {
+            if (skipping) {
+                held = 0;
+            } else if (buffer.size() < kLongestLine) {
                 held = filled;
                 buffer.resize(buffer.size() * 2);
             } else {
-                err << "pictrove-cli: a record longer than " << kLongestLine << " bytes was passed over\n";
-                clean = false;
+                search.passOver();
+                err << "pictrove-cli: " << name << ": line " << search.lineNumber() << " is longer than "
+                    << kLongestLine << " bytes and was passed over\n";
                 skipping = true;
                 held = 0;
             }
@@ -266,60 +422,95 @@ bool matchRecords(std::istream& records, std::uint64_t reference, const Options&
             lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
             skipping = false;
         }
-        for (auto at = lines.begin();;) {
-            at = std::search(at, lines.end(), searcher);
-            if (at == lines.end()) break;
-            const auto digits = at + static_cast<std::ptrdiff_t>(kKey.size());
-            const auto hash =
-                lines.end() - digits >= 16 ? parseDhash(std::string_view(&*digits, 16)) : std::nullopt;
-            if (!hash || hammingDistance(*hash, reference) > options.maxDistance) {
-                at = digits;
-                continue;
-            }
-            const auto offset = static_cast<std::size_t>(at - lines.begin());
-            const std::size_t lineStart = offset == 0 ? 0 : lines.rfind('\n', offset - 1) + 1;
-            std::size_t lineEnd = lines.find('\n', offset);
-            if (lineEnd == std::string_view::npos) lineEnd = lines.size();
-            if (!matchRecord(lines.substr(lineStart, lineEnd - lineStart), reference, options, matches)) {
-                err << "pictrove-cli: a record cannot be read: " << lines.substr(lineStart, 80) << "\n";
-                clean = false;
-            }
-            at = lines.begin() + static_cast<std::ptrdiff_t>(lineEnd);
+        while (!lines.empty()) {
+            const std::size_t end = lines.find('\n');
+            search.line(lines.substr(0, end));
+            lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
         }
         if (atEnd) break;
         held = filled - complete;
         std::memmove(buffer.data(), buffer.data() + complete, held);
     }
-    return clean;
+    return true;
+}
+
+// A name as `ls --quoting-style=shell-escape` shows it where it holds a
+// control character (a tab or a line end would break the line into other
+// fields or lines) or a quote; as it is otherwise.
+std::string shellQuoted(std::string_view name) {
+    const auto plain = [](unsigned char c) { return c >= 0x20 && c != 0x7F && c != '\''; };
+    if (std::all_of(name.begin(), name.end(), plain)) return std::string(name);
+    std::string text;
+    bool quoted = false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (plain(byte) != quoted) {
+            text += '\'';
+            quoted = !quoted;
+        }
+        if (quoted) {
+            text += c;
+        } else if (c == '\'') {
+            text += "\\'";
+        } else {
+            static constexpr std::array<std::pair<char, const char*>, 3> kNamed{
+                {{'\t', "\\t"}, {'\n', "\\n"}, {'\r', "\\r"}}};
+            const auto named =
+                std::find_if(kNamed.begin(), kNamed.end(), [&](auto& e) { return e.first == c; });
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", byte);
+            text += "$'";
+            text += named != kNamed.end() ? named->second : octal;
+            text += '\'';
+        }
+    }
+    if (quoted) text += '\'';
+    return text;
+}
+
+std::FILE* openForReading(const std::string& name) {
+#ifdef _WIN32
+    return _wfopen(pathFromUtf8(name).c_str(), L"rb");
+#else
+    return std::fopen(name.c_str(), "rb");
+#endif
 }
 
 }  // namespace
 
-int similar(const Options& options, std::istream& in, std::ostream& out, std::ostream& err) {
+int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err) {
     const auto reference = referenceHash(options, err);
     if (!reference) return 1;
     std::vector<Match> matches;
     bool failed = false;
+    bool listFailed = false;
     if (options.scanFile) {
-        std::ifstream file;
-        std::istream* records = &in;
-        if (*options.scanFile != "-") {
-            file.open(pathFromUtf8(*options.scanFile), std::ios::binary);
-            if (!file) {
-                err << "pictrove-cli: cannot read " << *options.scanFile << "\n";
-                return 1;
-            }
-            records = &file;
+        const std::string& name = *options.scanFile;
+        std::FILE* records = name == "-" ? in : openForReading(name);
+        if (!records) {
+            err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
+            return 2;
         }
-        failed = !matchRecords(*records, *reference, options, matches, err);
+        RecordSearch search(*reference, options, matches);
+        const bool read = readRecords(records, name, search, err);
+        if (records != in) std::fclose(records);
+        if (!read) return 2;
+        if (search.faults()) {
+            err << "pictrove-cli: " << name << ": " << search.faults()
+                << (search.faults() == 1 ? " line is" : " lines are")
+                << " not a scan record (the first: line " << search.firstFault() << ")\n";
+            failed = true;
+        }
     } else {
         Options rest = options;
         rest.files.erase(rest.files.begin());
         PathStream paths(rest, in, err);
-        if (!paths.ready()) return 1;
-        runStreamInOrder<std::string, FileMatches>(
+        runStreamInOrder<PathEntry, FileMatches>(
             [&] { return paths.next(); },
-            [&](std::string& file) { return matchFile(file, *reference, rest); },
+            [&](PathEntry& entry) {
+                if (!entry.error.empty()) return FileMatches{{}, entry.name + ": " + entry.error};
+                return matchFile(entry.name, *reference, rest);
+            },
             [&](FileMatches& found) {
                 if (!found.error.empty()) {
                     err << "pictrove-cli: " << found.error << "\n";
@@ -328,20 +519,23 @@ int similar(const Options& options, std::istream& in, std::ostream& out, std::os
                 for (Match& match : found.matches) matches.push_back(std::move(match));
             },
             threadsFor(options));
+        listFailed = paths.listFailed();
         failed |= !paths.complete();
     }
     std::sort(matches.begin(), matches.end(), before);
     for (const Match& match : matches) {
         if (options.json) {
-            out << jsonLine(Json{{"distance", match.distance},
-                                 {"file", match.file},
-                                 {"index", match.index},
-                                 {"dhash", dhashText(match.hash)}});
+            Json line = {{"distance", match.distance}};
+            putFileName(line, match.file);
+            line["index"] = match.index;
+            line["dhash"] = dhashText(match.hash);
+            out << jsonLine(line);
         } else {
-            out << match.distance << '\t' << match.file << '\t' << match.index << '\n';
+            out << match.distance << '\t' << shellQuoted(match.file) << '\t' << match.index << '\n';
         }
     }
     out.flush();
+    if (listFailed) return 2;
     return failed ? 1 : 0;
 }
 

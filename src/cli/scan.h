@@ -4,14 +4,32 @@
 // records of an earlier scan.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <iosfwd>
+#include <string>
 
 namespace pictrove::cli {
 
 struct Options;
+struct PathEntry;
 
-// Both return the exit status: 0 when every file could be read, 1 otherwise.
-int scan(const Options& options, std::istream& in, std::ostream& out, std::ostream& err);
-int similar(const Options& options, std::istream& in, std::ostream& out, std::ostream& err);
+// Both return the exit status: 0 when every file could be read, 1 otherwise,
+// 2 when the list of --files-from or the records of --scan-file cannot be
+// read. `in` is standard input, for those named "-".
+int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
+int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
+
+// One file's record line, and whether it is an error record. The file is
+// opened once and its hash, size and icons all read through that one open
+// file; one whose size or change time moved while it was read gets an error
+// record. `whileRead` runs after the hash and before the icons are read: for
+// tests, to change the file at the worst moment.
+struct ScanRecord {
+    std::string line;
+    bool failed = false;
+};
+ScanRecord scanFile(const PathEntry& entry, const Options& options,
+                    const std::function<void()>& whileRead = {});
 
 }  // namespace pictrove::cli

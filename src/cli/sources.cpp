@@ -3,6 +3,7 @@
 #include "collection_file.h"
 #include "icon_source/icon_file.h"
 #include "icon_source/readers.h"
+#include "icon_source/system_resources.h"
 #include "icon_writer.h"
 #include "image/scale.h"
 #include "path_text.h"
@@ -66,6 +67,24 @@ Result<Source> openSource(const std::string& path, const std::string& collection
     auto file = IconFile::openFollowingRedirect(pathFromUtf8(path), kind, groupLimit);
     if (!file) return file.error();
     return fromIconFile(std::make_shared<const IconFile>(std::move(*file)));
+}
+
+Result<Source> openSource(MappedFile file, const std::string& path, const std::string& collectionExtension) {
+    const std::string extension = lowerExtension(path);
+    if (!extension.empty() && extension == asciiLower(collectionExtension)) {
+        if (file.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
+        if (auto collection = CollectionReader::fromFile(file, extension))
+            return fromCollection(std::move(*collection));
+    }
+    IconFile own = IconFile::fromFile(std::move(file));
+    const bool isPe = own.kind() == SourceKind::pe32 || own.kind() == SourceKind::pe32plus;
+    // A system library without icons of its own shows its .mun file's.
+    if (isPe && own.count() == 0 && systemResourcesFile(pathFromUtf8(path))) {
+        if (auto redirected = IconFile::openFollowingRedirect(pathFromUtf8(path));
+            redirected && !redirected->redirectedTo().empty())
+            return fromIconFile(std::make_shared<const IconFile>(std::move(*redirected)));
+    }
+    return fromIconFile(std::make_shared<const IconFile>(std::move(own)));
 }
 
 }  // namespace pictrove::cli

@@ -12,6 +12,7 @@
 
 #include "icon_source/icon_group.h"
 #include "image/image.h"
+#include "mapped_file.h"
 #include "reader_limits.h"
 #include "result.h"
 
@@ -41,5 +42,8 @@ struct Source {
 // groups, the first ones, are read.
 Result<Source> openSource(const std::string& path, const std::string& collectionExtension,
                           GroupKind kind = GroupKind::icons, std::size_t groupLimit = limits::kMaxIconGroups);
+
+// The same for a file opened already, read through `file`; `path` is its name.
+Result<Source> openSource(MappedFile file, const std::string& path, const std::string& collectionExtension);
 
 }  // namespace pictrove::cli

@@ -119,12 +119,15 @@ Result<std::optional<CollectionReader>> CollectionReader::open(const std::filesy
     if (!file) return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path)};
     const Bytes bytes = file->bytes();
     if (bytes.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
-    file->load(bytes.size() - kCollectionTrailerSize, kCollectionTrailerSize);
-    if (!isCollectionTrailer(bytes.subspan(bytes.size() - kCollectionTrailerSize), extension)) {
-        return std::optional<CollectionReader>();
-    }
-    file->loadAll();
-    return std::optional<CollectionReader>(CollectionReader(std::move(*file)));
+    return fromFile(std::move(*file), extension);
+}
+
+std::optional<CollectionReader> CollectionReader::fromFile(MappedFile file, std::string_view extension) {
+    const Bytes bytes = file.bytes();
+    if (bytes.size() < kCollectionTrailerSize ||
+        !isCollectionTrailer(bytes.subspan(bytes.size() - kCollectionTrailerSize), extension))
+        return std::nullopt;
+    return CollectionReader(std::move(file));
 }
 
 bool CollectionReader::next(std::span<const std::uint8_t>& record) {

@@ -57,6 +57,8 @@ public:
     // (and no error) when the trailer does not match.
     static Result<std::optional<CollectionReader>> open(const std::filesystem::path& path,
                                                         std::string_view extension);
+    // The same for a file opened already; nothing when it is no collection.
+    static std::optional<CollectionReader> fromFile(MappedFile file, std::string_view extension);
 
     // The next 766 bytes; false once fewer are left.
     bool next(std::span<const std::uint8_t>& record);

@@ -64,17 +64,17 @@ std::optional<std::uint64_t> groupFileSize(const IconGroup& group) {
     return total;
 }
 
-std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) {
-    // Nothing is allocated before the whole size is known to be bearable.
-    const auto total = groupFileSize(group);
-    if (!total) return std::nullopt;
+bool writeGroupFile(const IconGroup& group, const std::function<void(std::span<const std::uint8_t>)>& sink) {
+    // Nothing is read or handed over before the whole size is known to be
+    // bearable.
+    if (!groupFileSize(group)) return false;
     const std::size_t count = group.images.size();
     std::vector<Bytes> images;
     images.reserve(count);
     for (const IconImage& image : group.images) images.push_back(imageBytes(image));
     const bool cursor = isCursorGroup(group);
     std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(*total));
+    out.reserve(kHeaderSize + kEntrySize * count);
     put16(out, 0);
     put16(out, cursor ? 2 : 1);
     put16(out, static_cast<std::uint16_t>(count));
@@ -91,10 +91,20 @@ std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) 
         put32(out, offset);
         offset += static_cast<std::uint32_t>(images[i].size());
     }
-    for (const Bytes image : images) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.data());
-        out.insert(out.end(), bytes, bytes + image.size());
-    }
+    sink(out);
+    for (const Bytes image : images)
+        sink({reinterpret_cast<const std::uint8_t*>(image.data()), image.size()});
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group) {
+    const auto total = groupFileSize(group);
+    if (!total) return std::nullopt;
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(*total));
+    writeGroupFile(group, [&](std::span<const std::uint8_t> bytes) {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    });
     return out;
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "icon_source/icon_group.h"
@@ -17,6 +19,12 @@ namespace pictrove {
 // honest one the result is what the resource compiler was given. Nothing for
 // an empty group or one whose images would pass limits::kMaxGroupFileSize.
 std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group);
+
+// Hands the bytes of the file buildGroupFile gives to `sink`, a piece at a
+// time, without ever holding more than its directory: for a digest of a
+// group that names one large image many times over. False, and nothing
+// handed over, where buildGroupFile gives nothing.
+bool writeGroupFile(const IconGroup& group, const std::function<void(std::span<const std::uint8_t>)>& sink);
 
 // The size of what buildGroupFile gives for `group`, worked out without
 // building it; nothing where it gives nothing.

@@ -350,6 +350,18 @@ MappedFile MappedFile::fromStorage(std::shared_ptr<Storage> storage) {
 }
 
 #ifndef _WIN32
+Result<MappedFile> MappedFile::fromOpenFile(int fd, std::uint64_t size) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return Error{ErrorCode::readFailed, std::string("Cannot read file: ") + std::strerror(errno)};
+    try {
+        return MappedFile(std::make_shared<DescriptorStorage>(own, viewSize(size)));
+    } catch (const std::bad_alloc&) {
+        ::close(own);
+        return Error{ErrorCode::readFailed, "Cannot read file: out of memory"};
+    }
+}
+
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -375,6 +387,19 @@ Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     return file;
 }
 #else
+Result<MappedFile> MappedFile::fromOpenFile(void* handle, std::uint64_t size) {
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return Error{ErrorCode::readFailed, "Cannot read file: " + windowsErrorText(GetLastError())};
+    try {
+        return MappedFile(std::make_shared<HandleStorage>(own, viewSize(size)));
+    } catch (const std::bad_alloc&) {
+        CloseHandle(own);
+        return Error{ErrorCode::readFailed, "Cannot read file: out of memory"};
+    }
+}
+
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     // Others may go on writing, renaming or deleting the file: what was read
     // stays as it was. Backup semantics let a folder open, to be named as such.

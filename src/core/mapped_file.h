@@ -26,12 +26,23 @@ namespace pictrove {
 
 class FileBytes;
 
+#ifdef _WIN32
+using NativeFile = void*;  // a HANDLE
+#else
+using NativeFile = int;  // a descriptor
+#endif
+
 class MappedFile {
 public:
     MappedFile() = default;  // an empty file
     // Opens without blocking; only regular files are read (a pipe, device or
     // socket could stall the open or hand out endless bytes).
     static Result<MappedFile> open(const std::filesystem::path& path);
+
+    // Reads through a regular file the caller opened and keeps open,
+    // duplicating it: the bytes come from that file, whatever its name leads
+    // to by now. `size` is the file's size.
+    static Result<MappedFile> fromOpenFile(NativeFile file, std::uint64_t size);
 
     // Wraps bytes already in memory (tests, embedded data, clipboard).
     static MappedFile fromBuffer(std::vector<std::byte> bytes);

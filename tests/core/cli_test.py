@@ -4,6 +4,7 @@
     cli_test.py --cli PATH --data DIR [unittest arguments]
 """
 
+import base64
 import glob
 import hashlib
 import io
@@ -15,6 +16,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 try:
@@ -26,6 +28,8 @@ except ImportError:
 CLI = DATA = None
 # Set by ctest when the CLI is a Windows build run through Wine.
 ON_WINDOWS = os.environ.get("PICTROVE_CLI_ON_WINDOWS") == "1"
+# Set by ctest for a build under a sanitizer, whose memory use tells nothing.
+SANITIZED = os.environ.get("PICTROVE_SANITIZED") == "1"
 
 
 def run(*args):
@@ -447,7 +451,9 @@ def pillow_dhash(png):
     return "%016x" % sum(1 << (63 - i) for i, bit in enumerate(bits) if bit)
 
 
-class ScanCommand(unittest.TestCase):
+class Corpus(unittest.TestCase):
+    """A scratch folder, and scan's records as JSON."""
+
     def setUp(self):
         self.out = tempfile.TemporaryDirectory()
         self.addCleanup(self.out.cleanup)
@@ -457,6 +463,8 @@ class ScanCommand(unittest.TestCase):
         self.assertEqual(result.returncode, status, result.stderr)
         return [json.loads(line) for line in result.stdout.decode().splitlines()]
 
+
+class ScanCommand(Corpus):
     def test_records_agree_with_pillow_hashlib_and_the_group_files(self):
         files = sorted(glob.glob(data("*/*.dll")) + glob.glob(data("ne/*.i*")) + glob.glob(data("ico/*.[ic]*")))
         files.append(data("sample.dll"))
@@ -515,6 +523,90 @@ class ScanCommand(unittest.TestCase):
         self.assertEqual([(r["file"], "error" in r) for r in records[:-1]], [(f, os.path.getsize(f) > 5000) for f in walked])
         self.assertEqual(self.scan(data("ico/bpp1.ico"))[0]["kind"], "ICO")
 
+    def test_lists_that_cannot_be_read_are_usage_errors_after_the_records_due(self):
+        folder = data("ico")
+        cases = [(["--files-from", folder], None), (["-0", "--files-from", folder], None),
+                 (["--files-from", "-"], "folder"), (["--files-from", data("no-such.txt")], None)]
+        for args, stdin in cases:
+            with self.subTest(args=args, stdin=stdin):
+                fd = os.open(folder if stdin else os.devnull, os.O_RDONLY)
+                try:
+                    result = subprocess.run([CLI, "scan", data("ico/bpp1.ico"), *args], stdin=fd,
+                                            capture_output=True, timeout=60)
+                finally:
+                    os.close(fd)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(b"cannot read the file list", result.stderr)
+                records = [json.loads(line) for line in result.stdout.splitlines()]
+                self.assertEqual([r["file"] for r in records], [data("ico/bpp1.ico")])
+        result = subprocess.run([CLI, "similar", data("ico/bpp1.ico"), "--files-from", folder],
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 2, result.stderr)
+
+    def test_a_listed_name_with_a_nul_byte_is_an_error_of_its_own(self):
+        listed = data("ico/bpp1.ico").encode() + b"\0x\n" + data("ico/bpp4.ico").encode() + b"\n"
+        records = self.scan("--files-from", "-", stdin=listed, status=1)
+        self.assertEqual(len(records), 2)
+        self.assertIn("NUL", records[0]["error"])
+        self.assertEqual(records[1]["file"], data("ico/bpp4.ico"))
+
+    @unittest.skipIf(ON_WINDOWS, "Windows file names are UTF-16 and always convert")
+    def test_names_that_are_not_utf8_keep_their_bytes(self):
+        names = [os.path.join(os.fsencode(self.out.name), n) for n in (b"caf\xe9.ico", b"caf\xe8.ico")]
+        for name in names:
+            shutil.copy(data("ico/bpp1.ico"), name)
+        records = self.scan(*map(os.fsdecode, names), os.fsdecode(names[0]) + "x", status=1)
+        self.assertEqual([base64.b64decode(r["file_bytes"]) for r in records], names + [names[0] + b"x"])
+        self.assertEqual(records[0]["file"], records[1]["file"])
+        self.assertNotIn("file_bytes", self.scan(data("ico/bpp1.ico"))[0])
+        path = os.path.join(self.out.name, "records.jsonl")
+        with open(path, "w") as f:
+            f.write("".join(json.dumps(r) + "\n" for r in records))
+        found = subprocess.run([CLI, "similar", "--max-distance", "0", "--scan-file", path,
+                                records[0]["main"]["dhash"]], capture_output=True)
+        self.assertEqual(found.returncode, 0, found.stderr)
+        self.assertEqual(sorted(line.split(b"\t")[1] for line in found.stdout.splitlines()), sorted(names))
+
+    def test_each_record_comes_before_the_next_name_is_sent(self):
+        for jobs in ("1", "2", "8"):
+            with subprocess.Popen([CLI, "scan", "--jobs", jobs, "--files-from", "-"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL) as process:
+                # A deadlock fails by the timer, not by hanging the run.
+                timer = threading.Timer(60, process.kill)
+                timer.start()
+                try:
+                    for name in ("ico/bpp1.ico", "ico/bpp4.ico", "sample.dll"):
+                        process.stdin.write(data(name).encode() + b"\n")
+                        process.stdin.flush()
+                        line = process.stdout.readline()
+                        self.assertEqual(json.loads(line)["file"], data(name), jobs)
+                    process.stdin.close()
+                    self.assertEqual(process.wait(), 0)
+                finally:
+                    timer.cancel()
+
+    @unittest.skipIf(SANITIZED, "a sanitizer's own memory hides the program's")
+    def test_a_group_file_is_hashed_without_being_held(self):
+        image = noise_png(1024)
+        source = os.path.join(self.out.name, "crafted.dll")
+        with open(source, "wb") as f:  # one group naming a 4 MB image 60 times: a 250 MB group file
+            f.write(crafted_pe(image, 1024, 1, 60))
+        links = []
+        for n in range(4):
+            links.append(os.path.join(self.out.name, "%d.dll" % n))
+            os.link(source, links[-1])
+        measure = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL);"
+                   "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+        peak = subprocess.run([sys.executable, "-c", measure, CLI, "scan", "--jobs", "4", *links],
+                              capture_output=True, text=True)
+        self.assertLess(int(peak.stdout), 200 * 1024, "peak resident kB")
+        record = self.scan(source)[0]
+        directory = struct.pack("<HHH", 0, 1, 60) + b"".join(
+            struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(image), 6 + 16 * 60 + k * len(image)) for k in range(60))
+        self.assertEqual(record["main"]["group_sha256"], hashlib.sha256(directory + image * 60).hexdigest())
+
+
+class SimilarCommand(Corpus):
     def test_look_alikes_are_found_nearest_first_in_files_and_in_records(self):
         base = os.path.join(self.out.name, "base")
         run("extract", data("sample.dll"), "-o", base, "--index", "0")
@@ -552,6 +644,78 @@ class ScanCommand(unittest.TestCase):
         as_json = run("similar", "--json", "--max-distance", "8", dhash, "-r", folder)
         self.assertEqual([json.loads(l)["file"] for l in as_json.stdout.splitlines()], [r[1] for r in rows])
         self.assertEqual(json.loads(as_json.stdout.splitlines()[0])["dhash"], dhash)
+
+
+    def similar(self, *args, stdin=None):
+        return subprocess.run([CLI, "similar", *args], capture_output=True, input=stdin, timeout=60)
+
+    def test_records_of_any_spacing_count_and_other_lines_are_reported(self):
+        dhash = self.scan(data("ico/bpp1.ico"))[0]["main"]["dhash"]
+        near = "%016x" % (int(dhash, 16) ^ 0xF)
+        lines = [
+            json.dumps({"file": "spaced", "main": {"index": 0, "dhash": dhash}}),
+            json.dumps({"file": "jq", "main": {"dhash": near}}, indent=None, separators=(", ", ": ")),
+            '{"file":"compact","main":{"index":0,"dhash":"%s"}}' % dhash,
+            '{"file":"none","error":"Cannot open file none"}',
+            '{"file":"no icon","icons":0}',
+            '{"file":"undecodable","main":{"dhash":null}}',
+            "",
+            "not json",
+            '["file", "a"]',
+            '{"file":"short","main":{"dhash":"%s"}}' % dhash[:15],
+            '{"file": "long", "main": {"dhash": "%s0"}}' % dhash,
+        ]
+        path = os.path.join(self.out.name, "records.jsonl")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        found = self.similar("--max-distance", "4", "--scan-file", path, dhash)
+        self.assertEqual(found.returncode, 1, found.stderr)
+        self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
+        self.assertIn(b": 4 lines are not a scan record (the first: line 8)", found.stderr)
+        # Only the limit itself is in.
+        found = self.similar("--max-distance", "3", "--scan-file", "-", dhash, stdin="\n".join(lines[:3]).encode())
+        self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0"])
+        # Records that cannot be read at all.
+        fd = os.open(self.out.name, os.O_RDONLY)
+        try:
+            from_folder = subprocess.run([CLI, "similar", "--scan-file", "-", dhash], stdin=fd, capture_output=True)
+        finally:
+            os.close(fd)
+        for result in (self.similar("--scan-file", self.out.name, dhash), from_folder):
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn(b"cannot read", result.stderr)
+
+    def test_the_limit_distance_is_in_for_files_and_records_alike(self):
+        records = self.scan("--all-icons", data("sample.dll"))
+        icons = records[0]["all"]
+        reference = "%016x" % (int(icons[0]["dhash"], 16) ^ 0x7)
+        path = os.path.join(self.out.name, "records.jsonl")
+        with open(path, "w") as f:
+            f.write(json.dumps(records[0], separators=(",", ":")) + "\n")
+        for limit, count in (("3", 1), ("2", 0)):
+            from_files = self.similar("--max-distance", limit, reference, data("sample.dll"))
+            from_records = self.similar("--max-distance", limit, "--scan-file", path, reference)
+            self.assertEqual(len(from_files.stdout.splitlines()), count, limit)
+            self.assertEqual(from_records.stdout, from_files.stdout, limit)
+        # Every icon of an --all-icons record once, as the files give them.
+        from_files = self.similar("--all-icons", "--max-distance", "64", reference, data("sample.dll"))
+        from_records = self.similar("--all-icons", "--max-distance", "64", "--scan-file", path, reference)
+        self.assertEqual(len(from_records.stdout.splitlines()), len(icons))
+        self.assertEqual(from_records.stdout, from_files.stdout)
+
+    @unittest.skipIf(ON_WINDOWS, "Windows names hold no tab or line end")
+    def test_names_with_tabs_and_line_ends_stay_on_their_line(self):
+        names = ["tab\there.ico", "line\nend.ico", "it's.ico", "plain name.ico"]
+        for name in names:
+            shutil.copy(data("ico/bpp1.ico"), os.path.join(self.out.name, name))
+        found = self.similar("--max-distance", "0", data("ico/bpp1.ico"), "-r", self.out.name)
+        self.assertEqual(found.returncode, 0, found.stderr)
+        rows = [line.split("\t") for line in found.stdout.decode().split("\n")[:-1]]
+        self.assertEqual([len(r) for r in rows], [3] * len(names))
+        # Quoted names are shell words, others as they are.
+        shown = [subprocess.run(["bash", "-c", "printf %s " + r[1]], capture_output=True, text=True).stdout
+                 if r[1].startswith("'") else r[1] for r in rows]
+        self.assertEqual(sorted(shown), sorted(os.path.join(self.out.name, n) for n in names))
 
 
 class Usage(unittest.TestCase):

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -87,6 +90,39 @@ TEST(OrderedJobs, StreamsDeliverInInputOrder) {
             std::iota(order.begin(), order.end(), std::size_t{0});
             ASSERT_EQ(delivered, order) << threads << " threads, round " << round;
         }
+    }
+}
+
+// A program that sends a name and waits for its record before it sends the
+// next: item 1 arrives only once result 0 was delivered. The wait is bounded
+// only so that a deadlock fails the test instead of hanging it.
+TEST(OrderedJobs, StreamsDeliverWhileTheInputWaits) {
+    for (std::size_t threads : {2, 8}) {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t delivered = 0;
+        std::size_t next = 0;
+        bool starved = false;
+        runStreamInOrder<std::size_t, std::size_t>(
+            [&]() -> std::optional<std::size_t> {
+                std::unique_lock lock(mutex);
+                if (next == 4) return std::nullopt;
+                if (!changed.wait_for(lock, std::chrono::seconds(30), [&] { return delivered == next; })) {
+                    starved = true;
+                    return std::nullopt;
+                }
+                return next++;
+            },
+            [](std::size_t& i) { return i; },
+            [&](std::size_t& result) {
+                const std::lock_guard lock(mutex);
+                EXPECT_EQ(result, delivered);
+                ++delivered;
+                changed.notify_all();
+            },
+            threads);
+        EXPECT_FALSE(starved) << threads << " threads: a result was held back until the next item came";
+        EXPECT_EQ(delivered, 4u);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "fingerprint/sha256.h"
@@ -46,67 +47,133 @@ std::string hexText(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+OpenedFile::OpenedFile(std::filesystem::path path, std::unique_ptr<State> state)
+    : path_(std::move(path)), state_(std::move(state)) {}
+OpenedFile::OpenedFile(OpenedFile&& other) noexcept = default;
+
 #ifndef _WIN32
-Result<FileDigest> digestFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return digestError(path, std::strerror(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    if (fstat(fd, &info) != 0) return digestError(path, std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
-        return digestError(path, S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file");
+struct OpenedFile::State {
+    int fd = -1;
+    struct stat opened {};
+    ~State() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+namespace {
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+OpenedFile::~OpenedFile() = default;
+
+Result<OpenedFile> OpenedFile::open(const std::filesystem::path& path) {
+    auto state = std::make_unique<State>();
+    state->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (state->fd < 0) return digestError(path, std::strerror(errno));
+    if (fstat(state->fd, &state->opened) != 0) return digestError(path, std::strerror(errno));
+    if (!S_ISREG(state->opened.st_mode))
+        return digestError(path, S_ISDIR(state->opened.st_mode) ? "is a folder" : "not a regular file");
 #ifdef POSIX_FADV_SEQUENTIAL
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    posix_fadvise(state->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    OpenedFile file(path, std::move(state));
+    file.size_ = static_cast<std::uint64_t>(file.state_->opened.st_size);
+    return file;
+}
+
+Result<FileDigest> OpenedFile::digest() {
     thread_local std::vector<std::uint8_t> block(kBlock);
     Sha256 hash;
     FileDigest digest;
     for (;;) {
-        const ssize_t got = ::read(fd, block.data(), block.size());
+        const ssize_t got = ::pread(state_->fd, block.data(), block.size(), static_cast<off_t>(digest.size));
         if (got < 0) {
             if (errno == EINTR) continue;
             return Error{ErrorCode::readFailed,
-                         "Cannot read file " + utf8Of(path) + ": " + std::strerror(errno)};
+                         "Cannot read file " + utf8Of(path_) + ": " + std::strerror(errno)};
         }
         if (got == 0) break;
         hash.update({block.data(), static_cast<std::size_t>(got)});
         digest.size += static_cast<std::uint64_t>(got);
     }
+    if (digest.size != size_) return digestError(path_, "changed while read");
     digest.sha256 = hash.finish();
     return digest;
 }
+
+Result<MappedFile> OpenedFile::bytes() const {
+    return MappedFile::fromOpenFile(state_->fd, size_);
+}
+
+bool OpenedFile::unchanged() const {
+    struct stat now {};
+    return fstat(state_->fd, &now) == 0 && sameState(now, state_->opened);
+}
 #else
-Result<FileDigest> digestFile(const std::filesystem::path& path) {
-    const HANDLE handle =
+struct OpenedFile::State {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION opened{};
+    ~State() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+
+OpenedFile::~OpenedFile() = default;
+
+Result<OpenedFile> OpenedFile::open(const std::filesystem::path& path) {
+    auto state = std::make_unique<State>();
+    state->handle =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return digestError(path, windowsErrorText(GetLastError()));
-    struct Closer {
-        HANDLE handle;
-        ~Closer() { CloseHandle(handle); }
-    } closer{handle};
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(handle) != FILE_TYPE_DISK) return digestError(path, "not a regular file");
-    if (!GetFileInformationByHandle(handle, &info))
+    if (state->handle == INVALID_HANDLE_VALUE) return digestError(path, windowsErrorText(GetLastError()));
+    if (GetFileType(state->handle) != FILE_TYPE_DISK) return digestError(path, "not a regular file");
+    if (!GetFileInformationByHandle(state->handle, &state->opened))
         return digestError(path, windowsErrorText(GetLastError()));
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return digestError(path, "is a folder");
+    if (state->opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return digestError(path, "is a folder");
+    OpenedFile file(path, std::move(state));
+    file.size_ = std::uint64_t{file.state_->opened.nFileSizeHigh} << 32 | file.state_->opened.nFileSizeLow;
+    return file;
+}
+
+Result<FileDigest> OpenedFile::digest() {
     thread_local std::vector<std::uint8_t> block(kBlock);
     Sha256 hash;
     FileDigest digest;
     for (;;) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(digest.size);
+        at.OffsetHigh = static_cast<DWORD>(digest.size >> 32);
         DWORD got = 0;
-        if (!ReadFile(handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr))
+        if (!ReadFile(state_->handle, block.data(), static_cast<DWORD>(block.size()), &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
             return Error{ErrorCode::readFailed,
-                         "Cannot read file " + utf8Of(path) + ": " + windowsErrorText(GetLastError())};
+                         "Cannot read file " + utf8Of(path_) + ": " + windowsErrorText(GetLastError())};
+        }
         if (got == 0) break;
         hash.update({block.data(), got});
         digest.size += got;
     }
+    if (digest.size != size_) return digestError(path_, "changed while read");
     digest.sha256 = hash.finish();
     return digest;
+}
+
+Result<MappedFile> OpenedFile::bytes() const {
+    return MappedFile::fromOpenFile(state_->handle, size_);
+}
+
+bool OpenedFile::unchanged() const {
+    BY_HANDLE_FILE_INFORMATION now{};
+    const auto& then = state_->opened;
+    return GetFileInformationByHandle(state_->handle, &now) && now.nFileSizeHigh == then.nFileSizeHigh &&
+           now.nFileSizeLow == then.nFileSizeLow &&
+           CompareFileTime(&now.ftLastWriteTime, &then.ftLastWriteTime) == 0;
 }
 #endif
 

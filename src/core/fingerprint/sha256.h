@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "mapped_file.h"
 #include "result.h"
 
 namespace pictrove {
@@ -38,13 +39,41 @@ Sha256Digest sha256Of(std::span<const std::uint8_t> bytes);
 // Lower-case hexadecimal.
 std::string hexText(std::span<const std::uint8_t> bytes);
 
-// The digest of a whole regular file, read in large sequential blocks; the
-// file's size comes with it. Opening never waits (a named pipe is refused,
-// not waited on).
+// A regular file opened once, so that all that is said of it comes from one
+// file, whatever its name leads to meanwhile: its digest, read through the
+// open file in large sequential blocks, and its bytes for the icon readers.
+// Opening never waits (a named pipe is refused, not waited on).
 struct FileDigest {
     std::uint64_t size = 0;
     Sha256Digest sha256{};
 };
-Result<FileDigest> digestFile(const std::filesystem::path& path);
+
+class OpenedFile {
+public:
+    static Result<OpenedFile> open(const std::filesystem::path& path);
+    OpenedFile(OpenedFile&& other) noexcept;
+    OpenedFile& operator=(OpenedFile&&) = delete;
+    OpenedFile(const OpenedFile&) = delete;
+    ~OpenedFile();
+
+    // The size the file had when it was opened.
+    std::uint64_t size() const { return size_; }
+    // Reads the whole file; an error when it cannot be read, or when it did
+    // not hold the bytes it had when opened.
+    Result<FileDigest> digest();
+    // The file's bytes, read through this open file when asked for.
+    Result<MappedFile> bytes() const;
+    // True when the file's size and change time are those it had when
+    // opened: nothing wrote to it in between, as far as the system tells.
+    bool unchanged() const;
+
+    struct State;
+
+private:
+    OpenedFile(std::filesystem::path path, std::unique_ptr<State> state);
+    std::filesystem::path path_;
+    std::unique_ptr<State> state_;
+    std::uint64_t size_ = 0;
+};
 
 }  // namespace pictrove
