@@ -8,17 +8,30 @@
 #pragma once
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
 
+#include "paths.h"
+
 namespace pictrove {
 
+// The platform's folder for a user's settings: here $XDG_CONFIG_HOME when it
+// is an absolute path, else ~/.config.
+inline QString userSettingsFolder() {
+#ifdef _WIN32
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#else
+    return QFile::decodeName(QByteArray::fromStdString(userConfigFolder(
+        qgetenv("XDG_CONFIG_HOME").toStdString(), QFile::encodeName(QDir::homePath()).toStdString())));
+#endif
+}
+
 // The user's own settings file for the one beside the program: the same
-// name, in a "pictrove" folder of the platform's folder for settings
-// ($XDG_CONFIG_HOME, else ~/.config, here).
+// name, in a "pictrove" folder of the user's folder for settings.
 inline QString userSettingsPath(const QString& besideProgram) {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString base = userSettingsFolder();
     if (base.isEmpty()) return QString();
     return QDir(base).filePath(QStringLiteral("pictrove/") + QFileInfo(besideProgram).fileName());
 }

@@ -32,6 +32,8 @@ public:
     // The number, in its file, of the icon or record `next` gave last.
     std::size_t position = 0;
     bool collection = false;
+    // What tells the file of the icon `next` gave last from another put in its place later.
+    virtual std::optional<IconStamp> stamp() const { return std::nullopt; }
 };
 
 // The icons the engine finds in executables, libraries and icon files, or,
@@ -40,9 +42,16 @@ class EngineStream final : public IconStream {
 public:
     explicit EngineStream(const QString& fileName) {
         // A file that cannot be opened simply holds no icons.
-        auto opened = IconFile::openFollowingRedirect(corePath(fileName));
+        const std::filesystem::path path = corePath(fileName);
+        auto opened = IconFile::openFollowingRedirect(path);
         if (opened) file_ = std::move(*opened);
         remaining_ = file_.count();
+        if (remaining_ > 0) fileStamp_ = IconStamp::of(file_, path);
+    }
+
+    std::optional<IconStamp> stamp() const override {
+        if (!fileStamp_) return std::nullopt;
+        return fileStamp_->forGroup(file_.group(position));
     }
 
     Step next(std::shared_ptr<IconRecord>& record) override {
@@ -60,6 +69,7 @@ public:
 
 private:
     IconFile file_;
+    std::optional<IconStamp> fileStamp_;
     std::size_t remaining_ = 0;
     std::size_t index_ = 0;
 };
@@ -122,7 +132,7 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
             delete picture;
             continue;
         }
-        picture->setOrigin({fileName, source->position, source->collection});
+        picture->setOrigin({fileName, source->position, source->collection, source->stamp()});
         picture->setAutoSize(true);
         picture->setTag(TIconPicture::kGridTag);
         picture->move(NextLeft, NextTop);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "export/icon_stamp.h"
 #include "icon_record.h"
 
 class QMenu;
@@ -32,11 +33,13 @@ public:
     QMenu* popupMenu() const { return popupMenu_; }
 
     // Where the icon came from: the file and the icon's number in it (for a
-    // collection, the record's number, and the record holds the icon).
+    // collection, the record's number, and the record holds the icon), and
+    // what tells that file from another put in its place since.
     struct Origin {
         QString fileName;
         std::size_t index = 0;
         bool collectionRecord = false;
+        std::optional<IconStamp> stamp;  // for an icon of the engine's; nothing when unknown
     };
     void setOrigin(Origin origin) { origin_ = std::move(origin); }
     const Origin& origin() const { return origin_; }

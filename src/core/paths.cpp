@@ -66,6 +66,12 @@ std::string fitFileName(std::string_view stem, std::string_view suffix, std::siz
     return std::string(stem.substr(0, keep)) + std::string(suffix);
 }
 
+std::string userConfigFolder(std::string_view configHome, std::string_view home) {
+    if (configHome.starts_with('/')) return std::string(configHome);
+    if (!home.starts_with('/')) return {};
+    return std::string(home) + (home.ends_with('/') ? "" : "/") + ".config";
+}
+
 std::string withFinalPeriod(std::string message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
     return message;

@@ -38,6 +38,13 @@ std::string withDefaultExtension(std::string_view path, std::string_view extensi
 // never cut.
 std::string fitFileName(std::string_view stem, std::string_view suffix, std::size_t limit);
 
+// The folder of a user's own settings files by the XDG Base Directory rules:
+// `configHome` ($XDG_CONFIG_HOME) when it is an absolute path, else ".config"
+// in the `home` folder. A relative value is invalid and ignored, so that no
+// program reads or writes settings below whatever folder it was started in.
+// Empty when neither gives a folder.
+std::string userConfigFolder(std::string_view configHome, std::string_view home);
+
 // An error message as the error box shows it: a "." is added when the last
 // character sorts after ".".
 std::string withFinalPeriod(std::string message);

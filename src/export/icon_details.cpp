@@ -96,8 +96,7 @@ void IconDetails::saveImage(std::size_t image) {
 }
 
 void IconDetails::copyImage(std::size_t image) {
-    const auto& images = original_.group().images;
-    const auto decoded = image < images.size() ? decodeImage(images[image]) : std::nullopt;
+    const auto decoded = original_.storedImage(image);
     if (!decoded) throw UserError(QStringLiteral("Icon image is not valid"));
     QGuiApplication::clipboard()->setImage(toQImage(*decoded));
 }

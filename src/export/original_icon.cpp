@@ -44,8 +44,14 @@ std::optional<OriginalIcon> OriginalIcon::of(const TIconPicture& picture) {
         original.storage_ = std::move(bytes);
         return original;
     }
-    auto opened = IconFile::openFollowingRedirect(corePath(origin.fileName));
-    if (!opened || origin.index >= opened->count()) return std::nullopt;
+    // Only the file the icon was shown from: nothing when another stands at
+    // its name now, even one of the same size and the same icons.
+    const std::filesystem::path path = corePath(origin.fileName);
+    auto opened = IconFile::openFollowingRedirect(path);
+    if (!opened || origin.index >= opened->count() || !origin.stamp) return std::nullopt;
+    const auto now = IconStamp::of(*opened, path);
+    if (!now || now->forGroup(opened->group(origin.index)) != *origin.stamp) return std::nullopt;
+    original.shown_ = origin.stamp;
     auto file = std::make_shared<const IconFile>(std::move(*opened));
     original.group_ = file->group(origin.index);
     original.icon_ = [file, index = origin.index](std::uint32_t size) { return file->icon(index, size); };
@@ -53,9 +59,14 @@ std::optional<OriginalIcon> OriginalIcon::of(const TIconPicture& picture) {
     return original;
 }
 
+bool OriginalIcon::stillShown() const {
+    return !shown_ || stampFile(shown_->file->path) == shown_->file->stamp;
+}
+
 std::optional<std::vector<std::uint8_t>> OriginalIcon::groupFile() const {
     if (group_.images.empty()) return std::nullopt;
-    return buildGroupFile(group_);
+    auto bytes = buildGroupFile(group_);
+    return stillShown() ? std::optional(std::move(bytes)) : std::nullopt;
 }
 
 bool OriginalIcon::isCursor() const {
@@ -64,7 +75,7 @@ bool OriginalIcon::isCursor() const {
 
 std::optional<std::vector<std::uint8_t>> OriginalIcon::pngAt(std::uint32_t size) const {
     const auto shown = icon_ ? icon_(size) : std::nullopt;
-    if (!shown || shown->empty()) return std::nullopt;
+    if (!shown || shown->empty() || !stillShown()) return std::nullopt;
     return encodePng(*shown);
 }
 
@@ -74,10 +85,16 @@ std::optional<std::vector<std::uint8_t>> OriginalIcon::storedPng(std::size_t ima
     if (stored.info.png) {
         const Bytes data = stored.data;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+        if (!stillShown()) return std::nullopt;
         return std::vector<std::uint8_t>(bytes, bytes + data.size());
     }
-    const auto decoded = decodeImage(stored);
+    const auto decoded = storedImage(image);
     return decoded ? encodePng(*decoded) : std::nullopt;
+}
+
+std::optional<Image> OriginalIcon::storedImage(std::size_t image) const {
+    auto decoded = image < group_.images.size() ? decodeImage(group_.images[image]) : std::nullopt;
+    return stillShown() ? decoded : std::nullopt;
 }
 
 std::size_t OriginalIcon::largestImage() const {

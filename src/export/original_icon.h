@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "export/icon_stamp.h"
 #include "icon_source/icon_group.h"
 #include "image/image.h"
 
@@ -22,7 +23,8 @@ public:
     // The picture's group read afresh from its file: the engine's group for
     // an executable or icon file, the icon file a collection record holds
     // for a record (a record is a one-image icon file, so that is all there
-    // is). Nothing when the file no longer holds it.
+    // is). Nothing when the file no longer holds it or is not the one the
+    // picture was shown from.
     static std::optional<OriginalIcon> of(const TIconPicture& picture);
 
     const QString& fileName() const { return fileName_; }
@@ -36,6 +38,11 @@ public:
     std::optional<std::vector<std::uint8_t>> pngAt(std::uint32_t size) const;
     // One stored image as a PNG file: a stored PNG as it is, a bitmap decoded.
     std::optional<std::vector<std::uint8_t>> storedPng(std::size_t image) const;
+    // One stored image decoded at its own size.
+    std::optional<Image> storedImage(std::size_t image) const;
+    // What these hand out is read from the file as it is then (a group's
+    // images only when first asked for), so each gives nothing once the
+    // file was changed or replaced since the picture was shown.
     // The sizes a PNG save offers: every stored width and the usual icon
     // sizes, ascending; and the largest stored one, offered first.
     std::vector<std::uint32_t> offeredSizes() const;
@@ -44,12 +51,15 @@ public:
     std::size_t largestImage() const;
 
 private:
+    bool stillShown() const;
+
     QString fileName_;
     std::size_t index_ = 0;
     IconGroup group_;
     // Keeps the bytes the group's images point into.
     std::shared_ptr<const void> storage_;
     std::function<std::optional<Image>(std::uint32_t)> icon_;
+    std::optional<IconStamp> shown_;  // nothing for a collection's record, which is in memory
 };
 
 }  // namespace pictrove

@@ -21,8 +21,9 @@ constexpr const char* kUsage =
     "the help file and the display colour. Without FILE it edits the file\n"
     "Pictrove reads: pictrove.ini beside tuneup, or, when that folder cannot be\n"
     "written, your own $XDG_CONFIG_HOME/pictrove/pictrove.ini once you have one.\n"
-    "A file you may not change can start your own. Only the keys you change\n"
-    "are written; everything else in the file stays as it is.\n";
+    "When you may not change the pictrove.ini beside tuneup, it can start your\n"
+    "own. Only the keys you change are written; everything else in the file\n"
+    "stays as it is.\n";
 
 }  // namespace
 
@@ -44,11 +45,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("tuneup"));
     // Qt's copy of the argument: on Windows it comes from the wide command
     // line, so no letter is lost to the code page.
-    const QString path = argc == 2
-                             ? QCoreApplication::arguments().value(1)
-                             : pictrove::settingsPathFor(
-                                   QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini"));
+    const QString shared = QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini");
+    const QString path =
+        argc == 2 ? QCoreApplication::arguments().value(1) : pictrove::settingsPathFor(shared);
     pictrove::tuneup::SettingsEditor editor(QFileInfo(path).absoluteFilePath());
+    editor.sharedSettingsPath = shared;
     editor.load();
     editor.show();
     return QApplication::exec();

@@ -74,6 +74,8 @@ KeyValue SettingsEditor::fileValue(const QString& section, const QString& key) c
 }
 
 std::optional<QString> SettingsEditor::offerOwnFile() {
+    if (sharedSettingsPath.isEmpty() || QFileInfo(path_) != QFileInfo(sharedSettingsPath))
+        return std::nullopt;
     const QFileInfo folder(QFileInfo(path_).absolutePath());
     if (!folder.isDir() || folder.isWritable()) return std::nullopt;
     const QString own = userSettingsPath(path_);

@@ -40,6 +40,12 @@ public:
 
     QListWidget* maskList() const { return masks_; }
 
+    // The file beside the program, which the window reads unless its user
+    // has a file of their own. Only for this file, when it cannot be
+    // changed, is the user's own offered: the window never reads another
+    // file's namesake in the user's folder.
+    QString sharedSettingsPath;
+
     // How the editor asks and tells; tests put their own answers here.
     std::function<bool(const QString& question)> confirm;
     std::function<QMessageBox::StandardButton(const QString& question)> askToSave;

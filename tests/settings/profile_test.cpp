@@ -3,6 +3,7 @@
 // damaged, binary, huge or not files at all.
 #include "profile.h"
 #include "path_text.h"
+#include "paths.h"
 #include "profile_writer.h"
 #include "settings_defaults.h"
 
@@ -534,6 +535,30 @@ TEST(ProfileNumbers, IntegerRuleAndNumberKeys) {
         EXPECT_EQ(parseProfileNumber(c.text), c.number) << '"' << c.text << '"';
     }
 }
+
+#ifndef _WIN32
+// Where a user's own settings file is looked for: $XDG_CONFIG_HOME only when
+// it is absolute; a relative one (tilde included: no shell expanded it) is
+// as if unset.
+TEST(UserConfigFolder, TakesOnlyAnAbsoluteConfigHome) {
+    const struct {
+        const char* configHome;
+        const char* home;
+        const char* folder;
+    } cases[] = {
+        {"/x/conf", "/home/u", "/x/conf"},
+        {"/", "", "/"},
+        {"", "/home/u", "/home/u/.config"},
+        {"rel", "/home/u", "/home/u/.config"},
+        {"./rel", "/home/u/", "/home/u/.config"},
+        {"~/conf", "/", "/.config"},
+        {"rel", "", ""},
+        {"", "home/u", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(userConfigFolder(c.configHome, c.home), c.folder) << c.configHome << " " << c.home;
+}
+#endif
 
 }  // namespace
 }  // namespace pictrove

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -672,6 +673,42 @@ private slots:
         writeFile(config_ + "/pictrove/pictrove.html", "mine");
         comeBack();
         QCOMPARE(form->HelpFileName, config_ + "/pictrove/pictrove.html");
+    }
+
+    // A relative $XDG_CONFIG_HOME is no folder at all: an installed copy
+    // started anywhere reads ~/.config, never a folder below where it was
+    // started, and hands the configurator that file.
+    void installedCopyIgnoresARelativeConfigFolder() {
+        programFolder_ = dir_->filePath("installed");
+        pictrove::testing::ReadOnlyFolder folder(programFolder_);
+        if (!folder.ok()) QSKIP("cannot make a folder that cannot be written here (root needs mount)");
+        writeIni("[Captions]\nTitle=Shared\n");
+        writeFile(programFolder_ + "/tuneup", "");
+        QVERIFY(folder.seal());
+        const QString started = dir_->filePath("started");
+        const QString home = dir_->filePath("home");
+        for (const QString& own : {started + "/rel/pictrove", home + "/.config/pictrove"}) {
+            QVERIFY(QDir().mkpath(own));
+            writeFile(own + "/pictrove.ini", "[Captions]\nTitle=" + own.toUtf8() + "\n");
+        }
+        const QByteArray oldHome = qgetenv("HOME");
+        const QString oldFolder = QDir::currentPath();
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", oldHome);
+            QDir::setCurrent(oldFolder);
+        });
+        qputenv("HOME", QFile::encodeName(home));
+        QVERIFY(QDir::setCurrent(started));
+        QStringList seen;
+        for (const QByteArray configHome : {"rel", "./rel", ""}) {
+            qputenv("XDG_CONFIG_HOME", configHome);
+            auto form = start();
+            form->ConfigExtractor->trigger();
+            seen << form->windowTitle() + " " + seam_.log.last();
+        }
+        const QString mine = home + "/.config/pictrove";
+        QCOMPARE(seen,
+                 QStringList(3, mine + " start:" + programFolder_ + "/tuneup|" + mine + "/pictrove.ini"));
     }
 
     // A copy in a folder its user may write reads the file beside it and

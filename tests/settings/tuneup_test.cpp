@@ -196,11 +196,30 @@ private slots:
         if (!folder.ok()) QSKIP("cannot make a folder that cannot be written here (root needs mount)");
         const QByteArray sharedText = "; shared\n[Captions]\nTitle=Shared\n";
         writeFile(shared + "/pictrove.ini", sharedText);
+        writeFile(shared + "/other.ini", sharedText);
         QVERIFY(folder.seal());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
         const QString own = dir_.filePath("config/pictrove/pictrove.ini");
+
+        // Any other file is edited where it is: the window would never read
+        // its namesake in the user's folder.
+        {
+            SettingsEditor editor(shared + "/other.ini");
+            editor.sharedSettingsPath = shared + "/pictrove.ini";
+            QStringList asked;
+            editor.confirm = [&](const QString& question) { return asked << question, true; };
+            editor.report = [&](const QString& message) { asked << message; };
+            QVERIFY(editor.load());
+            editor.findChild<TextKeyField*>("Menu/Copy")->set(QString("&Copy"));
+            QVERIFY(!editor.save());
+            QCOMPARE(asked.size(), 1);
+            QVERIFY2(asked[0].contains(shared + "/other.ini"), qPrintable(asked[0]));
+            QVERIFY(!QFile::exists(dir_.filePath("config/pictrove/other.ini")));
+        }
+
         for (const QByteArray copy : {"&Copy", "C&opy"}) {
             SettingsEditor editor(shared + "/pictrove.ini");
+            editor.sharedSettingsPath = shared + "/pictrove.ini";
             QStringList asked;
             editor.confirm = [&](const QString& question) { return asked << question, true; };
             editor.report = [&](const QString& message) { asked << message; };

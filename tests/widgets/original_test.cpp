@@ -2,6 +2,7 @@
 // checked against what pictrove-cli writes for the same icon.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -10,17 +11,22 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
+#include <cstdio>
 #include <deque>
 
 #include "app/errors.h"
 #include "app/form1.h"
 #include "app/seam.h"
+#include "browser/icon_image.h"
 #include "browser/icon_picture.h"
+#include "export/icon_details.h"
+#include "icon_source/icon_file.h"
 
 using pictrove::TForm1;
 
@@ -56,6 +62,14 @@ public:
 QByteArray contents(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QString kThree32 = QStringLiteral(PICTROVE_TEST_DATA "/pe/three32.dll");
+
+// Icon 1 of three32.dll stores 16x16x4 32x32x8 32x32x32 48x48x32 256x256x32 (PNG).
+const std::vector<pictrove::IconImage>& storedImages(const pictrove::IconFile& file) {
+    static const std::vector<pictrove::IconImage> none;
+    return file.count() > 1 ? file.group(1).images : none;
 }
 
 }  // namespace
@@ -131,12 +145,48 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
         QCOMPARE(contents(dir.filePath(written)), fromCli(file, index, cliOptions));
         if (command == "SavePng1") {
-            // Offered: the usual sizes and the stored ones, the largest stored chosen.
+            // Offered: the usual sizes and the stored ones, each once and in
+            // ascending order, the largest stored chosen.
             const auto& sizes = seam_.sizesOffered;
-            for (const std::uint32_t expected : {16u, 256u, offered})
-                QVERIFY(std::find(sizes.begin(), sizes.end(), expected) != sizes.end());
+            QVERIFY(std::adjacent_find(sizes.begin(), sizes.end(), std::greater_equal<>()) == sizes.end());
+            std::vector<std::uint32_t> expected{16, 20, 24, 32, 40, 48, 64, 96, 128, 256, offered};
+            const auto icons = pictrove::IconFile::open(file.toStdString());
+            for (const auto& image : icons->group(static_cast<std::size_t>(index)).images)
+                expected.push_back(image.info.width);
+            for (const std::uint32_t wanted : expected)
+                QVERIFY2(std::find(sizes.begin(), sizes.end(), wanted) != sizes.end(),
+                         qPrintable(QString::number(wanted)));
             QCOMPARE(seam_.sizeOffered, offered);
         }
+    }
+
+    // Each row of the details window saves and copies its own image.
+    void detailsRowsHandOutTheirOwnImage() {
+        QTemporaryDir dir;
+        auto form = formOn(kThree32);
+        form->Image1MouseMove(form->iconPictures().at(1));
+        seam_.errors.clear();
+        form->IconDetails1->trigger();
+        auto* details = form->findChild<pictrove::IconDetails*>();
+        QVERIFY(details);
+        const auto file = pictrove::IconFile::open(kThree32.toStdString());
+        const auto& images = storedImages(*file);
+        QCOMPARE(images.size(), std::size_t{5});
+        for (std::size_t row = 0; row < images.size(); ++row) {
+            // Compared premultiplied: what a transparent pixel's colour was is not kept.
+            const auto premultiplied = [](const QImage& image) {
+                return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            };
+            const QImage stored = premultiplied(pictrove::toQImage(*pictrove::decodeImage(images[row])));
+            const QString name = dir.filePath(QString("row%1.png").arg(row));
+            seam_.answer = name;
+            details->findChild<QPushButton*>(QString("save%1").arg(row))->click();
+            const QImage saved = QImage::fromData(contents(name));
+            QCOMPARE(premultiplied(saved), stored);
+            details->findChild<QPushButton*>(QString("copy%1").arg(row))->click();
+            QCOMPARE(premultiplied(QGuiApplication::clipboard()->image()), stored);
+        }
+        QCOMPARE(seam_.errors, QStringList());
     }
 
     // The toolkit's dialog with the size box shown under the name, on the
@@ -178,8 +228,49 @@ private slots:
         QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
 
+    // Another file put in place of the one shown, of the same size and with
+    // the same icon directory, only a pixel apart: every command gives the
+    // error box and writes nothing, the details window opened before too.
+    void replacedFileShowsTheErrorBox_data() {
+        QTest::addColumn<QString>("command");
+        for (const char* command : {"SaveOriginal1", "SavePng1", "IconDetails1", "drag", "details save"})
+            QTest::newRow(command) << command;
+    }
+    void replacedFileShowsTheErrorBox() {
+        QFETCH(QString, command);
+        QTemporaryDir dir;
+        const QString shown = dir.filePath("shown.dll");
+        QVERIFY(QFile::copy(kThree32, shown));
+        QByteArray other = contents(kThree32);
+        const auto file = pictrove::IconFile::open(kThree32.toStdString());
+        const auto& images = storedImages(*file);
+        QCOMPARE(images.size(), std::size_t{5});
+        other[qsizetype(*images[3].data.fileOffset() + 40 + 4 * 24)] ^= 0x5A;  // a 48 x 48 pixel
+        QFile replacement(dir.filePath("other.dll"));
+        QVERIFY(replacement.open(QIODevice::WriteOnly) && replacement.write(other) == other.size());
+        replacement.close();
+
+        auto form = formOn(shown);
+        form->Image1MouseMove(form->iconPictures().at(1));
+        seam_.errors.clear();
+        seam_.answer = dir.filePath("x");
+        seam_.sizeAnswer = 0;
+        if (command == "details save") form->IconDetails1->trigger();
+        QVERIFY(::rename(QFile::encodeName(replacement.fileName()), QFile::encodeName(shown)) == 0);
+        if (command == "drag") {
+            pictrove::guarded(form.get(), [&] { delete form->iconDragData(*form->SelectedIcon); });
+        } else if (command == "details save") {
+            form->findChild<pictrove::IconDetails*>()->findChild<QPushButton*>("save2")->click();
+        } else {
+            form->findChild<QAction*>(command)->trigger();
+        }
+        QCOMPARE(seam_.errors, QStringList("Icon image is not valid."));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList("shown.dll"));
+        QVERIFY(!form->findChild<pictrove::IconDetails*>() || command == "details save");
+    }
+
     void dragOffersFileAndData() {
-        const QString dll = QString(PICTROVE_TEST_DATA) + "/pe/three32.dll";
+        const QString dll = kThree32;
         auto form = formOn(dll);
         // Hovering alone never drags; a press on the picture and a move past
         // the drag distance does.
