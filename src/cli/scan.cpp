@@ -106,7 +106,9 @@ ScanRecord scanFile(const std::string& file, const Options& options) {
                 record["main"] = std::move(main);
             }
         }
-        return {jsonLine(record), false};
+        const bool undecoded = source->decodeBudgetPassed();
+        if (undecoded) record["error"] = kDecodeBudgetPassed;
+        return {jsonLine(record), undecoded};
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
     } catch (const std::runtime_error& error) {  // no library to hash with
