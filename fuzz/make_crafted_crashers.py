@@ -5,11 +5,15 @@ Executables let many directory entries share one piece of data. A few hundred
 kilobytes can so name tens of thousands of icon groups that all point at the
 same group directory, itself listing thousands of images; or tens of
 thousands of resources that all point at one language directory of tens of
-thousands of entries. Each input here must be read in bounded time and
-memory. They go to fuzz/crashers/, where ctest replays them in every build.
+thousands of entries; or name one large image, or one that fails to decode
+only after all its pixels were inflated, over and over. Each input here must
+be read and shown in bounded time and memory. They go to fuzz/crashers/,
+where ctest replays them in every build; the tests make the larger ones with
+work_bombs() as they need them.
 """
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -20,6 +24,25 @@ RAW_OFFSET = 0x200
 def tiny_dib():
     """A 1 x 1, 32-bit icon bitmap: header, one pixel, one AND row."""
     return struct.pack("<IiiHHIIiiII", 40, 1, 2, 1, 32, 0, 0, 0, 0, 0, 0) + b"\x10\x20\x30\xff" + bytes(4)
+
+
+def png(side, broken=False):
+    """A side x side RGBA PNG of one grey, a few kilobytes however large.
+    `broken` spoils the checksum of the compressed rows, which a decoder
+    sees only after it has inflated every one of them."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    rows = zlib.compress((b"\0" + b"\x80\x80\x80\xff" * side) * side, 9)
+    if broken:
+        rows = rows[:-4] + bytes(b ^ 0xFF for b in rows[-4:])
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", rows) + chunk(b"IEND", b""))
+
+
+def big_dib(side):
+    """A side x side, 32-bit icon bitmap: 4 bytes a pixel, then the AND rows."""
+    header = struct.pack("<IiiHHIIiiII", 40, side, 2 * side, 1, 32, 0, 0, 0, 0, 0, 0)
+    return header + b"\x40\x80\xc0\xff" * (side * side) + bytes((side + 31) // 32 * 4 * side)
 
 
 def group_directory(count, ident=1):
@@ -51,9 +74,12 @@ def pe_with_resources(build_tree):
     return head + bytes(RAW_OFFSET - len(head)) + tree + bytes(raw_size - len(tree))
 
 
-def shared_groups_tree(groups, images_per_group):
+def shared_groups_tree(groups, images_per_group, image=None):
     """`groups` group resources, all with the same group directory of
-    `images_per_group` entries, all naming the one icon."""
+    `images_per_group` entries, all naming the one icon (`image`, by default
+    a 1 x 1 bitmap)."""
+    image = image or tiny_dib()
+
     def build(rva):
         root_size = 16 + 2 * 8
         icons = root_size
@@ -63,17 +89,17 @@ def shared_groups_tree(groups, images_per_group):
         group_languages = group_dir + 16 + 8 * groups
         group_data_entry = group_languages + 16 + 8
         icon_bytes = group_data_entry + 16
-        group_bytes = icon_bytes + len(tiny_dib())
+        group_bytes = icon_bytes + (len(image) + 3) // 4 * 4
         sub = 0x80000000
         tree = directory([(3, sub | icons), (14, sub | group_dir)])
         tree += directory([(1, sub | icon_languages)])
         tree += directory([(0x409, icon_data_entry)])
-        tree += struct.pack("<IIII", rva + icon_bytes, len(tiny_dib()), 0, 0)
+        tree += struct.pack("<IIII", rva + icon_bytes, len(image), 0, 0)
         tree += directory([(i + 1, sub | group_languages) for i in range(groups)])
         tree += directory([(0x409, group_data_entry)])
         directory_bytes = group_directory(images_per_group)
         tree += struct.pack("<IIII", rva + group_bytes, len(directory_bytes), 0, 0)
-        tree += tiny_dib() + directory_bytes
+        tree += image + bytes(group_bytes - icon_bytes - len(image)) + directory_bytes
         return tree
     return build
 
@@ -134,6 +160,26 @@ def ne_shared_groups(groups, images_per_group, shift=4):
     return out
 
 
+def work_bombs(big=True):
+    """Small files that name one costly image many times, by name: each
+    would take minutes to hours where an image is decoded for every time it
+    is named. The 4 MB bitmap ones only with `big`."""
+    bombs = {
+        # One group naming a 1024 x 1024 PNG that fails late 1,000 times: 19 KB.
+        "work-failing-png.dll": pe_with_resources(shared_groups_tree(1, 1000, png(1024, broken=True))),
+        # 500 groups sharing one sound 1024 x 1024 PNG: 9 KB.
+        "work-shared-png.dll": pe_with_resources(shared_groups_tree(500, 1, png(1024))),
+    }
+    if big:
+        # A 4 MB bitmap, in 62 groups, and named 62 and 63 times by one
+        # group (63 pass the size a group file may have).
+        dib = big_dib(1024)
+        bombs["work-bitmap-groups.dll"] = pe_with_resources(shared_groups_tree(62, 1, dib))
+        bombs["work-bitmap-62.dll"] = pe_with_resources(shared_groups_tree(1, 62, dib))
+        bombs["work-bitmap-63.dll"] = pe_with_resources(shared_groups_tree(1, 63, dib))
+    return bombs
+
+
 def write(target, name, data):
     folder = os.path.join(HERE, "crashers", target)
     os.makedirs(folder, exist_ok=True)
@@ -154,6 +200,8 @@ def main():
     shared_ne = ne_shared_groups(40000, 4096)
     write("ne", "crafted-shared-group-directory.icl", shared_ne)
     write("icon_file", "crafted-shared-group-directory.icl", shared_ne)
+    for name, data in work_bombs(big=False).items():
+        write("icon_file", name, data)
 
 
 if __name__ == "__main__":

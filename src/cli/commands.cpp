@@ -7,6 +7,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -229,26 +230,90 @@ struct Report {
     std::vector<std::filesystem::path> written;
 };
 
+// The PNGs of one input's planned files, each made once however many files
+// hold it: groups may name one image thousands of times. Safe from the
+// threads that write the input's files.
+class Pngs {
+public:
+    Pngs(const Source& source, const std::vector<Output>& plan, const Options& options) : source_(source) {
+        std::set<ImageKey> seen;
+        for (const Output& output : plan) {
+            const auto key = output.kind == Output::Kind::decoded ? keyOf(output.icon, output.image, 0)
+                             : output.kind == Output::Kind::shown ? shownKey(output.icon, options.size)
+                                                                  : std::nullopt;
+            if (key && !seen.insert(*key).second) repeated_.insert(*key);
+        }
+    }
+
+    // Stored image `image` of icon `icon` at its own size.
+    std::optional<std::vector<std::uint8_t>> stored(std::size_t icon, std::size_t image) {
+        return made(keyOf(icon, image, 0), [&]() -> std::optional<std::vector<std::uint8_t>> {
+            const auto decoded = source_.decode(source_.icons[icon].images[image]);
+            return decoded ? encodePng(*decoded) : std::nullopt;
+        });
+    }
+
+    // Icon `icon` as shown at `size`. When its chosen image decodes, the
+    // picture is made of that image alone, so icons sharing it share it.
+    std::optional<std::vector<std::uint8_t>> shown(std::size_t icon, std::uint32_t size) {
+        auto key = shownKey(icon, size);
+        if (key && repeated_.contains(*key)) {
+            const auto& images = source_.icons[icon].images;
+            if (!source_.decode(images[bestImage(images, size)])) key.reset();
+        }
+        return made(key, [&]() -> std::optional<std::vector<std::uint8_t>> {
+            const auto picture = source_.icons[icon].icon(size);
+            return picture ? encodePng(*picture) : std::nullopt;
+        });
+    }
+
+private:
+    std::optional<ImageKey> keyOf(std::size_t icon, std::size_t image, std::uint32_t side) const {
+        const IconImage& stored = source_.icons[icon].images[image];
+        const auto offset = source_.offsetOf ? source_.offsetOf(stored) : std::nullopt;
+        return offset ? std::optional(ImageKey{*offset, stored.data.size(), side}) : std::nullopt;
+    }
+    std::optional<ImageKey> shownKey(std::size_t icon, std::uint32_t size) const {
+        const auto& images = source_.icons[icon].images;
+        return images.empty() ? std::nullopt : keyOf(icon, bestImage(images, size), size);
+    }
+    std::optional<std::vector<std::uint8_t>> made(const std::optional<ImageKey>& key,
+                                                  const MadeOnce<std::vector<std::uint8_t>>::Make& make) {
+        if (!key || !repeated_.contains(*key)) return make();
+        const auto png = made_.get(*key, true, make);
+        return png ? std::optional(*png) : std::nullopt;
+    }
+
+    const Source& source_;
+    std::set<ImageKey> repeated_;  // of more than one planned file
+    MadeOnce<std::vector<std::uint8_t>> made_;
+};
+
 // The bytes of one planned file; nothing, with the reason on `report`, when
 // they cannot be made.
-std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, const SourceIcon& icon,
-                                                     const Output& output, const Options& options,
-                                                     std::ostream& report) {
+std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, Pngs& pngs,
+                                                     const SourceIcon& icon, const Output& output,
+                                                     const Options& options, std::ostream& report) {
     using Kind = Output::Kind;
     switch (output.kind) {
         case Kind::group:
             if (auto bytes = buildGroupFile(IconGroup{icon.name, icon.images})) return bytes;
-            report << "pictrove-cli: " << path << ": icon " << output.icon
-                   << " has no stored images to write\n";
+            report << "pictrove-cli: " << path << ": icon " << output.icon;
+            if (icon.images.empty()) {
+                report << " has no stored images to write\n";
+            } else {
+                report << ": its images would pass " << (limits::kMaxGroupFileSize >> 20)
+                       << " MiB, the most one group file may hold\n";
+            }
             return std::nullopt;
         case Kind::storedPng: {
-            const Bytes data = icon.images[output.image].data;
+            // What follows the PNG stream in its resource is no part of it.
+            const Bytes data = imageBytes(icon.images[output.image]);
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
             return std::vector<std::uint8_t>(bytes, bytes + data.size());
         }
         case Kind::decoded: {
-            const auto decoded = decodeImage(icon.images[output.image]);
-            if (auto png = decoded ? encodePng(*decoded) : std::nullopt) return png;
+            if (auto png = pngs.stored(output.icon, output.image)) return png;
             const std::string& suffix = output.suffix;
             report << "pictrove-cli: " << path << ": image " << suffix.substr(0, suffix.size() - 4)
                    << " cannot be decoded\n";
@@ -262,15 +327,17 @@ std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, co
     std::optional<std::vector<std::uint8_t>> bytes;
     if (output.kind == Kind::iconFile) {
         bytes = icon.fileImage();
-    } else if (const auto shown = icon.icon(png ? options.size : kIconSize)) {
-        bytes = png ? encodePng(*shown) : encodeBitmapFile(prepareExportBitmap(*shown));
+    } else if (png) {
+        bytes = pngs.shown(output.icon, options.size);
+    } else if (const auto shown = icon.icon(kIconSize)) {
+        bytes = encodeBitmapFile(prepareExportBitmap(*shown));
     }
     if (!bytes) report << "pictrove-cli: " << path << ": icon " << output.icon << " cannot be decoded\n";
     return bytes;
 }
 
 // Writes the planned files of one icon.
-Report extractIcon(const std::string& path, const Source& source, std::span<const Output> outputs,
+Report extractIcon(const std::string& path, const Source& source, Pngs& pngs, std::span<const Output> outputs,
                    const OutputNames& names, const Options& options, Budget& budget) {
     Report result;
     std::ostringstream report;
@@ -285,10 +352,8 @@ Report extractIcon(const std::string& path, const Source& source, std::span<cons
         const std::size_t best = images.empty() ? 0 : bestImage(images, options.size);
         if (!images.empty() && !images[best].info.png && images[best].info.width == options.size &&
             images[best].info.height == options.size) {
-            if (const auto decoded = decodeImage(images[best])) {
-                shownIndex = best;
-                shownPng = encodePng(*decoded);
-            }
+            shownPng = pngs.stored(outputs.front().icon, best);
+            if (shownPng) shownIndex = best;
         }
     }
     for (const Output& output : outputs) {
@@ -296,7 +361,7 @@ Report extractIcon(const std::string& path, const Source& source, std::span<cons
         const SourceIcon& icon = source.icons[output.icon];
         const bool same = shownPng && (output.kind == Output::Kind::shown ||
                                        (output.kind == Output::Kind::decoded && output.image == shownIndex));
-        const auto bytes = same ? shownPng : outputBytes(path, icon, output, options, report);
+        const auto bytes = same ? shownPng : outputBytes(path, pngs, icon, output, options, report);
         if (!bytes) {
             result.ok = false;
             // The shown icon is what --ico and --bmp are made of too.
@@ -364,9 +429,12 @@ bool extractFile(const InputFile& input, const Source& source, const std::vector
     }
     bool ok = true;
     std::vector<std::filesystem::path> written;
+    Pngs pngs(source, plan, options);
     const std::vector<Report> reports = runAll<Report>(
         icons.size(),
-        [&](std::size_t n) { return extractIcon(input.path, source, icons[n], names, options, budget); },
+        [&](std::size_t n) {
+            return extractIcon(input.path, source, pngs, icons[n], names, options, budget);
+        },
         parallel, [&] { readAhead(imagesUsed(source, plan, options)); });
     for (const Report& report : reports) {
         err << report.text;
@@ -580,6 +648,10 @@ int extract(const Options& options, std::ostream& err) {
                 const auto target = pathFromUtf8(
                     withDefaultExtension(utf8Of(*options.collection), options.collectionExtension));
                 ok = writeCollection(source, target, messages) && ok;
+            }
+            if (source.decodeBudgetPassed()) {
+                messages << "pictrove-cli: " << input.path << ": " << kDecodeBudgetPassed << "\n";
+                ok = false;
             }
             report.err = messages.str();
             report.ok = ok;

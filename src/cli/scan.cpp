@@ -181,7 +181,9 @@ ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::f
         // What was read of it must all be of one file.
         if (!opened->unchanged())
             return errorRecord(file, "Cannot read file " + file + ": changed while read");
-        return {jsonLine(record), false};
+        const bool undecoded = source->decodeBudgetPassed();
+        if (undecoded) record["error"] = kDecodeBudgetPassed;
+        return {jsonLine(record), undecoded};
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
     } catch (const std::runtime_error& error) {  // no library to hash with

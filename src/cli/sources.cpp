@@ -28,6 +28,8 @@ Source fromIconFile(std::shared_ptr<const IconFile> file) {
         source.icons.push_back(std::move(icon));
     }
     source.offsetOf = [raw = file.get()](const IconImage& image) { return raw->offsetOf(image.data); };
+    source.decode = [raw = file.get()](const IconImage& image) { return raw->decode(image); };
+    source.decodeBudgetPassed = [raw = file.get()] { return raw->decodeBudgetPassed(); };
     source.storage = std::move(file);
     return source;
 }
@@ -50,6 +52,11 @@ Source fromCollection(CollectionReader reader) {
         };
         source.icons.push_back(std::move(icon));
     }
+    // A record holds one small icon: nothing to remember or to budget.
+    source.decode = [](const IconImage& image) -> std::shared_ptr<const Image> {
+        auto decoded = decodeImage(image);
+        return decoded ? std::make_shared<const Image>(std::move(*decoded)) : nullptr;
+    };
     source.storage = std::move(kept);
     return source;
 }

@@ -33,7 +33,18 @@ struct Source {
     std::shared_ptr<const void> storage;  // keeps the file's bytes alive for the images
     // Where an image's bytes lie in the file; nothing where that is not known.
     std::function<std::optional<std::uint64_t>(const IconImage&)> offsetOf;
+    // A stored image of the source decoded at its own size, at most once
+    // and within the file's budget (IconFile::decode); nothing when it
+    // cannot be.
+    std::function<std::shared_ptr<const Image>(const IconImage&)> decode;
+    // Whether images were left undecoded because the file's budget was spent.
+    std::function<bool()> decodeBudgetPassed = [] { return false; };
 };
+
+// Why icons of a file whose decode budget was spent are missing.
+inline constexpr const char* kDecodeBudgetPassed =
+    "the rest of its images were not decoded: they would pass the pixels one file may have decoded "
+    "(16 million, or 16 for each of its bytes)";
 
 // Reads a file as the window would: a collection when its extension equals
 // `collectionExtension` and its trailer says so, the icon engine otherwise,

@@ -12,6 +12,7 @@
 
 #include "cli/numbers.h"
 #include "cli/sources.h"
+#include "group_file.h"
 #include "icon_source/icon_file.h"
 #include "image/png.h"
 #include "image/scale.h"
@@ -71,7 +72,7 @@ std::optional<ThumbnailRequest> parseRequest(const std::vector<std::string>& arg
 // The picture for a thumbnail: the decoded image, and the stored PNG bytes
 // when they can be written as they are.
 struct Picture {
-    Image image;
+    std::shared_ptr<const Image> image;
     Bytes storedPng;
 };
 
@@ -79,30 +80,31 @@ struct Picture {
 // the thumbnail already: writing it as stored spares a second compression.
 bool fitsAsStored(const IconImage& stored, const Image& decoded, std::uint32_t size) {
     constexpr std::size_t kBitDepth = 24, kColourType = 25;  // within the IHDR chunk
-    const Bytes data = stored.data;
-    return stored.info.png && decoded.width == size && decoded.height == size && data.size() > kColourType &&
-           data[kBitDepth] == std::byte{8} && data[kColourType] == std::byte{6};
+    const Bytes head = stored.data.head(kColourType + 1);
+    return stored.info.png && decoded.width == size && decoded.height == size && head.size() > kColourType &&
+           head[kBitDepth] == std::byte{8} && head[kColourType] == std::byte{6};
 }
 
 // The image the choice rule picks for `size`, decoded at its own size; the
 // next best when it is damaged. Icons without stored images are drawn at
 // the system icon size.
-std::optional<Picture> bestPicture(const SourceIcon& icon, std::uint32_t size) {
+std::optional<Picture> bestPicture(const Source& source, const SourceIcon& icon, std::uint32_t size) {
     for (const std::size_t candidate : rankImages(icon.images, size)) {
         const IconImage& stored = icon.images[candidate];
-        if (auto image = decodeImage(stored)) {
-            const Bytes png = fitsAsStored(stored, *image, size) ? stored.data.get() : Bytes{};
-            return Picture{std::move(*image), png};
+        if (auto image = source.decode(stored)) {
+            // What follows the PNG stream in its resource is no part of it.
+            const Bytes png = fitsAsStored(stored, *image, size) ? imageBytes(stored) : Bytes{};
+            return Picture{std::move(image), png};
         }
     }
     if (!icon.images.empty()) return std::nullopt;
     auto drawn = icon.icon(kIconSize);
-    return drawn ? std::optional(Picture{std::move(*drawn), {}}) : std::nullopt;
+    return drawn ? std::optional(Picture{std::make_shared<const Image>(std::move(*drawn)), {}})
+                 : std::nullopt;
 }
 
-// Fits the image into size x size, keeping its aspect. An image that fits
-// exactly is passed on as it is, without a copy.
-Image fitInto(Image image, std::uint32_t size) {
+// The image fitted into size x size, keeping its aspect.
+Image fitInto(const Image& image, std::uint32_t size) {
     if (std::max(image.width, image.height) == size) return image;
     const double scale = static_cast<double>(size) / std::max(image.width, image.height);
     const auto side = [&](std::uint32_t length) {
@@ -140,8 +142,9 @@ int thumbnail(const std::vector<std::string>& args, const std::string& collectio
         err << request->input << ": " << source.error().message << "\n";
         return 1;
     }
-    auto picture = source->icons.empty() ? std::nullopt : bestPicture(source->icons.front(), request->size);
-    if (!picture || picture->image.empty()) {
+    const auto picture =
+        source->icons.empty() ? std::nullopt : bestPicture(*source, source->icons.front(), request->size);
+    if (!picture || picture->image->empty()) {
         err << request->input << ": no icon to show\n";
         return 1;
     }
@@ -149,7 +152,7 @@ int thumbnail(const std::vector<std::string>& args, const std::string& collectio
         return write(request->output, {reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size()},
                      err);
     }
-    const auto png = encodePng(fitInto(std::move(picture->image), request->size));
+    const auto png = encodePng(fitInto(*picture->image, request->size));
     if (!png) {
         err << request->output << ": the picture could not be encoded\n";
         return 1;

@@ -25,6 +25,9 @@ except ImportError:
     print("Pillow is missing")
     sys.exit(77)
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
+import make_crafted_crashers as crafted  # noqa: E402
+
 CLI = DATA = None
 # Set by ctest when the CLI is a Windows build run through Wine.
 ON_WINDOWS = os.environ.get("PICTROVE_CLI_ON_WINDOWS") == "1"
@@ -431,6 +434,19 @@ class ThumbnailCommand(OutputFolder):
         self.assertEqual((result.returncode, result.stdout), (0, b""), result.stderr)
         self.assertEqual(self.open("-").size, (256, 256))
 
+    def test_what_follows_a_stored_png_is_not_written(self):
+        buffer = io.BytesIO()
+        Image.new("RGBA", (256, 256), (0, 90, 200, 255)).save(buffer, "PNG")
+        png = buffer.getvalue()
+        padded = os.path.join(self.out.name, "padded.ico")
+        with open(padded, "wb") as f:
+            f.write(ico_of_pngs([png + b"junk" * 16384]))
+        self.thumbnail(padded)
+        self.extract(padded, "--all-sizes")
+        for name in ["thumb.png", "padded.ico_0_256x256_32.png"]:
+            with open(os.path.join(self.out.name, name), "rb") as f:
+                self.assertEqual(f.read(), png, name)
+
     def test_nothing_is_written_without_an_icon(self):
         with open(data("ico/multi.ico"), "rb") as f:
             cut = os.path.join(self.out.name, "cut.ico")
@@ -716,6 +732,88 @@ class SimilarCommand(Corpus):
         shown = [subprocess.run(["bash", "-c", "printf %s " + r[1]], capture_output=True, text=True).stdout
                  if r[1].startswith("'") else r[1] for r in rows]
         self.assertEqual(sorted(shown), sorted(os.path.join(self.out.name, n) for n in names))
+
+
+def ico_of_pngs(pngs):
+    """An icon file holding `pngs` (bytes each) as its images."""
+    at = 6 + 16 * len(pngs)
+    entries = b""
+    for png in pngs:
+        entries += struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(png), at)
+        at += len(png)
+    return struct.pack("<HHH", 0, 1, len(pngs)) + entries + b"".join(pngs)
+
+
+class DecodeWork(OutputFolder):
+    """Small files naming one costly image many times. Whatever is decoded
+    counts against a budget of 16 million pixels for a small file, so an
+    image decoded again for each time it is named (sixteen 1024 x 1024
+    decodes) shows as icons left undecoded."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.bombs = {}
+        for name, content in crafted.work_bombs().items():
+            cls.bombs[name] = os.path.join(cls.folder.name, name)
+            with open(cls.bombs[name], "wb") as f:
+                f.write(content)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def scan(self, name, *args, status=0):
+        result = run("scan", *args, self.bombs[name])
+        self.assertEqual(result.returncode, status, (name, args, result.stderr))
+        return json.loads(result.stdout)
+
+    def test_an_image_named_many_times_is_decoded_once(self):
+        for name, icons in [("work-shared-png.dll", 500), ("work-bitmap-groups.dll", 62)]:
+            record = self.scan(name, "--all-icons")
+            self.assertNotIn("error", record, name)
+            self.assertEqual(len(record["all"]), icons, name)
+            self.assertEqual({icon["dhash"] for icon in record["all"]}, {record["main"]["dhash"]}, name)
+            self.assertIsNotNone(record["main"]["dhash"], name)
+            for options, per_icon in [([], 1), (["--all-sizes"], 2), (["--size", "1024"], 1)]:
+                out = tempfile.mkdtemp(dir=self.out.name)
+                result = run("extract", self.bombs[name], *options, "-o", out)
+                self.assertEqual(result.returncode, 0, (name, options, result.stderr))
+                self.assertEqual(len(os.listdir(out)), icons * per_icon, (name, options))
+            self.thumbnail(name, status=0)
+        # A failing image is tried once, and its failure remembered.
+        record = self.scan("work-failing-png.dll", "--all-icons")
+        self.assertEqual((record["main"]["dhash"], "error" in record), (None, False))
+        self.thumbnail("work-failing-png.dll", status=1)
+        for options in [[], ["--all-sizes"]]:
+            result = run("extract", self.bombs["work-failing-png.dll"], *options, "-o", self.out.name)
+            self.assertEqual(result.returncode, 1, options)
+            self.assertNotIn("were not decoded", result.stderr, options)
+
+    def thumbnail(self, name, status):
+        result = run("thumbnail", self.bombs[name], os.path.join(self.out.name, "thumb.png"))
+        self.assertEqual(result.returncode, status, (name, result.stderr))
+
+    def test_images_past_the_budget_are_reported_undecoded(self):
+        # Twenty distinct 1024 x 1024 images that fail late: the first 16 use
+        # up the budget of a file this small.
+        path = os.path.join(self.out.name, "twenty.ico")
+        with open(path, "wb") as f:
+            f.write(ico_of_pngs([crafted.png(1024 - n, broken=True) for n in range(20)]))
+        result = run("scan", path)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        record = json.loads(result.stdout)
+        self.assertIsNone(record["main"]["dhash"])
+        self.assertIn("were not decoded", record["error"])
+        result = run("extract", path, "--ics", os.path.join(self.out.name, "set.ics"))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("twenty.ico: the rest of its images were not decoded", result.stderr)
+
+    def test_a_group_past_the_group_file_cap_says_so(self):
+        result = run("extract", self.bombs["work-bitmap-63.dll"], "--group-ico", "-o", self.out.name)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("icon 0: its images would pass 256 MiB, the most one group file may hold", result.stderr)
+        self.assertEqual(self.written(), [])
 
 
 class Usage(unittest.TestCase):

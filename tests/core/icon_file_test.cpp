@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <thread>
 
 #include "icon_source/readers.h"
+#include "image/png.h"
 #include "pe_builder.h"
 #include "test_support.h"
 
@@ -401,6 +403,68 @@ TEST(IconFile, FilesReadInPartsAndFilesThatShrink) {
     EXPECT_LT(shrunk.count(), expected.count());
     for (std::size_t i = 0; i < shrunk.count(); ++i) shrunk.icon(i);
     std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace pictrove::test
+
+namespace pictrove::test {
+namespace {
+
+// Two threads ask for every icon and every stored image of `file`, the way
+// extract spreads one file's icons over the cores.
+void askForEverything(const IconFile& file, bool decodes) {
+    const auto ask = [&] {
+        for (std::size_t i = 0; i < file.count(); ++i) {
+            EXPECT_EQ(file.icon(i).has_value(), decodes);
+            EXPECT_EQ(file.icon(i, 48).has_value(), decodes);
+            for (const IconImage& image : file.group(i).images)
+                EXPECT_EQ(file.decode(image) != nullptr, decodes);
+        }
+    };
+    std::thread other(ask);
+    ask();
+    other.join();
+}
+
+TEST(IconFile, AnImageNamedManyTimesIsDecodedOnce) {
+    // 500 groups sharing one 1024 x 1024 PNG; one group naming a PNG that
+    // fails late 1,000 times.
+    for (const auto& [name, decodes] :
+         {std::pair("work-shared-png.dll", true), {"work-failing-png.dll", false}}) {
+        const auto file = openBytes(readFixture(std::string("../../fuzz/crashers/icon_file/") + name));
+        ASSERT_GT(file.count(), 0u) << name;
+        askForEverything(file, decodes);
+        EXPECT_EQ(file.decodesRun(), 1u) << name;
+        EXPECT_FALSE(file.decodeBudgetPassed()) << name;
+    }
+}
+
+TEST(IconFile, DecodingStopsAtTheFilesPixelBudget) {
+    EXPECT_EQ(decodeBudget(0), std::uint64_t{16} << 20);
+    EXPECT_EQ(decodeBudget(std::uint64_t{3} << 20), std::uint64_t{48} << 20);
+    EXPECT_EQ(decodeBudget(UINT64_MAX), UINT64_MAX / 16 * 16);
+    // Seventeen 1024 x 1024 images in a file far smaller than a million
+    // bytes: sixteen fit the budget.
+    std::vector<std::vector<std::byte>> pngs;
+    for (std::uint8_t n = 0; n < 17; ++n) {
+        Image image;
+        image.width = image.height = 1024;
+        image.bgra.assign(image.pixelCount() * 4, n);
+        const auto png = encodePng(image);
+        ASSERT_TRUE(png);
+        const Bytes bytes = std::as_bytes(std::span(*png));
+        pngs.emplace_back(bytes.begin(), bytes.end());
+    }
+    const auto file = openBytes(iconFileOf({pngs.begin(), pngs.end()}));
+    ASSERT_EQ(file.count(), 1u);
+    std::size_t decoded = 0;
+    for (const IconImage& image : file.group(0).images) decoded += file.decode(image) != nullptr;
+    EXPECT_EQ(decoded, 16u);
+    EXPECT_TRUE(file.decodeBudgetPassed());
+    // Nothing more is tried once the budget is spent.
+    EXPECT_FALSE(file.icon(0, 1024 - 1));
+    EXPECT_EQ(file.decodesRun(), 16u);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "icon_source/icon_file.h"
 
 #include <algorithm>
+#include <mutex>
 #include <numeric>
+#include <utility>
 
 #include "icon_source/readers.h"
 #include "icon_source/system_resources.h"
@@ -75,9 +77,27 @@ Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& pa
     return redirected;
 }
 
+struct IconFile::Decoding {
+    explicit Decoding(std::uint64_t pixels) : budget(pixels) {}
+    MadeOnce<Image> images;
+    PixelBudget budget;
+    std::atomic<std::uint64_t> decodes{0};
+    std::once_flag sharedFound;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> shared;  // (offset, length), ascending
+};
+
+std::uint64_t decodeBudget(std::uint64_t fileSize) {
+    constexpr std::uint64_t kMinPixels = std::uint64_t{16} << 20;
+    constexpr std::uint64_t kPixelsPerByte = 16;
+    return std::max(kMinPixels, std::min(fileSize, UINT64_MAX / kPixelsPerByte) * kPixelsPerByte);
+}
+
+IconFile::IconFile() : decoding_(std::make_shared<Decoding>(decodeBudget(0))) {}
+
 IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLimit) {
     IconFile result;
     result.file_ = std::move(file);
+    result.decoding_ = std::make_shared<Decoding>(decodeBudget(result.file_.size()));
     const FileView source(result.file_);
     result.kind_ = detectKind(source);
     // A file that is no icon source is left at its first bytes (a folder walk
@@ -146,11 +166,66 @@ std::optional<Image> decodeImage(const IconImage& image) {
     return image.info.png ? decodePng(image.data) : decodeDib(image.data);
 }
 
+bool IconFile::isShared(const IconImage& image) const {
+    Decoding& state = *decoding_;
+    std::call_once(state.sharedFound, [&] {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> all;
+        for (const IconGroup& group : groups_) {
+            for (const IconImage& each : group.images) {
+                if (const auto offset = each.data.fileOffset()) all.emplace_back(*offset, each.data.size());
+            }
+        }
+        std::sort(all.begin(), all.end());
+        for (std::size_t i = 1; i < all.size(); ++i) {
+            if (all[i] == all[i - 1] && (state.shared.empty() || state.shared.back() != all[i]))
+                state.shared.push_back(all[i]);
+        }
+    });
+    const auto offset = image.data.fileOffset();
+    return offset && std::binary_search(state.shared.begin(), state.shared.end(),
+                                        std::pair(*offset, image.data.size()));
+}
+
+std::shared_ptr<const Image> IconFile::remembered(const IconImage& image, std::uint32_t side,
+                                                  const MadeOnce<Image>::Make& make) const {
+    if (const auto offset = image.data.fileOffset())
+        return decoding_->images.get({*offset, image.data.size(), side}, isShared(image), make);
+    auto made = make();
+    return made ? std::make_shared<const Image>(std::move(*made)) : nullptr;
+}
+
+std::shared_ptr<const Image> IconFile::decode(const IconImage& image) const {
+    return remembered(image, 0, [&]() -> std::optional<Image> {
+        Decoding& state = *decoding_;
+        if (!state.budget.take(std::uint64_t{image.info.width} * image.info.height)) return std::nullopt;
+        state.decodes.fetch_add(1, std::memory_order_relaxed);
+        return decodeImage(image);
+    });
+}
+
+bool IconFile::decodeBudgetPassed() const {
+    return decoding_->budget.passed();
+}
+
+std::uint64_t IconFile::decodesRun() const {
+    return decoding_->decodes.load(std::memory_order_relaxed);
+}
+
 std::optional<Image> IconFile::icon(std::size_t index, std::uint32_t size) const {
     if (index >= groups_.size() || size == 0 || size > limits::kMaxImageSide) return std::nullopt;
     const auto& images = groups_[index].images;
     for (std::size_t candidate : rankImages(images, size)) {
-        if (auto image = decodeImage(images[candidate])) return scaleArea(*image, size, size);
+        const IconImage& image = images[candidate];
+        if (isShared(image)) {
+            // Groups that share an image share its icon too: it is scaled once.
+            const auto icon = remembered(image, size, [&]() -> std::optional<Image> {
+                const auto decoded = decode(image);
+                return decoded ? std::optional(scaleArea(*decoded, size, size)) : std::nullopt;
+            });
+            if (icon) return *icon;
+        } else if (const auto decoded = decode(image)) {
+            return scaleArea(*decoded, size, size);
+        }
     }
     return std::nullopt;
 }

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "icon_source/icon_group.h"
+#include "image/decoded_images.h"
 #include "image/image.h"
 #include "mapped_file.h"
 #include "reader_limits.h"
@@ -21,6 +23,7 @@ const char* sourceKindName(SourceKind kind);
 
 class IconFile {
 public:
+    IconFile();  // holds no icons
     // Only a file that cannot be opened is an error; a file that holds no
     // icons, or whose structures are damaged beyond use, has a count of 0.
     // With GroupKind::cursors executables deliver their cursor groups; icon,
@@ -65,12 +68,36 @@ public:
     // index is out of range.
     std::optional<Image> icon(std::size_t index, std::uint32_t size = kIconSize) const;
 
+    // A stored image of this file at its own size. Each stored image is
+    // decoded at most once however many groups name it (a failure is
+    // remembered too), and no more pixels than the file's budget allows;
+    // nothing when it is damaged or past the budget. Safe from several
+    // threads at once, as is icon().
+    std::shared_ptr<const Image> decode(const IconImage& image) const;
+
+    // Whether an image was left undecoded because the budget was spent.
+    bool decodeBudgetPassed() const;
+    // How many images were decoded (for tests).
+    std::uint64_t decodesRun() const;
+
 private:
+    struct Decoding;
+    bool isShared(const IconImage& image) const;
+    std::shared_ptr<const Image> remembered(const IconImage& image, std::uint32_t side,
+                                            const MadeOnce<Image>::Make& make) const;
+
     MappedFile file_;
     SourceKind kind_ = SourceKind::none;
     std::vector<IconGroup> groups_;
     std::filesystem::path redirectedTo_;
+    std::shared_ptr<Decoding> decoding_;
 };
+
+// How many pixels one file may have decoded: 16 million, or 16 for each of
+// its bytes when that is more. Every real icon decodes with room to spare
+// (a bitmap holds at most 4 pixels a byte), while a small file naming one
+// large image over and over is stopped within a second.
+std::uint64_t decodeBudget(std::uint64_t fileSize);
 
 // Ranks the images of a group for display at `size` x `size` on a 32-bit
 // display: closest in size (sum of the width and height differences), then
@@ -82,7 +109,7 @@ std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::u
 // without images.
 std::size_t bestImage(const std::vector<IconImage>& images, std::uint32_t size = kIconSize);
 
-// Decodes any stored image at its own size.
+// Decodes any stored image at its own size, without IconFile's memory.
 std::optional<Image> decodeImage(const IconImage& image);
 
 }  // namespace pictrove
