@@ -79,9 +79,9 @@ Result<Source> openSource(const std::string& path, const std::string& collection
 Result<Source> openSource(MappedFile file, const std::string& path, const std::string& collectionExtension) {
     const std::string extension = lowerExtension(path);
     if (!extension.empty() && extension == asciiLower(collectionExtension)) {
-        if (file.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
-        if (auto collection = CollectionReader::fromFile(file, extension))
-            return fromCollection(std::move(*collection));
+        auto collection = CollectionReader::fromFile(file, extension);
+        if (!collection) return collection.error();
+        if (*collection) return fromCollection(std::move(**collection));
     }
     IconFile own = IconFile::fromFile(std::move(file));
     const bool isPe = own.kind() == SourceKind::pe32 || own.kind() == SourceKind::pe32plus;

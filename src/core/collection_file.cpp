@@ -117,23 +117,26 @@ Result<std::optional<CollectionReader>> CollectionReader::open(const std::filesy
                                                                std::string_view extension) {
     auto file = MappedFile::open(path);
     if (!file) return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path)};
-    const Bytes bytes = file->bytes();
-    if (bytes.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
     return fromFile(std::move(*file), extension);
 }
 
-std::optional<CollectionReader> CollectionReader::fromFile(MappedFile file, std::string_view extension) {
-    const Bytes bytes = file.bytes();
-    if (bytes.size() < kCollectionTrailerSize ||
-        !isCollectionTrailer(bytes.subspan(bytes.size() - kCollectionTrailerSize), extension))
-        return std::nullopt;
-    return CollectionReader(std::move(file));
+Result<std::optional<CollectionReader>> CollectionReader::fromFile(MappedFile file,
+                                                                   std::string_view extension) {
+    if (file.size() < kCollectionTrailerSize) return Error{ErrorCode::readFailed, "Stream read error"};
+    if (!isCollectionTrailer(file.read(file.size() - kCollectionTrailerSize, kCollectionTrailerSize),
+                             extension)) {
+        return std::optional<CollectionReader>();
+    }
+    return std::optional<CollectionReader>(CollectionReader(std::move(file)));
 }
 
 bool CollectionReader::next(std::span<const std::uint8_t>& record) {
-    const Bytes bytes = file_.bytes();
-    if (!fitsIn(bytes.size(), offset_, kCollectionRecordSize)) return false;
-    record = {reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset_, kCollectionRecordSize};
+    if (!fitsIn(file_.size(), offset_, kCollectionRecordSize)) return false;
+    // Records are read in file order, so the reads' blocks take in the
+    // records that follow as well.
+    const Bytes bytes = file_.read(offset_, kCollectionRecordSize);
+    if (bytes.size() != kCollectionRecordSize) return false;  // no memory to read it into
+    record = {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
     offset_ += kCollectionRecordSize;
     return true;
 }

@@ -57,13 +57,15 @@ public:
     // (and no error) when the trailer does not match.
     static Result<std::optional<CollectionReader>> open(const std::filesystem::path& path,
                                                         std::string_view extension);
-    // The same for a file opened already; nothing when it is no collection.
-    static std::optional<CollectionReader> fromFile(MappedFile file, std::string_view extension);
+    // The same for a file open already. Only the trailer is read; each
+    // record is read when it is asked for.
+    static Result<std::optional<CollectionReader>> fromFile(MappedFile file, std::string_view extension);
 
-    // The next 766 bytes; false once fewer are left.
+    // The next 766 bytes, which stay in place as long as the reader; false
+    // once fewer are left.
     bool next(std::span<const std::uint8_t>& record);
 
-    std::size_t recordCount() const { return file_.bytes().size() / kCollectionRecordSize; }
+    std::size_t recordCount() const { return static_cast<std::size_t>(file_.size() / kCollectionRecordSize); }
 
 private:
     explicit CollectionReader(MappedFile file) : file_(std::move(file)) {}

@@ -140,6 +140,15 @@ void MappedFile::Storage::markRead(std::size_t from, std::size_t to) {
     if (chunksRead_ == (size_ + chunk_ - 1) / chunk_) allRead_.store(true, std::memory_order_release);
 }
 
+std::unique_lock<std::mutex> MappedFile::Storage::takeTurn() {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        waiting();
+        lock.lock();
+    }
+    return lock;
+}
+
 Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool walk) {
     if (offset >= size_) return {};
     const std::size_t end =
@@ -147,7 +156,7 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool
     if (end == offset) return {};
     std::byte* data = memory_->data();
     if (allRead()) return {data + offset, end - static_cast<std::size_t>(offset)};
-    const std::lock_guard lock(mutex_);
+    const auto lock = takeTurn();
     // Readers come back to what they just read (an image that many groups
     // name): no need to look through the chunks again.
     if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
@@ -166,10 +175,12 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool
         const std::size_t to = std::min(stop * chunk_, size_);
         // Out of memory: the range stays unread and the caller gets nothing.
         if (!memory_->commit(from, to - from)) return {};
-        markRead(chunk, stop);
         const std::size_t got = readAt(from, data + from, to - from);
         if (got < to - from) std::memset(data + from + got, 0, to - from - got);  // the file ended early
         bytesRead_ += got;
+        // Only now that the bytes are in place: marking the last chunks sets
+        // "all read", which others look at without the lock.
+        markRead(chunk, stop);
         chunk = firstWith(false, stop, last + 1);
     }
     // All of these chunks are in memory now, not only the range asked for.
@@ -183,8 +194,8 @@ void MappedFile::Storage::copyOut(std::uint64_t offset, std::byte* into, std::si
     if (offset < size_) {
         const auto from = static_cast<std::size_t>(offset);
         const std::size_t end = from + std::min<std::size_t>(length, size_ - from);
-        std::unique_lock lock(mutex_, std::defer_lock);
-        if (!allRead()) lock.lock();
+        std::unique_lock<std::mutex> lock;
+        if (!allRead()) lock = takeTurn();
         const std::size_t first = from / chunk_;
         const std::size_t last = end > from ? (end - 1) / chunk_ : first;
         const bool inMemory = end == from || allRead() || firstWith(false, first, last + 1) == last + 1;

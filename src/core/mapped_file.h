@@ -121,11 +121,17 @@ protected:
     Storage(std::size_t size, Options options);
     // Reads up to `length` bytes at `offset` into `into`; how many came.
     virtual std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) = 0;
+    // Called on a thread that is about to wait for another thread's turn at
+    // the file (a source for tests learns that two threads want bytes at once).
+    virtual void waiting() {}
 
 private:
     // The first chunk in [from, to) that was read (or not), else `to`.
     std::size_t firstWith(bool read, std::size_t from, std::size_t to) const;
+    // Marks chunks whose bytes are in place; never before, as the last mark
+    // hands the whole file out without the lock.
     void markRead(std::size_t from, std::size_t to);
+    std::unique_lock<std::mutex> takeTurn();
 
     class Memory;
     std::unique_ptr<Memory> memory_;
@@ -133,8 +139,9 @@ private:
     std::size_t chunk_;
     std::size_t walkBlock_;
     std::uint64_t readWholeUpTo_;
-    // Set once every chunk was read: from then on reads need neither the
-    // lock nor a look at the chunks (a small file is read whole at once).
+    // Set once the bytes of every chunk are in place, after the last read:
+    // from then on reads need neither the lock nor a look at the chunks (a
+    // small file is read whole at once).
     std::atomic<bool> allRead_{false};
     std::mutex mutex_;  // guards the members below
     std::uint64_t bytesRead_ = 0;

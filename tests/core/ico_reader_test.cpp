@@ -52,9 +52,13 @@ TEST(IcoReader, DirectoryDamage) {
         {"first image offset all ones", kEntryOffset, 4, 0xFFFFFFFF, 4},
         {"first image offset into the directory", kEntryOffset, 4, 6, 4},
         {"first image size zero", kEntrySize, 4, 0, 4},
-        // A size past the end is cut to the file; the bitmap still fits.
-        {"first image size all ones", kEntrySize, 4, 0xFFFFFFFF, 5},
-        {"first image size huge", kEntrySize, 4, 0x7FFFFFFF, 5},
+        // A size past the end is damage, even where the bitmap would fit.
+        {"first image size all ones", kEntrySize, 4, 0xFFFFFFFF, 4},
+        {"first image size huge", kEntrySize, 4, 0x7FFFFFFF, 4},
+        {"last image one byte past the end", kEntrySize + 4 * 16, 4,
+         size - peek(good, kEntryOffset + 4 * 16, 4) + 1, 4},
+        // The PNG's header lies right behind the four bytes the entry holds.
+        {"PNG image shorter than its header", kEntrySize + 4 * 16, 4, 4, 4},
     };
     for (const Case& c : cases) {
         auto bytes = good;
@@ -167,7 +171,7 @@ TEST(AniReader, ChunkDamage) {
         {fram + "icon.0.size", 0x7FFFFFFF, nullptr},
         {fram + "icon.0.count", 0, nullptr},
         {fram + "icon.0.image_offset", 0xFFFF, nullptr},
-        {fram + "icon.0.image_size", 0xFFFFFFFF, "32x32x4"},  // cut to the chunk
+        {fram + "icon.0.image_size", 0xFFFFFFFF, nullptr},  // past the chunk
     };
     for (const Case& c : cases) {
         auto bytes = good;

@@ -100,6 +100,12 @@ TEST(MappedFile, EveryWayOfReadingGivesTheFilesBytes) {
         same(file.read(last - 5000, 6000), last - 5000, what + " a walk's read");
         same(file.bytes(), 0, what + " all");
     }
+    // The body at the very end read alone, then a walk through the block that
+    // holds it: the block stops at the file's end, past which no chunk lies.
+    const auto endFirst = MappedFile::open(path);
+    ASSERT_TRUE(endFirst);
+    same(endFirst->later(last, 1).get(), last, "the last byte first");
+    same(endFirst->read(last - 5000, 100), last - 5000, "then a walk");
     // A small file, read in one go, cut after it was opened: what is gone
     // reads as zeros, whatever the memory held before.
     std::filesystem::resize_file(path, 4000);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "icon_writer.h"
+#include "unread_marking_storage.h"
 
 namespace pictrove {
 namespace {
@@ -137,6 +138,27 @@ TEST_F(CollectionFile, ShortAndMissingFiles) {
         CollectionReader::open(write("other.ics", std::vector<std::uint8_t>(100, 'x')), ".ics");
     ASSERT_TRUE(other.ok());
     EXPECT_FALSE(other->has_value());  // not a collection: the engine takes it
+}
+
+// Opening reads the trailer alone, and each record is read when asked for,
+// through a source that leaves unread bytes marked.
+TEST_F(CollectionFile, ReadsTheTrailerThenTheRecordsAskedFor) {
+    const auto images = records(3);
+    const auto bytes = collection(images, "x.ics");
+    const MappedFile file = test::readWhereAsked(
+        std::vector<std::byte>(reinterpret_cast<const std::byte*>(bytes.data()),
+                               reinterpret_cast<const std::byte*>(bytes.data() + bytes.size())));
+    auto reader = CollectionReader::fromFile(file, ".ics");
+    ASSERT_TRUE(reader.ok() && reader->has_value());
+    EXPECT_EQ(file.bytesRead(), kCollectionTrailerSize);
+    EXPECT_EQ((*reader)->recordCount(), 3u);
+    std::span<const std::uint8_t> record;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        ASSERT_TRUE((*reader)->next(record));
+        EXPECT_TRUE(std::equal(record.begin(), record.end(), images[i].begin())) << i;
+        EXPECT_EQ(file.bytesRead(), kCollectionTrailerSize + (i + 1) * kCollectionRecordSize) << i;
+    }
+    EXPECT_FALSE((*reader)->next(record));
 }
 
 TEST_F(CollectionFile, RecordsOfOtherTypesAreRefused) {

@@ -28,9 +28,10 @@ std::optional<IconGroup> readIcoFile(const FileView& file) {
         const HotSpot hotSpot{in.u16(), in.u16()};
         const std::uint32_t size = in.u32();
         const std::uint32_t offset = in.u32();
-        // A size that overshoots the end is cut to the file; the image header
-        // then decides whether what is left is enough.
-        if (offset >= file.size()) continue;
+        // An image that runs past the end was cut short, or its size lies:
+        // it is left out, as the system's loader leaves it, instead of taking
+        // whatever follows it up to the end of the file as its bytes.
+        if (!fitsIn(file.size(), offset, size)) continue;
         if (auto image = inspectImage(file.later(offset, size))) {
             if (type == 2) image->hotSpot = hotSpot;
             group.images.push_back(*image);
