@@ -1,6 +1,7 @@
 #include "cli/output_names.h"
 
 #ifndef _WIN32
+#include <sys/statvfs.h>
 #include <unistd.h>
 #else
 #include <windows.h>
@@ -36,6 +37,15 @@ std::string OutputNames::name(const std::string& suffix) const {
 
 std::filesystem::path OutputNames::operator()(const std::string& suffix) const {
     return folder_ / pathFromUtf8(name(suffix));
+}
+
+std::uint64_t folderBlockSize(const std::filesystem::path& folder) {
+#ifndef _WIN32
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) == 0 && info.f_bsize > 0) return info.f_bsize;
+#endif
+    (void)folder;
+    return 4096;
 }
 
 std::string folderNameKey(std::string_view name) {

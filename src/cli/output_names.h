@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -35,6 +36,10 @@ private:
     std::string marker_;
     std::size_t limit_;
 };
+
+// What the smallest file takes of the disk in `folder`: its file system's
+// block size (4 KiB where that cannot be asked).
+std::uint64_t folderBlockSize(const std::filesystem::path& folder);
 
 // The key under which the output folder tells names apart: Windows folders
 // ignore case, Linux ones do not.
