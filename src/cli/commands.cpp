@@ -593,7 +593,7 @@ int extract(const Options& options, std::ostream& err) {
     }
     bool complete = true;
     const std::vector<InputFile> inputs = collectInputs(options, err, complete);
-    NameBook book(inputs.size());
+    NameBook book(inputs.size(), options.outputDir && foldsLetterCase(*options.outputDir));
     // One file spreads its icons over the cores; many files go a file per core.
     const bool manyFiles = options.recursive || options.files.size() > 1;
     return forEachSource(
