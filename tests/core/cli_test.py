@@ -709,10 +709,13 @@ class SavingOutputs(OutputFolder):
         self.assertTrue(os.path.exists(running))
         # Termination signals are caught (to remove the temporary files) and
         # still end the tool with their own status. Opening the pipe waits
-        # for the tool to open it too.
-        pipe = os.path.join(out, "set.ics")
+        # for the tool to open it too; then it waits to write more than the
+        # pipe holds.
+        pipe, large = os.path.join(out, "set.ics"), os.path.join(out, "large.dll")
+        with open(large, "wb") as f:
+            f.write(crafted_pe(noise_png(32), 32, 400, 1))  # 300 KB of collection
         os.mkfifo(pipe)
-        tool = subprocess.Popen([CLI, "extract", data("ico/bpp1.ico"), "--ics", pipe])
+        tool = subprocess.Popen([CLI, "extract", large, "--ics", pipe])
         with open(pipe, "rb"):
             with open(f"/proc/{tool.pid}/status") as f:
                 caught = int(re.search(r"SigCgt:\s*([0-9a-f]+)", f.read()).group(1), 16)
