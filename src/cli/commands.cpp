@@ -549,6 +549,22 @@ int forEachSource(const Options& options, std::ostream& err, const Visit& visit,
     return forEachSource(options, inputs, complete, err, visit, failed, deliver);
 }
 
+// A pipe, a device, or a stream the shell opened (/dev/stdout, which links
+// into /proc, whatever it is): what takes bytes under its own name.
+bool namesStream(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto named = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(named) && !std::filesystem::is_regular_file(named) &&
+        !std::filesystem::is_directory(named))
+        return true;
+#ifdef _WIN32
+    return false;
+#else
+    const auto link = std::filesystem::read_symlink(path, ec);
+    return !ec && link.native().starts_with("/proc/");
+#endif
+}
+
 // "icon" or "cursor", as the options ask, and "s" after it unless `count` is 1.
 std::string groupWord(const Options& options, std::size_t count) {
     return std::string(options.cursors ? "cursor" : "icon") + (count == 1 ? "" : "s");
@@ -614,15 +630,10 @@ int extract(const Options& options, std::ostream& err) {
             if (options.outputDir)
                 ok = writeOutputs(n, input, source, options, book, !manyFiles, messages) && ok;
             if (options.collection) {
-                // A pipe or a device (/dev/stdout) takes the bytes under its own name.
-                std::error_code ec;
-                const auto named = std::filesystem::status(*options.collection, ec);
-                const bool special = std::filesystem::exists(named) &&
-                                     !std::filesystem::is_regular_file(named) &&
-                                     !std::filesystem::is_directory(named);
-                const auto target = special ? *options.collection
-                                            : pathFromUtf8(withDefaultExtension(utf8Of(*options.collection),
-                                                                                options.collectionExtension));
+                const auto target = namesStream(*options.collection)
+                                        ? *options.collection
+                                        : pathFromUtf8(withDefaultExtension(utf8Of(*options.collection),
+                                                                            options.collectionExtension));
                 ok = writeCollection(source, target, messages) && ok;
             }
             report.err = messages.str();

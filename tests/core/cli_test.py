@@ -690,6 +690,12 @@ class SavingOutputs(OutputFolder):
                                 capture_output=True, timeout=20)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertTrue(result.stdout[-13:].startswith(b"Icons"), result.stdout[-13:])
+        with open(os.path.join(out, "set"), "w+b") as f:  # stdout sent to a file
+            result = subprocess.run([CLI, "extract", data("pe/three32.dll"), "--ics", "/dev/stdout"],
+                                    stdout=f, stderr=subprocess.PIPE, timeout=20)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+        with open(os.path.join(out, "set"), "rb") as f:
+            self.assertTrue(f.read()[-13:].startswith(b"Icons"))
         # A loop of links is no file to write.
         loop = os.path.join(out, "loop.png")
         os.symlink("loop2.png", loop)
