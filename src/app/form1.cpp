@@ -11,13 +11,13 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/errors.h"
 #include "app/seam.h"
 #include "app/settings.h"
 #include "app/settings_places.h"
+#include "export/drag_folder.h"
 #include "filebox/file_box.h"
 #include "paths.h"
 

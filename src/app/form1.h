@@ -24,10 +24,10 @@ class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QMimeData;
-class QTemporaryDir;
 
 namespace pictrove {
 
+class DragFolder;
 class TFileBox;
 class TIniFile;
 class TIconPicture;
@@ -221,7 +221,7 @@ private:
     bool centred_ = false;
     QString lastSaveFolder_;  // of the last successful save of this run
     // Where dragged-out icons are written; removed with the window.
-    std::unique_ptr<QTemporaryDir> dragFolder_;
+    std::unique_ptr<DragFolder> dragFolder_;
 };
 
 }  // namespace pictrove

@@ -8,7 +8,9 @@
 #include "app/errors.h"
 #include "app/form1.h"
 #include "app/settings.h"
+#include "export/drag_folder.h"
 #include "memory_reuse.h"
+#include "temporary_files.h"
 
 namespace {
 
@@ -42,6 +44,11 @@ int main(int argc, char** argv) {
     // Ties the window to its menu entry, whose icon the desktop then shows.
     QGuiApplication::setDesktopFileName(QStringLiteral(PICTROVE_APP_ID));
     pictrove::setApplicationTitle(pictrove::builtInText(pictrove::settings_defaults::kTitle));
+    // A save or a dragged icon cut short by a logout or a kill leaves no
+    // temporary file or folder; those of earlier runs that ended otherwise
+    // go now.
+    pictrove::removeTemporariesOnSignals();
+    pictrove::removeStaleDragFolders();
     pictrove::TForm1 form;
     form.show();
     if (qEnvironmentVariableIsSet("PICTROVE_SELF_CHECK")) reportWhenActivated(form);

@@ -138,8 +138,9 @@ private:
     std::ostream& err_;
 };
 
-bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::ostream& err) {
-    if (const auto error = saveFile(path, bytes)) {
+bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::ostream& err,
+               SaveOptions options = {}) {
+    if (const auto error = saveFile(path, bytes, options)) {
         err << "pictrove-cli: " << error->message << "\n";
         return false;
     }
@@ -158,13 +159,14 @@ struct Output {
 
 // Every file the options ask of the wanted icons, in the order they are
 // written; the second and later images of the same size and depth get a
-// running number.
-std::vector<Output> planOutputs(const Source& source, const std::vector<std::size_t>& wanted,
-                                const Options& options) {
+// running number. Nothing when they are more than `mostFiles`.
+std::optional<std::vector<Output>> planOutputs(const Source& source, const std::vector<std::size_t>& wanted,
+                                               const Options& options, std::size_t mostFiles) {
     using Kind = Output::Kind;
     const bool png = !options.ico && !options.bmp && !options.groupIco;
     std::vector<Output> plan;
     for (const std::size_t i : wanted) {
+        if (plan.size() > mostFiles) return std::nullopt;
         const SourceIcon& icon = source.icons[i];
         const std::string prefix = "_" + std::to_string(i);
         if (options.groupIco) {
@@ -189,30 +191,51 @@ std::vector<Output> planOutputs(const Source& source, const std::vector<std::siz
             }
         }
     }
+    if (plan.size() > mostFiles) return std::nullopt;
     return plan;
 }
 
-// The most extract writes for one input file: 64 MiB, or 16 times the file's
-// own size when that is more. Groups may name one image thousands of times,
-// so without a bound a small crafted file could fill a disk.
+// The most extract writes for one input file: 64 MiB of disk, or 16 times
+// the file's own size when that is more, each file taking at least a block
+// of the output folder; and 16,384 files (64 MiB of 4 KiB blocks), or one
+// for every 32 bytes of the file when that is more. Groups may name one
+// image thousands of times, so without a bound a small crafted file could
+// fill a disk, or its table of files with a million tiny ones.
 constexpr std::uint64_t kMinOutputBudget = std::uint64_t{64} << 20;
 constexpr std::uint64_t kOutputPerInputByte = 16;
+constexpr std::uint64_t kMinOutputFiles = 16384;
+constexpr std::uint64_t kInputBytesPerOutputFile = 32;
 
-std::uint64_t outputBudget(const std::string& path) {
+struct OutputLimits {
+    std::uint64_t bytes = kMinOutputBudget;
+    std::size_t files = kMinOutputFiles;
+};
+
+OutputLimits outputLimits(const std::string& path) {
     std::error_code ec;
     const std::uint64_t size = std::filesystem::file_size(pathFromUtf8(path), ec);
-    if (ec) return kMinOutputBudget;
-    return std::max(kMinOutputBudget, std::min(size, UINT64_MAX / kOutputPerInputByte) * kOutputPerInputByte);
+    if (ec) return {};
+    const std::uint64_t files = std::max(kMinOutputFiles, size / kInputBytesPerOutputFile);
+    return {
+        std::max(kMinOutputBudget, std::min(size, UINT64_MAX / kOutputPerInputByte) * kOutputPerInputByte),
+        static_cast<std::size_t>(std::min<std::uint64_t>(files, SIZE_MAX))};
 }
 
-// What one input has written so far, shared by the threads that write it.
+// What one input has written so far, shared by the threads that write it:
+// the disk its files take, in whole blocks.
 class Budget {
 public:
-    explicit Budget(std::uint64_t limit) : limit_(limit) {}
-    // False, for good, once `bytes` more would pass the limit.
+    Budget(std::uint64_t limit, std::uint64_t block)
+        : limit_(limit), block_(std::max<std::uint64_t>(block, 1)) {}
+    // What a file of `bytes` takes of the disk: at least one block.
+    std::uint64_t onDisk(std::uint64_t bytes) const {
+        return std::max<std::uint64_t>(1, bytes / block_ + (bytes % block_ != 0)) * block_;
+    }
+    // False, for good, once a file of `bytes` more would pass the limit.
     bool take(std::uint64_t bytes) {
         if (exceeded_) return false;
-        if (used_.fetch_add(bytes) + bytes > limit_) exceeded_ = true;
+        const std::uint64_t taken = onDisk(bytes);
+        if (used_.fetch_add(taken) + taken > limit_) exceeded_ = true;
         return !exceeded_;
     }
     bool exceeded() const { return exceeded_; }
@@ -220,6 +243,7 @@ public:
 
 private:
     std::uint64_t limit_;
+    std::uint64_t block_;
     std::atomic<std::uint64_t> used_{0};
     std::atomic<bool> exceeded_{false};
 };
@@ -372,7 +396,7 @@ Report extractIcon(const std::string& path, const Source& source, Pngs& pngs, st
         }
         if (!budget.take(bytes->size())) break;
         const auto target = names(output.suffix);
-        if (writeFile(target, *bytes, report)) {
+        if (writeFile(target, *bytes, report, {.filesOnly = true})) {
             result.written.push_back(target);
         } else {
             result.ok = false;
@@ -385,6 +409,12 @@ Report extractIcon(const std::string& path, const Source& source, Pngs& pngs, st
 void reportBudget(const std::string& path, const Budget& budget, std::ostream& err) {
     err << "pictrove-cli: " << path << ": its icons would take more than " << (budget.limit() >> 20)
         << " MiB, the most one file may write (64 MiB or 16 times its size); nothing written\n";
+}
+
+void reportFileLimit(const std::string& path, std::size_t files, std::ostream& err) {
+    err << "pictrove-cli: " << path << ": its icons would make more than " << files
+        << " files, the most one file may write (" << kMinOutputFiles << " or one per "
+        << kInputBytesPerOutputFile << " bytes of it); nothing written\n";
 }
 
 // The stored images the planned files are made from: the image shown for
@@ -495,12 +525,18 @@ bool writeOutputs(std::size_t n, const InputFile& input, const Source& source, c
         }
         readAhead(std::move(images));
     }
-    const std::vector<Output> plan = planOutputs(source, wanted, options);
     // What is known before any work is checked before anything is written
-    // or any name taken.
-    Budget budget(outputBudget(source.redirectedTo.empty() ? input.path : source.redirectedTo));
+    // or any name taken; the plan is not even made past the most files.
+    const OutputLimits limits = outputLimits(source.redirectedTo.empty() ? input.path : source.redirectedTo);
+    const auto planned = planOutputs(source, wanted, options, limits.files);
+    if (!planned) {
+        reportFileLimit(input.path, limits.files, messages);
+        return false;
+    }
+    const std::vector<Output>& plan = *planned;
+    Budget budget(limits.bytes, folderBlockSize(*options.outputDir));
     std::uint64_t known = 0;
-    for (const Output& output : plan) known += output.size;
+    for (const Output& output : plan) known += budget.onDisk(output.size);
     if (known > budget.limit()) {
         reportBudget(input.path, budget, messages);
         return false;
@@ -581,6 +617,22 @@ int forEachSource(const Options& options, std::ostream& err, const Visit& visit,
     return forEachSource(options, inputs, complete, err, visit, failed, deliver);
 }
 
+// A pipe, a device, or a stream the shell opened (/dev/stdout, which links
+// into /proc, whatever it is): what takes bytes under its own name.
+bool namesStream(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto named = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(named) && !std::filesystem::is_regular_file(named) &&
+        !std::filesystem::is_directory(named))
+        return true;
+#ifdef _WIN32
+    return false;
+#else
+    const auto link = std::filesystem::read_symlink(path, ec);
+    return !ec && link.native().starts_with("/proc/");
+#endif
+}
+
 // "icon" or "cursor", as the options ask, and "s" after it unless `count` is 1.
 std::string groupWord(const Options& options, std::size_t count) {
     return std::string(options.cursors ? "cursor" : "icon") + (count == 1 ? "" : "s");
@@ -621,10 +673,11 @@ int extract(const Options& options, std::ostream& err) {
             err << "pictrove-cli: cannot create folder " << utf8Of(*options.outputDir) << "\n";
             return 1;
         }
+        removeStaleTemporaries(*options.outputDir);
     }
     bool complete = true;
     const std::vector<InputFile> inputs = collectInputs(options, err, complete);
-    NameBook book(inputs.size());
+    NameBook book(inputs.size(), options.outputDir && foldsLetterCase(*options.outputDir));
     // One file spreads its icons over the cores; many files go a file per core.
     const bool manyFiles = options.recursive || options.files.size() > 1;
     return forEachSource(
@@ -645,8 +698,10 @@ int extract(const Options& options, std::ostream& err) {
             if (options.outputDir)
                 ok = writeOutputs(n, input, source, options, book, !manyFiles, messages) && ok;
             if (options.collection) {
-                const auto target = pathFromUtf8(
-                    withDefaultExtension(utf8Of(*options.collection), options.collectionExtension));
+                const auto target = namesStream(*options.collection)
+                                        ? *options.collection
+                                        : pathFromUtf8(withDefaultExtension(utf8Of(*options.collection),
+                                                                            options.collectionExtension));
                 ok = writeCollection(source, target, messages) && ok;
             }
             if (source.decodeBudgetPassed()) {

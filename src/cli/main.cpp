@@ -19,6 +19,7 @@
 #include "cli/thumbnail.h"
 #include "memory_reuse.h"
 #include "path_text.h"
+#include "temporary_files.h"
 
 namespace {
 
@@ -352,6 +353,8 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
     pictrove::keepFreedMemory();
+    // Ctrl+C or a kill in the middle of a save leaves no temporary file.
+    pictrove::removeTemporariesOnSignals();
     return run({argv + 1, argv + argc});
 }
 #endif

@@ -1,7 +1,14 @@
 #include "cli/output_names.h"
 
 #ifndef _WIN32
+#include <sys/statvfs.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
 #else
 #include <windows.h>
 #endif
@@ -38,7 +45,41 @@ std::filesystem::path OutputNames::operator()(const std::string& suffix) const {
     return folder_ / pathFromUtf8(name(suffix));
 }
 
-std::string folderNameKey(std::string_view name) {
+std::uint64_t folderBlockSize(const std::filesystem::path& folder) {
+#ifndef _WIN32
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) == 0 && info.f_bsize > 0) return info.f_bsize;
+#endif
+    (void)folder;
+    return 4096;
+}
+
+bool foldsLetterCase(const std::filesystem::path& folder) {
+#ifdef _WIN32
+    (void)folder;
+    return true;
+#elif defined(__linux__)
+    constexpr long kFat = 0x4d44, kExfat = 0x2011BAB0;  // statfs's f_type
+    struct statfs system {};
+    if (::statfs(folder.c_str(), &system) == 0 && (system.f_type == kFat || system.f_type == kExfat))
+        return true;
+#ifndef FS_CASEFOLD_FL
+    constexpr int FS_CASEFOLD_FL = 0x40000000;
+#endif
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;  // an int, whatever the request's declared type
+    const bool folds = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
+    ::close(fd);
+    return folds;
+#else
+    (void)folder;
+    return false;
+#endif
+}
+
+std::string folderNameKey(std::string_view name, bool foldsCase) {
+    if (!foldsCase) return std::string(name);
 #ifdef _WIN32
     // NTFS compares names by the invariant upper case of each UTF-16 unit.
     std::wstring wide = pathFromUtf8(name).native();
@@ -51,7 +92,7 @@ std::string folderNameKey(std::string_view name) {
     upper.resize(static_cast<std::size_t>(length));
     return utf8FromUtf16(upper);
 #else
-    return std::string(name);
+    return asciiLower(name);
 #endif
 }
 
@@ -60,7 +101,7 @@ std::optional<std::string> NameBook::take(
     const std::function<std::vector<std::string>(const std::string&)>& namesFor) {
     std::unique_lock lock(mutex_);
     turn_.wait(lock, [&] { return next_ >= input; });
-    const std::string stemKey = folderNameKey(stem);
+    const std::string stemKey = folderNameKey(stem, foldsCase_);
     unsigned& marker = lastMarker_[stemKey];
     std::optional<std::string> found;
     for (; !found && marker <= kMaxMarker; ++marker) {
@@ -69,7 +110,7 @@ std::optional<std::string> NameBook::take(
         bool fresh = true;
         std::unordered_set<std::string> own;
         for (const std::string& name : namesFor(text)) {
-            std::string key = folderNameKey(name);
+            std::string key = folderNameKey(name, foldsCase_);
             if (taken_.count(key) || !own.insert(key).second) {
                 fresh = false;
                 break;

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -36,16 +37,30 @@ private:
     std::size_t limit_;
 };
 
-// The key under which the output folder tells names apart: Windows folders
-// ignore case, Linux ones do not.
-std::string folderNameKey(std::string_view name);
+// What the smallest file takes of the disk in `folder`: its file system's
+// block size (4 KiB where that cannot be asked).
+std::uint64_t folderBlockSize(const std::filesystem::path& folder);
+
+// Whether `folder` takes names that differ only in letter case for one name:
+// always on Windows; on Linux, on FAT and exFAT file systems and in folders
+// with case folding turned on (ext4, f2fs).
+bool foldsLetterCase(const std::filesystem::path& folder);
+
+// The key under which a folder tells names apart: the name itself, or, where
+// it folds letter case, the name with its case folded: each UTF-16 unit's
+// invariant upper case on Windows, as NTFS compares; ASCII letters elsewhere
+// (a FAT or ext4 folder also folds other letters, such as É and é, which are
+// then told apart here and may still meet on the disk).
+std::string folderNameKey(std::string_view name, bool foldsCase);
 
 // Every name a run writes. Inputs take their names one after the other in
 // input order, whichever thread reads them, so the same inputs always get the
 // same names.
 class NameBook {
 public:
-    explicit NameBook(std::size_t inputs) : settled_(inputs, false) {}
+    // `foldsCase`: the output folder takes names differing only in letter case for one.
+    explicit NameBook(std::size_t inputs, bool foldsCase = false)
+        : settled_(inputs, false), foldsCase_(foldsCase) {}
 
     // Waits until every earlier input has taken its names or passed, then
     // takes the names `namesFor(marker)` gives under the first marker ("",
@@ -63,6 +78,7 @@ private:
     std::mutex mutex_;
     std::condition_variable turn_;
     std::vector<bool> settled_;
+    bool foldsCase_;
     std::size_t next_ = 0;  // the first input not yet settled
     std::unordered_set<std::string> taken_;
     std::unordered_map<std::string, unsigned> lastMarker_;  // per stem key, where to look next

@@ -1,9 +1,9 @@
 #include "save_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -21,15 +21,20 @@
 #include <unistd.h>
 #endif
 
+#include "temporary_files.h"
+
 namespace pictrove {
 namespace {
 
-std::filesystem::path temporaryBeside(const std::filesystem::path& target, unsigned attempt) {
-    static thread_local std::minstd_rand random{std::random_device{}()};
-    // Short whatever the target's length, so that a name at the file
-    // system's limit can still be saved.
-    return target.parent_path() /
-           (".pictrove-" + std::to_string(random() % 1000000) + "-" + std::to_string(attempt) + ".tmp");
+constexpr std::string_view kTemporaryPrefix = ".pictrove-";
+
+// Short whatever the target's length, so that a name at the file system's
+// limit can still be saved; the process ID in it tells a later run whether
+// its maker still runs.
+std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
+    static std::atomic<unsigned> made{0};
+    static const std::string tag = std::string(kTemporaryPrefix) + processTag() + "-";
+    return target.parent_path() / (tag + std::to_string(made++) + ".tmp");
 }
 
 #ifndef _WIN32
@@ -41,6 +46,11 @@ Error createError(const std::filesystem::path& target, int error) {
 Error writeError(const std::filesystem::path& target, int error) {
     return Error{ErrorCode::writeFailed,
                  "Cannot write file " + target.string() + ": " + std::strerror(error)};
+}
+
+Error unsafeReplaceError(const std::filesystem::path& target, int error) {
+    return Error{ErrorCode::writeFailed,
+                 "Cannot replace file " + target.string() + " safely: " + std::strerror(error)};
 }
 #endif
 
@@ -55,9 +65,24 @@ bool syncToDisk(detail::NativeFile file, const std::filesystem::path& path) {
     return syncCall()(file, path);
 }
 
+#ifndef _WIN32
+detail::WriteCall& writeCall() {
+    static detail::WriteCall call = [](int fd, const std::uint8_t* data, std::size_t size) {
+        return static_cast<long>(::write(fd, data, size));
+    };
+    return call;
+}
+#endif
+
 }  // namespace
 
 namespace detail {
+
+#ifndef _WIN32
+WriteCall replaceWriteCall(WriteCall write) {
+    return std::exchange(writeCall(), std::move(write));
+}
+#endif
 
 SyncCall replaceSyncCall(SyncCall sync) {
     return std::exchange(syncCall(), std::move(sync));
@@ -83,10 +108,6 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error, const Wri
 #ifndef _WIN32
 namespace {
 
-long systemWrite(int fd, const std::uint8_t* data, std::size_t size) {
-    return static_cast<long>(::write(fd, data, size));
-}
-
 bool systemSync(detail::NativeFile fd, const std::filesystem::path&) {
     return ::fsync(fd) == 0;
 }
@@ -95,7 +116,7 @@ bool systemSync(detail::NativeFile fd, const std::filesystem::path&) {
 // value when either fails.
 bool writeOut(int fd, const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
               Durability durability, int& error) {
-    if (!detail::writeAll(fd, bytes, error, systemWrite)) return false;
+    if (!detail::writeAll(fd, bytes, error, writeCall())) return false;
     if (durability == Durability::flushed && !syncToDisk(fd, path)) {
         error = errno;
         return false;
@@ -117,15 +138,28 @@ void flushFolder(const std::filesystem::path& file) {
 // Written over in place: pipes, terminals and devices, which cannot be
 // replaced by renaming and must not be, and regular files whose holder or
 // folder asks for it. Opened for blocking writes: a pipe whose reader is
-// slow or not there yet is waited for, never cut short.
+// slow or not there yet is waited for, never cut short. A regular file is
+// cut to its new length only after the new bytes are in, and they go in
+// only once the disk has room for all of them.
 std::optional<Error> writeInPlace(const std::filesystem::path& file, const std::filesystem::path& shown,
                                   std::span<const std::uint8_t> bytes, Durability durability) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return createError(shown, errno);
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const auto length = static_cast<off_t>(bytes.size());
+    if (regular && length > 0) {
+        if (const int refused = ::posix_fallocate(fd, 0, length); refused != 0) {
+            ::close(fd);
+            return unsafeReplaceError(shown, refused);
+        }
+    }
     int error = 0;
-    const bool written = writeOut(fd, file, bytes, regular ? durability : Durability::deferred, error);
+    bool written = writeOut(fd, file, bytes, regular ? durability : Durability::deferred, error);
+    if (written && regular && ::ftruncate(fd, length) != 0) {
+        error = errno;
+        written = false;
+    }
     // Part of a picture is worse than none to whoever reads the file next.
     if (!written && regular) {
         [[maybe_unused]] const int ignored = ::ftruncate(fd, 0);
@@ -167,6 +201,9 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     struct stat info {};
     bool exists = ::lstat(requested.c_str(), &info) == 0;
     if (exists && S_ISLNK(info.st_mode)) {
+        // A loop of links names no file, and none is made in its place.
+        if (struct stat named{}; ::stat(requested.c_str(), &named) != 0 && errno == ELOOP)
+            return createError(requested, ELOOP);
         if (auto resolved = std::filesystem::canonical(requested, ec); !ec) {
             target = std::move(resolved);
         } else if (!std::filesystem::exists(requested, ec)) {
@@ -181,14 +218,23 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         exists = ::stat(target.c_str(), &info) == 0;
     }
     if (exists && S_ISDIR(info.st_mode)) return createError(requested, EISDIR);
+    if (exists && !S_ISREG(info.st_mode) && options.filesOnly)
+        return Error{ErrorCode::cannotCreate,
+                     "Cannot create file " + requested.string() + ": it exists and is not a regular file"};
     if (exists && (!S_ISREG(info.st_mode) || options.intoExisting))
         return writeInPlace(target, requested, bytes, options.durability);
+    if (options.durability == Durability::flushed) removeStaleTemporaries(target.parent_path());
 
     std::filesystem::path temporary;
+    TemporaryNote note;
     int fd = -1;
+    // The replaced file's bits come after the bytes; until then, nobody but
+    // the owner reads what may be a private file's successor.
+    const mode_t mode = exists ? 0600 : 0666;
     for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = temporaryBeside(target, attempt);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporary = temporaryBeside(target);
+        note = TemporaryNote(temporary);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
@@ -199,7 +245,7 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
         return createError(requested, error);
     }
     int error = 0;
-    bool written = detail::writeAll(fd, bytes, error, systemWrite);
+    bool written = detail::writeAll(fd, bytes, error, writeCall());
     // After the bytes, since a write by anyone but a privileged process
     // clears the set-ID bits the owner's own save should keep.
     if (written && exists) keepAttributes(fd, info);
@@ -219,6 +265,16 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     }
     if (options.durability == Durability::flushed) flushFolder(target);
     return std::nullopt;
+}
+
+void removeStaleTemporaries(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec);
+    for (const std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 4 && name.ends_with(".tmp") && isStaleTemporary(it->path(), kTemporaryPrefix))
+            ::unlink(it->path().c_str());
+    }
 }
 #else
 namespace {
@@ -292,15 +348,32 @@ void flushFolder(const std::filesystem::path& file) {
 }
 
 // Written over in place: a file whose holder asks for it, or whose folder
-// takes no new file. Shared, since whoever asks for it holds it open.
+// takes no new file. Shared, since whoever asks for it holds it open. The
+// file grows to the new length first, so that a full disk leaves it as it
+// was, and is cut to that length once the bytes are in.
 std::optional<Error> writeInPlace(const std::filesystem::path& target, const std::filesystem::path& shown,
                                   std::span<const std::uint8_t> bytes, Durability durability) {
     const HANDLE file =
         CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, TRUNCATE_EXISTING, 0, nullptr);
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return createError(shown, windowsErrorText(GetLastError()));
+    LARGE_INTEGER old{}, length{}, start{};
+    length.QuadPart = static_cast<LONGLONG>(bytes.size());
+    if (GetFileSizeEx(file, &old) && old.QuadPart < length.QuadPart &&
+        (!SetFilePointerEx(file, length, nullptr, FILE_BEGIN) || !SetEndOfFile(file))) {
+        const DWORD refused = GetLastError();
+        CloseHandle(file);
+        return Error{ErrorCode::writeFailed,
+                     "Cannot replace file " + utf8Of(shown) + " safely: " + windowsErrorText(refused)};
+    }
     DWORD error = 0;
-    const bool written = writeOut(file, target, bytes, durability, error);
+    bool written = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+    if (!written) error = GetLastError();
+    written = written && writeOut(file, target, bytes, durability, error);
+    if (written && !SetEndOfFile(file)) {
+        error = GetLastError();
+        written = false;
+    }
     // Part of a picture is worse than none to whoever reads the file next.
     if (!written && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0) SetEndOfFile(file);
     if (!CloseHandle(file) && written) error = GetLastError();
@@ -326,7 +399,7 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = temporaryBeside(target, attempt);
+        temporary = temporaryBeside(target);
         file =
             CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
         error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
@@ -354,6 +427,9 @@ std::optional<Error> saveFile(const std::filesystem::path& requested, std::span<
     if (options.durability == Durability::flushed) flushFolder(target);
     return std::nullopt;
 }
+
+// The signals that would leave a temporary file are a POSIX matter.
+void removeStaleTemporaries(const std::filesystem::path&) {}
 #endif
 
 }  // namespace pictrove

@@ -32,6 +32,10 @@ struct SaveOptions {
     // a caller holding it open (a thumbnail service's placeholder) reads the
     // new bytes through its handle.
     bool intoExisting = false;
+    // An existing entry that is no regular file (a pipe, a device) is an
+    // error rather than written into: for names a program chose inside a
+    // folder, where only a file the user named is theirs to feed.
+    bool filesOnly = false;
 };
 
 // Nothing on success; on failure the target is untouched and no temporary
@@ -40,12 +44,26 @@ struct SaveOptions {
 // kept, neither is a set-user-ID bit (nor set-group-ID without the group).
 // A link is followed: the file it names is replaced and the link kept.
 //
+// A replacing file is made readable by its owner alone until it takes the
+// old one's permission bits. A loop of links is an error.
+//
 // Pipes, terminals and devices are written as they are, with blocking
 // writes. A regular file is written in place where the options ask for it
-// or where its folder takes no new file but the file may be written; a
-// failure there leaves it empty rather than holding part of the bytes.
+// or where its folder takes no new file but the file may be written, and
+// only once the disk has room for all the new bytes: without it the file is
+// left as it was and the save fails. A write failing even so leaves it
+// empty rather than holding part of the bytes.
+//
+// The temporary file's name holds the process ID, and the file is removed
+// should a termination signal end the process meanwhile (once
+// removeTemporariesOnSignals is called).
 std::optional<Error> saveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
                               SaveOptions options = {});
+
+// Removes the temporary files of saves into `folder` whose process ended
+// before it could (see isStaleTemporary). Saves asked to be flushed do this
+// themselves; callers that write many files into one folder call it once.
+void removeStaleTemporaries(const std::filesystem::path& folder);
 
 namespace detail {
 // The write loop of every save: all bytes through `write` (the system's
@@ -53,6 +71,9 @@ namespace detail {
 // when a write fails or stores nothing, which would otherwise repeat forever.
 using WriteCall = std::function<long(int fd, const std::uint8_t* data, std::size_t size)>;
 bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& error, const WriteCall& write);
+// What saves write with (the system's write()); replaceable, so that tests
+// can see a save midway; returns the call it replaces. Not on Windows.
+WriteCall replaceWriteCall(WriteCall write);
 
 #ifdef _WIN32
 using NativeFile = void*;  // HANDLE

@@ -5,12 +5,12 @@
 #include <QDrag>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include "app/errors.h"
 #include "app/form1.h"
 #include "browser/icon_picture.h"
+#include "export/drag_folder.h"
 #include "export/icon_details.h"
 #include "export/original_icon.h"
 #include "paths.h"
@@ -74,11 +74,8 @@ QMimeData* TForm1::iconDragData(const TIconPicture& picture) {
     if (!bytes) bytes = original.pngAt(kIconSize);
     if (!bytes) throw UserError(kNotValid);
     if (!dragFolder_) {
-        dragFolder_ = std::make_unique<QTemporaryDir>();
-        if (!dragFolder_->isValid()) {
-            dragFolder_.reset();
-            throw UserError(QStringLiteral("Cannot create a temporary folder"));
-        }
+        dragFolder_ = DragFolder::make();
+        if (!dragFolder_) throw UserError(QStringLiteral("Cannot create a temporary folder"));
     }
     const QString name =
         QStringLiteral("%1_%2.png").arg(QFileInfo(original.fileName()).fileName()).arg(original.index());

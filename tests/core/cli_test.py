@@ -12,12 +12,14 @@ import json
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import unittest
+import zlib
 
 try:
     from PIL import Image
@@ -128,31 +130,41 @@ class OutputFolder(unittest.TestCase):
             return im
 
 
-def crafted_pe(image, width, groups, entries):
+def crafted_pe(image, width, groups, entries, more=()):
     """A PE32 library holding one icon image (PNG bytes, `width` square) and
     `groups` icon groups that all share one group directory naming that image
-    `entries` times over."""
+    `entries` times over, then each of the images `more` (PNG bytes, `width`
+    square) once."""
     flag = 0x80000000
+    images = [image, *more]
 
     def directory(rows):
         return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(rows)) + b"".join(struct.pack("<II", *r) for r in rows)
 
     icons_at = 16 + 2 * 8
-    groups_at = icons_at + 16 + 8
+    groups_at = icons_at + 16 + 8 * len(images)
     icon_lang_at = groups_at + 16 + 8 * groups
-    group_lang_at = icon_lang_at + 16 + 8
+    group_lang_at = icon_lang_at + (16 + 8) * len(images)
     icon_data_at = group_lang_at + 16 + 8
-    image_at = icon_data_at + 32
-    group_at = image_at + (len(image) + 3) // 4 * 4
+    image_at = [icon_data_at + 16 * (len(images) + 1)]
+    for data in images:
+        image_at.append(image_at[-1] + (len(data) + 3) // 4 * 4)
+    group_at = image_at.pop()
     side = width % 256
-    group = struct.pack("<HHH", 0, 1, entries) + struct.pack("<BBBBHHIH", side, side, 0, 0, 1, 32, len(image), 1) * entries
+    named = [1] * entries + list(range(2, len(images) + 1))
+    group = struct.pack("<HHH", 0, 1, len(named)) + b"".join(
+        struct.pack("<BBBBHHIH", side, side, 0, 0, 1, 32, len(images[n - 1]), n) for n in named)
     rva = 0x1000
-    rsrc = (directory([(3, flag | icons_at), (14, flag | groups_at)]) + directory([(1, flag | icon_lang_at)])
+    rsrc = (directory([(3, flag | icons_at), (14, flag | groups_at)])
+            + directory([(n + 1, flag | (icon_lang_at + 24 * n)) for n in range(len(images))])
             + directory([(n + 1, flag | group_lang_at) for n in range(groups)])
-            + directory([(0x409, icon_data_at)]) + directory([(0x409, icon_data_at + 16)])
-            + struct.pack("<IIII", rva + image_at, len(image), 0, 0)
+            + b"".join(directory([(0x409, icon_data_at + 16 * n)]) for n in range(len(images)))
+            + directory([(0x409, icon_data_at + 16 * len(images))])
+            + b"".join(struct.pack("<IIII", rva + at, len(data), 0, 0) for at, data in zip(image_at, images))
             + struct.pack("<IIII", rva + group_at, len(group), 0, 0))
-    rsrc += image + b"\0" * (group_at - image_at - len(image)) + group
+    for data in images:
+        rsrc += data + b"\0" * ((len(data) + 3) // 4 * 4 - len(data))
+    rsrc += group
     directories = [(0, 0)] * 16
     directories[2] = (rva, len(rsrc))
     optional = (struct.pack("<H", 0x10B) + bytes(90) + struct.pack("<I", 16)
@@ -859,6 +871,126 @@ class Usage(unittest.TestCase):
     def test_help_and_version(self):
         self.assertIn("Usage:", run("--help").stdout)
         self.assertRegex(run("--version").stdout, r"^pictrove-cli \d+\.\d+")
+
+
+def padded_png(length):
+    """A 1 x 1 PNG of `length` bytes: a private chunk makes up the rest."""
+    buffer = io.BytesIO()
+    Image.new("RGBA", (1, 1)).save(buffer, "PNG")
+    png = buffer.getvalue()
+    body = b"prIv" + bytes(length - len(png) - 12)
+    chunk = struct.pack(">I", len(body) - 4) + body + struct.pack(">I", zlib.crc32(body))
+    return png[:-12] + chunk + png[-12:]
+
+
+def ended_pid():
+    """The ID of a process that has just ended."""
+    child = subprocess.Popen(["true"])
+    child.wait()
+    return child.pid
+
+
+class SavingOutputs(OutputFolder):
+    def test_outputs_count_as_files_and_whole_blocks(self):
+        tiny = padded_png(82)
+        block = os.statvfs(self.out.name).f_bsize
+        # One group naming an image of a block and a byte many times: half
+        # the bytes of the budget, all of it on the disk.
+        cases = [(crafted_pe(tiny, 1, 1000, 1, [tiny[:33]] * 15), "would make more than 16384 files")]
+        if block >= 2048:
+            entries = (64 << 20) // (2 * block) + 16
+            cases.append((crafted_pe(padded_png(block + 1), 1, 1, entries), "would take more than 64 MiB"))
+        for source, message in cases:
+            with tempfile.TemporaryDirectory() as top:
+                path, out = os.path.join(top, "crafted.dll"), os.path.join(top, "out")
+                with open(path, "wb") as f:
+                    f.write(source)
+                result = run("extract", "--all-sizes", path, "-o", out)
+                self.assertEqual(result.returncode, 1, message)
+                self.assertIn("crafted.dll: its icons " + message, result.stderr)
+                self.assertEqual(len(os.listdir(out)), 0, message)
+
+    def test_the_budget_of_a_system_library_is_its_mun_files(self):
+        top = self.out.name
+        for folder in ("System32", "SystemResources", "out"):
+            os.mkdir(os.path.join(top, folder))
+        stub = os.path.join(top, "System32", "big.dll")
+        with open(stub, "wb") as f:
+            f.write(crafted_pe(noise_png(16), 16, groups=0, entries=1))
+            f.truncate(5 << 20)  # a budget of 80 MiB
+        with open(os.path.join(top, "SystemResources", "big.dll.mun"), "wb") as f:
+            f.write(crafted_pe(noise_png(256), 256, 1, 300))  # 78 MB asked, 64 MiB allowed
+        result = run("extract", stub, "--group-ico", "-o", os.path.join(top, "out"))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("big.dll: its icons would take more than 64 MiB", result.stderr)
+        self.assertEqual(os.listdir(os.path.join(top, "out")), [])
+
+    def test_markers_grow_across_the_inputs_of_one_stem(self):
+        # The third is free to take the name without a marker, yet follows the second.
+        top = self.out.name
+        for folder, source in (("1", "ico/bpp1.ico"), ("2", "ico/bpp4.ico"), ("3", "ico/cursor.cur")):
+            os.mkdir(os.path.join(top, folder))
+            shutil.copy(data(source), os.path.join(top, folder, "x.ico"))
+        out = os.path.join(top, "out")
+        result = run("extract", "-r", *(os.path.join(top, f) for f in "123"), "--group-ico", "-o", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(out)), ["x.ico_0.ico", "x.ico~2_0.ico", "x.ico~3_0.cur"])
+
+    @unittest.skipIf(ON_WINDOWS, "pipes, links and signals as Linux has them")
+    def test_pipes_links_and_leftovers_among_the_outputs(self):
+        out = self.out.name
+        # A pipe that sits at an output name is no reader the user chose.
+        pipe = os.path.join(out, "bpp1.ico_0.png")
+        os.mkfifo(pipe)
+        result = subprocess.run([CLI, "extract", data("ico/bpp1.ico"), "-o", out], capture_output=True,
+                                text=True, timeout=20)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("is not a regular file", result.stderr)
+        os.unlink(pipe)
+        # One the user names takes the bytes under its own name.
+        result = subprocess.run([CLI, "extract", data("pe/three32.dll"), "--ics", "/dev/stdout"],
+                                capture_output=True, timeout=20)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertTrue(result.stdout[-13:].startswith(b"Icons"), result.stdout[-13:])
+        with open(os.path.join(out, "set"), "w+b") as f:  # stdout sent to a file
+            result = subprocess.run([CLI, "extract", data("pe/three32.dll"), "--ics", "/dev/stdout"],
+                                    stdout=f, stderr=subprocess.PIPE, timeout=20)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+        with open(os.path.join(out, "set"), "rb") as f:
+            self.assertTrue(f.read()[-13:].startswith(b"Icons"))
+        # A loop of links is no file to write.
+        loop = os.path.join(out, "loop.png")
+        os.symlink("loop2.png", loop)
+        os.symlink("loop.png", os.path.join(out, "loop2.png"))
+        result = run("thumbnail", data("ico/bpp1.ico"), loop)
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue(os.path.islink(loop))
+        # The leftovers of a run that ended without clearing up go with the
+        # next run into the folder; a running process's stay.
+        stale = os.path.join(out, f".pictrove-{ended_pid()}-0.tmp")
+        running = os.path.join(out, f".pictrove-{os.getpid()}-0.tmp")
+        for path in (stale, running):
+            with open(path, "wb") as f:
+                f.write(b"part")
+        self.extract(data("ico/bpp1.ico"))
+        self.assertFalse(os.path.exists(stale))
+        self.assertTrue(os.path.exists(running))
+        # Termination signals are caught (to remove the temporary files) and
+        # still end the tool with their own status. Opening the pipe waits
+        # for the tool to open it too; then it waits to write more than the
+        # pipe holds.
+        pipe, large = os.path.join(out, "set.ics"), os.path.join(out, "large.dll")
+        with open(large, "wb") as f:
+            f.write(crafted_pe(noise_png(32), 32, 400, 1))  # 300 KB of collection
+        os.mkfifo(pipe)
+        tool = subprocess.Popen([CLI, "extract", large, "--ics", pipe])
+        with open(pipe, "rb"):
+            with open(f"/proc/{tool.pid}/status") as f:
+                caught = int(re.search(r"SigCgt:\s*([0-9a-f]+)", f.read()).group(1), 16)
+            for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                self.assertTrue(caught >> (number - 1) & 1, number)
+            tool.send_signal(signal.SIGTERM)
+            self.assertEqual(tool.wait(timeout=60), -signal.SIGTERM)
 
 
 if __name__ == "__main__":

@@ -157,5 +157,21 @@ TEST(OrderedJobs, NamesAreSettledInInputOrder) {
     }
 }
 
+// A folder that folds letter case (FAT, exFAT, ext4 with case folding, any
+// on Windows) takes X.ico_0.png and x.ico_0.png for one name.
+TEST(OrderedJobs, NamesMeetAsTheFolderComparesThem) {
+    for (const bool folds : {false, true}) {
+        NameBook book(3, folds);
+        const auto take = [&](std::size_t input, const std::string& stem) {
+            return book.take(input, stem, [&](const std::string& tried) {
+                return std::vector<std::string>{stem + tried + "_0.png"};
+            });
+        };
+        EXPECT_EQ(take(0, "X.ico"), "");
+        EXPECT_EQ(take(1, "x.ico"), folds ? "~2" : "") << folds;
+        EXPECT_EQ(take(2, "y.ico"), "");
+    }
+}
+
 }  // namespace
 }  // namespace pictrove::cli

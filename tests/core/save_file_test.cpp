@@ -14,12 +14,16 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include "path_text.h"
+#include "temporary_files.h"
 
 namespace pictrove {
 namespace {
@@ -128,6 +132,14 @@ TEST_F(SaveFile, FailsCleanly) {
     EXPECT_TRUE(saveFile(folder / "taken.png", kBytes));
     EXPECT_TRUE(fs::is_directory(folder / "taken.png"));
     EXPECT_EQ(entries(), 1u);
+#ifndef _WIN32
+    // A loop of links names no file, and none is made in its place.
+    fs::create_symlink("loop-b", folder / "loop-a");
+    fs::create_symlink("loop-a", folder / "loop-b");
+    EXPECT_TRUE(saveFile(folder / "loop-a", kBytes));
+    EXPECT_TRUE(fs::is_symlink(folder / "loop-a") && fs::is_symlink(folder / "loop-b"));
+    EXPECT_EQ(entries(), 3u);
+#endif
 }
 
 // The write loop against writes that take part of what they are offered, are
@@ -294,6 +306,134 @@ TEST_F(SaveFile, WaitsForAPipesReader) {
         EXPECT_EQ(received.size(), bytes.size());
         EXPECT_TRUE(received == bytes);
     }
+}
+
+// Puts a watch in place of the system's write for one test.
+class WriteWatch {
+public:
+    explicit WriteWatch(detail::WriteCall watch) : real_(detail::replaceWriteCall(std::move(watch))) {}
+    ~WriteWatch() { detail::replaceWriteCall(std::move(real_)); }
+
+private:
+    detail::WriteCall real_;
+};
+
+// Runs `work` in a child process, as user 65534 when `asOther`; its wait status.
+int inChild(const std::function<int()>& work, bool asOther = false) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (asOther && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        _exit(work());
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(SaveFile, AReplacingFileIsTheOwnersAloneUntilItIsComplete) {
+    const auto target = folder / "private.ico";
+    std::ofstream(target) << "old";
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    mode_t whileWritten = 0;
+    const WriteWatch watch([&](int fd, const std::uint8_t* data, std::size_t size) {
+        struct stat info {};
+        fstat(fd, &info);
+        whileWritten = info.st_mode & 0777;
+        return static_cast<long>(::write(fd, data, size));
+    });
+    ASSERT_FALSE(saveFile(target, kBytes));
+    EXPECT_EQ(whileWritten & 077, 0u) << std::oct << whileWritten;
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A save stopped by a signal once its temporary file is there: the signal
+// still ends the process, with its own status, and takes the file along.
+TEST_F(SaveFile, ATerminationSignalMidSaveLeavesNoTemporaryFile) {
+    const auto target = folder / "t.png";
+    std::ofstream(target) << "old";
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int status = inChild([&] {
+            removeTemporariesOnSignals();
+            const WriteWatch stop([signal](int, const std::uint8_t*, std::size_t) -> long {
+                ::raise(signal);
+                return -1;
+            });
+            saveFile(target, kBytes);
+            return 0;
+        });
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
+        EXPECT_EQ(contents(target), "old");
+        EXPECT_EQ(entries(), 1u) << signal;
+    }
+    // Noted folders go too, after the files in them.
+    const auto dragged = folder / "Pictrove-1-x";
+    const int status = inChild([&] {
+        removeTemporariesOnSignals();
+        const TemporaryNote folderNote(dragged, true);
+        const TemporaryNote fileNote(dragged / "a.png");
+        fs::create_directory(dragged);
+        std::ofstream(dragged / "a.png") << "png";
+        ::raise(SIGTERM);
+        return 0;
+    });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_FALSE(fs::exists(dragged));
+}
+
+// Temporary files whose process is gone are removed by the next durable save
+// into their folder; those of running processes, of other users and of
+// other names stay.
+TEST_F(SaveFile, RemovesTheTemporaryFilesOfEndedRuns) {
+    const int ended = fork();
+    if (ended == 0) _exit(0);
+    waitpid(ended, nullptr, 0);
+    const auto named = [&](long pid, int n) {
+        return folder / (".pictrove-" + std::to_string(pid) + "-" + std::to_string(n) + ".tmp");
+    };
+    const std::vector<fs::path> stale{named(ended, 0), named(ended, 7)};
+    std::vector<fs::path> kept{named(getpid(), 0), named(getppid(), 1), folder / ".pictrove-x-0.tmp",
+                               folder / "keep.tmp", folder / "t.png"};
+    for (const auto& path : stale) std::ofstream(path) << "partial";
+    for (const auto& path : kept) std::ofstream(path) << "partial";
+    if (geteuid() == 0) {
+        kept.push_back(named(ended, 9));
+        std::ofstream(kept.back()) << "another user's";
+        ASSERT_EQ(chown(kept.back().c_str(), 65534, 65534), 0);
+    }
+    ASSERT_FALSE(saveFile(folder / "t.png", kBytes, {.durability = Durability::flushed}));
+    for (const auto& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+    for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+    EXPECT_EQ(entries(), kept.size());
+}
+
+// As another user, in a folder of root's that takes no new file, a file
+// anyone may write is written in place; on a full disk it is left as it was.
+TEST_F(SaveFile, AFileWrittenInPlaceStaysWholeOnAFullDisk) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount a small disk and act as another user";
+    const auto disk = folder / "disk";
+    fs::create_directory(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) GTEST_SKIP() << "no tmpfs";
+    const auto target = disk / "t.ico";
+    std::ofstream(target) << "old";
+    ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+    const int fill = ::open((disk / "fill").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::vector<char> block(4096, 'f');
+    while (::write(fill, block.data(), block.size()) > 0) {
+    }
+    ::close(fill);
+    const std::vector<std::uint8_t> bytes(16384, 'n');
+    const int status = inChild(
+        [&] {
+            const auto error = saveFile(target, bytes);
+            return error && error->message.find("safely") != std::string::npos ? 0 : 1;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk), {}), 2);
+    umount2(disk.c_str(), MNT_DETACH);
 }
 #endif
 
