@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/settings_places.h"
+#include "temporary_files.h"
 #include "tuneup/settings_editor.h"
 
 namespace {
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tuneup"));
+    // A save cut short by a logout or a kill leaves no temporary file.
+    pictrove::removeTemporariesOnSignals();
     // Qt's copy of the argument: on Windows it comes from the wide command
     // line, so no letter is lost to the code page.
     const QString shared = QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini");

@@ -12,11 +12,14 @@ import glob
 import hashlib
 import importlib.util
 import os
+import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 from urllib.request import pathname2url
@@ -118,6 +121,26 @@ class InstalledPrograms(unittest.TestCase):
         self.assertIn("caption: Installed Pictrove\n", result.stdout)
         self.assertIn(f"settings: {ini} (found)\n", result.stdout)
         self.assertIn("|&Help ...|&About ...\n", result.stdout)
+
+    def test_a_termination_signal_ends_each_program_through_its_cleanup(self):
+        # The cleanup that takes a save's temporary file along is in place once
+        # the program runs; the signal then ends it with the signal's status.
+        wanted = sum(1 << (number - 1) for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP))
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        for program in ("bin/pictrove", "lib/pictrove/tuneup"):
+            process = subprocess.Popen([installed(program)], env=env, cwd=PREFIX,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                caught, give_up = 0, time.monotonic() + 60
+                while caught & wanted != wanted and process.poll() is None and time.monotonic() < give_up:
+                    with open(f"/proc/{process.pid}/status") as f:
+                        caught = int(re.search(r"SigCgt:\s*([0-9a-f]+)", f.read()).group(1), 16)
+                self.assertEqual(caught & wanted, wanted, program)
+                process.send_signal(signal.SIGTERM)
+                self.assertEqual(process.wait(timeout=60), -signal.SIGTERM, program)
+            finally:
+                process.kill()
+                process.wait()
 
     def test_bash_completes_the_verbs_and_options(self):
         script = installed("share/bash-completion/completions/pictrove-cli")
