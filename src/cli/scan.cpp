@@ -24,6 +24,7 @@
 #include "fingerprint/dhash.h"
 #include "fingerprint/sha256.h"
 #include "group_file.h"
+#include "icon_source/icon_file.h"
 #include "mapped_file.h"
 #include "path_text.h"
 
@@ -134,6 +135,32 @@ std::size_t threadsFor(const Options& options) {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+// What the jobs of one scan may hold together of files' bytes and decoded
+// pixels, however many jobs there are.
+constexpr std::uint64_t kJobsMemory = std::uint64_t{256} << 20;
+
+// What decoding the icons a record describes may hold at once: every image
+// of theirs, as far as the file's pixel budget lets them be decoded (an
+// image several groups name stays decoded), and the scaler's copy of the
+// largest in floating point.
+std::uint64_t decodingBytes(const Source& source, const Options& options, std::uint64_t fileSize) {
+    constexpr std::uint64_t kBytesPerPixel = 4;
+    constexpr std::uint64_t kScalerBytesPerPixel = 16;
+    const std::size_t icons =
+        options.allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
+    std::uint64_t pixels = 0;
+    std::uint64_t largest = 0;
+    for (std::size_t i = 0; i < icons; ++i) {
+        for (const IconImage& image : source.icons[i].images) {
+            const std::uint64_t each =
+                std::min(std::uint64_t{image.info.width} * image.info.height, limits::kMaxImagePixels);
+            pixels += each;
+            largest = std::max(largest, each);
+        }
+    }
+    return std::min(pixels, decodeBudget(fileSize)) * kBytesPerPixel + largest * kScalerBytesPerPixel;
+}
+
 ScanRecord errorRecord(const std::string& file, const std::string& message) {
     Json record;
     putFileName(record, file);
@@ -143,7 +170,8 @@ ScanRecord errorRecord(const std::string& file, const std::string& message) {
 
 }  // namespace
 
-ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::function<void()>& whileRead) {
+ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::function<void()>& whileRead,
+                    MemoryLedger::Turn* turn) {
     const std::string& file = entry.name;
     if (!entry.error.empty()) return errorRecord(file, entry.error);
     if (file.empty()) return errorRecord(file, "empty file name");
@@ -155,6 +183,8 @@ ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::f
         auto digest = opened->digest();
         if (!digest) return errorRecord(file, digest.error().message);
         if (whileRead) whileRead();
+        // The hash held no more than a block; the icons may hold the file.
+        if (turn) turn->hold(std::min(opened->size(), limits::kMaxFileView));
         auto bytes = opened->bytes();
         if (!bytes) return errorRecord(file, bytes.error().message);
         auto source = openSource(std::move(*bytes), file, options.collectionExtension);
@@ -166,6 +196,7 @@ ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::f
         record["kind"] = source->kind;
         record["icons"] = source->icons.size();
         if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
+        if (turn) turn->hold(decodingBytes(*source, options, opened->size()));
         if (!source->icons.empty()) {
             Json main = iconJson(*source, 0);
             if (options.allIcons) {
@@ -194,15 +225,26 @@ ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::f
 int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err) {
     PathStream paths(options, in, err);
     bool failed = false;
-    runStreamInOrder<PathEntry, ScanRecord>([&] { return paths.next(); },
-                                            [&](PathEntry& entry) { return scanFile(entry, options); },
-                                            [&](ScanRecord& record) {
-                                                // Each record goes out whole as soon as its turn comes, so
-                                                // a pipeline downstream sees the corpus advance.
-                                                out << record.line << std::flush;
-                                                failed |= record.failed;
-                                            },
-                                            threadsFor(options));
+    // Each file takes its turn as it is listed, so turns go in input order.
+    MemoryLedger ledger(kJobsMemory);
+    struct Job {
+        PathEntry entry;
+        MemoryLedger::Turn turn;
+    };
+    runStreamInOrder<Job, ScanRecord>(
+        [&]() -> std::optional<Job> {
+            auto entry = paths.next();
+            if (!entry) return std::nullopt;
+            return Job{std::move(*entry), ledger.take()};
+        },
+        [&](Job& job) { return scanFile(job.entry, options, {}, &job.turn); },
+        [&](ScanRecord& record) {
+            // Each record goes out whole as soon as its turn comes, so
+            // a pipeline downstream sees the corpus advance.
+            out << record.line << std::flush;
+            failed |= record.failed;
+        },
+        threadsFor(options));
     out.flush();
     if (paths.listFailed()) return 2;
     return failed || !paths.complete() ? 1 : 0;

@@ -9,6 +9,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "cli/memory_ledger.h"
+
 namespace pictrove::cli {
 
 struct Options;
@@ -24,12 +26,13 @@ int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostre
 // opened once and its hash, size and icons all read through that one open
 // file; one whose size or change time moved while it was read gets an error
 // record. `whileRead` runs after the hash and before the icons are read: for
-// tests, to change the file at the worst moment.
+// tests, to change the file at the worst moment. With a `turn`, the file's
+// bytes and decoded pixels are held from its ledger before they are read.
 struct ScanRecord {
     std::string line;
     bool failed = false;
 };
 ScanRecord scanFile(const PathEntry& entry, const Options& options,
-                    const std::function<void()>& whileRead = {});
+                    const std::function<void()>& whileRead = {}, MemoryLedger::Turn* turn = nullptr);
 
 }  // namespace pictrove::cli
