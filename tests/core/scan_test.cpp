@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -65,7 +66,9 @@ TEST_F(ScanRecordTest, ANameLedToAnotherFileWhileReadIsDescribedAsFirstOpened) {
     fs::copy_file(fs::path(PICTROVE_TEST_DATA) / "ico" / "bpp1.ico", other);
     const fs::path target = file_;
     file_ = folder_ / "link.dll";
-    fs::create_symlink(target, file_);
+    std::error_code noLinks;
+    fs::create_symlink(target, file_, noLinks);
+    if (noLinks) GTEST_SKIP() << "no symbolic links here: " << noLinks.message();
     bool failed = false;
     const auto record = this->record(
         [&] {
@@ -93,11 +96,11 @@ TEST_F(ScanRecordTest, FoldersAreWalkedAsTheNamesAreAskedFor) {
     PathStream paths(options, nullptr, err);
     const auto first = paths.next();
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->name, file_.string());
+    EXPECT_EQ(fs::path(first->name), file_);
     std::ofstream(folder_ / "z" / "late.ico") << "late";
     const auto second = paths.next();
     ASSERT_TRUE(second);
-    EXPECT_EQ(second->name, (folder_ / "z" / "late.ico").string());
+    EXPECT_EQ(fs::path(second->name), folder_ / "z" / "late.ico");
     EXPECT_FALSE(paths.next());
     EXPECT_TRUE(paths.complete());
 }
