@@ -809,6 +809,16 @@ class DecodeWork(OutputFolder):
         result = run("thumbnail", self.bombs[name], os.path.join(self.out.name, "thumb.png"))
         self.assertEqual(result.returncode, status, (name, result.stderr))
 
+    def test_a_directory_of_as_many_entries_as_a_file_may_hold_is_read_whole(self):
+        # 65,535 groups share one small PNG: the most entries one directory
+        # is read with.
+        path = os.path.join(self.out.name, "full.dll")
+        with open(path, "wb") as f:
+            f.write(crafted.pe_with_resources(crafted.shared_groups_tree(65535, 1, crafted.png(16))))
+        result = run("list", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines()[0], f"{path}: 65535 icons (PE32)")
+
     def test_images_past_the_budget_are_reported_undecoded(self):
         # Twenty distinct 1024 x 1024 images that fail late: the first 16 use
         # up the budget of a file this small.

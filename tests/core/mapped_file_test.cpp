@@ -119,6 +119,32 @@ TEST(MappedFile, EveryWayOfReadingGivesTheFilesBytes) {
     std::filesystem::remove(path);
 }
 
+// A body is read in the chunks it covers and no more: one that ends where a
+// chunk ends does not take the next chunk along.
+TEST(MappedFile, ABodyReadsTheChunksItCoversAlone) {
+    constexpr std::uint64_t chunk = MappedFile::Storage::kChunk;
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-body-chunks";
+    std::filesystem::remove(path);
+    std::ofstream(path, std::ios::binary).put('x');
+    std::filesystem::resize_file(path, limits::kReadWholeUpTo + 64 * chunk);
+    const auto file = MappedFile::open(path);
+    ASSERT_TRUE(file);
+    struct Case {
+        std::uint64_t offset, length, read;
+    };
+    const Case cases[] = {{chunk, chunk, chunk},                // one whole chunk
+                          {4 * chunk, 2 * chunk, 2 * chunk},    // two whole chunks
+                          {9 * chunk - 1, 2, 2 * chunk},        // astride two
+                          {20 * chunk + 1, chunk - 1, chunk}};  // the rest of one
+    std::uint64_t before = file->bytesRead();
+    for (const Case& c : cases) {
+        EXPECT_EQ(file->later(c.offset, c.length).get().size(), c.length) << c.offset;
+        EXPECT_EQ(file->bytesRead() - before, c.read) << c.offset;
+        before = file->bytesRead();
+    }
+    std::filesystem::remove(path);
+}
+
 // A sparse file past the view: the view stops at its cap, and a header that
 // points to the view's last bytes is read from there, with memory taken only
 // for the chunks read, never for the file.

@@ -122,6 +122,21 @@ class InstalledPrograms(unittest.TestCase):
         self.assertIn(f"settings: {ini} (found)\n", result.stdout)
         self.assertIn("|&Help ...|&About ...\n", result.stdout)
 
+    def test_the_window_removes_drag_folders_of_ended_runs_at_start(self):
+        temp = tempfile.mkdtemp(dir=PREFIX)
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        folders = {f"Pictrove-{ended.pid}-a1b2c3": False, f"Pictrove-{os.getpid()}-d4e5f6": True,
+                   "Pictrove-x-g7h8i9": True}
+        for name in folders:
+            os.makedirs(os.path.join(temp, name))
+            with open(os.path.join(temp, name, "icon.png"), "wb") as f:
+                f.write(b"png")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", PICTROVE_SELF_CHECK="1", TMPDIR=temp)
+        result = run([installed("bin/pictrove")], env=env, cwd=PREFIX)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual({name: os.path.exists(os.path.join(temp, name)) for name in folders}, folders)
+
     def test_a_termination_signal_ends_each_program_through_its_cleanup(self):
         # The cleanup that takes a save's temporary file along is in place once
         # the program runs; the signal then ends it with the signal's status.
