@@ -142,6 +142,9 @@ TEST(MappedFile, ABodyReadsTheChunksItCoversAlone) {
         EXPECT_EQ(file->bytesRead() - before, c.read) << c.offset;
         before = file->bytesRead();
     }
+    // Read again, nothing more comes from the disk.
+    for (const Case& c : cases) EXPECT_EQ(file->later(c.offset, c.length).get().size(), c.length);
+    EXPECT_EQ(file->bytesRead(), before);
     std::filesystem::remove(path);
 }
 
