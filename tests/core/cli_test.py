@@ -60,6 +60,8 @@ class ListCommand(unittest.TestCase):
         self.assertEqual(len(lines), 7)
         cursors = run("list", "--cursors", data("pe/cursors32.dll")).stdout.splitlines()
         self.assertEqual(cursors[0], data("pe/cursors32.dll") + ": 2 cursors (PE32)")
+        cursor = run("list", data("ico/cursor.cur")).stdout.splitlines()
+        self.assertEqual(cursor[1], "  0  -  shown 32x32x1  images 32x32x1@5,7")
 
     def test_json_describes_every_icon_and_image(self):
         files = [data("pe/three64.dll"), data("ne/icons.icl"), data("ico/cursor.cur"), data("README.md"),
@@ -493,6 +495,12 @@ class Corpus(unittest.TestCase):
 
 
 class ScanCommand(Corpus):
+    def test_a_collection_file_is_scanned_as_one(self):
+        collection = os.path.join(self.out.name, "three.ics")
+        run("extract", data("pe/three32.dll"), "--ics", collection)
+        record = self.scan(collection)[0]
+        self.assertEqual((record["kind"], record["icons"]), ("collection", 3), record)
+
     def test_records_agree_with_pillow_hashlib_and_the_group_files(self):
         files = sorted(glob.glob(data("*/*.dll")) + glob.glob(data("ne/*.i*")) + glob.glob(data("ico/*.[ic]*")))
         files.append(data("sample.dll"))
@@ -736,7 +744,7 @@ class SimilarCommand(Corpus):
 
     @unittest.skipIf(ON_WINDOWS, "Windows names hold no tab or line end")
     def test_names_with_tabs_and_line_ends_stay_on_their_line(self):
-        names = ["tab\there.ico", "line\nend.ico", "it's.ico", "plain name.ico"]
+        names = ["tab\there.ico", "line\nend.ico", "it's.ico", "plain name.ico", "bell\x07\x01.ico"]
         for name in names:
             shutil.copy(data("ico/bpp1.ico"), os.path.join(self.out.name, name))
         found = self.similar("--max-distance", "0", data("ico/bpp1.ico"), "-r", self.out.name)
