@@ -300,6 +300,10 @@ private slots:
         QCOMPARE(drags.size(), 0);
         send(QEvent::MouseMove, far, Qt::LeftButton);
         QCOMPARE(drags.size(), 1);
+        // One press, one drag: moving on with the button still down (the
+        // drag over) starts no second one.
+        send(QEvent::MouseMove, far * 2, Qt::LeftButton);
+        QCOMPARE(drags.size(), 1);
         QCOMPARE(form->SelectedIcon, picture);
 
         std::unique_ptr<QMimeData> data(form->iconDragData(*form->iconPictures().at(1)));
