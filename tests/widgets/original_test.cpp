@@ -27,6 +27,7 @@
 #include "browser/icon_picture.h"
 #include "export/drag_folder.h"
 #include "export/icon_details.h"
+#include "filebox/file_box.h"
 #include "icon_source/icon_file.h"
 #include "temporary_files.h"
 
@@ -48,19 +49,22 @@ public:
     std::vector<std::uint32_t> sizesOffered;
     std::uint32_t sizeOffered = 0;
     QString filterShown;
+    QString folderShown;
     QStringList errors;
 
     void errorBox(QWidget*, const QString&, const QString& message) override { errors << message; }
     std::optional<QString> saveFileName(QWidget*, const QString&, const QString& filter, const QString&,
-                                        const QString&) override {
+                                        const QString& folder) override {
         filterShown = filter;
+        folderShown = folder;
         return answer;
     }
     std::optional<SizedName> saveSizedFileName(QWidget*, const QString&, const QString& filter,
-                                               const QString&, const QString&,
+                                               const QString&, const QString& folder,
                                                const std::vector<std::uint32_t>& sizes,
                                                std::uint32_t size) override {
         filterShown = filter;
+        folderShown = folder;
         sizesOffered = sizes;
         sizeOffered = size;
         if (!answer) return std::nullopt;
@@ -153,6 +157,11 @@ private slots:
         QCOMPARE(seam_.errors, QStringList());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
         QCOMPARE(contents(dir.filePath(written)), fromCli(file, index, cliOptions));
+        // The dialog opens where the file list is, then where the last save went.
+        QCOMPARE(seam_.folderShown, form->FileBox1->Directory());
+        seam_.answer.reset();  // the second time, cancelled
+        form->findChild<QAction*>(command)->trigger();
+        QCOMPARE(seam_.folderShown, dir.path());
         if (command == "SavePng1") {
             // Offered: the usual sizes and the stored ones, each once and in
             // ascending order, the largest stored chosen.
