@@ -500,6 +500,12 @@ class ScanCommand(Corpus):
         run("extract", data("pe/three32.dll"), "--ics", collection)
         record = self.scan(collection)[0]
         self.assertEqual((record["kind"], record["icons"]), ("collection", 3), record)
+        # One shorter than a collection's trailer cannot be read as one.
+        with open(collection, "r+b") as f:
+            f.truncate(5)
+        result = run("scan", collection)
+        self.assertEqual((result.returncode, json.loads(result.stdout)),
+                         (1, {"file": collection, "error": "Stream read error"}))
 
     def test_records_agree_with_pillow_hashlib_and_the_group_files(self):
         files = sorted(glob.glob(data("*/*.dll")) + glob.glob(data("ne/*.i*")) + glob.glob(data("ico/*.[ic]*")))
