@@ -50,21 +50,24 @@ public:
     std::uint32_t sizeOffered = 0;
     QString filterShown;
     QString folderShown;
+    QString nameShown;
     QStringList errors;
 
     void errorBox(QWidget*, const QString&, const QString& message) override { errors << message; }
-    std::optional<QString> saveFileName(QWidget*, const QString&, const QString& filter, const QString&,
+    std::optional<QString> saveFileName(QWidget*, const QString&, const QString& filter, const QString& name,
                                         const QString& folder) override {
         filterShown = filter;
         folderShown = folder;
+        nameShown = name;
         return answer;
     }
     std::optional<SizedName> saveSizedFileName(QWidget*, const QString&, const QString& filter,
-                                               const QString&, const QString& folder,
+                                               const QString& name, const QString& folder,
                                                const std::vector<std::uint32_t>& sizes,
                                                std::uint32_t size) override {
         filterShown = filter;
         folderShown = folder;
+        nameShown = name;
         sizesOffered = sizes;
         sizeOffered = size;
         if (!answer) return std::nullopt;
@@ -157,11 +160,13 @@ private slots:
         QCOMPARE(seam_.errors, QStringList());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
         QCOMPARE(contents(dir.filePath(written)), fromCli(file, index, cliOptions));
-        // The dialog opens where the file list is, then where the last save went.
+        // The dialog opens where the file list is, then where the last save
+        // went, each time with no name filled in.
         QCOMPARE(seam_.folderShown, form->FileBox1->Directory());
         seam_.answer.reset();  // the second time, cancelled
         form->findChild<QAction*>(command)->trigger();
         QCOMPARE(seam_.folderShown, dir.path());
+        QCOMPARE(seam_.nameShown, QString());
         if (command == "SavePng1") {
             // Offered: the usual sizes and the stored ones, each once and in
             // ascending order, the largest stored chosen.
