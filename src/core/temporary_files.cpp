@@ -41,7 +41,8 @@ struct Slot {
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
-Slot slots[kSlots];
+// Constant-initialised, so the table costs no page until a save uses a slot.
+constinit Slot slots[kSlots];
 
 // Async-signal-safe: atomic loads, unlink, rmdir and raise only.
 extern "C" void removeAndEnd(int signal) {
