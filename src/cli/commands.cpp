@@ -304,7 +304,9 @@ private:
     std::optional<std::vector<std::uint8_t>> made(const std::optional<ImageKey>& key,
                                                   const MadeOnce<std::vector<std::uint8_t>>::Make& make) {
         if (!key || !repeated_.contains(*key)) return make();
-        const auto png = made_.get(*key, true, make);
+        // Kept without a limit of its own: every kept PNG is also written,
+        // within the input's output budget.
+        const auto png = made_.get(*key, 1, make);
         return png ? std::optional(*png) : std::nullopt;
     }
 

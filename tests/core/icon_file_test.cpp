@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "icon_source/readers.h"
+#include "image/decoded_images.h"
 #include "image/png.h"
 #include "pe_builder.h"
 #include "test_support.h"
@@ -438,6 +439,20 @@ TEST(IconFile, AnImageNamedManyTimesIsDecodedOnce) {
         EXPECT_EQ(file.decodesRun(), 1u) << name;
         EXPECT_FALSE(file.decodeBudgetPassed()) << name;
     }
+}
+
+// What is kept of shared pictures stays within its room: past it, a picture
+// is made for each caller and nothing more is held.
+TEST(IconFile, SharedPicturesAreKeptWithinTheirRoom) {
+    MadeOnce<int> made(10);
+    int makes = 0;
+    const auto make = [&]() -> std::optional<int> { return ++makes; };
+    for (int ask = 0; ask < 3; ++ask) EXPECT_EQ(*made.get({1, 1, 0}, 6, make), 1);
+    EXPECT_EQ(makes, 1);
+    for (int ask = 0; ask < 3; ++ask) made.get({2, 1, 0}, 6, make);
+    EXPECT_EQ(makes, 4);
+    for (int ask = 0; ask < 3; ++ask) made.get({3, 1, 0}, 4, make);
+    EXPECT_EQ(makes, 5);
 }
 
 TEST(IconFile, DecodingStopsAtTheFilesPixelBudget) {

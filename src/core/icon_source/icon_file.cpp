@@ -78,7 +78,9 @@ Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& pa
 }
 
 struct IconFile::Decoding {
-    explicit Decoding(std::uint64_t pixels) : budget(pixels) {}
+    // Pictures many groups share are kept while they take no more than this.
+    static constexpr std::uint64_t kKeptBytes = std::uint64_t{256} << 20;
+    explicit Decoding(std::uint64_t pixels) : images(kKeptBytes), budget(pixels) {}
     MadeOnce<Image> images;
     PixelBudget budget;
     std::atomic<std::uint64_t> decodes{0};
@@ -188,8 +190,11 @@ bool IconFile::isShared(const IconImage& image) const {
 
 std::shared_ptr<const Image> IconFile::remembered(const IconImage& image, std::uint32_t side,
                                                   const MadeOnce<Image>::Make& make) const {
-    if (const auto offset = image.data.fileOffset())
-        return decoding_->images.get({*offset, image.data.size(), side}, isShared(image), make);
+    if (const auto offset = image.data.fileOffset()) {
+        const std::uint64_t width = side ? side : image.info.width, height = side ? side : image.info.height;
+        const std::uint64_t kept = isShared(image) ? width * height * 4 : 0;
+        return decoding_->images.get({*offset, image.data.size(), side}, kept, make);
+    }
     auto made = make();
     return made ? std::make_shared<const Image>(std::move(*made)) : nullptr;
 }

@@ -35,12 +35,16 @@ class MadeOnce {
 public:
     using Make = std::function<std::optional<T>()>;
 
+    // At most `keptBytes` of results are kept, however many keys ask.
+    explicit MadeOnce(std::uint64_t keptBytes = UINT64_MAX) : room_(keptBytes) {}
+
     // What `make` gives for `key`, or nothing when it failed. With `keep`
-    // the result is kept for every later caller (for what several callers
+    // (the bytes the result will hold; 0 not to keep it) the result is kept
+    // for every later caller while there is room (for what several callers
     // ask for), and callers on other threads asking for a key being made
     // wait for it rather than make it twice; else it is handed over and
     // made again should it be asked for again.
-    std::shared_ptr<const T> get(const Key& key, bool keep, const Make& make) {
+    std::shared_ptr<const T> get(const Key& key, std::uint64_t keep, const Make& make) {
         const auto made = [&]() -> std::shared_ptr<const T> {
             auto value = make();
             return value ? std::make_shared<const T>(std::move(*value)) : nullptr;
@@ -49,12 +53,17 @@ public:
             std::shared_ptr<Kept> entry;
             {
                 const std::lock_guard lock(mutex_);
-                auto& slot = kept_[key];
-                if (!slot) slot = std::make_shared<Kept>();
-                entry = slot;
+                if (const auto found = kept_.find(key); found != kept_.end()) {
+                    entry = found->second;
+                } else if (keep <= room_) {
+                    room_ -= keep;
+                    entry = kept_.emplace(key, std::make_shared<Kept>()).first->second;
+                }
             }
-            std::call_once(entry->made, [&] { entry->value = made(); });
-            return entry->value;
+            if (entry) {
+                std::call_once(entry->made, [&] { entry->value = made(); });
+                return entry->value;
+            }
         }
         {
             const std::lock_guard lock(mutex_);
@@ -74,6 +83,7 @@ private:
         std::shared_ptr<const T> value;
     };
     std::mutex mutex_;  // guards the members below
+    std::uint64_t room_;
     std::map<Key, std::shared_ptr<Kept>> kept_;
     std::set<Key> failed_;  // of the values not kept
 };
