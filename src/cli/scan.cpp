@@ -425,20 +425,16 @@ private:
     std::size_t firstFault_ = 0;
 };
 
-// Reads the records in large blocks and hands them to `search` a line at a
-// time. False when the records cannot be read (reported on `err`).
-bool readRecords(std::FILE* records, const std::string& name, RecordSearch& search, std::ostream& err) {
-    static constexpr std::size_t kBlock = std::size_t{4} << 20;
-    static constexpr std::size_t kLongestLine = std::size_t{256} << 20;
-    std::vector<char> buffer(kBlock);
+}  // namespace
+
+bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
+                 const std::function<void()>& tooLong, const LineLimits& limits) {
+    std::vector<char> buffer(limits.block);
     std::size_t held = 0;   // bytes of an unfinished line carried over
     bool skipping = false;  // inside a line too long to hold, passing over it
     for (;;) {
-        const std::size_t got = std::fread(buffer.data() + held, 1, buffer.size() - held, records);
-        if (std::ferror(records)) {
-            err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
-            return false;
-        }
+        const std::size_t got = std::fread(buffer.data() + held, 1, buffer.size() - held, in);
+        if (std::ferror(in)) return false;
         const std::size_t filled = held + got;
         const bool atEnd = got == 0;
         if (atEnd && filled == 0) break;
@@ -448,13 +444,11 @@ bool readRecords(std::FILE* records, const std::string& name, RecordSearch& sear
         if (complete == 0) {
             if (skipping) {
                 held = 0;
-            } else if (buffer.size() < kLongestLine) {
+            } else if (buffer.size() < limits.longest) {
                 held = filled;
-                buffer.resize(buffer.size() * 2);
+                buffer.resize(std::min(buffer.size() * 2, limits.longest));
             } else {
-                search.passOver();
-                err << "pictrove-cli: " << name << ": line " << search.lineNumber() << " is longer than "
-                    << kLongestLine << " bytes and was passed over\n";
+                tooLong();
                 skipping = true;
                 held = 0;
             }
@@ -468,7 +462,7 @@ bool readRecords(std::FILE* records, const std::string& name, RecordSearch& sear
         }
         while (!lines.empty()) {
             const std::size_t end = lines.find('\n');
-            search.line(lines.substr(0, end));
+            line(lines.substr(0, end));
             lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
         }
         if (atEnd) break;
@@ -477,6 +471,8 @@ bool readRecords(std::FILE* records, const std::string& name, RecordSearch& sear
     }
     return true;
 }
+
+namespace {
 
 // A name as `ls --quoting-style=shell-escape` shows it where it holds a
 // control character (a tab or a line end would break the line into other
@@ -518,6 +514,22 @@ std::FILE* openForReading(const std::string& name) {
 #else
     return std::fopen(name.c_str(), "rb");
 #endif
+}
+
+// Hands the records to `search` a line at a time. False when they cannot be
+// read (reported on `err`).
+bool readRecords(std::FILE* records, const std::string& name, RecordSearch& search, std::ostream& err) {
+    const LineLimits limits;
+    const bool read = forEachLine(
+        records, [&](std::string_view text) { search.line(text); },
+        [&] {
+            search.passOver();
+            err << "pictrove-cli: " << name << ": line " << search.lineNumber() << " is longer than "
+                << limits.longest << " bytes and was passed over\n";
+        },
+        limits);
+    if (!read) err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
+    return read;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 #include "cli/memory_ledger.h"
 
@@ -34,5 +35,16 @@ struct ScanRecord {
 };
 ScanRecord scanFile(const PathEntry& entry, const Options& options,
                     const std::function<void()>& whileRead = {}, MemoryLedger::Turn* turn = nullptr);
+
+// Reads `in` in blocks and hands `line` each line without its line end. A
+// line longer than `longest` is passed over whole, `tooLong` called in its
+// place, so memory stays bounded whatever the input. False on a read error,
+// with errno telling why.
+struct LineLimits {
+    std::size_t block = std::size_t{4} << 20;
+    std::size_t longest = std::size_t{256} << 20;
+};
+bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
+                 const std::function<void()>& tooLong, const LineLimits& limits = {});
 
 }  // namespace pictrove::cli

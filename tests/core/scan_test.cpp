@@ -3,10 +3,12 @@
 // of the file first opened, never a record mixing two files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -103,6 +105,38 @@ TEST_F(ScanRecordTest, FoldersAreWalkedAsTheNamesAreAskedFor) {
     EXPECT_EQ(fs::path(second->name), folder_ / "z" / "late.ico");
     EXPECT_FALSE(paths.next());
     EXPECT_TRUE(paths.complete());
+}
+
+// Records are read a block at a time; a line that outgrows the longest one
+// held is passed over whole, and the line after it is read as it stands.
+// Small limits stand in for the real megabytes.
+TEST(RecordLines, LinesAcrossBlocksAndLinesTooLongToHold) {
+    const std::string longLine(50, 'y');
+    const struct {
+        std::string input;
+        std::vector<std::string> expected;  // "!" where a line was too long
+    } cases[] = {
+        {"a\nbb\n\nccc", {"a", "bb", "", "ccc"}},
+        {"0123456789abcdef\nx\n", {"0123456789abcdef", "x"}},
+        {std::string(19, 'x') + "\nz\n", {std::string(19, 'x'), "z"}},
+        {std::string(20, 'x') + "\nz\n", {"!", "z"}},
+        {"short\n" + longLine + "\nafter\n", {"short", "!", "after"}},
+        {longLine + "\n" + longLine + "\nend", {"!", "!", "end"}},
+        {"a\n" + longLine, {"a", "!"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        std::FILE* in = std::tmpfile();
+        ASSERT_TRUE(in);
+        std::fwrite(c.input.data(), 1, c.input.size(), in);
+        std::rewind(in);
+        std::vector<std::string> seen;
+        EXPECT_TRUE(forEachLine(
+            in, [&](std::string_view line) { seen.emplace_back(line); }, [&] { seen.emplace_back("!"); },
+            {.block = 8, .longest = 20}));
+        std::fclose(in);
+        EXPECT_EQ(seen, c.expected) << c.input;
+    }
 }
 
 }  // namespace
