@@ -406,6 +406,33 @@ class ExtractCommand(OutputFolder):
         result = self.extract(path, status=1)
         self.assertIn("icon 0 cannot be decoded", result.stderr)
 
+    def test_an_icon_the_program_draws_is_drawn_where_no_image_is_stored(self):
+        # A collection record of resource type 0 holds no image: the window
+        # draws the application icon for it.
+        made = os.path.join(self.out.name, "made.ics")
+        run("extract", data("pe/three32.dll"), "--ics", made)
+        with open(made, "rb") as f:
+            content = f.read()
+        drawn = os.path.join(self.out.name, "drawn.ics")
+        with open(drawn, "wb") as f:
+            f.write(bytes(766) + content[766:])
+        os.remove(made)
+        for mode, status, files in (([], 0, ["drawn.ics_0.png", "drawn.ics_1.png"]),
+                                    (["--bmp"], 0, ["drawn.ics_0.bmp", "drawn.ics_1.bmp"]),
+                                    (["--all-sizes"], 0, ["drawn.ics_0.png", "drawn.ics_1.png", "drawn.ics_1_32x32_4.png"]),
+                                    (["--group-ico"], 1, ["drawn.ics_1.ico"])):
+            files = files + [f.replace("_1", "_2") for f in files if "_1" in f]
+            with self.subTest(mode=mode):
+                with tempfile.TemporaryDirectory() as out:
+                    result = run("extract", drawn, *mode, "-o", out)
+                    self.assertEqual(result.returncode, status, result.stderr)
+                    self.assertEqual(sorted(os.listdir(out)), sorted(files))
+                    if status:
+                        self.assertIn("icon 0 has no stored images to write", result.stderr)
+                    else:
+                        with Image.open(os.path.join(out, files[0])) as im:
+                            self.assertEqual(im.size, (32, 32))
+
     def test_a_collection_named_without_an_extension_gets_one(self):
         target = os.path.join(self.out.name, "set")
         result = run("extract", data("pe/three32.dll"), "--ics", target)
@@ -704,19 +731,25 @@ class SimilarCommand(Corpus):
             '{"file":"none","error":"Cannot open file none"}',
             '{"file":"no icon","icons":0}',
             '{"file":"undecodable","main":{"dhash":null}}',
+            '{"file": "undecodable too", "main": {"index": 0, "dhash": null}}',
+            '{"file": "icon without hash", "main": {"index": 0}}',
             "",
             "not json",
             '["file", "a"]',
             '{"file":"short","main":{"dhash":"%s"}}' % dhash[:15],
             '{"file": "long", "main": {"dhash": "%s0"}}' % dhash,
+            # The exact name, in base64, stands before the readable one.
+            '{"file":"a?","file_bytes":"YWI=","main":{"index":0,"dhash":"%s"}}' % dhash,
+            '{"file":"pad inside","file_bytes":"QQ=A","main":{"index":0,"dhash":"%s"}}' % dhash,
+            '{"file":"not base64","file_bytes":"a!bc","main":{"index":0,"dhash":"%s"}}' % dhash,
         ]
         path = os.path.join(self.out.name, "records.jsonl")
         with open(path, "w") as f:
             f.write("\n".join(lines) + "\n")
         found = self.similar("--max-distance", "4", "--scan-file", path, dhash)
         self.assertEqual(found.returncode, 1, found.stderr)
-        self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
-        self.assertIn(b": 4 lines are not a scan record (the first: line 8)", found.stderr)
+        self.assertEqual(found.stdout.decode().splitlines(), ["0\tab\t0", "0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
+        self.assertIn(b": 6 lines are not a scan record (the first: line 10)", found.stderr)
         # Only the limit itself is in.
         found = self.similar("--max-distance", "3", "--scan-file", "-", dhash, stdin="\n".join(lines[:3]).encode())
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0"])
