@@ -20,6 +20,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QScrollArea;
+class QDrag;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
@@ -155,8 +156,10 @@ public:
     void SavePng1Click();
     void IconDetails1Click();
     // Offers a picture to other programs by drag and drop, as a PNG file and
-    // as PNG data. The drag's data is made apart so it can be looked at.
+    // as PNG data. The drag is made apart from its run so that it can be
+    // looked at; it belongs to the picture.
     void DragIconOut(TIconPicture* picture);
+    QDrag* iconDrag(TIconPicture* picture);
     QMimeData* iconDragData(const TIconPicture& picture);
 
     // Saves every icon of the grid as one icon collection file.

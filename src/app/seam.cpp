@@ -109,6 +109,7 @@ std::optional<Seam::SizedName> Seam::saveSizedFileName(QWidget* parent, const QS
         if (offered == size) sizeBox->setCurrentIndex(sizeBox->count() - 1);
     }
     auto* sizeLabel = new QLabel(QStringLiteral("Si&ze:"), &dialog);
+    sizeLabel->setObjectName(QStringLiteral("sizeLabel"));
     sizeLabel->setBuddy(sizeBox);
     // The toolkit's own dialog lays itself out on a grid; the box takes a
     // row of its own below the name and type rows.

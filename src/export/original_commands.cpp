@@ -88,11 +88,15 @@ QMimeData* TForm1::iconDragData(const TIconPicture& picture) {
     return offered;
 }
 
-void TForm1::DragIconOut(TIconPicture* picture) {
+QDrag* TForm1::iconDrag(TIconPicture* picture) {
     auto* drag = new QDrag(picture);
     drag->setMimeData(iconDragData(*picture));
     if (!picture->empty()) drag->setPixmap(picture->grab());
-    drag->exec(Qt::CopyAction);
+    return drag;
+}
+
+void TForm1::DragIconOut(TIconPicture* picture) {
+    iconDrag(picture)->exec(Qt::CopyAction);
 }
 
 }  // namespace pictrove

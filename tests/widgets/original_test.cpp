@@ -5,8 +5,10 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QDrag>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -18,6 +20,7 @@
 #include <QUrl>
 #include <QtTest>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 
 #include "app/errors.h"
@@ -27,6 +30,7 @@
 #include "browser/icon_picture.h"
 #include "export/drag_folder.h"
 #include "export/icon_details.h"
+#include "export/icon_stamp.h"
 #include "filebox/file_box.h"
 #include "icon_source/icon_file.h"
 #include "temporary_files.h"
@@ -183,6 +187,44 @@ private slots:
         }
     }
 
+    // A group's stamp tells every field of its directory apart: the name,
+    // and each image's size, depth, kind, hot spot, place and length.
+    void groupStampsTellEveryDirectoryField() {
+        using pictrove::IconGroup;
+        using pictrove::ResourceName;
+        const auto bytes = pictrove::MappedFile::fromBuffer(std::vector<std::byte>(64));
+        const pictrove::IconStamp file{std::make_shared<const pictrove::IconStamp::File>(), 0};
+        const IconGroup base{ResourceName::number(1),
+                             {{{16, 16, 4, false}, bytes.later(8, 16), std::nullopt}}};
+        const std::vector<std::function<void(IconGroup&)>> changes{
+            [](IconGroup& g) { g.name = ResourceName::number(2); },
+            [](IconGroup& g) { g.name = ResourceName::text("A"); },
+            [](IconGroup& g) { g.name = ResourceName::text("B"); },
+            [](IconGroup& g) { g.name.reset(); },
+            [](IconGroup& g) { g.images[0].info.width = 32; },
+            [](IconGroup& g) { g.images[0].info.height = 32; },
+            [](IconGroup& g) { g.images[0].info.bits = 8; },
+            [](IconGroup& g) { g.images[0].info.png = true; },
+            [](IconGroup& g) {
+                g.images[0].hotSpot = pictrove::HotSpot{0, 0};
+            },
+            [](IconGroup& g) {
+                g.images[0].hotSpot = pictrove::HotSpot{1, 0};
+            },
+            [&](IconGroup& g) { g.images[0].data = bytes.later(9, 16); },
+            [&](IconGroup& g) { g.images[0].data = bytes.later(8, 17); },
+            [](IconGroup& g) { g.images.push_back(g.images[0]); },
+        };
+        std::vector<std::uint64_t> seen{file.forGroup(base).directory};
+        for (const auto& change : changes) {
+            IconGroup changed = base;
+            change(changed);
+            seen.push_back(file.forGroup(changed).directory);
+        }
+        std::sort(seen.begin(), seen.end());
+        QVERIFY(std::adjacent_find(seen.begin(), seen.end()) == seen.end());
+    }
+
     // Each row of the details window saves and copies its own image.
     void detailsRowsHandOutTheirOwnImage() {
         QTemporaryDir dir;
@@ -223,7 +265,15 @@ private slots:
             auto* box = dialog ? dialog->findChild<QComboBox*>("sizeBox") : nullptr;
             if (!box) return dialog ? dialog->reject() : void();
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            shown = QString("%1 %2").arg(box->isVisible() && box->y() > name->y()).arg(box->currentText());
+            // The label before the box, on its row.
+            const auto* label = dialog->findChild<QLabel*>("sizeLabel");
+            const bool labelled = label && label->isVisible() && label->buddy() == box &&
+                                  label->x() < box->x() &&
+                                  std::abs(label->geometry().center().y() - box->geometry().center().y()) < 4;
+            shown = QString("%1 %2 %3")
+                        .arg(box->isVisible() && box->y() > name->y())
+                        .arg(labelled)
+                        .arg(box->currentText());
             box->setCurrentIndex(0);
             name->setText(dir.filePath("a.png"));
             QTest::keyClick(name, Qt::Key_Return);
@@ -231,7 +281,7 @@ private slots:
         pictrove::TSaveDialog saveDialog("Save", "PNG image (*.png)|*.png");
         const auto size = saveDialog.ExecuteSized(nullptr, {16, 48, 256}, 48);
         pictrove::setSeam(&seam_);
-        QCOMPARE(shown, QString("1 48 x 48"));
+        QCOMPARE(shown, QString("1 1 48 x 48"));
         QCOMPARE(size, std::optional<std::uint32_t>(16));
         QCOMPARE(saveDialog.FileName, dir.filePath("a.png"));
     }
@@ -320,7 +370,10 @@ private slots:
         QCOMPARE(drags.size(), 1);
         QCOMPARE(form->SelectedIcon, picture);
 
-        std::unique_ptr<QMimeData> data(form->iconDragData(*form->iconPictures().at(1)));
+        std::unique_ptr<QDrag> drag(form->iconDrag(picture));
+        QVERIFY(!drag->pixmap().isNull());
+        const QMimeData* data = drag->mimeData();
+        QVERIFY(data);
         QCOMPARE(data->urls().size(), 1);
         const QString path = data->urls().first().toLocalFile();
         QCOMPARE(QFileInfo(path).fileName(), QString("three32.dll_1.png"));
@@ -328,6 +381,7 @@ private slots:
         const QByteArray png = contents(path);
         QCOMPARE(data->data("image/png"), png);
         QCOMPARE(QImage::fromData(png).size(), QSize(256, 256));
+        drag.reset();
         form.reset();
         QVERIFY(!QFile::exists(path));  // the private folder goes with the window
     }
