@@ -3,11 +3,9 @@
 // the window would read.
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <cstdio>
 #include <string_view>
 
-#include "app/settings_places.h"
 #include "temporary_files.h"
 #include "tuneup/settings_editor.h"
 
@@ -49,9 +47,8 @@ int main(int argc, char** argv) {
     // Qt's copy of the argument: on Windows it comes from the wide command
     // line, so no letter is lost to the code page.
     const QString shared = QDir(QCoreApplication::applicationDirPath()).filePath("pictrove.ini");
-    const QString path =
-        argc == 2 ? QCoreApplication::arguments().value(1) : pictrove::settingsPathFor(shared);
-    pictrove::tuneup::SettingsEditor editor(QFileInfo(path).absoluteFilePath());
+    using pictrove::tuneup::SettingsEditor;
+    SettingsEditor editor(SettingsEditor::fileToEdit(QCoreApplication::arguments(), shared));
     editor.sharedSettingsPath = shared;
     editor.load();
     editor.show();

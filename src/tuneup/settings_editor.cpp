@@ -34,6 +34,10 @@ QString fromLocal(const std::string& text) {
 
 }  // namespace
 
+QString SettingsEditor::fileToEdit(const QStringList& arguments, const QString& shared) {
+    return QFileInfo(arguments.size() == 2 ? arguments[1] : settingsPathFor(shared)).absoluteFilePath();
+}
+
 SettingsEditor::SettingsEditor(QString settingsPath, QWidget* parent)
     : QWidget(parent), path_(std::move(settingsPath)) {
     setWindowTitle(tr("Configure Pictrove - %1").arg(QFileInfo(path_).fileName()));

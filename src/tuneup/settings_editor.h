@@ -24,6 +24,11 @@ class SettingsEditor : public QWidget {
 public:
     explicit SettingsEditor(QString settingsPath, QWidget* parent = nullptr);
 
+    // The file a run edits: the one named on its command line (`arguments`
+    // as the program got them), else the one the window reads, `shared`
+    // beside the program or the user's own.
+    static QString fileToEdit(const QStringList& arguments, const QString& shared);
+
     // Reads the file again and shows what it holds; false (after saying so)
     // when what stands at the path cannot be read as a file.
     // The first load of a file that cannot be saved where it is offers the

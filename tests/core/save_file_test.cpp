@@ -380,6 +380,22 @@ TEST_F(SaveFile, ATerminationSignalMidSaveLeavesNoTemporaryFile) {
     });
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_FALSE(fs::exists(dragged));
+    // A note given another entry, or handed on, answers for that one alone.
+    const auto first = folder / "first.tmp";
+    const auto second = folder / "second.tmp";
+    const int handedOn = inChild([&] {
+        removeTemporariesOnSignals();
+        TemporaryNote note(first);
+        note = TemporaryNote(second);
+        const TemporaryNote holder(std::move(note));
+        std::ofstream(first) << "kept";
+        std::ofstream(second) << "partial";
+        ::raise(SIGTERM);
+        return 0;
+    });
+    EXPECT_TRUE(WIFSIGNALED(handedOn) && WTERMSIG(handedOn) == SIGTERM) << handedOn;
+    EXPECT_TRUE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(second));
 }
 
 // Temporary files whose process is gone are removed by the next durable save

@@ -60,6 +60,15 @@ private slots:
         QFile::remove(path_);
     }
 
+    // The file named on the command line, made absolute, else the window's.
+    void editsTheFileNamedElseTheWindows() {
+        const QString named = dir_.filePath("named.ini");
+        QCOMPARE(SettingsEditor::fileToEdit({"tuneup", named}, path_), named);
+        QCOMPARE(SettingsEditor::fileToEdit({"tuneup", "rel.ini"}, path_),
+                 QDir::current().filePath("rel.ini"));
+        QCOMPARE(SettingsEditor::fileToEdit({"tuneup"}, path_), path_);
+    }
+
     void writesEachGroupAndKeepsTheRest() {
         const QByteArray before =
             "; kept as it is\n[Captions]\ntitle = Old\n\n[Extensions]\nE1=*.ico\nE2=*.exe\nE3=*.dll\n"
