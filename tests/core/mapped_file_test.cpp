@@ -119,6 +119,33 @@ TEST(MappedFile, EveryWayOfReadingGivesTheFilesBytes) {
     std::filesystem::remove(path);
 }
 
+// A window hands out its own bytes only: ranges are cut at its end, and one
+// that starts at or past it is empty, whether the bytes lie in a file or in
+// memory.
+TEST(MappedFile, AWindowNeverReachesPastItsEnd) {
+    std::vector<std::byte> bytes(32);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i);
+    const MappedFile file = MappedFile::fromBuffer(bytes);
+    const auto at = [](Bytes got) { return got.empty() ? -1 : std::to_integer<int>(got[0]); };
+    for (const FileView whole : {FileView(file), FileView(Bytes(bytes))}) {
+        const FileView part = whole.window(4, 8);    // bytes 4 to 11
+        const FileView inner = part.window(6, 100);  // bytes 10 and 11
+        EXPECT_EQ(part.read(6, 10).size(), 2u);
+        EXPECT_EQ(at(part.read(6, 10)), 10);
+        for (const std::uint64_t past : {std::uint64_t{8}, std::uint64_t{9}, ~std::uint64_t{0}}) {
+            EXPECT_TRUE(part.read(past, 1).empty()) << past;
+            EXPECT_TRUE(part.later(past, 1).get().empty()) << past;
+            EXPECT_FALSE(part.u8At(past)) << past;
+        }
+        EXPECT_EQ(at(part.later(7, 5).get()), 11);
+        EXPECT_EQ(part.later(7, 5).size(), 1u);
+        EXPECT_EQ(inner.size(), 2u);
+        EXPECT_EQ(at(inner.read(0, 4)), 10);
+        EXPECT_TRUE(inner.read(2, 1).empty());
+        EXPECT_EQ(whole.window(40, 4).size(), 0u);
+    }
+}
+
 // A body is read in the chunks it covers and no more: one that ends where a
 // chunk ends does not take the next chunk along.
 TEST(MappedFile, ABodyReadsTheChunksItCoversAlone) {
