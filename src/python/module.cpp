@@ -65,14 +65,14 @@ std::string pathBytes(const py::handle& path) {
 }
 
 // A bytes object is a file name when it holds no NUL byte (no name can) and
-// is no longer than a path may be; the bytes of an icon source always hold
+// is neither empty nor longer than a path may be; the bytes of an icon source always hold
 // one (every format's header has zero bytes).
 bool isPathBytes(const py::bytes& bytes) {
     constexpr std::size_t kLongestPath = 4096;
     char* data = nullptr;
     Py_ssize_t size = 0;
     PyBytes_AsStringAndSize(bytes.ptr(), &data, &size);
-    return static_cast<std::size_t>(size) <= kLongestPath &&
+    return size > 0 && static_cast<std::size_t>(size) <= kLongestPath &&
            std::memchr(data, 0, static_cast<std::size_t>(size)) == nullptr;
 }
 
