@@ -328,3 +328,20 @@ def test_dhash_of_arrays_and_pillow_images_is_the_records(files, tmp_path):
     assert pictrove.dhash(numpy.zeros((4, 4, 4), numpy.uint8)) == 0
     with pytest.raises(ValueError):
         icon.png(7)
+
+
+@pytest.mark.skipif(os.environ.get("PICTROVE_PIP_TEST") != "1", reason="ctest runs it on its own")
+def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_path):
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)], check=True)
+    python = str(venv / "bin" / "python")
+    installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-build-isolation",
+                                os.path.join(ROOT, "python")], capture_output=True, text=True)
+    assert installed.returncode == 0, installed.stdout + installed.stderr
+    script = "import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256())"
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    shown = subprocess.run([python, "-c", script, files["PE32"]], capture_output=True, text=True, env=env, cwd=tmp_path)
+    assert shown.returncode == 0, shown.stderr
+    where, digest = shown.stdout.split()
+    assert where.startswith(str(venv))
+    assert digest == cli_record(files["PE32"])["all"][1]["group_sha256"]
