@@ -223,7 +223,7 @@ class PythonPackage(unittest.TestCase):
                   "print(pictrove.__file__, len(source), source[0].png().startswith(b'\\x89PNG'))")
         # Debian's python3 looks in lib/python3/dist-packages of its prefix;
         # the temporary prefix is named the way a package's would be seen.
-        result = run(["/usr/bin/python3", "-c", script, os.path.join(DATA, "pe", "three32.dll")],
+        result = run(["/usr/bin/python3", "-c", script, os.path.abspath(os.path.join(DATA, "pe", "three32.dll"))],
                      env={**os.environ, "PYTHONPATH": packages}, cwd=PREFIX)
         self.assertEqual(result.returncode, 0, result.stderr)
         where, count, png = result.stdout.split()
