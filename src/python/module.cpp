@@ -430,6 +430,10 @@ PYBIND11_MODULE(_pictrove, m) {
         .def("__exit__", [](IconSource& self, const py::args&) { self.close(); })
         .def("__repr__", &IconSource::repr);
 
+    // Shown as the package's own, where users meet them.
+    for (const char* name : {"StoredImage", "Icon", "IconSource"})
+        m.attr(name).attr("__module__") = "pictrove";
+
     m.def("open", &openSource, py::arg("source"),
           "Opens a path (str, os.PathLike, or bytes without a NUL byte) or a bytes-like object (bytes, "
           "bytearray, memoryview, mmap), read where it lies. Raises FileError for a file that cannot be read "
