@@ -60,8 +60,12 @@ std::shared_ptr<const void> pinBuffer(const py::handle& object, Bytes& bytes) {
 
 // A path as the system takes it: str and os.PathLike through os.fsencode,
 // so that names that are not UTF-8 come back as their bytes.
+// A NUL byte would end the name early, naming another file: refused, as
+// Python's own functions do.
 std::string pathBytes(const py::handle& path) {
-    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    auto bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    return bytes;
 }
 
 // A bytes object is a file name when it holds no NUL byte (no name can) and

@@ -175,6 +175,10 @@ def test_the_path_kinds_and_bytes_that_hold_no_icon_source():
     assert (none.kind, len(none)) == ("none", 0)
     with pytest.raises(TypeError):
         pictrove.open(12)
+    # A name cut at a NUL byte would be another file's.
+    for call in (pictrove.open, pictrove.scan):
+        with pytest.raises(ValueError):
+            call(path + "\0.txt")
 
 
 def cli_error(path):
