@@ -270,7 +270,7 @@ def test_scan_many_keeps_a_bounded_window_of_an_endless_list(files):
 
 def test_a_buffer_is_read_in_place_and_held_while_read(files):
     # Peak memory in a process of its own: a 200 MB library opened from
-    # memory and all its icons made.
+    # memory and all its icons made. Under a sanitizer memory tells nothing.
     script = textwrap.dedent("""
         import sys, pictrove
         def peak():
@@ -286,7 +286,7 @@ def test_a_buffer_is_read_in_place_and_held_while_read(files):
             assert len(pngs) == 3 and all(pngs)
         print(peak() - before)
     """)
-    for wrap in ("bytes", "bytearray"):
+    for wrap in ("bytes", "bytearray") if os.environ.get("PICTROVE_SANITIZED") != "1" else ():
         result = subprocess.run([sys.executable, "-c", script, files["PE32"], wrap], capture_output=True, text=True,
                                 env=dict(os.environ))
         assert result.returncode == 0, result.stderr
