@@ -44,7 +44,8 @@ def scan_many(paths, jobs=None, all_icons=False):
     at any time, so memory stays flat over any number of paths, and `paths`
     may be an endless iterator.
     """
-    jobs = jobs or _os.cpu_count() or 1
+    if jobs is None:
+        jobs = _os.cpu_count() or 1
     if jobs < 1:
         raise ValueError("jobs must be at least 1")
     pool = _Pool(max_workers=jobs, thread_name_prefix="pictrove")

@@ -266,6 +266,8 @@ def test_scan_many_keeps_a_bounded_window_of_an_endless_list(files):
     assert first == [pictrove.scan(files["ICO"])] * 5
     assert len(taken) <= 5 + 2 * 3
     many.close()
+    with pytest.raises(ValueError):
+        next(pictrove.scan_many([files["ICO"]], jobs=0))
 
 
 def test_a_buffer_is_read_in_place_and_held_while_read(files):
