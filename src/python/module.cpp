@@ -59,9 +59,9 @@ std::shared_ptr<const void> pinBuffer(const py::handle& object, Bytes& bytes) {
 }
 
 // A path as the system takes it: str and os.PathLike through os.fsencode,
-// so that names that are not UTF-8 come back as their bytes.
-// A NUL byte would end the name early, naming another file: refused, as
-// Python's own functions do.
+// so that names that are not UTF-8 come back as their bytes. A NUL byte
+// would end the name early, naming another file: refused, as Python's own
+// functions do.
 std::string pathBytes(const py::handle& path) {
     auto bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
     if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
@@ -69,8 +69,8 @@ std::string pathBytes(const py::handle& path) {
 }
 
 // A bytes object is a file name when it holds no NUL byte (no name can) and
-// is neither empty nor longer than a path may be; the bytes of an icon source always hold
-// one (every format's header has zero bytes).
+// is neither empty nor longer than a path may be; the bytes of an icon
+// source always hold one (every format's header has zero bytes).
 bool isPathBytes(const py::bytes& bytes) {
     constexpr std::size_t kLongestPath = 4096;
     char* data = nullptr;
