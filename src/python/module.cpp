@@ -284,6 +284,17 @@ private:
     py::object path_;
 };
 
+// Bytes of no kind the engine reads are no icon source: the tool lists them
+// with no icons and says no more; a Python caller gets a FormatError. An
+// executable without icons is a source all the same, of none.
+SharedSource readable(Result<Source>& source, const std::string& name) {
+    if (!source) fail(source.error());
+    if (source->kind == sourceKindName(SourceKind::none))
+        fail(Error{ErrorCode::invalidFormat,
+                   name.empty() ? "Not an icon source" : "Not an icon source: " + name});
+    return std::make_shared<const Source>(std::move(*source));
+}
+
 IconSource openSource(const py::object& object) {
     Result<Source> source = Error{ErrorCode::invalidFormat, ""};
     if (isPath(object)) {
@@ -292,9 +303,7 @@ IconSource openSource(const py::object& object) {
             const py::gil_scoped_release free;
             source = pictrove::openSource(path, ".ics");
         }
-        if (!source) fail(source.error());
-        return IconSource(std::make_shared<const Source>(std::move(*source)),
-                          py::module_::import("os").attr("fspath")(object));
+        return IconSource(readable(source, path), py::module_::import("os").attr("fspath")(object));
     }
     if (!PyObject_CheckBuffer(object.ptr()))
         throw py::type_error("open() takes a path (str, bytes, os.PathLike) or a bytes-like object, not " +
@@ -305,8 +314,7 @@ IconSource openSource(const py::object& object) {
         const py::gil_scoped_release free;
         source = openUnnamedSource(MappedFile::fromBorrowed(bytes, std::move(pinned)));
     }
-    if (!source) fail(source.error());
-    return IconSource(std::make_shared<const Source>(std::move(*source)), py::none());
+    return IconSource(readable(source, ""), py::none());
 }
 
 py::object scan(const py::object& path, bool allIcons) {
@@ -360,9 +368,8 @@ PYBIND11_MODULE(_pictrove, m) {
         newError("pictrove.Error", "What pictrove raises for a source it cannot read.", PyExc_Exception);
     fileErrorType = newError("pictrove.FileError", "A file that cannot be opened or read (an OSError).",
                              py::make_tuple(errorType, py::handle(PyExc_OSError)));
-    formatErrorType =
-        newError("pictrove.FormatError", "Bytes that are no readable icon source (a ValueError).",
-                 py::make_tuple(errorType, py::handle(PyExc_ValueError)));
+    formatErrorType = newError("pictrove.FormatError", "Bytes that are no icon source (a ValueError).",
+                               py::make_tuple(errorType, py::handle(PyExc_ValueError)));
     m.attr("Error") = errorType;
     m.attr("FileError") = fileErrorType;
     m.attr("FormatError") = formatErrorType;
@@ -441,7 +448,7 @@ PYBIND11_MODULE(_pictrove, m) {
     m.def("open", &openSource, py::arg("source"),
           "Opens a path (str, os.PathLike, or bytes without a NUL byte) or a bytes-like object (bytes, "
           "bytearray, memoryview, mmap), read where it lies. Raises FileError for a file that cannot be read "
-          "and FormatError for a damaged collection file.");
+          "and FormatError for bytes that are no icon source.");
     m.def("scan", &scan, py::arg("path"), py::arg("all_icons") = false,
           "The record pictrove-cli scan writes for the file, as a dict.");
     m.def("_dhash_rgba", &dhashOfRgba, py::arg("pixels"), py::arg("width"), py::arg("height"));
