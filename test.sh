@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Pictrove and runs every test: the format
 # check, the debug build with all tests (warnings are errors), then the core
-# and the command-line tool again under AddressSanitizer and UBSan, the code
+# and the command-line tool (and the Python package) again under AddressSanitizer
+# and UBSan, the code
 # that runs on several threads (the ordered job runner, the run's name book,
 # the tool on many files) under ThreadSanitizer, and last
 # the core, the command-line tool and the core's tests built for Windows and

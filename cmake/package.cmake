@@ -22,6 +22,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 # The window opens the manual, links and mail through the desktop's opener.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# The Python package, in lib/python3/dist-packages for Debian's python3,
+# gives pixels as NumPy arrays.
+if(PICTROVE_PYTHON)
+  string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", python3-numpy")
+endif()
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pictrove.example.org/")
 set(CPACK_STRIP_FILES ON)
 # The settings file is the administrator's to edit (by hand or with the

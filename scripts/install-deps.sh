@@ -8,6 +8,10 @@ packages=(
   qt6-base-dev libgl-dev libspng-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format nlohmann-json3-dev
+  # the Python package, its tests (pip into a virtual environment) and its
+  # benchmark's peers
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-wheel
+  python3-icoextract
   # independent tools the tests compare against, and the makers of fixtures
   icoutils python3 python3-pil python3-pefile python3-distributed bash-completion
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common

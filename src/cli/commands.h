@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace pictrove {
+struct Source;
+}
+
 namespace pictrove::cli {
 
 struct Options {
@@ -38,7 +42,6 @@ struct Options {
 int list(const Options& options, std::ostream& out, std::ostream& err);
 int extract(const Options& options, std::ostream& err);
 
-struct Source;
 // Writes the icons of `source` as the collection file `target`.
 bool writeCollection(const Source& source, const std::filesystem::path& target, std::ostream& err);
 

@@ -20,115 +20,16 @@
 #include "cli/inputs.h"
 #include "cli/ordered_stream.h"
 #include "cli/path_stream.h"
-#include "cli/sources.h"
+#include "engine/scan_record.h"
+#include "engine/sources.h"
 #include "fingerprint/dhash.h"
-#include "fingerprint/sha256.h"
-#include "group_file.h"
 #include "icon_source/icon_file.h"
-#include "mapped_file.h"
 #include "path_text.h"
 
 namespace pictrove::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// File names are bytes: what is not UTF-8 comes out as U+FFFD.
-std::string jsonLine(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64(std::string_view bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t group = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            group = group << 8 | (k < n ? static_cast<std::uint8_t>(bytes[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k) text += k <= n ? kBase64[group >> (18 - 6 * k) & 63] : '=';
-    }
-    return text;
-}
-
-std::optional<std::string> fromBase64(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        std::uint32_t group = 0;
-        std::size_t padding = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            const char c = text[i + k];
-            const std::size_t value = kBase64.find(c);
-            if (c == '=' && i + 4 == text.size() && k >= 2) {
-                ++padding;
-            } else if (value == std::string_view::npos || padding) {
-                return std::nullopt;
-            }
-            group = group << 6 | (value == std::string_view::npos ? 0u : static_cast<std::uint32_t>(value));
-        }
-        for (std::size_t k = 0; k < 3 - padding; ++k)
-            bytes += static_cast<char>(group >> (16 - 8 * k) & 0xFF);
-    }
-    return bytes;
-}
-
-bool isUtf8(const std::string& text) {
-    try {
-        (void)Json(text).dump();
-        return true;
-    } catch (const Json::type_error&) {
-        return false;
-    }
-}
-
-// The name as readable text, and its exact bytes beside it where they are
-// not UTF-8: no two files share a record name, and every reader of records
-// gets back the name that opens the file.
-void putFileName(Json& record, const std::string& file) {
-    record["file"] = file;
-    if (!isUtf8(file)) record["file_bytes"] = base64(file);
-}
-
-// The name a record was written for.
-std::optional<std::string> recordFileName(const Json& record) {
-    if (const auto bytes = record.find("file_bytes"); bytes != record.end()) {
-        if (!bytes->is_string()) return std::nullopt;
-        return fromBase64(bytes->get<std::string>());
-    }
-    if (const auto file = record.find("file"); file != record.end() && file->is_string())
-        return file->get<std::string>();
-    return std::nullopt;
-}
-
-Json iconJson(const Source& source, std::size_t index) {
-    const SourceIcon& icon = source.icons[index];
-    Json entry = {{"index", index}};
-    if (icon.name && icon.name->id) entry["id"] = *icon.name->id;
-    if (icon.name && !icon.name->id) entry["id"] = icon.name->name;
-    const auto shown = icon.icon(kIconSize);
-    entry["dhash"] = shown ? Json(dhashText(differenceHash(*shown))) : Json(nullptr);
-    // Hashed as it is produced: a group naming one large image many times
-    // over makes a file of up to 256 MiB, never held.
-    Sha256 group;
-    const bool written = writeGroupFile(IconGroup{icon.name, icon.images},
-                                        [&](std::span<const std::uint8_t> bytes) { group.update(bytes); });
-    entry["group_sha256"] = written ? Json(hexText(group.finish())) : Json(nullptr);
-    auto& images = entry["images"] = Json::array();
-    for (const IconImage& image : icon.images) {
-        Json stored = {{"w", image.info.width},
-                       {"h", image.info.height},
-                       {"bits", image.info.bits},
-                       {"png", image.info.png}};
-        if (const auto offset = source.offsetOf ? source.offsetOf(image) : std::nullopt) {
-            stored["offset"] = *offset;
-            stored["length"] = imageBytes(image).size();
-        }
-        images.push_back(std::move(stored));
-    }
-    return entry;
-}
 
 std::size_t threadsFor(const Options& options) {
     if (options.jobs) return *options.jobs;
@@ -139,87 +40,16 @@ std::size_t threadsFor(const Options& options) {
 // pixels, however many jobs there are.
 constexpr std::uint64_t kJobsMemory = std::uint64_t{256} << 20;
 
-// What decoding the icons a record describes may hold at once: every image
-// of theirs, as far as the file's pixel budget lets them be decoded (an
-// image several groups name stays decoded), and the scaler's copy of the
-// largest in floating point.
-std::uint64_t decodingBytes(const Source& source, const Options& options, std::uint64_t fileSize) {
-    constexpr std::uint64_t kBytesPerPixel = 4;
-    constexpr std::uint64_t kScalerBytesPerPixel = 16;
-    const std::size_t icons =
-        options.allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
-    std::uint64_t pixels = 0;
-    std::uint64_t largest = 0;
-    for (std::size_t i = 0; i < icons; ++i) {
-        for (const IconImage& image : source.icons[i].images) {
-            const std::uint64_t each =
-                std::min(std::uint64_t{image.info.width} * image.info.height, limits::kMaxImagePixels);
-            pixels += each;
-            largest = std::max(largest, each);
-        }
-    }
-    return std::min(pixels, decodeBudget(fileSize)) * kBytesPerPixel + largest * kScalerBytesPerPixel;
-}
-
-ScanRecord errorRecord(const std::string& file, const std::string& message) {
-    Json record;
-    putFileName(record, file);
-    record["error"] = message;
-    return {jsonLine(record), true};
-}
-
 }  // namespace
 
 ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::function<void()>& whileRead,
                     MemoryLedger::Turn* turn) {
-    const std::string& file = entry.name;
-    if (!entry.error.empty()) return errorRecord(file, entry.error);
-    if (file.empty()) return errorRecord(file, "empty file name");
-    try {
-        auto opened = OpenedFile::open(pathFromUtf8(file));
-        if (!opened) return errorRecord(file, opened.error().message);
-        if (options.maxSize && opened->size() > *options.maxSize)
-            return errorRecord(file, "larger than --max-size (" + std::to_string(opened->size()) + " bytes)");
-        auto digest = opened->digest();
-        if (!digest) return errorRecord(file, digest.error().message);
-        if (whileRead) whileRead();
-        // The hash held no more than a block; the icons may hold the file.
-        if (turn) turn->hold(std::min(opened->size(), limits::kMaxFileView));
-        auto bytes = opened->bytes();
-        if (!bytes) return errorRecord(file, bytes.error().message);
-        auto source = openSource(std::move(*bytes), file, options.collectionExtension);
-        if (!source) return errorRecord(file, source.error().message);
-        Json record;
-        putFileName(record, file);
-        record["size"] = digest->size;
-        record["sha256"] = hexText(digest->sha256);
-        record["kind"] = source->kind;
-        record["icons"] = source->icons.size();
-        if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
-        if (turn) turn->hold(decodingBytes(*source, options, opened->size()));
-        if (!source->icons.empty()) {
-            Json main = iconJson(*source, 0);
-            if (options.allIcons) {
-                auto all = Json::array();
-                all.push_back(main);
-                for (std::size_t i = 1; i < source->icons.size(); ++i) all.push_back(iconJson(*source, i));
-                record["main"] = std::move(main);
-                record["all"] = std::move(all);
-            } else {
-                record["main"] = std::move(main);
-            }
-        }
-        // What was read of it must all be of one file.
-        if (!opened->unchanged())
-            return errorRecord(file, "Cannot read file " + file + ": changed while read");
-        const bool undecoded = source->decodeBudgetPassed();
-        if (undecoded) record["error"] = kDecodeBudgetPassed;
-        return {jsonLine(record), undecoded};
-    } catch (const std::bad_alloc&) {
-        return errorRecord(file, "out of memory");
-    } catch (const std::runtime_error& error) {  // no library to hash with
-        return errorRecord(file, error.what());
-    }
+    if (!entry.error.empty()) return errorRecord(entry.name, entry.error);
+    const ScanSettings settings{options.allIcons, options.maxSize, options.collectionExtension};
+    return scanRecord(
+        entry.name, settings, whileRead,
+        turn ? std::function<void(std::uint64_t)>([turn](std::uint64_t bytes) { turn->hold(bytes); })
+             : nullptr);
 }
 
 int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cli/memory_ledger.h"
+#include "engine/scan_record.h"
 
 namespace pictrove::cli {
 
@@ -23,16 +24,9 @@ struct PathEntry;
 int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
 int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
 
-// One file's record line, and whether it is an error record. The file is
-// opened once and its hash, size and icons all read through that one open
-// file; one whose size or change time moved while it was read gets an error
-// record. `whileRead` runs after the hash and before the icons are read: for
-// tests, to change the file at the worst moment. With a `turn`, the file's
-// bytes and decoded pixels are held from its ledger before they are read.
-struct ScanRecord {
-    std::string line;
-    bool failed = false;
-};
+// One file's record line (scanRecord), and whether it is an error record.
+// With a `turn`, the file's bytes and decoded pixels are held from its
+// ledger before they are read.
 ScanRecord scanFile(const PathEntry& entry, const Options& options,
                     const std::function<void()>& whileRead = {}, MemoryLedger::Turn* turn = nullptr);
 

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "cli/numbers.h"
-#include "cli/sources.h"
+#include "engine/sources.h"
 #include "group_file.h"
 #include "icon_source/icon_file.h"
 #include "image/png.h"

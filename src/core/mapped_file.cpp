@@ -65,8 +65,11 @@ public:
         data_ = p == MAP_FAILED ? nullptr : static_cast<std::byte*>(p);
 #endif
     }
+    // Memory someone else owns, all of it filled: nothing is read into it.
+    explicit Memory(Bytes borrowed)
+        : data_(const_cast<std::byte*>(borrowed.data())), size_(borrowed.size()), borrowed_(true) {}
     ~Memory() {
-        if (!data_) return;
+        if (!data_ || borrowed_) return;
         if (!reserved_) {
             std::free(data_);
             return;
@@ -109,6 +112,7 @@ private:
     std::byte* data_ = nullptr;
     std::size_t size_;
     bool reserved_ = false;
+    bool borrowed_ = false;
 };
 
 MappedFile::Storage::Storage(std::size_t size, Options options)
@@ -120,6 +124,14 @@ MappedFile::Storage::Storage(std::size_t size, Options options)
       loaded_(((size + chunk_ - 1) / chunk_ + 63) / 64, 0) {
     if (!memory_->data()) throw std::bad_alloc();
 }
+
+MappedFile::Storage::Storage(Bytes borrowed)
+    : memory_(std::make_unique<Memory>(borrowed)),
+      size_(borrowed.size()),
+      chunk_(kChunk),
+      walkBlock_(kWalkBlock),
+      readWholeUpTo_(limits::kReadWholeUpTo),
+      allRead_(true) {}
 
 MappedFile::Storage::~Storage() = default;
 
@@ -298,6 +310,16 @@ private:
     std::vector<std::byte> bytes_;
 };
 
+class BorrowedStorage final : public MappedFile::Storage {
+public:
+    BorrowedStorage(Bytes bytes, std::shared_ptr<const void> keeper)
+        : Storage(bytes), keeper_(std::move(keeper)) {}
+
+private:
+    std::size_t readAt(std::uint64_t, std::byte*, std::size_t) override { return 0; }  // all read
+    std::shared_ptr<const void> keeper_;
+};
+
 Error openError(const std::filesystem::path& path, const std::string& reason) {
     return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path) + ": " + reason};
 }
@@ -354,6 +376,12 @@ private:
 
 MappedFile MappedFile::fromBuffer(std::vector<std::byte> bytes) {
     return MappedFile(std::make_shared<BufferStorage>(std::move(bytes)));
+}
+
+MappedFile MappedFile::fromBorrowed(Bytes bytes, std::shared_ptr<const void> keeper) {
+    // Past the largest view a file gets, the rest is not looked at.
+    bytes = bytes.first(viewSize(bytes.size()));
+    return MappedFile(std::make_shared<BorrowedStorage>(bytes, std::move(keeper)));
 }
 
 MappedFile MappedFile::fromStorage(std::shared_ptr<Storage> storage) {

@@ -46,6 +46,10 @@ public:
 
     // Wraps bytes already in memory (tests, embedded data, clipboard).
     static MappedFile fromBuffer(std::vector<std::byte> bytes);
+    // Reads bytes that stay where they are, owned by someone else, without
+    // a copy; `keeper` holds them in place as long as the file and whatever
+    // was read from it live.
+    static MappedFile fromBorrowed(Bytes bytes, std::shared_ptr<const void> keeper);
 
     class Storage;
     // Any other source of bytes (tests read through one that marks what was
@@ -119,6 +123,8 @@ protected:
     };
     explicit Storage(std::size_t size) : Storage(size, Options{}) {}
     Storage(std::size_t size, Options options);
+    // Bytes in memory already, read as they lie: every chunk counts as read.
+    explicit Storage(Bytes borrowed);
     // Reads up to `length` bytes at `offset` into `into`; how many came.
     virtual std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) = 0;
     // Called on a thread that is about to wait for another thread's turn at

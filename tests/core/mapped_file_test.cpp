@@ -9,6 +9,7 @@
 #endif
 
 #include "allocation_watch.h"
+#include "icon_source/icon_file.h"
 #include "test_support.h"
 
 namespace pictrove::test {
@@ -66,6 +67,29 @@ TEST(MappedFile, EmptyFilesAndBuffers) {
     const MappedFile copy = buffer;  // shares the bytes
     EXPECT_EQ(copy.bytes().size(), 2u);
     EXPECT_EQ(copy.bytes().data(), buffer.bytes().data());
+}
+
+// Borrowed bytes are read where they lie, every way of reading, and their
+// keeper lets go only once the file and the ranges taken from it are gone.
+TEST(MappedFile, BorrowedBytesAreReadInPlaceWhileKept) {
+    auto bytes = std::make_shared<std::vector<std::byte>>(readFixture("pe/three32.dll"));
+    const std::weak_ptr<std::vector<std::byte>> kept = bytes;
+    const Bytes view(*bytes);
+    auto file = std::make_unique<MappedFile>(MappedFile::fromBorrowed(view, std::move(bytes)));
+    EXPECT_EQ(file->size(), view.size());
+    EXPECT_EQ(file->read(100, 10).data(), view.data() + 100);
+    EXPECT_EQ(file->later(view.size() - 8, 100).get().data(), view.data() + view.size() - 8);
+    const FileBytes range[] = {file->later(64, 4)};
+    const auto heads = readHeads(range, 4);
+    EXPECT_TRUE(std::equal(heads.begin(), heads.end(), view.begin() + 64));
+    EXPECT_EQ(file->bytesRead(), 0u);  // nothing came from a file
+    auto icons = std::make_unique<IconFile>(IconFile::fromFile(*file));
+    EXPECT_EQ(icons->count(), 3u);
+    file.reset();
+    EXPECT_FALSE(kept.expired());  // the icons still read them
+    EXPECT_TRUE(icons->icon(1).has_value());
+    icons.reset();
+    EXPECT_TRUE(kept.expired());
 }
 
 // Whatever the order and the way of reading (a reader's walk, an image body

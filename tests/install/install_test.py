@@ -214,6 +214,23 @@ class InstalledPrograms(unittest.TestCase):
                 self.assertEqual(list(shown.getdata()), list(made.getdata()), name)
 
 
+class PythonPackage(unittest.TestCase):
+    def test_debians_python_imports_the_installed_package(self):
+        packages = installed("lib/python3/dist-packages")
+        if not os.path.isdir(os.path.join(packages, "pictrove")):
+            self.skipTest("built without the Python package")
+        script = ("import sys, pictrove; source = pictrove.open(sys.argv[1]); "
+                  "print(pictrove.__file__, len(source), source[0].png().startswith(b'\\x89PNG'))")
+        # Debian's python3 looks in lib/python3/dist-packages of its prefix;
+        # the temporary prefix is named the way a package's would be seen.
+        result = run(["/usr/bin/python3", "-c", script, os.path.abspath(os.path.join(DATA, "pe", "three32.dll"))],
+                     env={**os.environ, "PYTHONPATH": packages}, cwd=PREFIX)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        where, count, png = result.stdout.split()
+        self.assertTrue(where.startswith(os.path.join(packages, "pictrove")))
+        self.assertEqual((count, png), ("3", "True"))
+
+
 if __name__ == "__main__":
     args = sys.argv[1:]
     options = {"--build": None, "--cli": None, "--data": None}

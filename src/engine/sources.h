@@ -1,6 +1,7 @@
-// What the command-line tool needs of any icon source, collection files
-// included: per icon its name, its stored images, the icon as the window
-// shows it and the bytes an icon save writes for it.
+// What the front ends (the command-line tool, the Python module) need of any
+// icon source, collection files included: per icon its name, its stored
+// images, the icon as the window shows it and the bytes an icon save writes
+// for it.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,7 @@
 #include "reader_limits.h"
 #include "result.h"
 
-namespace pictrove::cli {
+namespace pictrove {
 
 struct SourceIcon {
     std::optional<ResourceName> name;
@@ -57,4 +58,13 @@ Result<Source> openSource(const std::string& path, const std::string& collection
 // The same for a file opened already, read through `file`; `path` is its name.
 Result<Source> openSource(MappedFile file, const std::string& path, const std::string& collectionExtension);
 
-}  // namespace pictrove::cli
+// The same for bytes that have no name, such as a buffer in memory: a
+// collection when its trailer names `collectionExtension`, the icon engine
+// otherwise.
+Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionExtension = ".ics");
+
+// The sides an icon may be shown at, as `--size` takes them.
+inline constexpr std::uint32_t kSmallestShownSide = 8;
+inline constexpr std::uint32_t kLargestShownSide = 1024;
+
+}  // namespace pictrove

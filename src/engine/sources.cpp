@@ -1,4 +1,4 @@
-#include "cli/sources.h"
+#include "engine/sources.h"
 
 #include "collection_file.h"
 #include "icon_source/icon_file.h"
@@ -9,7 +9,7 @@
 #include "path_text.h"
 #include "paths.h"
 
-namespace pictrove::cli {
+namespace pictrove {
 namespace {
 
 Source fromIconFile(std::shared_ptr<const IconFile> file) {
@@ -94,4 +94,14 @@ Result<Source> openSource(MappedFile file, const std::string& path, const std::s
     return fromIconFile(std::make_shared<const IconFile>(std::move(own)));
 }
 
-}  // namespace pictrove::cli
+Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionExtension) {
+    // Too short for a trailer is no collection, and no error either: there
+    // is no name that promised one.
+    if (file.size() >= kCollectionTrailerSize) {
+        auto collection = CollectionReader::fromFile(file, asciiLower(collectionExtension));
+        if (collection && *collection) return fromCollection(std::move(**collection));
+    }
+    return fromIconFile(std::make_shared<const IconFile>(IconFile::fromFile(std::move(file))));
+}
+
+}  // namespace pictrove

@@ -1,0 +1,455 @@
+// The Python module `pictrove._pictrove`: the engine's sources, icons and
+// records as Python objects. Only the Python conduct lives here (argument
+// types, exceptions, the GIL); every rule comes from the engine, as the
+// command-line tool takes it. The GIL is let go around every read, decode
+// and encode, so threads of a pool work on files at once.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "engine/scan_record.h"
+#include "engine/sources.h"
+#include "fingerprint/dhash.h"
+#include "group_file.h"
+#include "icon_source/icon_file.h"
+#include "image/png.h"
+#include "path_text.h"
+
+namespace py = pybind11;
+
+namespace pictrove::python {
+namespace {
+
+// The exception classes, made when the module is loaded.
+py::handle errorType;
+py::handle fileErrorType;
+py::handle formatErrorType;
+
+// An error of the engine on its way to Python: a file that cannot be read
+// becomes a FileError (an OSError), anything else a FormatError (a ValueError).
+struct EngineError {
+    Error error;
+};
+
+[[noreturn]] void fail(const Error& error) {
+    throw EngineError{error};
+}
+
+// The bytes the object offers through the buffer protocol, pinned (a
+// bytearray cannot be resized, an mmap not closed) until the last thing read
+// from them is gone. Let go with the GIL, wherever that happens.
+std::shared_ptr<const void> pinBuffer(const py::handle& object, Bytes& bytes) {
+    auto view = std::make_unique<Py_buffer>();
+    if (PyObject_GetBuffer(object.ptr(), view.get(), PyBUF_SIMPLE) != 0) throw py::error_already_set();
+    bytes = Bytes(static_cast<const std::byte*>(view->buf), static_cast<std::size_t>(view->len));
+    return std::shared_ptr<const void>(view.release(), [](const void* pinned) {
+        auto* held = static_cast<Py_buffer*>(const_cast<void*>(pinned));
+        if (Py_IsInitialized()) {
+            const py::gil_scoped_acquire gil;
+            PyBuffer_Release(held);
+        }
+        delete held;
+    });
+}
+
+// A path as the system takes it: str and os.PathLike through os.fsencode,
+// so that names that are not UTF-8 come back as their bytes. A NUL byte
+// would end the name early, naming another file: refused, as Python's own
+// functions do.
+std::string pathBytes(const py::handle& path) {
+    auto bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    return bytes;
+}
+
+// A bytes object is a file name when it holds no NUL byte (no name can) and
+// is neither empty nor longer than a path may be; the bytes of an icon
+// source always hold one (every format's header has zero bytes).
+bool isPathBytes(const py::bytes& bytes) {
+    constexpr std::size_t kLongestPath = 4096;
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    PyBytes_AsStringAndSize(bytes.ptr(), &data, &size);
+    return size > 0 && static_cast<std::size_t>(size) <= kLongestPath &&
+           std::memchr(data, 0, static_cast<std::size_t>(size)) == nullptr;
+}
+
+bool isPath(const py::handle& object) {
+    if (py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__")) return true;
+    return py::isinstance<py::bytes>(object) && isPathBytes(py::reinterpret_borrow<py::bytes>(object));
+}
+
+std::uint32_t checkedSide(std::uint32_t size) {
+    if (size < kSmallestShownSide || size > kLargestShownSide)
+        throw py::value_error("size must be from " + std::to_string(kSmallestShownSide) + " to " +
+                              std::to_string(kLargestShownSide));
+    return size;
+}
+
+py::object bytesOrNone(const std::optional<std::vector<std::uint8_t>>& bytes) {
+    if (!bytes) return py::none();
+    return py::bytes(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+}
+
+using SharedSource = std::shared_ptr<const Source>;
+
+class StoredImage {
+public:
+    StoredImage(SharedSource source, std::size_t icon, std::size_t image)
+        : source_(std::move(source)), icon_(icon), image_(image) {}
+
+    const IconImage& image() const { return source_->icons[icon_].images[image_]; }
+
+    py::object offset() const {
+        const auto offset = source_->offsetOf ? source_->offsetOf(image()) : std::nullopt;
+        return offset ? py::object(py::int_(*offset)) : py::none();
+    }
+    std::size_t length() const {
+        const py::gil_scoped_release free;
+        return imageBytes(image()).size();
+    }
+    py::object hotspot() const {
+        const auto& spot = image().hotSpot;
+        return spot ? py::object(py::make_tuple(spot->x, spot->y)) : py::none();
+    }
+    py::bytes data() const {
+        Bytes bytes;
+        {
+            const py::gil_scoped_release free;
+            bytes = imageBytes(image());
+        }
+        return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    // As `extract --all-sizes` writes it: a stored PNG as it is, a bitmap
+    // decoded at its own size and encoded.
+    py::object png() const {
+        std::optional<std::vector<std::uint8_t>> png;
+        {
+            const py::gil_scoped_release free;
+            if (image().info.png) {
+                const Bytes bytes = imageBytes(image());
+                const auto* first = reinterpret_cast<const std::uint8_t*>(bytes.data());
+                png.emplace(first, first + bytes.size());
+            } else if (const auto decoded = source_->decode(image())) {
+                png = encodePng(*decoded);
+            }
+        }
+        return bytesOrNone(png);
+    }
+    std::string repr() const {
+        const ImageInfo& info = image().info;
+        return "<pictrove.StoredImage " + std::to_string(info.width) + "x" + std::to_string(info.height) +
+               "x" + std::to_string(info.bits) + (info.png ? " png>" : ">");
+    }
+
+private:
+    SharedSource source_;
+    std::size_t icon_;
+    std::size_t image_;
+};
+
+class Icon {
+public:
+    Icon(SharedSource source, std::size_t index) : source_(std::move(source)), index_(index) {}
+
+    const SourceIcon& icon() const { return source_->icons[index_]; }
+    std::size_t index() const { return index_; }
+    py::object id() const {
+        const auto& name = icon().name;
+        if (!name) return py::none();
+        if (name->id) return py::int_(*name->id);
+        return py::str(name->name);
+    }
+    bool isCursor() const { return isCursorGroup(IconGroup{icon().name, icon().images}); }
+    py::list images() const {
+        py::list list;
+        for (std::size_t i = 0; i < icon().images.size(); ++i) list.append(StoredImage(source_, index_, i));
+        return list;
+    }
+    py::object groupBytes() const {
+        std::optional<std::vector<std::uint8_t>> bytes;
+        {
+            const py::gil_scoped_release free;
+            bytes = buildGroupFile(IconGroup{icon().name, icon().images});
+        }
+        return bytesOrNone(bytes);
+    }
+    py::object png(std::uint32_t size) const {
+        checkedSide(size);
+        std::optional<std::vector<std::uint8_t>> png;
+        {
+            const py::gil_scoped_release free;
+            if (const auto picture = icon().icon(size)) png = encodePng(*picture);
+        }
+        return bytesOrNone(png);
+    }
+    py::object rgba(std::uint32_t size) const {
+        checkedSide(size);
+        std::optional<Image> picture;
+        {
+            const py::gil_scoped_release free;
+            picture = icon().icon(size);
+        }
+        if (!picture) return py::none();
+        py::array_t<std::uint8_t> array({picture->height, picture->width, std::uint32_t{4}});
+        std::uint8_t* out = array.mutable_data();
+        const std::uint8_t* in = picture->bgra.data();
+        {
+            const py::gil_scoped_release free;
+            for (std::size_t p = 0; p < picture->pixelCount(); ++p, in += 4, out += 4) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+                out[3] = in[3];
+            }
+        }
+        return array;
+    }
+    py::object dhash() const {
+        std::optional<std::uint64_t> hash;
+        {
+            const py::gil_scoped_release free;
+            hash = iconDhash(icon());
+        }
+        return hash ? py::object(py::int_(*hash)) : py::none();
+    }
+    py::object groupSha256() const {
+        std::optional<std::string> digest;
+        {
+            const py::gil_scoped_release free;
+            digest = pictrove::groupSha256(icon());
+        }
+        return digest ? py::object(py::str(*digest)) : py::none();
+    }
+    std::string repr() const {
+        return "<pictrove.Icon " + std::to_string(index_) + " id=" + py::repr(id()).cast<std::string>() + ">";
+    }
+
+private:
+    SharedSource source_;
+    std::size_t index_;
+};
+
+class IconSource {
+public:
+    IconSource(SharedSource source, py::object path) : source_(std::move(source)), path_(std::move(path)) {}
+
+    // The source while open; ValueError after close(), as a closed file gives.
+    const SharedSource& source() const {
+        if (!source_) throw py::value_error("I/O operation on a closed icon source");
+        return source_;
+    }
+    std::size_t size() const { return source()->icons.size(); }
+    Icon at(std::ptrdiff_t index) const {
+        const auto count = static_cast<std::ptrdiff_t>(size());
+        if (index < 0) index += count;
+        if (index < 0 || index >= count) throw py::index_error("icon index out of range");
+        return Icon(source(), static_cast<std::size_t>(index));
+    }
+    py::list slice(const py::slice& range) const {
+        std::size_t start = 0, stop = 0, step = 0, length = 0;
+        if (!range.compute(size(), &start, &stop, &step, &length)) throw py::error_already_set();
+        py::list icons;
+        for (std::size_t i = 0; i < length; ++i, start += step) icons.append(Icon(source(), start));
+        return icons;
+    }
+    py::iterator iterate() const {
+        py::list icons;
+        for (std::size_t i = 0; i < size(); ++i) icons.append(Icon(source(), i));
+        return py::iter(icons);
+    }
+    std::string kind() const { return source()->kind; }
+    py::object redirectedTo() const {
+        const std::string& to = source()->redirectedTo;
+        if (to.empty()) return py::none();
+        return py::module_::import("os").attr("fsdecode")(py::bytes(to));
+    }
+    const py::object& path() const { return path_; }
+    void close() { source_.reset(); }
+    bool closed() const { return !source_; }
+    std::string repr() const {
+        if (!source_) return "<pictrove.IconSource closed>";
+        return "<pictrove.IconSource " + py::repr(path_).cast<std::string>() + " " + source_->kind + ", " +
+               std::to_string(source_->icons.size()) + " icons>";
+    }
+
+private:
+    SharedSource source_;
+    py::object path_;
+};
+
+// Bytes of no kind the engine reads are no icon source: the tool lists them
+// with no icons and says no more; a Python caller gets a FormatError. An
+// executable without icons is a source all the same, of none.
+SharedSource readable(Result<Source>& source, const std::string& name) {
+    if (!source) fail(source.error());
+    if (source->kind == sourceKindName(SourceKind::none))
+        fail(Error{ErrorCode::invalidFormat,
+                   name.empty() ? "Not an icon source" : "Not an icon source: " + name});
+    return std::make_shared<const Source>(std::move(*source));
+}
+
+IconSource openSource(const py::object& object) {
+    Result<Source> source = Error{ErrorCode::invalidFormat, ""};
+    if (isPath(object)) {
+        const std::string path = pathBytes(object);
+        {
+            const py::gil_scoped_release free;
+            source = pictrove::openSource(path, ".ics");
+        }
+        return IconSource(readable(source, path), py::module_::import("os").attr("fspath")(object));
+    }
+    if (!PyObject_CheckBuffer(object.ptr()))
+        throw py::type_error("open() takes a path (str, bytes, os.PathLike) or a bytes-like object, not " +
+                             py::str(py::type::of(object).attr("__name__")).cast<std::string>());
+    Bytes bytes;
+    auto pinned = pinBuffer(object, bytes);
+    {
+        const py::gil_scoped_release free;
+        source = openUnnamedSource(MappedFile::fromBorrowed(bytes, std::move(pinned)));
+    }
+    return IconSource(readable(source, ""), py::none());
+}
+
+py::object scan(const py::object& path, bool allIcons) {
+    const std::string file = pathBytes(path);
+    ScanRecord record;
+    {
+        const py::gil_scoped_release free;
+        record = scanRecord(file, ScanSettings{allIcons, std::nullopt, ".ics"});
+    }
+    return py::module_::import("json").attr("loads")(py::bytes(record.line));
+}
+
+// The difference hash of `width` x `height` pixels of red, green, blue and
+// alpha, a byte each, top row first.
+std::uint64_t dhashOfRgba(const py::buffer& pixels, std::uint32_t width, std::uint32_t height) {
+    const py::buffer_info info = pixels.request();
+    const auto size = static_cast<std::uint64_t>(info.size) * static_cast<std::uint64_t>(info.itemsize);
+    if (width == 0 || height == 0 || size / 4 / width != height || size != std::uint64_t{width} * height * 4)
+        throw py::value_error("the pixels are not " + std::to_string(width) + " x " + std::to_string(height) +
+                              " x 4 bytes");
+    const py::gil_scoped_release free;
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.hasAlpha = true;
+    image.bgra.resize(static_cast<std::size_t>(size));
+    const auto* in = static_cast<const std::uint8_t*>(info.ptr);
+    for (std::size_t p = 0; p < image.bgra.size(); p += 4) {
+        image.bgra[p] = in[p + 2];
+        image.bgra[p + 1] = in[p + 1];
+        image.bgra[p + 2] = in[p];
+        image.bgra[p + 3] = in[p + 3];
+    }
+    return differenceHash(image);
+}
+
+py::handle newError(const char* name, const char* doc, py::handle bases) {
+    PyObject* type = PyErr_NewExceptionWithDoc(name, doc, bases.ptr(), nullptr);
+    if (!type) throw py::error_already_set();
+    return type;  // kept for the life of the process
+}
+
+}  // namespace
+}  // namespace pictrove::python
+
+PYBIND11_MODULE(_pictrove, m) {
+    using namespace pictrove::python;
+    m.doc() = "The Pictrove engine; use the package pictrove.";
+
+    errorType =
+        newError("pictrove.Error", "What pictrove raises for a source it cannot read.", PyExc_Exception);
+    fileErrorType = newError("pictrove.FileError", "A file that cannot be opened or read (an OSError).",
+                             py::make_tuple(errorType, py::handle(PyExc_OSError)));
+    formatErrorType = newError("pictrove.FormatError", "Bytes that are no icon source (a ValueError).",
+                               py::make_tuple(errorType, py::handle(PyExc_ValueError)));
+    m.attr("Error") = errorType;
+    m.attr("FileError") = fileErrorType;
+    m.attr("FormatError") = formatErrorType;
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const EngineError& e) {
+            const bool unreadable = e.error.code == pictrove::ErrorCode::cannotOpen ||
+                                    e.error.code == pictrove::ErrorCode::readFailed;
+            PyErr_SetString((unreadable ? fileErrorType : formatErrorType).ptr(), e.error.message.c_str());
+        }
+    });
+
+    py::class_<StoredImage>(m, "StoredImage", "One image of an icon as the file stores it.")
+        .def_property_readonly("width", [](const StoredImage& s) { return s.image().info.width; })
+        .def_property_readonly("height", [](const StoredImage& s) { return s.image().info.height; })
+        .def_property_readonly(
+            "bits", [](const StoredImage& s) { return s.image().info.bits; },
+            "Bits per pixel; PNG images count as 32.")
+        .def_property_readonly("is_png", [](const StoredImage& s) { return s.image().info.png; })
+        .def_property_readonly("offset", &StoredImage::offset,
+                               "Where the image's bytes start in the file, or None where that is not known.")
+        .def_property_readonly("length", &StoredImage::length, "How many bytes data() gives.")
+        .def_property_readonly("hotspot", &StoredImage::hotspot, "(x, y) for a cursor's image, else None.")
+        .def("data", &StoredImage::data, "The image's stored bytes: a bitmap without file header, or a PNG.")
+        .def("png", &StoredImage::png,
+             "The image as a PNG at its own size, as extract --all-sizes writes it; None when it cannot "
+             "be decoded.")
+        .def("__repr__", &StoredImage::repr);
+
+    py::class_<Icon>(m, "Icon", "One icon (or cursor) of a source: a group of stored images.")
+        .def_property_readonly("index", &Icon::index, "The icon's place in its source, from 0.")
+        .def_property_readonly("id", &Icon::id,
+                               "The group's resource ID (an int), its name (a str), or None for a file that "
+                               "is one icon.")
+        .def_property_readonly("is_cursor", &Icon::isCursor, "True when every image carries a hot spot.")
+        .def_property_readonly("images", &Icon::images, "The stored images, in directory order.")
+        .def("group_bytes", &Icon::groupBytes,
+             "The whole group as an .ico (or .cur) file, byte for byte what extract --group-ico writes; "
+             "None for a group without images or one too large.")
+        .def("png", &Icon::png, py::arg("size") = 32,
+             "The icon chosen and scaled for size x size (8 to 1024) as a PNG, byte for byte what "
+             "extract --size writes; None when it cannot be decoded.")
+        .def("rgba", &Icon::rgba, py::arg("size") = 32,
+             "The icon at size x size as a numpy uint8 array of shape (size, size, 4), red, green, blue, "
+             "alpha; None when it cannot be decoded.")
+        .def("dhash", &Icon::dhash,
+             "The difference hash of the icon at 32 x 32 (an int), the scan record's dhash; None when "
+             "it cannot be decoded.")
+        .def("group_sha256", &Icon::groupSha256,
+             "The SHA-256 of group_bytes() in hexadecimal, the scan record's group_sha256.")
+        .def("__repr__", &Icon::repr);
+
+    py::class_<IconSource>(m, "IconSource",
+                           "The icons of one file or buffer: a sequence of Icon and a context manager.")
+        .def("__len__", &IconSource::size)
+        .def("__getitem__", &IconSource::at, py::arg("index"))
+        .def("__getitem__", &IconSource::slice, py::arg("range"))
+        .def("__iter__", &IconSource::iterate)
+        .def_property_readonly(
+            "kind", &IconSource::kind,
+            "What the source is: PE32, PE32+, NE, ICO, CUR, ANI, ELF, collection, or none.")
+        .def_property_readonly("redirected_to", &IconSource::redirectedTo,
+                               "The .mun file a system library's icons came from, else None.")
+        .def_property_readonly("path", &IconSource::path, "The path given to open(); None for a buffer.")
+        .def_property_readonly("closed", &IconSource::closed)
+        .def("close", &IconSource::close, "Lets go of the file or buffer; icons taken before stay usable.")
+        .def("__enter__", [](IconSource& self) -> IconSource& { return self; })
+        .def("__exit__", [](IconSource& self, const py::args&) { self.close(); })
+        .def("__repr__", &IconSource::repr);
+
+    // Shown as the package's own, where users meet them.
+    for (const char* name : {"StoredImage", "Icon", "IconSource"})
+        m.attr(name).attr("__module__") = "pictrove";
+
+    m.def("open", &openSource, py::arg("source"),
+          "Opens a path (str, os.PathLike, or bytes without a NUL byte) or a bytes-like object (bytes, "
+          "bytearray, memoryview, mmap), read where it lies. Raises FileError for a file that cannot be read "
+          "and FormatError for bytes that are no icon source.");
+    m.def("scan", &scan, py::arg("path"), py::arg("all_icons") = false,
+          "The record pictrove-cli scan writes for the file, as a dict.");
+    m.def("_dhash_rgba", &dhashOfRgba, py::arg("pixels"), py::arg("width"), py::arg("height"));
+}

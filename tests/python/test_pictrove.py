@@ -1,0 +1,360 @@
+"""The Python package against pictrove-cli: for every kind of source, each
+attribute and byte string equal to what the tool writes for the same file,
+from a path and from memory; hostile files; threads; no copy of a buffer.
+
+Run by ctest with PYTHONPATH at the built package, PICTROVE_CLI and
+PICTROVE_DATA (tests/data) in the environment.
+"""
+
+import concurrent.futures
+import io
+import itertools
+import json
+import mmap
+import os
+import subprocess
+import sys
+import textwrap
+
+import numpy
+import pytest
+
+import pictrove
+
+CLI = os.environ["PICTROVE_CLI"]
+DATA = os.environ["PICTROVE_DATA"]
+ROOT = os.path.dirname(os.path.dirname(DATA))
+
+# One of each kind the tool reads; the collection is made by the tool.
+FIXTURES = {
+    "PE32": "pe/three32.dll",
+    "PE32+": "pe/three64.dll",
+    "PE32 cursors only": "pe/cursors32.dll",
+    "NE": "ne/icons.icl",
+    "NE shifted": "ne/shift9.exe",
+    "ICO": "ico/multi.ico",
+    "ICO png": "ico/png256.ico",
+    "CUR": "ico/cursor.cur",
+    "ANI": "ico/anim.ani",
+    "collection": "collection.ics",
+    "mun": "windows/System32/IMAGERES.DLL",
+}
+
+
+def cli(*args, check=True):
+    result = subprocess.run([CLI, *args], capture_output=True)
+    if check:
+        assert result.returncode == 0, result.stderr.decode()
+    return result
+
+
+@pytest.fixture(scope="session")
+def files(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("fixtures")
+    paths = {kind: os.path.join(DATA, name) for kind, name in FIXTURES.items()}
+    paths["collection"] = str(folder / "collection.ics")
+    cli("extract", paths["PE32"], "--ics", paths["collection"])
+    return paths
+
+
+def cli_listing(path):
+    return json.loads(cli("list", "--json", path).stdout)[0]
+
+
+def cli_record(path):
+    return json.loads(cli("scan", "--all-icons", path, check=False).stdout)
+
+
+def cli_outputs(path, folder):
+    """What extract writes for the file: whole groups, every stored image,
+    and each icon at 48 px."""
+    cli("extract", path, "-o", str(folder / "all"), "--group-ico", "--all-sizes")
+    cli("extract", path, "-o", str(folder / "shown"), "--size", "48")
+    written = {}
+    for sub in ("all", "shown"):
+        for name in os.listdir(folder / sub):
+            with open(folder / sub / name, "rb") as f:
+                written[sub + "/" + name] = f.read()
+    return written
+
+
+def stored_names(icon, stem):
+    """extract --all-sizes' file name of each stored image."""
+    seen = {}
+    for image in icon.images:
+        name = "%s_%d_%dx%d_%d" % (stem, icon.index, image.width, image.height, image.bits)
+        seen[name] = seen.get(name, 0) + 1
+        yield image, "all/" + name + ("-%d" % seen[name] if seen[name] > 1 else "") + ".png"
+
+
+@pytest.mark.parametrize("kind", FIXTURES)
+def test_listing_is_the_tools(files, kind):
+    listing = cli_listing(files[kind])
+    with pictrove.open(files[kind]) as source:
+        assert len(source) == listing["count"] and len(source) > 0
+        assert source.redirected_to == listing.get("from")
+        assert source.path == files[kind]
+        for icon, listed in zip(source, listing["icons"]):
+            assert icon.index == listed["index"]
+            assert icon.id == listed.get("id", listed.get("name"))
+            stored = [{"width": i.width, "height": i.height, "bits": i.bits, "png": i.is_png,
+                       **({"hotspot": dict(zip("xy", i.hotspot))} if i.hotspot else {})} for i in icon.images]
+            assert stored == listed["images"]
+            assert icon.is_cursor == all("hotspot" in i for i in listed["images"])
+
+
+@pytest.mark.parametrize("kind", FIXTURES)
+def test_scan_record_is_the_tools(files, kind):
+    record = cli_record(files[kind])
+    assert pictrove.scan(files[kind], all_icons=True) == record
+    assert pictrove.scan(files[kind]) == json.loads(cli("scan", files[kind]).stdout)
+    with pictrove.open(files[kind]) as source:
+        assert source.kind == record["kind"]
+        for icon, scanned in zip(source, record["all"]):
+            assert "%016x" % icon.dhash() == scanned["dhash"]
+            assert icon.group_sha256() == scanned["group_sha256"]
+            where = [{"offset": i.offset, "length": i.length} for i in icon.images]
+            assert where == [{"offset": i.get("offset"), "length": i.get("length", len(icon.images[n].data()))}
+                             for n, i in enumerate(scanned["images"])]
+
+
+@pytest.mark.parametrize("kind", FIXTURES)
+def test_bytes_are_what_extract_writes(files, kind, tmp_path):
+    written = cli_outputs(files[kind], tmp_path)
+    stem = os.path.basename(files[kind])
+    expected = {}
+    with pictrove.open(files[kind]) as source:
+        for icon in source:
+            group = icon.group_bytes()
+            if group is not None:
+                expected["all/%s_%d.%s" % (stem, icon.index, "cur" if icon.is_cursor else "ico")] = group
+            expected["shown/%s_%d.png" % (stem, icon.index)] = icon.png(48)
+            for image, name in stored_names(icon, stem):
+                expected[name] = image.png()
+                if image.is_png:
+                    assert image.png() == image.data()
+    assert expected == written
+
+
+@pytest.mark.parametrize("kind", [k for k in FIXTURES if k != "mun"])
+@pytest.mark.parametrize("wrap", [bytes, bytearray, memoryview, "mmap"])
+def test_buffers_give_what_the_path_gives(files, kind, wrap, tmp_path):
+    def summary(source):
+        return (source.kind, [(icon.id, icon.is_cursor, icon.group_bytes(), icon.png(), icon.dhash(),
+                               [(i.width, i.height, i.bits, i.hotspot, i.offset, i.data(), i.png())
+                                for i in icon.images]) for icon in source])
+
+    with open(files[kind], "rb") as f:
+        content = f.read()
+        with pictrove.open(files[kind]) as source:
+            expected = summary(source)
+        if wrap == "mmap":
+            buffer = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
+        else:
+            buffer = wrap(content)
+        with pictrove.open(buffer) as source:
+            assert source.path is None
+            assert summary(source) == expected
+
+
+def test_a_system_library_leads_to_its_mun_file_only_by_its_path(files):
+    with pictrove.open(files["mun"]) as source:
+        assert source.redirected_to.endswith("SystemResources/imageres.dll.mun") and len(source) > 0
+    with open(files["mun"], "rb") as f:
+        assert len(pictrove.open(f.read())) == 0
+
+
+def test_the_path_kinds_and_bytes_that_hold_no_icon_source():
+    path = os.path.join(DATA, FIXTURES["ICO"])
+    for given in (path, os.fsencode(path), __import__("pathlib").Path(path)):
+        assert len(pictrove.open(given)) == 1
+    # Bytes without a NUL byte are a name; no icon source lacks one.
+    with pytest.raises(pictrove.FileError):
+        pictrove.open(b"no such file")
+    # What the tool lists with no icons and no kind is no icon source; an
+    # executable without icons is one.
+    for data in (b"\0" * 100, b""):
+        with pytest.raises(pictrove.FormatError, match="^Not an icon source$"):
+            pictrove.open(data)
+    text = os.path.join(ROOT, "README.md")
+    with pytest.raises(ValueError, match="^Not an icon source: " + text):
+        pictrove.open(text)
+    assert "(" not in cli("list", text).stdout.decode().splitlines()[0]
+    with pytest.raises(TypeError):
+        pictrove.open(12)
+    # A name cut at a NUL byte would be another file's.
+    for call in (pictrove.open, pictrove.scan):
+        with pytest.raises(ValueError):
+            call(path + "\0.txt")
+
+
+def cli_error(path):
+    result = cli("list", path, check=False)
+    assert result.returncode == 1
+    return result.stderr.decode().removeprefix("pictrove-cli: " + path + ": ").rstrip("\n")
+
+
+def test_errors_carry_the_tools_messages(tmp_path):
+    short = tmp_path / "short.ics"
+    short.write_bytes(b"Icons")
+    cases = [(str(tmp_path / "missing.ico"), pictrove.FileError, OSError),
+             (str(tmp_path), pictrove.FileError, OSError),
+             (str(short), pictrove.Error, Exception)]
+    for path, kind, base in cases:
+        with pytest.raises(kind) as raised:
+            pictrove.open(path)
+        assert isinstance(raised.value, base) and isinstance(raised.value, pictrove.Error)
+        assert str(raised.value) == cli_error(path)
+    assert pictrove.scan(cases[0][0]) == json.loads(cli("scan", cases[0][0], check=False).stdout)
+    assert issubclass(pictrove.FormatError, ValueError)
+
+
+def hostile_files(folder):
+    crashers = os.path.join(ROOT, "fuzz", "crashers")
+    found = sorted(os.path.join(d, n) for d, _, names in os.walk(crashers) for n in names)
+    with open(os.path.join(DATA, FIXTURES["PE32"]), "rb") as f:
+        pe = f.read()
+    with open(os.path.join(DATA, FIXTURES["NE"]), "rb") as f:
+        ne = f.read()
+    # Cut short at every kind of boundary, and with size fields spoilt.
+    for name, content in (("pe", pe), ("ne", ne)):
+        for length in (2, 64, 512, 1024, len(content) // 2, len(content) - 1):
+            path = os.path.join(folder, "%s-%d.dll" % (name, length))
+            with open(path, "wb") as f:
+                f.write(content[:length])
+            found.append(path)
+    return found
+
+
+def test_hostile_files_are_errors_or_the_tools_damaged_icons(tmp_path):
+    for path in hostile_files(str(tmp_path)):
+        record = json.loads(cli("scan", path, check=False).stdout)
+        assert pictrove.scan(path) == record, path
+        with open(path, "rb") as f:
+            content = f.read()
+        for given in (path, memoryview(content)):
+            try:
+                source = pictrove.open(given)
+            except pictrove.Error:
+                assert "error" in record or record["kind"] == "none", path
+                continue
+            assert len(source) == record["icons"], path
+            for icon in source[:64]:
+                icon.png(), icon.rgba(), icon.group_bytes(), [i.png() for i in icon.images[:8]]
+
+
+def test_threads_share_one_source_and_open_many(files):
+    def work(icon):
+        return icon.png(), icon.png(256), icon.dhash(), icon.group_bytes(), [i.png() for i in icon.images]
+
+    source = pictrove.open(files["PE32"])
+    serial = [work(icon) for icon in source]
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        shared = list(pool.map(lambda n: work(source[n % len(source)]), range(96)))
+        assert shared == [serial[n % len(source)] for n in range(96)]
+        paths = [files[kind] for kind in FIXTURES] * 8
+        records = list(pool.map(lambda p: pictrove.scan(p, all_icons=True), paths))
+        opened = list(pool.map(lambda p: [work(icon) for icon in pictrove.open(p)], paths))
+    assert records == [pictrove.scan(p, all_icons=True) for p in paths]
+    assert opened == [[work(icon) for icon in pictrove.open(p)] for p in paths]
+    assert list(pictrove.scan_many(paths, jobs=8, all_icons=True)) == records
+
+
+def test_scan_many_keeps_a_bounded_window_of_an_endless_list(files):
+    taken = []
+
+    def endless():
+        for n in itertools.count():
+            taken.append(n)
+            yield files["ICO"]
+
+    many = pictrove.scan_many(endless(), jobs=3)
+    first = list(itertools.islice(many, 5))
+    assert first == [pictrove.scan(files["ICO"])] * 5
+    assert len(taken) <= 5 + 2 * 3
+    many.close()
+    with pytest.raises(ValueError):
+        next(pictrove.scan_many([files["ICO"]], jobs=0))
+
+
+def test_a_buffer_is_read_in_place_and_held_while_read(files):
+    # Peak memory in a process of its own: a 200 MB library opened from
+    # memory and all its icons made. Under a sanitizer memory tells nothing.
+    script = textwrap.dedent("""
+        import sys, pictrove
+        def peak():
+            with open("/proc/self/status") as f:
+                return int(next(l for l in f if l.startswith("VmHWM")).split()[1]) * 1024
+        with open(sys.argv[1], "rb") as f:
+            content = f.read()
+        wrap = bytes if sys.argv[2] == "bytes" else bytearray
+        data = wrap(content + bytes(200 * 1024 * 1024 - len(content)))
+        before = peak()
+        with pictrove.open(data) as source:
+            pngs = [icon.png() for icon in source]
+            assert len(pngs) == 3 and all(pngs)
+        print(peak() - before)
+    """)
+    for wrap in ("bytes", "bytearray") if os.environ.get("PICTROVE_SANITIZED") != "1" else ():
+        result = subprocess.run([sys.executable, "-c", script, files["PE32"], wrap], capture_output=True, text=True,
+                                env=dict(os.environ))
+        assert result.returncode == 0, result.stderr
+        assert int(result.stdout) < 10 * 1024 * 1024
+    # The buffer stays pinned, and alive, as long as something reads it.
+    with open(files["PE32"], "rb") as f:
+        data = bytearray(f.read())
+    source = pictrove.open(data)
+    with pytest.raises(BufferError):
+        data.extend(b"more")
+    icon = source[1]
+    source.close()
+    with pytest.raises(BufferError):
+        data.extend(b"more")
+    expected = icon.png()
+    del icon
+    data.extend(b"more")
+    icon = pictrove.open(bytes(data[:-4]))[1]
+    assert icon.png() == expected
+    with pytest.raises(ValueError):
+        len(source)
+
+
+def test_dhash_of_arrays_and_pillow_images_is_the_records(files, tmp_path):
+    from PIL import Image
+
+    cli("extract", files["PE32"], "-o", str(tmp_path))
+    record = cli_record(files["PE32"])
+    for scanned in record["all"]:
+        with open(tmp_path / ("three32.dll_%d.png" % scanned["index"]), "rb") as f:
+            picture = Image.open(io.BytesIO(f.read()))
+            picture.load()
+        by_pillow = pictrove.dhash(picture)
+        by_array = pictrove.dhash(numpy.asarray(picture.convert("RGBA")))
+        assert "%016x" % by_pillow == "%016x" % by_array == scanned["dhash"]
+    icon = pictrove.open(files["PE32"])[0]
+    assert pictrove.dhash(icon.rgba()) == icon.dhash()
+    assert pictrove.dhash(icon.rgba()[:, ::-1]) != icon.dhash()  # a strided view is read as it shows
+    assert pictrove.hamming(icon.dhash(), icon.dhash() ^ 0b1011) == 3
+    for wrong in (numpy.zeros((4, 4, 3), numpy.uint8), numpy.zeros((4, 4, 4), numpy.float32), "picture"):
+        with pytest.raises(ValueError):
+            pictrove.dhash(wrong)
+    assert pictrove.dhash(numpy.zeros((4, 4, 4), numpy.uint8)) == 0
+    with pytest.raises(ValueError):
+        icon.png(7)
+
+
+@pytest.mark.skipif(os.environ.get("PICTROVE_PIP_TEST") != "1", reason="ctest runs it on its own")
+def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_path):
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)], check=True)
+    python = str(venv / "bin" / "python")
+    installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-build-isolation",
+                                os.path.join(ROOT, "python")], capture_output=True, text=True)
+    assert installed.returncode == 0, installed.stdout + installed.stderr
+    script = "import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256())"
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    shown = subprocess.run([python, "-c", script, files["PE32"]], capture_output=True, text=True, env=env, cwd=tmp_path)
+    assert shown.returncode == 0, shown.stderr
+    where, digest = shown.stdout.split()
+    assert where.startswith(str(venv))
+    assert digest == cli_record(files["PE32"])["all"][1]["group_sha256"]
