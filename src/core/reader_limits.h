@@ -52,4 +52,12 @@ inline constexpr std::uint64_t kReadWholeUpTo = 1024 * 1024;
 // Most RIFF chunks walked in an ANI file before giving up.
 inline constexpr std::size_t kMaxRiffChunks = 4096;
 
+// Most members walked in a macOS icon file (a real one has a dozen or two).
+inline constexpr std::size_t kMaxIcnsMembers = 4096;
+
+// Most bytes the readers of one file may make rather than find in it
+// (pictures converted to bitmaps, members taken out of archives); each
+// file's own share is smaller still, in proportion to its size.
+inline constexpr std::uint64_t kMaxMadeBytes = std::uint64_t{256} << 20;
+
 }  // namespace pictrove::limits

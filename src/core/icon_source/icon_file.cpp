@@ -38,6 +38,7 @@ SourceKind detectKind(const FileView& file) {
                  "\x7F"
                  "ELF"))
         return SourceKind::elf;
+    if (hasTagAt(bytes, 0, "icns")) return SourceKind::icns;
     return SourceKind::none;
 }
 
@@ -53,6 +54,7 @@ const char* sourceKindName(SourceKind kind) {
         case SourceKind::cur: return "CUR";
         case SourceKind::ani: return "ANI";
         case SourceKind::elf: return "ELF";
+        case SourceKind::icns: return "ICNS";
     }
     return "none";
 }
@@ -94,12 +96,17 @@ std::uint64_t decodeBudget(std::uint64_t fileSize) {
     return std::max(kMinPixels, std::min(fileSize, UINT64_MAX / kPixelsPerByte) * kPixelsPerByte);
 }
 
+std::uint64_t madeBytesBudget(std::uint64_t fileSize) {
+    return std::min(limits::kMaxMadeBytes, decodeBudget(fileSize) * 4);
+}
+
 IconFile::IconFile() : decoding_(std::make_shared<Decoding>(decodeBudget(0))) {}
 
 IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLimit) {
     IconFile result;
     result.file_ = std::move(file);
     result.decoding_ = std::make_shared<Decoding>(decodeBudget(result.file_.size()));
+    result.made_ = std::make_shared<MadeBytes>(madeBytesBudget(result.file_.size()));
     const FileView source(result.file_);
     result.kind_ = detectKind(source);
     // A file that is no icon source is left at its first bytes (a folder walk
@@ -116,6 +123,7 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
         case SourceKind::cur: single = readIcoFile(source); break;
         case SourceKind::ani: single = readAniFile(source); break;
         case SourceKind::elf: single = readElfIcon(source); break;
+        case SourceKind::icns: single = readIcnsFile(source, *result.made_); break;
         case SourceKind::none: break;
     }
     if (single) result.groups_.push_back(std::move(*single));

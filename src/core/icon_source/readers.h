@@ -12,6 +12,7 @@
 
 #include "byte_reader.h"
 #include "icon_source/icon_group.h"
+#include "icon_source/made_bytes.h"
 #include "mapped_file.h"
 #include "reader_limits.h"
 
@@ -49,6 +50,11 @@ inline constexpr std::string_view kElfIconSection = ".pictrove.icons";
 
 // ELF executables: the icon file in kElfIconSection, as one icon named MAINICON.
 std::optional<IconGroup> readElfIcon(const FileView& file);
+
+// macOS icon files (.icns): every picture member as one image of one icon,
+// PNG ones straight from the file, the others (24-bit with their 8-bit
+// masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps kept in `made`.
+std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made);
 
 // The same over bytes already in memory.
 inline std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,

@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""Writes the seed corpus of the readers of application packages and macOS
+icon files into fuzz/corpus/<target>/.
+
+Each seed is small and packed by hand, one per path a reader branches on, so
+that the fuzzers start inside the formats instead of guessing their magic
+numbers. Pillow encodes the PNG pictures. Run it again after changing it; the
+output is deterministic.
+"""
+import io
+import os
+import struct
+
+from PIL import Image
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def png(side, seed=0):
+    image = Image.new("RGBA", (side, side))
+    image.putdata([((x * 37 + seed) & 0xFF, (y * 53) & 0xFF, (x ^ y) & 0xFF, 255 if (x + y) % 5 else 0)
+                   for y in range(side) for x in range(side)])
+    out = io.BytesIO()
+    image.save(out, "PNG")
+    return out.getvalue()
+
+
+def packbits(plane):
+    """Runs of one value as repeats, the rest as literal bytes."""
+    out, i = bytearray(), 0
+    while i < len(plane):
+        run = 1
+        while i + run < len(plane) and run < 130 and plane[i + run] == plane[i]:
+            run += 1
+        if run >= 3:
+            out += bytes([run + 125, plane[i]])
+            i += run
+            continue
+        start = i
+        while i < len(plane) and i - start < 128 and not (
+                i + 2 < len(plane) and plane[i] == plane[i + 1] == plane[i + 2]):
+            i += 1
+        out += bytes([i - start - 1]) + bytes(plane[start:i])
+    return bytes(out)
+
+
+def planes(side, seed=0):
+    pixels = [(x * 16 + seed, y * 16, 0x80 if x < side // 2 else x) for y in range(side) for x in range(side)]
+    return [bytes(p[c] & 0xFF for p in pixels) for c in range(3)]
+
+
+def icns(members):
+    body = b"".join(t + struct.pack(">I", len(d) + 8) + d for t, d in members)
+    return b"icns" + struct.pack(">I", len(body) + 8) + body
+
+
+def codestream(side):
+    """A bare JPEG 2000 codestream: one grey component, one empty packet."""
+    siz = struct.pack(">HH8IH3B", 41, 0, side, side, 0, 0, side, side, 0, 0, 1, 7, 1, 1)
+    return (b"\xff\x4f\xff\x51" + siz + bytes([0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 2, 2, 0, 1]) +
+            bytes([0xFF, 0x5C, 0, 4, 0x40, 0x48]) +
+            bytes([0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 15, 0, 1, 0xFF, 0x93, 0, 0xFF, 0xD9]))
+
+
+def icns_seeds():
+    mask = bytes((x * 16) & 0xFF for x in range(256))
+    small = b"".join(packbits(p) for p in planes(16))
+    large = b"\0\0\0\0" + b"".join(packbits(p) for p in planes(128, 3))
+    argb = b"ARGB" + packbits(mask) + b"".join(packbits(p) for p in planes(16, 9))
+    raw = b"".join(bytes([0, r, g, b]) for r, g, b in zip(*planes(16, 5)))
+    return {
+        "rgb_and_mask.icns": icns([(b"is32", small), (b"s8mk", mask)]),
+        "it32.icns": icns([(b"it32", large), (b"t8mk", bytes(128 * 128))]),
+        "argb.icns": icns([(b"ic04", argb), (b"ic05", b"ARGB" + packbits(bytes(1024)) * 4)]),
+        "unpacked.icns": icns([(b"TOC ", bytes(8)), (b"is32", raw)]),
+        "png.icns": icns([(b"icp4", png(16)), (b"ic11", png(32, 1))]),
+        "jpeg2000.icns": icns([(b"ic08", codestream(16)), (b"il32", b"".join(packbits(p) for p in planes(32)))]),
+    }
+
+
+def write(target, seeds):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
+def main():
+    write("icns", icns_seeds())
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,147 @@
+#!/usr/bin/python3
+"""Checks pictrove-cli on files made by Debian's own makers against what
+Debian's own readers take out of them: for each kind in KINDS, a fixture is
+made at test time, and every image pictrove-cli extracts must have the pixels
+the reader extracts (colour where a pixel is not wholly transparent, alpha
+everywhere), in the icons and order the reader gives.
+
+    package_oracle_test.py --cli PATH --kind NAME
+
+Exits 77 (ctest's skip) when a maker, a reader or Pillow is missing.
+"""
+
+import argparse
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+
+try:
+    from PIL import Image
+except ImportError:
+    print("Pillow is missing")
+    sys.exit(SKIP)
+
+
+def picture(side, seed):
+    """RGBA of `side` pixels a side whose every pixel differs from its
+    neighbours, with opaque, half and wholly transparent ones."""
+    image = Image.new("RGBA", (side, side))
+    image.putdata([((x * 7 + seed) & 0xFF, (y * 5 + seed) & 0xFF, (x * y) & 0xFF,
+                    0 if (x + y) % 9 == 0 else 255 if x % 3 else 128)
+                   for y in range(side) for x in range(side)])
+    return image
+
+
+def run(*args, cwd=None):
+    result = subprocess.run(args, capture_output=True, cwd=cwd)
+    if result.returncode != 0:
+        raise RuntimeError(f"{args}: exit {result.returncode}: {result.stderr.decode(errors='replace')}")
+    return result.stdout
+
+
+def rgba(path):
+    with Image.open(path) as image:
+        return image.convert("RGBA")
+
+
+# --- the kinds: each makes a file and says which icons a reader finds in it -
+
+def make_icns(work):
+    sides = (16, 32, 48, 128, 256, 512)
+    names = []
+    for side in sides:
+        names.append(os.path.join(work, f"p{side}.png"))
+        picture(side, side).save(names[-1])
+    target = os.path.join(work, "made.icns")
+    run("png2icns", target, *names)
+    return target
+
+
+def read_icns(work, path):
+    """icns2png takes out every member as a PNG named after its size."""
+    out = os.path.join(work, "icns2png")
+    os.mkdir(out)
+    run("icns2png", "-x", "-o", out, path)
+    found = sorted(glob.glob(os.path.join(out, "*.png")),
+                   key=lambda name: int(re.search(r"_(\d+)x\d+x\d+\.png$", name).group(1)))
+    return [[rgba(name) for name in found]]
+
+
+KINDS = {
+    # name: (tools, maker, reader)
+    "icns": (("png2icns", "icns2png"), make_icns, read_icns),
+}
+
+
+# --- the comparison ---------------------------------------------------------
+
+def same_pixels(ours, theirs):
+    """None when equal, else what differs first."""
+    if ours.size != theirs.size:
+        return f"size {ours.size} vs {theirs.size}"
+    for i, (p, q) in enumerate(zip(ours.getdata(), theirs.getdata())):
+        if p[3] != q[3] or (p[3] and p[:3] != q[:3]):
+            return f"pixel ({i % ours.size[0]},{i // ours.size[0]}): ours {p}, theirs {q}"
+    return None
+
+
+def check(cli, kind, work):
+    tools, make, read = KINDS[kind]
+    path = make(work)
+    expected = read(work, path)
+    failures = []
+    listing = json.loads(run(cli, "list", "--json", path))[0]
+    if listing.get("count") != len(expected):
+        return [f"{listing.get('count')} icons, the reader finds {len(expected)}"]
+    out = os.path.join(work, "ours")
+    run(cli, "extract", "--all-sizes", path, "-o", out)
+    base = os.path.basename(path)
+    for index, (icon, images) in enumerate(zip(listing["icons"], expected)):
+        sizes = [(i["width"], i["height"], i["bits"]) for i in icon["images"]]
+        if sorted(s[:2] for s in sizes) != sorted(image.size for image in images):
+            failures.append(f"icon {index}: images {sizes}, the reader's {[i.size for i in images]}")
+            continue
+        ours = {}
+        for name in glob.glob(os.path.join(out, f"{glob.escape(base)}_{index}_*.png")):
+            image = rgba(name)
+            ours.setdefault(image.size, []).append(image)
+        for image in images:
+            candidates = ours.get(image.size, [])
+            if not any(same_pixels(mine, image) is None for mine in candidates):
+                why = same_pixels(candidates[0], image) if candidates else "missing"
+                failures.append(f"icon {index}, {image.size[0]}x{image.size[1]}: {why}")
+    # The thumbnail of the largest image's size is that image itself.
+    largest = max(expected[0], key=lambda image: image.size[0])
+    thumbnail = os.path.join(work, "thumbnail.png")
+    run(cli, "thumbnail", "-s", str(largest.size[0]), path, thumbnail)
+    if (why := same_pixels(rgba(thumbnail), largest)) is not None:
+        failures.append(f"thumbnail: {why}")
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--kind", required=True, choices=sorted(KINDS))
+    args = parser.parse_args()
+    missing = [tool for tool in KINDS[args.kind][0] if not shutil.which(tool)]
+    if missing:
+        print("missing:", " ".join(missing))
+        return SKIP
+    with tempfile.TemporaryDirectory() as work:
+        failures = check(os.path.abspath(args.cli), args.kind, work)
+    for failure in failures:
+        print("MISMATCH", failure)
+    print(f"{args.kind}: {'1 passed, 0 failed' if not failures else '0 passed, 1 failed'}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
