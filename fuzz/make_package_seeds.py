@@ -4,12 +4,16 @@ icon files into fuzz/corpus/<target>/.
 
 Each seed is small and packed by hand, one per path a reader branches on, so
 that the fuzzers start inside the formats instead of guessing their magic
-numbers. Pillow encodes the PNG pictures. Run it again after changing it; the
-output is deterministic.
+numbers. Pillow encodes the PNG pictures, and Debian's own makers the
+packages (wixl for installer databases). Run it again after changing it; the
+output is the same but for the times the makers stamp in.
 """
 import io
 import os
+import shutil
 import struct
+import subprocess
+import tempfile
 
 from PIL import Image
 
@@ -79,6 +83,45 @@ def icns_seeds():
     }
 
 
+PRODUCT = """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="01234567-89ab-4def-8123-456789abcdef" Name="Seed" Language="1033" Version="1.0.0"
+           Manufacturer="Pictrove" UpgradeCode="5d8a3c36-7f0e-4c55-9a1e-2b8f6f0c1a02">
+    <Package Id="11234567-89ab-4def-8123-456789abcdef" InstallerVersion="200" Compressed="yes" />
+    {icons}
+    <Directory Id="TARGETDIR" Name="SourceDir" />
+  </Product>
+</Wix>
+"""
+
+
+def msi_seeds():
+    """Installer databases by wixl (msitools), when it is at hand: an icon
+    file, a program, the product's icon named, and no icons at all."""
+    if not shutil.which("wixl"):
+        print("wixl is missing: no installer database seeds")
+        return {}
+    data = os.path.join(HERE, "..", "tests", "data")
+    variants = {
+        "icon.msi": '<Icon Id="a.ico" SourceFile="small.ico" />',
+        "program.msi": '<Icon Id="p.exe" SourceFile="program.dll" />',
+        "product.msi": '<Icon Id="a.ico" SourceFile="small.ico" /><Icon Id="b.ico" SourceFile="small.ico" />'
+                       '<Property Id="ARPPRODUCTICON" Value="b.ico" />',
+        "none.msi": "",
+    }
+    seeds = {}
+    with tempfile.TemporaryDirectory() as work:
+        shutil.copy(os.path.join(data, "ico", "bpp1.ico"), os.path.join(work, "small.ico"))
+        shutil.copy(os.path.join(data, "pe", "three32.dll"), os.path.join(work, "program.dll"))
+        for name, icons in variants.items():
+            with open(os.path.join(work, "seed.wxs"), "w") as f:
+                f.write(PRODUCT.format(icons=icons))
+            subprocess.run(["wixl", "-o", name, "seed.wxs"], cwd=work, check=True, capture_output=True)
+            with open(os.path.join(work, name), "rb") as f:
+                seeds[name] = f.read()
+    return seeds
+
+
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
     os.makedirs(folder, exist_ok=True)
@@ -89,6 +132,7 @@ def write(target, seeds):
 
 def main():
     write("icns", icns_seeds())
+    write("msi", msi_seeds())
 
 
 if __name__ == "__main__":

@@ -12,6 +12,9 @@ packages=(
   icoutils python3 python3-pil python3-pefile python3-distributed bash-completion
   # the pictures of macOS icon files, and Debian's maker and reader of them
   libopenjp2-7-dev icnsutils
+  # installer databases: libgsf for the compound file, msitools and wixl to
+  # make and read them back
+  libgsf-1-dev msitools wixl
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
   # validators of the installed desktop files, and the Debian package's tools
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file

@@ -60,4 +60,15 @@ inline constexpr std::size_t kMaxIcnsMembers = 4096;
 // file's own share is smaller still, in proportion to its size.
 inline constexpr std::uint64_t kMaxMadeBytes = std::uint64_t{256} << 20;
 
+// Windows Installer databases: the largest table stream read (the Icon and
+// Property tables; real ones hold a few hundred rows), the largest string
+// pool (four bytes a string), and the longest icon name looked at.
+inline constexpr std::uint64_t kMaxMsiTableBytes = std::uint64_t{8} << 20;
+inline constexpr std::uint64_t kMaxMsiStringPool = std::uint64_t{8} << 20;
+inline constexpr std::size_t kMaxMsiNameLength = 1024;
+
+// The largest member of a package taken out whole: an installer's icon
+// stream, a logo in an app package, an icon in an AppImage.
+inline constexpr std::uint64_t kMaxPackageMember = std::uint64_t{64} << 20;
+
 }  // namespace pictrove::limits

@@ -12,6 +12,7 @@ Exits 77 (ctest's skip) when a maker, a reader or Pillow is missing.
 
 import argparse
 import glob
+import io
 import json
 import os
 import re
@@ -21,6 +22,7 @@ import sys
 import tempfile
 
 SKIP = 77
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
 
 try:
     from PIL import Image
@@ -74,9 +76,65 @@ def read_icns(work, path):
     return [[rgba(name) for name in found]]
 
 
+WXS = """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="Icons" Language="1033" Version="1.0.0" Manufacturer="Pictrove tests"
+           UpgradeCode="5d8a3c36-7f0e-4c55-9a1e-2b8f6f0c1a01">
+    <Package InstallerVersion="200" Compressed="yes" />
+    <Icon Id="plain.ico" SourceFile="{small}" />
+    <Icon Id="product.ico" SourceFile="{large}" />
+    <Icon Id="program.exe" SourceFile="{program}" />
+    <Property Id="ARPPRODUCTICON" Value="product.ico" />
+    <Directory Id="TARGETDIR" Name="SourceDir" />
+  </Product>
+</Wix>
+"""
+
+
+def make_msi(work):
+    """wixl's database: two icon files and a program in the Icon table."""
+    files = {"small": "ico/bpp1.ico", "large": "ico/multi.ico", "program": "pe/three32.dll"}
+    for key, name in files.items():
+        shutil.copy(os.path.join(DATA, name), os.path.join(work, key))
+    with open(os.path.join(work, "product.wxs"), "w") as f:
+        f.write(WXS.format(**{key: key for key in files}))
+    run("wixl", "-o", "made.msi", "product.wxs", cwd=work)
+    return os.path.join(work, "made.msi")
+
+
+def ico_frames(data):
+    from PIL import IcoImagePlugin
+    ico = IcoImagePlugin.IcoFile(io.BytesIO(data))
+    return [ico.frame(n).convert("RGBA") for n in range(len(ico.entry))]
+
+
+def read_msi(work, path):
+    """msiinfo gives the tables and the streams; a program's first icon is
+    what wrestool takes out of it."""
+    def rows(table):
+        # Binary columns are written to a folder of the table's name, in the work folder.
+        listing = run("msiinfo", "export", path, table, cwd=work)
+        return [line.split("\t") for line in listing.decode().splitlines()[3:]]
+    product = dict(rows("Property")).get("ARPPRODUCTICON")
+    names = [row[0] for row in rows("Icon")]
+    names.sort(key=lambda name: name != product)
+    icons = []
+    for name in names:
+        data = run("msiinfo", "extract", path, "Icon." + name)
+        if data[:2] == b"MZ":
+            program = os.path.join(work, name)
+            with open(program, "wb") as f:
+                f.write(data)
+            first = re.search(rb"--name=('?)(.*?)\1 ", run("wrestool", "-l", "-t14", program)).group(2)
+            data = run("wrestool", "-x", "-t14", b"--name=" + first, program)
+        icons.append(ico_frames(data))
+    return icons
+
+
 KINDS = {
     # name: (tools, maker, reader)
     "icns": (("png2icns", "icns2png"), make_icns, read_icns),
+    "msi": (("wixl", "msiinfo", "wrestool"), make_msi, read_msi),
 }
 
 

@@ -39,6 +39,7 @@ SourceKind detectKind(const FileView& file) {
                  "ELF"))
         return SourceKind::elf;
     if (hasTagAt(bytes, 0, "icns")) return SourceKind::icns;
+    if (isCompoundFile(bytes)) return SourceKind::msi;
     return SourceKind::none;
 }
 
@@ -55,6 +56,7 @@ const char* sourceKindName(SourceKind kind) {
         case SourceKind::ani: return "ANI";
         case SourceKind::elf: return "ELF";
         case SourceKind::icns: return "ICNS";
+        case SourceKind::msi: return "MSI";
     }
     return "none";
 }
@@ -124,6 +126,13 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
         case SourceKind::ani: single = readAniFile(source); break;
         case SourceKind::elf: single = readElfIcon(source); break;
         case SourceKind::icns: single = readIcnsFile(source, *result.made_); break;
+        case SourceKind::msi: {
+            // Other compound files (old Office documents) are no icon source.
+            auto groups = readMsiIcons(source, *result.made_, groupLimit);
+            if (!groups) result.kind_ = SourceKind::none;
+            result.groups_ = std::move(groups).value_or(std::vector<IconGroup>{});
+            break;
+        }
         case SourceKind::none: break;
     }
     if (single) result.groups_.push_back(std::move(*single));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -55,6 +56,22 @@ std::optional<IconGroup> readElfIcon(const FileView& file);
 // PNG ones straight from the file, the others (24-bit with their 8-bit
 // masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps kept in `made`.
 std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made);
+
+// Whether the first bytes are a compound file's (installer databases, old
+// Office documents).
+bool isCompoundFile(Bytes head);
+
+// Windows Installer databases (.msi): one icon per row of the Icon table,
+// named by it, the one the Property table's ARPPRODUCTICON names first; a
+// row's stream is an icon file or a program whose first icon it is. The
+// streams delivered are kept in `made`. At most `groupLimit` icons. Nothing
+// when the file is no installer database, or the build reads none.
+std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
+                                                   std::size_t groupLimit = limits::kMaxIconGroups);
+
+// The name of an installer database's stream as the compound file holds it
+// (UTF-8): `name` packed, after the table mark for a table's stream.
+std::string msiStreamName(std::string_view name, bool table);
 
 // The same over bytes already in memory.
 inline std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,
