@@ -4,9 +4,9 @@ icon files into fuzz/corpus/<target>/.
 
 Each seed is small and packed by hand, one per path a reader branches on, so
 that the fuzzers start inside the formats instead of guessing their magic
-numbers. Pillow encodes the PNG pictures, and Debian's own makers the
-packages (wixl for installer databases). Run it again after changing it; the
-output is the same but for the times the makers stamp in.
+numbers. Pillow encodes the PNG pictures, wixl (msitools) makes the installer
+databases and Python's zipfile packs the app packages. Run it again after
+changing it; the output is the same but for the times wixl stamps in.
 """
 import io
 import os
@@ -14,6 +14,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import zipfile
 
 from PIL import Image
 
@@ -122,6 +123,40 @@ def msi_seeds():
     return seeds
 
 
+APPX_MANIFEST = (
+    '<?xml version="1.0"?><Package xmlns="http://schemas.microsoft.com/appx/manifest/foundation/windows10" '
+    'xmlns:uap="http://schemas.microsoft.com/appx/manifest/uap/windows10"><Properties><Logo>Assets\\Logo.png</Logo>'
+    '</Properties><Applications><Application Id="A"><uap:VisualElements Square44x44Logo="Assets\\Small.png">'
+    '<uap:DefaultTile Wide310x150Logo="Wide.png"/></uap:VisualElements></Application></Applications></Package>')
+
+
+def zipped(members, stored=False):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED) as archive:
+        for name, data in members:
+            info = zipfile.ZipInfo(name, date_time=(2020, 1, 1, 0, 0, 0))
+            info.compress_type = archive.compression
+            archive.writestr(info, data)
+    return out.getvalue()
+
+
+def appx_seeds():
+    package = zipped([("AppxManifest.xml", APPX_MANIFEST), ("Assets/Logo.png", png(16)),
+                      ("Assets/Logo.scale-200.png", png(32, 1)), ("Assets/scale-400/Logo.png", png(8, 2)),
+                      ("Assets/Small.targetsize-24_altform-unplated.png", png(24, 3)), ("Wide.png", png(4, 4))])
+    name = "App.msix"
+    bundle_manifest = ('<Bundle xmlns="http://schemas.microsoft.com/appx/2013/bundle"><Packages>'
+                       f'<Package Type="application" FileName="{name}" Offset="{30 + len(name)}" '
+                       f'Size="{len(package)}"/></Packages></Bundle>')
+    return {
+        "package.msix": package,
+        "stored.appx": zipped([("AppxManifest.xml", APPX_MANIFEST), ("Assets/Logo.png", png(16))], stored=True),
+        "bundle.msixbundle": zipped([(name, package), ("AppxMetadata/AppxBundleManifest.xml", bundle_manifest)],
+                                    stored=True),
+        "plain.zip": zipped([("readme.txt", "no package")]),
+    }
+
+
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
     os.makedirs(folder, exist_ok=True)
@@ -133,6 +168,7 @@ def write(target, seeds):
 def main():
     write("icns", icns_seeds())
     write("msi", msi_seeds())
+    write("appx", appx_seeds())
 
 
 if __name__ == "__main__":

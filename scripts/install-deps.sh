@@ -15,6 +15,8 @@ packages=(
   # installer databases: libgsf for the compound file, msitools and wixl to
   # make and read them back
   libgsf-1-dev msitools wixl
+  # app packages: libzip and pugixml, zip and unzip to make and read them back
+  libzip-dev libpugixml-dev zip unzip
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
   # validators of the installed desktop files, and the Debian package's tools
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file

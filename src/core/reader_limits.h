@@ -71,4 +71,9 @@ inline constexpr std::size_t kMaxMsiNameLength = 1024;
 // stream, a logo in an app package, an icon in an AppImage.
 inline constexpr std::uint64_t kMaxPackageMember = std::uint64_t{64} << 20;
 
+// App packages: the most members an archive may list, and the largest
+// manifest read (real ones take a few kilobytes).
+inline constexpr std::uint64_t kMaxPackageEntries = std::uint64_t{1} << 20;
+inline constexpr std::uint64_t kMaxManifestBytes = std::uint64_t{4} << 20;
+
 }  // namespace pictrove::limits

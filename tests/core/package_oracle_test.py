@@ -131,10 +131,86 @@ def read_msi(work, path):
     return icons
 
 
+MANIFEST = """<?xml version="1.0" encoding="utf-8"?>
+<Package xmlns="http://schemas.microsoft.com/appx/manifest/foundation/windows10"
+         xmlns:uap="http://schemas.microsoft.com/appx/manifest/uap/windows10">
+  <Identity Name="Pictrove.Test" Publisher="CN=Pictrove" Version="1.0.0.0" />
+  <Properties>
+    <DisplayName>Icons</DisplayName>
+    <PublisherDisplayName>Pictrove tests</PublisherDisplayName>
+    <Logo>Assets\\StoreLogo.png</Logo>
+  </Properties>
+  <Applications>
+    <Application Id="App" Executable="App.exe" EntryPoint="App.App">
+      <uap:VisualElements DisplayName="Icons" Description="Icons" BackgroundColor="transparent"
+                          Square150x150Logo="Images\\Tile.png" Square44x44Logo="Assets\\Small.png" />
+    </Application>
+  </Applications>
+</Package>
+"""
+
+# Each logo's variants in the package, by the side of their picture.
+LOGOS = [
+    ("StoreLogo", {"Assets/StoreLogo.png": 50, "Assets/StoreLogo.scale-200.png": 100}),
+    ("Tile", {"Images/Tile.scale-100.png": 150, "Images/scale-200/Tile.png": 300}),
+    ("Small", {"Assets/Small.targetsize-16.png": 16, "Assets/Small.targetsize-48_altform-unplated.png": 48}),
+]
+
+
+def make_msix(work):
+    """zip's package of a manifest, every logo variant, and a file that is
+    none of them."""
+    folder = os.path.join(work, "package")
+    for seed, (_, variants) in enumerate(LOGOS):
+        for name, side in variants.items():
+            os.makedirs(os.path.join(folder, os.path.dirname(name)), exist_ok=True)
+            picture(side, seed * 40 + side).save(os.path.join(folder, name))
+    picture(20, 9).save(os.path.join(folder, "Assets", "StoreLogoOld.png"))
+    with open(os.path.join(folder, "AppxManifest.xml"), "w") as f:
+        f.write(MANIFEST)
+    target = os.path.join(work, "made.msix")
+    run("zip", "-qrX", target, "AppxManifest.xml", "Assets", "Images", cwd=folder)
+    return target
+
+
+def read_msix(work, path):
+    """unzip gives each variant's bytes."""
+    return [[Image.open(io.BytesIO(run("unzip", "-p", path, name))).convert("RGBA") for name in variants]
+            for _, variants in LOGOS]
+
+
+def make_bundle(work):
+    """A bundle holding the package uncompressed as its first member, the
+    place its manifest gives."""
+    package = make_msix(work)
+    folder = os.path.join(work, "bundle")
+    os.makedirs(os.path.join(folder, "AppxMetadata"))
+    shutil.copy(package, os.path.join(folder, "App_x64.msix"))
+    with open(os.path.join(folder, "AppxMetadata", "AppxBundleManifest.xml"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n'
+                '<Bundle xmlns="http://schemas.microsoft.com/appx/2013/bundle" SchemaVersion="5.0">'
+                '<Identity Name="Pictrove.Test" Publisher="CN=Pictrove" Version="1.0.0.0" /><Packages>'
+                f'<Package Type="application" Version="1.0.0.0" Architecture="x64" FileName="App_x64.msix" '
+                f'Offset="{30 + len("App_x64.msix")}" Size="{os.path.getsize(package)}" /></Packages></Bundle>')
+    target = os.path.join(work, "made.msixbundle")
+    run("zip", "-qX0", target, "App_x64.msix", "AppxMetadata/AppxBundleManifest.xml", cwd=folder)
+    return target
+
+
+def read_bundle(work, path):
+    """unzip takes the package out, and its variants out of it."""
+    package = os.path.join(work, "unzipped.msix")
+    with open(package, "wb") as f:
+        f.write(run("unzip", "-p", path, "App_x64.msix"))
+    return read_msix(work, package)
+
+
 KINDS = {
     # name: (tools, maker, reader)
     "icns": (("png2icns", "icns2png"), make_icns, read_icns),
     "msi": (("wixl", "msiinfo", "wrestool"), make_msi, read_msi),
+    "msix": (("zip", "unzip"), make_msix, read_msix),
+    "msixbundle": (("zip", "unzip"), make_bundle, read_bundle),
 }
 
 

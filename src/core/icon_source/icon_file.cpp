@@ -40,6 +40,7 @@ SourceKind detectKind(const FileView& file) {
         return SourceKind::elf;
     if (hasTagAt(bytes, 0, "icns")) return SourceKind::icns;
     if (isCompoundFile(bytes)) return SourceKind::msi;
+    if (isZipFile(bytes)) return SourceKind::appx;
     return SourceKind::none;
 }
 
@@ -57,6 +58,7 @@ const char* sourceKindName(SourceKind kind) {
         case SourceKind::elf: return "ELF";
         case SourceKind::icns: return "ICNS";
         case SourceKind::msi: return "MSI";
+        case SourceKind::appx: return "APPX";
     }
     return "none";
 }
@@ -126,9 +128,12 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
         case SourceKind::ani: single = readAniFile(source); break;
         case SourceKind::elf: single = readElfIcon(source); break;
         case SourceKind::icns: single = readIcnsFile(source, *result.made_); break;
-        case SourceKind::msi: {
-            // Other compound files (old Office documents) are no icon source.
-            auto groups = readMsiIcons(source, *result.made_, groupLimit);
+        case SourceKind::msi:
+        case SourceKind::appx: {
+            // Other compound files (old Office documents) and other zip
+            // archives are no icon source.
+            auto groups = result.kind_ == SourceKind::msi ? readMsiIcons(source, *result.made_, groupLimit)
+                                                          : readAppxIcons(source, *result.made_, groupLimit);
             if (!groups) result.kind_ = SourceKind::none;
             result.groups_ = std::move(groups).value_or(std::vector<IconGroup>{});
             break;

@@ -112,21 +112,13 @@ ViewInput* newViewInput(const FileView& view) {
 // kept in its memory: libgsf keeps what it needs (the sector tables, the
 // directory) itself, and the streams read are kept once, as members.
 const guint8* readView(GsfInput* base, std::size_t length, guint8* into) {
-    constexpr std::size_t kPiece = 16 * 1024;  // within what readHeads copies at once
     ViewSource& source = *reinterpret_cast<ViewInput*>(base)->source;
-    const auto offset = static_cast<std::uint64_t>(base->cur_offset);
-    if (!fitsIn(source.view.size(), offset, length)) return nullptr;
     if (!into) {
         source.buffer.resize(length);
         into = source.buffer.data();
     }
-    for (std::size_t done = 0; done < length; done += kPiece) {
-        const std::size_t piece = std::min(kPiece, length - done);
-        const FileBytes range = source.view.later(offset + done, piece);
-        const std::vector<std::byte> bytes = readHeads(std::span(&range, 1), piece);
-        std::copy_n(reinterpret_cast<const guint8*>(bytes.data()), piece, into + done);
-    }
-    return into;
+    const auto offset = static_cast<std::uint64_t>(base->cur_offset);
+    return source.view.copyOut(offset, reinterpret_cast<std::byte*>(into), length) ? into : nullptr;
 }
 
 gboolean seekView(GsfInput*, gsf_off_t, GSeekType) {

@@ -69,6 +69,17 @@ bool isCompoundFile(Bytes head);
 std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
                                                    std::size_t groupLimit = limits::kMaxIconGroups);
 
+// Whether the first bytes are a zip archive's.
+bool isZipFile(Bytes head);
+
+// App packages (.msix, .appx) and their bundles: one icon per logo the
+// manifest names (the package's, then each application's), each of every
+// PNG variant of it the package holds; a bundle's first application
+// package. The images are kept in `made`. At most `groupLimit` icons.
+// Nothing when the file is no app package, or the build reads none.
+std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
+                                                    std::size_t groupLimit = limits::kMaxIconGroups);
+
 // The name of an installer database's stream as the compound file holds it
 // (UTF-8): `name` packed, after the table mark for a table's stream.
 std::string msiStreamName(std::string_view name, bool table);
