@@ -5,7 +5,8 @@ icon files into fuzz/corpus/<target>/.
 Each seed is small and packed by hand, one per path a reader branches on, so
 that the fuzzers start inside the formats instead of guessing their magic
 numbers. Pillow encodes the PNG pictures, wixl (msitools) makes the installer
-databases and Python's zipfile packs the app packages. Run it again after
+databases, mksquashfs the AppImages' images and Python's zipfile packs the
+app packages. Run it again after
 changing it; the output is the same but for the times wixl stamps in.
 """
 import io
@@ -157,6 +158,51 @@ def appx_seeds():
     }
 
 
+def elf_runtime():
+    """The smallest ELF the seeds need: a 64-bit header with the AppImage
+    mark and no section headers, so that the image follows at once."""
+    header = bytearray(64)
+    header[0:4] = b"\x7fELF"
+    header[4:7] = bytes([2, 1, 1])
+    header[8:11] = b"AI\x02"
+    struct.pack_into("<HHIQQQIHHHHHH", header, 16, 2, 62, 1, 0, 0, 64, 0, 64, 0, 0, 64, 0, 0)
+    return bytes(header)
+
+
+def appimage_seeds():
+    """AppImages of mksquashfs images, when it is at hand: a linked
+    .DirIcon and a .desktop icon of several sizes, one of them SVG."""
+    if not shutil.which("mksquashfs"):
+        print("mksquashfs is missing: no AppImage seeds")
+        return {}
+    svg = b'<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"><rect width="6" height="5" fill="#c33"/></svg>'
+    variants = {
+        "linked.AppImage": {".DirIcon": "icons/app.png", "icons/app.png": png(16)},
+        "desktop.AppImage": {"app.desktop": b"[Desktop Entry]\nIcon=app\n", "app.svg": svg,
+                             "usr/share/icons/hicolor/16x16/apps/app.png": png(16, 1), ".DirIcon": png(8, 2)},
+        "gzip.AppImage": {".DirIcon": png(4, 3)},
+    }
+    seeds = {}
+    with tempfile.TemporaryDirectory() as work:
+        for name, files in variants.items():
+            folder = os.path.join(work, name + ".d")
+            for path, content in files.items():
+                target = os.path.join(folder, path)
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                if isinstance(content, str):
+                    os.symlink(content, target)
+                else:
+                    with open(target, "wb") as f:
+                        f.write(content)
+            image = os.path.join(work, name + ".sqfs")
+            compression = ["-comp", "gzip"] if name.startswith("gzip") else ["-comp", "xz"]
+            subprocess.run(["mksquashfs", folder, image, "-quiet", "-noappend", "-all-root", "-no-progress",
+                            "-mkfs-time", "0", "-all-time", "0", "-nopad", *compression], check=True, capture_output=True)
+            with open(image, "rb") as f:
+                seeds[name] = elf_runtime() + f.read()
+    return seeds
+
+
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
     os.makedirs(folder, exist_ok=True)
@@ -169,6 +215,7 @@ def main():
     write("icns", icns_seeds())
     write("msi", msi_seeds())
     write("appx", appx_seeds())
+    write("appimage", appimage_seeds())
 
 
 if __name__ == "__main__":

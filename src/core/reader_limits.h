@@ -76,4 +76,9 @@ inline constexpr std::uint64_t kMaxPackageMember = std::uint64_t{64} << 20;
 inline constexpr std::uint64_t kMaxPackageEntries = std::uint64_t{1} << 20;
 inline constexpr std::uint64_t kMaxManifestBytes = std::uint64_t{4} << 20;
 
+// AppImages: the most links followed from one name (a cycle ends there),
+// and the largest .desktop file read.
+inline constexpr std::size_t kMaxLinkHops = 16;
+inline constexpr std::uint64_t kMaxDesktopFileBytes = 64 * 1024;
+
 }  // namespace pictrove::limits

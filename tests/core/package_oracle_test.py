@@ -205,12 +205,64 @@ def read_bundle(work, path):
     return read_msix(work, package)
 
 
+SVG = """<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">
+<circle cx="32" cy="32" r="27" fill="#3a7"/><rect x="9" y="11" width="21" height="17" fill="#c33" opacity="0.6"/>
+<path d="M40 8 L58 40 L36 52 Z" fill="#24c" fill-opacity="0.8" stroke="#000" stroke-width="1.5"/></svg>
+"""
+THEME_SIDES = (16, 24, 32, 48, 64, 128, 256, 512)
+
+
+def make_appimage(work):
+    """mksquashfs's image of an application folder behind a runtime: a copy
+    of a real program with the AppImage mark. .DirIcon links to the icon
+    beside the .desktop file, which the theme's folders hold at more sizes,
+    one of them drawn."""
+    folder = os.path.join(work, "folder")
+    apps = os.path.join(folder, "usr", "share", "icons", "hicolor", "{}", "apps")
+    for path, side in (("tool.png", 96), (os.path.join(apps.format("32x32"), "tool.png"), 32)):
+        os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+        picture(side, side).save(os.path.join(folder, path))
+    os.makedirs(apps.format("scalable"))
+    with open(os.path.join(apps.format("scalable"), "tool.svg"), "w") as f:
+        f.write(SVG)
+    with open(os.path.join(folder, "tool.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Tool\nExec=tool\nIcon=tool\n")
+    os.symlink("tool.png", os.path.join(folder, ".DirIcon"))
+    image = os.path.join(work, "image.sqfs")
+    run("mksquashfs", folder, image, "-quiet", "-noappend", "-all-root", "-no-progress")
+    target = os.path.join(work, "made.AppImage")
+    with open("/bin/true", "rb") as f:
+        runtime = bytearray(f.read())
+    runtime[8:11] = b"AI\x02"
+    with open(target, "wb") as f, open(image, "rb") as g:
+        f.write(runtime + g.read())
+    return target
+
+
+def read_appimage(work, path):
+    """unsquashfs takes the folder out of the image behind the runtime;
+    rsvg-convert draws the SVG icon at the theme's sizes."""
+    with open("/bin/true", "rb") as f:
+        offset = len(f.read())
+    out = os.path.join(work, "unsquashed")
+    run("unsquashfs", "-q", "-n", "-o", str(offset), "-d", out, path)
+    apps = os.path.join(out, "usr", "share", "icons", "hicolor", "{}", "apps")
+    named = [rgba(os.path.join(out, "tool.png")), rgba(os.path.join(apps.format("32x32"), "tool.png"))]
+    for side in THEME_SIDES:
+        drawn = os.path.join(work, f"drawn{side}.png")
+        run("rsvg-convert", "-w", str(side), "-h", str(side), "-o", drawn,
+            os.path.join(apps.format("scalable"), "tool.svg"))
+        named.append(rgba(drawn))
+    return [[rgba(os.path.join(out, ".DirIcon"))], named]
+
+
 KINDS = {
     # name: (tools, maker, reader)
     "icns": (("png2icns", "icns2png"), make_icns, read_icns),
     "msi": (("wixl", "msiinfo", "wrestool"), make_msi, read_msi),
     "msix": (("zip", "unzip"), make_msix, read_msix),
     "msixbundle": (("zip", "unzip"), make_bundle, read_bundle),
+    "appimage": (("mksquashfs", "unsquashfs", "rsvg-convert"), make_appimage, read_appimage),
 }
 
 

@@ -34,6 +34,7 @@ SourceKind detectKind(const FileView& file) {
     if (hasTagAt(bytes, 0, std::string_view("\0\0\1\0", 4))) return SourceKind::ico;
     if (hasTagAt(bytes, 0, std::string_view("\0\0\2\0", 4))) return SourceKind::cur;
     if (hasTagAt(bytes, 0, "RIFF") && hasTagAt(bytes, 8, "ACON")) return SourceKind::ani;
+    if (isAppImage(bytes)) return SourceKind::appimage;
     if (hasTagAt(bytes, 0,
                  "\x7F"
                  "ELF"))
@@ -59,6 +60,7 @@ const char* sourceKindName(SourceKind kind) {
         case SourceKind::icns: return "ICNS";
         case SourceKind::msi: return "MSI";
         case SourceKind::appx: return "APPX";
+        case SourceKind::appimage: return "AppImage";
     }
     return "none";
 }
@@ -129,11 +131,14 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
         case SourceKind::elf: single = readElfIcon(source); break;
         case SourceKind::icns: single = readIcnsFile(source, *result.made_); break;
         case SourceKind::msi:
-        case SourceKind::appx: {
+        case SourceKind::appx:
+        case SourceKind::appimage: {
             // Other compound files (old Office documents) and other zip
             // archives are no icon source.
-            auto groups = result.kind_ == SourceKind::msi ? readMsiIcons(source, *result.made_, groupLimit)
-                                                          : readAppxIcons(source, *result.made_, groupLimit);
+            const auto reader = result.kind_ == SourceKind::msi    ? readMsiIcons
+                                : result.kind_ == SourceKind::appx ? readAppxIcons
+                                                                   : readAppImageIcons;
+            auto groups = reader(source, *result.made_, groupLimit);
             if (!groups) result.kind_ = SourceKind::none;
             result.groups_ = std::move(groups).value_or(std::vector<IconGroup>{});
             break;

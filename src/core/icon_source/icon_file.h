@@ -18,7 +18,7 @@
 
 namespace pictrove {
 
-enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani, elf, icns, msi, appx };
+enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani, elf, icns, msi, appx, appimage };
 
 const char* sourceKindName(SourceKind kind);
 

@@ -80,6 +80,16 @@ bool isZipFile(Bytes head);
 std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
                                                     std::size_t groupLimit = limits::kMaxIconGroups);
 
+// Whether the first bytes are those of an AppImage of type 2.
+bool isAppImage(Bytes head);
+
+// AppImages of type 2: their .DirIcon, then the icon their .desktop file
+// names, of every size the image holds (SVG ones drawn at the icon theme's
+// sizes); the images are kept in `made`. At most `groupLimit` icons.
+// Nothing when the file is no AppImage, or the build reads none.
+std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
+                                                        std::size_t groupLimit = limits::kMaxIconGroups);
+
 // The name of an installer database's stream as the compound file holds it
 // (UTF-8): `name` packed, after the table mark for a table's stream.
 std::string msiStreamName(std::string_view name, bool table);
