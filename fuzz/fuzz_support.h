@@ -45,11 +45,14 @@ inline void checkImage(const Image& image) {
 // A stored image whose header the reader accepted. A bitmap must then decode
 // (its reader checked every byte the colour rows need); a PNG may still turn
 // out damaged past its header. Whatever decodes must have the announced size.
-inline void decodeStored(const IconImage& stored, const std::uint8_t* begin, std::size_t size) {
+// Its bytes are the input's, or ones the reader made and kept in `made`.
+inline void decodeStored(const IconImage& stored, const std::uint8_t* begin, std::size_t size,
+                         const MadeBytes* made = nullptr) {
     const Bytes bytes = stored.data;  // read now when it was not before
     PICTROVE_FUZZ_CHECK(bytes.size() == stored.data.size());
     const auto* first = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    PICTROVE_FUZZ_CHECK(bytes.empty() || (first >= begin && first + bytes.size() <= begin + size));
+    PICTROVE_FUZZ_CHECK(bytes.empty() || (first >= begin && first + bytes.size() <= begin + size) ||
+                        (made && made->holds(bytes)));
     const auto image = decodeImage(stored);
     if (!stored.info.png) PICTROVE_FUZZ_CHECK(image.has_value());
     if (!image) return;
@@ -60,10 +63,11 @@ inline void decodeStored(const IconImage& stored, const std::uint8_t* begin, std
 // Groups come from the file's bytes: the ones a reader returns are never
 // empty and point only into the input. Each group rebuilt as a file of its
 // own reads back with every image.
-inline void decodeGroups(const std::vector<IconGroup>& groups, const std::uint8_t* data, std::size_t size) {
+inline void decodeGroups(const std::vector<IconGroup>& groups, const std::uint8_t* data, std::size_t size,
+                         const MadeBytes* made = nullptr) {
     for (const IconGroup& group : groups) {
         PICTROVE_FUZZ_CHECK(!group.images.empty());
-        for (const IconImage& image : group.images) decodeStored(image, data, size);
+        for (const IconImage& image : group.images) decodeStored(image, data, size, made);
         const auto rebuilt = buildGroupFile(group);
         if (!rebuilt) continue;
         const auto back = readIcoFile(std::as_bytes(std::span(*rebuilt)));

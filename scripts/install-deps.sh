@@ -14,6 +14,16 @@ packages=(
   python3-icoextract
   # independent tools the tests compare against, and the makers of fixtures
   icoutils python3 python3-pil python3-pefile python3-distributed bash-completion
+  # the pictures of macOS icon files, and Debian's maker and reader of them
+  libopenjp2-7-dev icnsutils
+  # installer databases: libgsf for the compound file, msitools and wixl to
+  # make and read them back
+  libgsf-1-dev msitools wixl
+  # app packages: libzip and pugixml, zip and unzip to make and read them back
+  libzip-dev libpugixml-dev zip unzip
+  # AppImages: libsquashfs and librsvg (SVG icons), mksquashfs, unsquashfs
+  # and rsvg-convert to make and read them back
+  libsquashfs-dev librsvg2-dev squashfs-tools librsvg2-bin
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
   # validators of the installed desktop files, and the Debian package's tools
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file

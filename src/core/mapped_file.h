@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,11 @@ public:
     // Reads the whole file in one go when it is small enough for one read to
     // cost less than working out which parts are needed.
     void loadAllIfSmall() const;
+
+    // Copies [offset, offset + length) into `into` without keeping it in
+    // memory (for a library that keeps what it needs itself): zeros past
+    // the end of the file.
+    void copyOut(std::uint64_t offset, std::byte* into, std::size_t length) const;
 
     // How many bytes came from the file so far.
     std::uint64_t bytesRead() const;
@@ -223,6 +229,14 @@ inline FileBytes MappedFile::later(std::uint64_t offset, std::uint64_t length) c
     return FileBytes(storage_.get(), offset, std::min(length, storage_->size() - offset));
 }
 
+inline void MappedFile::copyOut(std::uint64_t offset, std::byte* into, std::size_t length) const {
+    if (storage_) {
+        storage_->copyOut(offset, into, length);
+    } else if (length > 0) {
+        std::memset(into, 0, length);
+    }
+}
+
 inline std::uint64_t MappedFile::bytesRead() const {
     return storage_ ? storage_->bytesRead() : 0;
 }
@@ -253,6 +267,17 @@ public:
         length = std::min(length, size_ - offset);
         if (file_) return file_->later(base_ + offset, length);
         return FileBytes(memory_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
+    }
+    // Copies the range into `into`, keeping it in memory no more than it
+    // was; false, copying nothing, unless all of it lies in the window.
+    bool copyOut(std::uint64_t offset, std::byte* into, std::uint64_t length) const {
+        if (!fitsIn(size_, offset, length)) return false;
+        if (file_) {
+            file_->copyOut(base_ + offset, into, static_cast<std::size_t>(length));
+        } else if (length > 0) {
+            std::memcpy(into, memory_.data() + offset, static_cast<std::size_t>(length));
+        }
+        return true;
     }
     // The whole range or nothing.
     std::optional<Bytes> exact(std::uint64_t offset, std::uint64_t length) const {

@@ -52,4 +52,33 @@ inline constexpr std::uint64_t kReadWholeUpTo = 1024 * 1024;
 // Most RIFF chunks walked in an ANI file before giving up.
 inline constexpr std::size_t kMaxRiffChunks = 4096;
 
+// Most members walked in a macOS icon file (a real one has a dozen or two).
+inline constexpr std::size_t kMaxIcnsMembers = 4096;
+
+// Most bytes the readers of one file may make rather than find in it
+// (pictures converted to bitmaps, members taken out of archives); each
+// file's own share is smaller still, in proportion to its size.
+inline constexpr std::uint64_t kMaxMadeBytes = std::uint64_t{256} << 20;
+
+// Windows Installer databases: the largest table stream read (the Icon and
+// Property tables; real ones hold a few hundred rows), the largest string
+// pool (four bytes a string), and the longest icon name looked at.
+inline constexpr std::uint64_t kMaxMsiTableBytes = std::uint64_t{8} << 20;
+inline constexpr std::uint64_t kMaxMsiStringPool = std::uint64_t{8} << 20;
+inline constexpr std::size_t kMaxMsiNameLength = 1024;
+
+// The largest member of a package taken out whole: an installer's icon
+// stream, a logo in an app package, an icon in an AppImage.
+inline constexpr std::uint64_t kMaxPackageMember = std::uint64_t{64} << 20;
+
+// App packages: the most members an archive may list, and the largest
+// manifest read (real ones take a few kilobytes).
+inline constexpr std::uint64_t kMaxPackageEntries = std::uint64_t{1} << 20;
+inline constexpr std::uint64_t kMaxManifestBytes = std::uint64_t{4} << 20;
+
+// AppImages: the most links followed from one name (a cycle ends there),
+// and the largest .desktop file read.
+inline constexpr std::size_t kMaxLinkHops = 16;
+inline constexpr std::uint64_t kMaxDesktopFileBytes = 64 * 1024;
+
 }  // namespace pictrove::limits

@@ -22,6 +22,7 @@ import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ElementTree
+import zipfile
 from urllib.request import pathname2url
 
 try:
@@ -106,6 +107,27 @@ class DesktopFiles(unittest.TestCase):
                      env=env).stdout.split()[-1] for name in files]
         self.assertEqual(types, ["application/x-pictrove-collection", "text/calendar",
                                  "application/x-pictrove-collection"])
+
+    def test_app_packages_get_their_types_and_the_thumbnailer(self):
+        if not shutil.which("gio"):
+            self.skipTest("gio is missing")
+        mime = tempfile.mkdtemp(dir=PREFIX)
+        shutil.copytree(installed("share/mime/packages"), os.path.join(mime, "mime/packages"))
+        subprocess.run(["update-mime-database", os.path.join(mime, "mime")], check=True, capture_output=True)
+        expected = {"a.msix": "application/msix", "a.msixbundle": "application/msixbundle",
+                    "a.appx": "application/vnd.ms-appx", "a.appxbundle": "application/vnd.ms-appx.bundle"}
+        for name in expected:
+            with zipfile.ZipFile(os.path.join(mime, name), "w") as archive:
+                archive.writestr("AppxManifest.xml", "<Package/>")
+        env = dict(os.environ, XDG_DATA_HOME=mime, XDG_DATA_DIRS="/usr/share")
+        types = {name: run(["gio", "info", "-a", "standard::content-type", os.path.join(mime, name)],
+                           env=env).stdout.split()[-1] for name in expected}
+        self.assertEqual(types, expected)
+        entry = configparser.ConfigParser(interpolation=None)
+        entry.read(installed("share/thumbnailers/pictrove.thumbnailer"))
+        handled = entry["Thumbnailer Entry"]["MimeType"].split(";")
+        for wanted in [*expected.values(), "application/x-msi", "application/vnd.appimage", "image/x-icns"]:
+            self.assertIn(wanted, handled)
 
 
 class InstalledPrograms(unittest.TestCase):

@@ -34,10 +34,14 @@ SourceKind detectKind(const FileView& file) {
     if (hasTagAt(bytes, 0, std::string_view("\0\0\1\0", 4))) return SourceKind::ico;
     if (hasTagAt(bytes, 0, std::string_view("\0\0\2\0", 4))) return SourceKind::cur;
     if (hasTagAt(bytes, 0, "RIFF") && hasTagAt(bytes, 8, "ACON")) return SourceKind::ani;
+    if (isAppImage(bytes)) return SourceKind::appimage;
     if (hasTagAt(bytes, 0,
                  "\x7F"
                  "ELF"))
         return SourceKind::elf;
+    if (hasTagAt(bytes, 0, "icns")) return SourceKind::icns;
+    if (isCompoundFile(bytes)) return SourceKind::msi;
+    if (isZipFile(bytes)) return SourceKind::appx;
     return SourceKind::none;
 }
 
@@ -53,6 +57,10 @@ const char* sourceKindName(SourceKind kind) {
         case SourceKind::cur: return "CUR";
         case SourceKind::ani: return "ANI";
         case SourceKind::elf: return "ELF";
+        case SourceKind::icns: return "ICNS";
+        case SourceKind::msi: return "MSI";
+        case SourceKind::appx: return "APPX";
+        case SourceKind::appimage: return "AppImage";
     }
     return "none";
 }
@@ -94,12 +102,17 @@ std::uint64_t decodeBudget(std::uint64_t fileSize) {
     return std::max(kMinPixels, std::min(fileSize, UINT64_MAX / kPixelsPerByte) * kPixelsPerByte);
 }
 
+std::uint64_t madeBytesBudget(std::uint64_t fileSize) {
+    return std::min(limits::kMaxMadeBytes, decodeBudget(fileSize) * 4);
+}
+
 IconFile::IconFile() : decoding_(std::make_shared<Decoding>(decodeBudget(0))) {}
 
 IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLimit) {
     IconFile result;
     result.file_ = std::move(file);
     result.decoding_ = std::make_shared<Decoding>(decodeBudget(result.file_.size()));
+    result.made_ = std::make_shared<MadeBytes>(madeBytesBudget(result.file_.size()));
     const FileView source(result.file_);
     result.kind_ = detectKind(source);
     // A file that is no icon source is left at its first bytes (a folder walk
@@ -116,6 +129,20 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
         case SourceKind::cur: single = readIcoFile(source); break;
         case SourceKind::ani: single = readAniFile(source); break;
         case SourceKind::elf: single = readElfIcon(source); break;
+        case SourceKind::icns: single = readIcnsFile(source, *result.made_); break;
+        case SourceKind::msi:
+        case SourceKind::appx:
+        case SourceKind::appimage: {
+            // Other compound files (old Office documents) and other zip
+            // archives are no icon source.
+            const auto reader = result.kind_ == SourceKind::msi    ? readMsiIcons
+                                : result.kind_ == SourceKind::appx ? readAppxIcons
+                                                                   : readAppImageIcons;
+            auto groups = reader(source, *result.made_, groupLimit);
+            if (!groups) result.kind_ = SourceKind::none;
+            result.groups_ = std::move(groups).value_or(std::vector<IconGroup>{});
+            break;
+        }
         case SourceKind::none: break;
     }
     if (single) result.groups_.push_back(std::move(*single));

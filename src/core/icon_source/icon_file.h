@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "icon_source/icon_group.h"
+#include "icon_source/made_bytes.h"
 #include "image/decoded_images.h"
 #include "image/image.h"
 #include "mapped_file.h"
@@ -17,7 +18,7 @@
 
 namespace pictrove {
 
-enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani, elf };
+enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani, elf, icns, msi, appx, appimage };
 
 const char* sourceKindName(SourceKind kind);
 
@@ -91,6 +92,7 @@ private:
     std::vector<IconGroup> groups_;
     std::filesystem::path redirectedTo_;
     std::shared_ptr<Decoding> decoding_;
+    std::shared_ptr<MadeBytes> made_;  // what images not stored as such are held in
 };
 
 // How many pixels one file may have decoded: 16 million, or 16 for each of
@@ -98,6 +100,10 @@ private:
 // (a bitmap holds at most 4 pixels a byte), while a small file naming one
 // large image over and over is stopped within a second.
 std::uint64_t decodeBudget(std::uint64_t fileSize);
+
+// How many bytes the readers may make of one file: four for each pixel of
+// its decode budget, at most limits::kMaxMadeBytes.
+std::uint64_t madeBytesBudget(std::uint64_t fileSize);
 
 // Ranks the images of a group for display at `size` x `size` on a 32-bit
 // display: closest in size (sum of the width and height differences), then

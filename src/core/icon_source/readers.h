@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "byte_reader.h"
 #include "icon_source/icon_group.h"
+#include "icon_source/made_bytes.h"
 #include "mapped_file.h"
 #include "reader_limits.h"
 
@@ -49,6 +51,48 @@ inline constexpr std::string_view kElfIconSection = ".pictrove.icons";
 
 // ELF executables: the icon file in kElfIconSection, as one icon named MAINICON.
 std::optional<IconGroup> readElfIcon(const FileView& file);
+
+// macOS icon files (.icns): every picture member as one image of one icon,
+// PNG ones straight from the file, the others (24-bit with their 8-bit
+// masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps kept in `made`.
+std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made);
+
+// Whether the first bytes are a compound file's (installer databases, old
+// Office documents).
+bool isCompoundFile(Bytes head);
+
+// Windows Installer databases (.msi): one icon per row of the Icon table,
+// named by it, the one the Property table's ARPPRODUCTICON names first; a
+// row's stream is an icon file or a program whose first icon it is. The
+// streams delivered are kept in `made`. At most `groupLimit` icons. Nothing
+// when the file is no installer database, or the build reads none.
+std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
+                                                   std::size_t groupLimit = limits::kMaxIconGroups);
+
+// Whether the first bytes are a zip archive's.
+bool isZipFile(Bytes head);
+
+// App packages (.msix, .appx) and their bundles: one icon per logo the
+// manifest names (the package's, then each application's), each of every
+// PNG variant of it the package holds; a bundle's first application
+// package. The images are kept in `made`. At most `groupLimit` icons.
+// Nothing when the file is no app package, or the build reads none.
+std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
+                                                    std::size_t groupLimit = limits::kMaxIconGroups);
+
+// Whether the first bytes are those of an AppImage of type 2.
+bool isAppImage(Bytes head);
+
+// AppImages of type 2: their .DirIcon, then the icon their .desktop file
+// names, of every size the image holds (SVG ones drawn at the icon theme's
+// sizes); the images are kept in `made`. At most `groupLimit` icons.
+// Nothing when the file is no AppImage, or the build reads none.
+std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
+                                                        std::size_t groupLimit = limits::kMaxIconGroups);
+
+// The name of an installer database's stream as the compound file holds it
+// (UTF-8): `name` packed, after the table mark for a table's stream.
+std::string msiStreamName(std::string_view name, bool table);
 
 // The same over bytes already in memory.
 inline std::vector<IconGroup> readPeIcons(Bytes file, GroupKind kind = GroupKind::icons,

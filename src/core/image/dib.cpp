@@ -274,3 +274,37 @@ std::optional<Image> decodeDib(Bytes data) {
 }
 
 }  // namespace pictrove
+
+namespace pictrove {
+
+std::optional<std::vector<std::byte>> encodeIconBitmap(const Image& image) {
+    if (image.empty() || image.width > limits::kMaxImageSide || image.height > limits::kMaxImageSide ||
+        image.bgra.size() != image.pixelCount() * 4) {
+        return std::nullopt;
+    }
+    const std::size_t w = image.width, h = image.height;
+    const std::size_t colourStride = w * 4, andStride = static_cast<std::size_t>(rowStride(w, 1));
+    std::vector<std::byte> out(kInfoHeaderSize + (colourStride + andStride) * h);
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) out[at + i] = std::byte(value >> (8 * i));
+    };
+    put32(0, kInfoHeaderSize);
+    put32(4, image.width);
+    put32(8, image.height * 2);  // colour and AND rows
+    out[12] = std::byte{1};      // planes
+    out[14] = std::byte{32};     // bits
+    put32(20, static_cast<std::uint32_t>(colourStride * h));
+    std::byte* colour = out.data() + kInfoHeaderSize;
+    std::byte* andRows = colour + colourStride * h;
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::size_t row = h - 1 - y;  // bottom row first
+        std::memcpy(colour + row * colourStride, image.bgra.data() + y * colourStride, colourStride);
+        for (std::size_t x = 0; x < w; ++x) {
+            if (image.bgra[(y * w + x) * 4 + 3] < 128)
+                andRows[row * andStride + x / 8] |= std::byte(0x80 >> (x % 8));
+        }
+    }
+    return out;
+}
+
+}  // namespace pictrove

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "byte_reader.h"
 #include "image/image.h"
@@ -26,5 +27,10 @@ std::size_t storedDibSize(Bytes data);
 
 // Decodes the image; nothing when the data is not a usable icon bitmap.
 std::optional<Image> decodeDib(Bytes data);
+
+// A 32-bit icon bitmap of `image` (colour rows with alpha, then AND rows set
+// where alpha is below half), as icon files hold them: what a picture that
+// came in another format is handed on as. Nothing for an empty image.
+std::optional<std::vector<std::byte>> encodeIconBitmap(const Image& image);
 
 }  // namespace pictrove

@@ -1,0 +1,352 @@
+// App packages (.msix, .appx) and their bundles (.msixbundle, .appxbundle):
+// zip archives (read by libzip through a source over the file's byte
+// source) whose AppxManifest.xml (read by pugixml) names the package's logo
+// (Properties/Logo) and each application's logos (the attributes of its
+// VisualElements and DefaultTile that end in "Logo"). The package holds each
+// logo in variants whose names carry qualifiers before the extension or as
+// folders (Logo.scale-200.png, Logo.targetsize-48_altform-unplated.png,
+// scale-200/Logo.png): every PNG variant is one image of the logo's icon. A
+// bundle's AppxBundleManifest.xml names its packages; the first application
+// package, stored uncompressed inside it, is read where it lies.
+#include "icon_source/readers.h"
+
+#ifdef PICTROVE_HAVE_APPX
+#include <zip.h>
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+#include "image/png.h"
+#endif
+
+#include "reader_limits.h"
+
+namespace pictrove {
+
+bool isZipFile(Bytes head) {
+    return hasTagAt(head, 0, "PK\x03\x04");
+}
+
+#ifndef PICTROVE_HAVE_APPX
+std::optional<std::vector<IconGroup>> readAppxIcons(const FileView&, MadeBytes&, std::size_t) {
+    return std::nullopt;
+}
+#else
+namespace {
+
+// --- the byte source as a libzip source ----------------------------------
+
+struct ZipView {
+    FileView view;
+    std::uint64_t at = 0;
+    zip_error_t error;
+};
+
+zip_int64_t zipCallback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto& source = *static_cast<ZipView*>(user);
+    switch (command) {
+        case ZIP_SOURCE_OPEN: source.at = 0; return 0;
+        case ZIP_SOURCE_READ: {
+            const std::uint64_t count = std::min<std::uint64_t>(length, source.view.size() - source.at);
+            // Copied without being kept: libzip keeps the central directory
+            // itself, and a member is read once.
+            source.view.copyOut(source.at, static_cast<std::byte*>(data), count);
+            source.at += count;
+            return static_cast<zip_int64_t>(count);
+        }
+        case ZIP_SOURCE_CLOSE: return 0;
+        case ZIP_SOURCE_STAT: {
+            auto* stat = static_cast<zip_stat_t*>(data);
+            if (length < sizeof(zip_stat_t)) return -1;
+            zip_stat_init(stat);
+            stat->size = source.view.size();
+            stat->valid |= ZIP_STAT_SIZE;
+            return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_ERROR: return zip_error_to_data(&source.error, data, length);
+        case ZIP_SOURCE_FREE: return 0;
+        case ZIP_SOURCE_SEEK: {
+            const zip_int64_t to =
+                zip_source_seek_compute_offset(source.at, source.view.size(), data, length, &source.error);
+            if (to < 0) return -1;
+            source.at = static_cast<std::uint64_t>(to);
+            return 0;
+        }
+        case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(source.at);
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                                  ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                                  ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, -1);
+        default: zip_error_set(&source.error, ZIP_ER_OPNOTSUPP, 0); return -1;
+    }
+}
+
+struct ZipClose {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct MemberClose {
+    void operator()(zip_file_t* member) const { zip_fclose(member); }
+};
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return out;
+}
+
+// A member's name as the package means it: packages escape characters
+// outside plain URIs as %XX; compared without case, as Windows does.
+std::string memberName(std::string_view stored) {
+    std::string out;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        unsigned value = 0;
+        if (stored[i] == '%' && i + 2 < stored.size() &&
+            std::from_chars(stored.data() + i + 1, stored.data() + i + 3, value, 16).ptr ==
+                stored.data() + i + 3) {
+            out += static_cast<char>(value);
+            i += 2;
+        } else {
+            out += stored[i];
+        }
+    }
+    return lowered(out);
+}
+
+class Archive {
+public:
+    static std::optional<Archive> open(const FileView& file) {
+        auto source = std::make_unique<ZipView>(ZipView{file, 0, {}});
+        zip_error_init(&source->error);
+        zip_source_t* zipSource = zip_source_function_create(zipCallback, source.get(), nullptr);
+        if (!zipSource) return std::nullopt;
+        zip_t* archive = zip_open_from_source(zipSource, ZIP_RDONLY, nullptr);
+        if (!archive) {
+            zip_source_free(zipSource);
+            return std::nullopt;
+        }
+        Archive result(std::move(source), archive);
+        const zip_int64_t count = zip_get_num_entries(archive, 0);
+        if (count < 0 || static_cast<std::uint64_t>(count) > limits::kMaxPackageEntries) return std::nullopt;
+        for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+            const char* name = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
+            result.names_.push_back(name ? memberName(name) : std::string());
+        }
+        return result;
+    }
+
+    const std::vector<std::string>& names() const { return names_; }
+
+    std::optional<std::size_t> find(std::string_view name) const {
+        const auto it = std::find(names_.begin(), names_.end(), name);
+        return it == names_.end() ? std::nullopt : std::optional<std::size_t>(it - names_.begin());
+    }
+
+    std::optional<zip_stat_t> stat(std::size_t index) const {
+        zip_stat_t stat;
+        if (zip_stat_index(archive_.get(), index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+            return std::nullopt;
+        return stat;
+    }
+
+    // A member whole, when it inflates to the size it claims and no more
+    // than `limit` bytes (a zip bomb claims little and inflates much).
+    std::optional<std::vector<std::byte>> read(std::size_t index, std::uint64_t limit) const {
+        const auto info = stat(index);
+        if (!info || info->size > limit) return std::nullopt;
+        const std::unique_ptr<zip_file_t, MemberClose> member(zip_fopen_index(archive_.get(), index, 0));
+        if (!member) return std::nullopt;
+        std::vector<std::byte> bytes(static_cast<std::size_t>(info->size) + 1);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const zip_int64_t got = zip_fread(member.get(), bytes.data() + done, bytes.size() - done);
+            if (got < 0) return std::nullopt;
+            if (got == 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        if (done != info->size) return std::nullopt;
+        bytes.pop_back();
+        return bytes;
+    }
+
+private:
+    Archive(std::unique_ptr<ZipView> source, zip_t* archive)
+        : source_(std::move(source)), archive_(archive) {}
+    std::unique_ptr<ZipView> source_;  // what the archive reads through
+    std::unique_ptr<zip_t, ZipClose> archive_;
+    std::vector<std::string> names_;  // by index, as memberName gives them
+};
+
+// --- the manifests -------------------------------------------------------
+
+std::string_view localName(const char* name) {
+    const std::string_view full(name);
+    const auto colon = full.rfind(':');
+    return colon == std::string_view::npos ? full : full.substr(colon + 1);
+}
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+std::optional<pugi::xml_document> parsed(const std::vector<std::byte>& xml) {
+    pugi::xml_document document;
+    if (!document.load_buffer(xml.data(), xml.size())) return std::nullopt;
+    return document;
+}
+
+template <class Visit>
+void forEachChild(const pugi::xml_node& node, std::string_view name, Visit&& visit) {
+    for (const pugi::xml_node& child : node.children()) {
+        if (child.type() == pugi::node_element && localName(child.name()) == name) visit(child);
+    }
+}
+
+// The logos a package manifest names, as it names them, each once.
+std::vector<std::string> manifestLogos(const pugi::xml_document& manifest) {
+    std::vector<std::string> logos;
+    const auto add = [&](std::string_view logo) {
+        if (!logo.empty() && std::find(logos.begin(), logos.end(), logo) == logos.end())
+            logos.emplace_back(logo);
+    };
+    const auto addLogoAttributes = [&](const pugi::xml_node& node) {
+        for (const pugi::xml_attribute& attribute : node.attributes()) {
+            if (endsWith(localName(attribute.name()), "Logo")) add(attribute.value());
+        }
+    };
+    forEachChild(manifest, "Package", [&](const pugi::xml_node& package) {
+        forEachChild(package, "Properties", [&](const pugi::xml_node& properties) {
+            forEachChild(properties, "Logo", [&](const pugi::xml_node& logo) { add(logo.text().get()); });
+        });
+        forEachChild(package, "Applications", [&](const pugi::xml_node& applications) {
+            forEachChild(applications, "Application", [&](const pugi::xml_node& application) {
+                forEachChild(application, "VisualElements", [&](const pugi::xml_node& visual) {
+                    addLogoAttributes(visual);
+                    forEachChild(visual, "DefaultTile", addLogoAttributes);
+                });
+            });
+        });
+    });
+    return logos;
+}
+
+// The first application package a bundle manifest names: its file name,
+// and where it lies in the bundle.
+struct BundledPackage {
+    std::string fileName;
+    std::uint64_t offset = 0, size = 0;
+};
+
+std::optional<BundledPackage> mainPackage(const pugi::xml_document& manifest) {
+    std::optional<BundledPackage> found;
+    forEachChild(manifest, "Bundle", [&](const pugi::xml_node& bundle) {
+        forEachChild(bundle, "Packages", [&](const pugi::xml_node& packages) {
+            forEachChild(packages, "Package", [&](const pugi::xml_node& package) {
+                const std::string_view type = package.attribute("Type").as_string("application");
+                if (found || lowered(type) != "application") return;
+                found = BundledPackage{package.attribute("FileName").as_string(),
+                                       package.attribute("Offset").as_ullong(),
+                                       package.attribute("Size").as_ullong()};
+            });
+        });
+    });
+    return found;
+}
+
+// --- logos and their variants -------------------------------------------
+
+// Whether `member` is a variant of `logo` (both as memberName gives them):
+// the logo itself, the logo with qualifiers between its name and its
+// extension, or either in folders of qualifiers (each holding a '-').
+bool isVariant(std::string_view member, std::string_view logo) {
+    const auto slash = logo.rfind('/');
+    const std::string_view folder = slash == std::string_view::npos ? "" : logo.substr(0, slash + 1);
+    const std::string_view file = logo.substr(folder.size());
+    const auto dot = file.rfind('.');
+    if (dot == std::string_view::npos || member.substr(0, folder.size()) != folder) return false;
+    const std::string_view stem = file.substr(0, dot), extension = file.substr(dot);
+    std::string_view rest = member.substr(folder.size());
+    for (auto next = rest.find('/'); next != std::string_view::npos; next = rest.find('/')) {
+        if (rest.substr(0, next).find('-') == std::string_view::npos) return false;
+        rest.remove_prefix(next + 1);
+    }
+    if (rest == file) return true;
+    if (rest.size() <= file.size() + 1 || rest.substr(0, stem.size()) != stem || rest[stem.size()] != '.' ||
+        !endsWith(rest, extension))
+        return false;
+    const std::string_view qualifiers =
+        rest.substr(stem.size() + 1, rest.size() - stem.size() - 1 - extension.size());
+    return !qualifiers.empty() && qualifiers.find('.') == std::string_view::npos &&
+           qualifiers.find('-') != std::string_view::npos;
+}
+
+std::string logoMember(std::string_view logo) {
+    std::string path = memberName(logo);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    while (!path.empty() && path.front() == '/') path.erase(path.begin());
+    return path;
+}
+
+std::optional<std::vector<IconGroup>> readPackage(const FileView& file, MadeBytes& made,
+                                                  std::size_t groupLimit, bool inBundle) {
+    const auto archive = Archive::open(file);
+    if (!archive) return std::nullopt;
+    if (const auto bundleManifest = archive->find("appxmetadata/appxbundlemanifest.xml");
+        bundleManifest && !inBundle) {
+        const auto xml = archive->read(*bundleManifest, limits::kMaxManifestBytes);
+        const auto document = xml ? parsed(*xml) : std::nullopt;
+        const auto package = document ? mainPackage(*document) : std::nullopt;
+        const auto index = package ? archive->find(memberName(package->fileName)) : std::nullopt;
+        const auto info = index ? archive->stat(*index) : std::nullopt;
+        // Only a package stored as it is can be read where it lies.
+        if (!info || !(info->valid & ZIP_STAT_COMP_METHOD) || info->comp_method != ZIP_CM_STORE ||
+            info->size != package->size || !fitsIn(file.size(), package->offset, package->size) ||
+            !file.hasTagAt(package->offset, "PK\x03\x04"))
+            return std::vector<IconGroup>{};
+        return readPackage(file.window(package->offset, package->size), made, groupLimit, true)
+            .value_or(std::vector<IconGroup>{});
+    }
+    const auto manifestIndex = archive->find("appxmanifest.xml");
+    if (!manifestIndex) return std::nullopt;
+    std::vector<IconGroup> groups;
+    const auto xml = archive->read(*manifestIndex, limits::kMaxManifestBytes);
+    const auto document = xml ? parsed(*xml) : std::nullopt;
+    if (!document) return groups;
+    std::size_t images = 0;
+    for (const std::string& logo : manifestLogos(*document)) {
+        if (groups.size() >= groupLimit) break;
+        const std::string wanted = logoMember(logo);
+        IconGroup group;
+        for (std::size_t i = 0; i < archive->names().size(); ++i) {
+            if (images >= limits::kMaxImagesPerFile) break;
+            if (!isVariant(archive->names()[i], wanted)) continue;
+            const auto info = archive->stat(i);
+            if (!info || !made.hasRoomFor(info->size)) continue;
+            auto bytes = archive->read(i, limits::kMaxPackageMember);
+            if (!bytes || !isPng(*bytes)) continue;
+            const auto kept = made.keep(std::move(*bytes));
+            if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) {
+                group.images.push_back(*image);
+                ++images;
+            }
+        }
+        if (group.images.empty()) continue;
+        group.name = ResourceName::text(logo);
+        groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+}  // namespace
+
+std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
+                                                    std::size_t groupLimit) {
+    return readPackage(file, made, groupLimit, false);
+}
+#endif
+
+}  // namespace pictrove

@@ -1,0 +1,225 @@
+// macOS icon files: "icns" and the file's length, then members of a type
+// (four characters) and a length that counts their 8-byte header, all
+// big-endian. Each picture member is one image of the file's one icon: PNG
+// and JPEG 2000 ones (icp4 ... ic14, ic04/ic05), 32-bit ARGB ones (ic04,
+// ic05, icp4, icp5 beginning "ARGB"), and the older 24-bit ones (is32,
+// il32, ih32, it32), whose transparency is the 8-bit mask member of their
+// size (s8mk, l8mk, h8mk, t8mk). Everything but PNG is converted to a 32-bit
+// bitmap, so that the rest of the program sees only bitmaps and PNG.
+#include <array>
+#include <string_view>
+
+#include "icon_source/readers.h"
+#include "image/dib.h"
+#include "image/jpeg2000.h"
+#include "image/png.h"
+#include "reader_limits.h"
+
+namespace pictrove {
+namespace {
+
+constexpr std::uint64_t kMemberHeader = 8;
+
+std::uint32_t loadU32Be(const std::byte* p) {
+    return std::to_integer<std::uint32_t>(p[0]) << 24 | std::to_integer<std::uint32_t>(p[1]) << 16 |
+           std::to_integer<std::uint32_t>(p[2]) << 8 | std::to_integer<std::uint32_t>(p[3]);
+}
+
+struct Member {
+    std::string_view type;  // points into `types` below or is empty
+    FileRange body;
+};
+
+// The 24-bit types, the masks that go with them, and their side.
+struct RgbType {
+    std::string_view colour, mask;
+    std::uint32_t side;
+};
+constexpr std::array<RgbType, 4> kRgbTypes{{
+    {"is32", "s8mk", 16},
+    {"il32", "l8mk", 32},
+    {"ih32", "h8mk", 48},
+    {"it32", "t8mk", 128},
+}};
+
+// The types that hold PNG, JPEG 2000 or ARGB data, with the side an ARGB
+// picture has (0 where the type never holds one).
+struct PictureType {
+    std::string_view type;
+    std::uint32_t argbSide;
+};
+constexpr std::array<PictureType, 13> kPictureTypes{{
+    {"ic04", 16},
+    {"ic05", 32},
+    {"icp4", 16},
+    {"icp5", 32},
+    {"icp6", 0},
+    {"ic07", 0},
+    {"ic08", 0},
+    {"ic09", 0},
+    {"ic10", 0},
+    {"ic11", 0},
+    {"ic12", 0},
+    {"ic13", 0},
+    {"ic14", 0},
+}};
+
+// The file's members, as far as they lie inside it, in stored order.
+std::vector<Member> readMembers(const FileView& file) {
+    std::vector<Member> members;
+    std::uint64_t offset = kMemberHeader;
+    while (members.size() < limits::kMaxIcnsMembers && fitsIn(file.size(), offset, kMemberHeader)) {
+        const auto header = file.exact(offset, kMemberHeader);
+        if (!header) break;
+        const std::uint32_t length = loadU32Be(header->data() + 4);
+        if (length < kMemberHeader || !fitsIn(file.size(), offset, length)) break;
+        const std::string_view type(reinterpret_cast<const char*>(header->data()), 4);
+        std::string_view known;
+        for (const RgbType& each : kRgbTypes) {
+            if (type == each.colour) known = each.colour;
+            if (type == each.mask) known = each.mask;
+        }
+        for (const PictureType& each : kPictureTypes) {
+            if (type == each.type) known = each.type;
+        }
+        if (!known.empty()) members.push_back({known, {offset + kMemberHeader, length - kMemberHeader}});
+        offset += length;
+    }
+    return members;
+}
+
+// PackBits as icon files use it, one channel of `count` bytes: a byte below
+// 0x80 is followed by that many plus one bytes to copy, one of 0x80 or more
+// by one byte to repeat that many less 125 times. A run past the channel's
+// end is cut there. False when the data ends first.
+bool unpackChannel(ByteReader& in, std::uint8_t* out, std::size_t count, std::size_t step) {
+    std::size_t done = 0;
+    while (done < count) {
+        const std::uint8_t control = in.u8();
+        if (!in.ok()) return false;
+        if (control < 0x80) {
+            const std::size_t run = std::min<std::size_t>(control + 1u, count - done);
+            const Bytes literal = in.bytes(run);
+            if (!in.ok()) return false;
+            for (std::size_t i = 0; i < run; ++i)
+                out[(done + i) * step] = std::to_integer<std::uint8_t>(literal[i]);
+            done += run;
+        } else {
+            const std::size_t run = std::min<std::size_t>(control - 125u, count - done);
+            const std::uint8_t value = in.u8();
+            if (!in.ok()) return false;
+            for (std::size_t i = 0; i < run; ++i) out[(done + i) * step] = value;
+            done += run;
+        }
+    }
+    return true;
+}
+
+Image opaqueImage(std::uint32_t side) {
+    Image image;
+    image.width = image.height = side;
+    image.bgra.assign(image.pixelCount() * 4, 255);
+    image.hasAlpha = true;
+    return image;
+}
+
+// A 24-bit member: packed red, green and blue planes (it32 after four zero
+// bytes), or, when its length says so, plain 32-bit pixels whose first byte
+// is unused.
+std::optional<Image> decodeRgb(Bytes data, std::uint32_t side, bool leadingZeros) {
+    Image image = opaqueImage(side);
+    const std::size_t pixels = image.pixelCount();
+    if (data.size() == pixels * 4) {
+        for (std::size_t i = 0; i < pixels; ++i) {
+            for (std::size_t c = 0; c < 3; ++c)
+                image.bgra[i * 4 + 2 - c] = std::to_integer<std::uint8_t>(data[i * 4 + 1 + c]);
+        }
+        return image;
+    }
+    ByteReader in(data, leadingZeros ? 4 : 0);
+    for (std::size_t c = 0; c < 3; ++c) {
+        if (!unpackChannel(in, image.bgra.data() + 2 - c, pixels, 4)) return std::nullopt;
+    }
+    return image;
+}
+
+// A 32-bit member: "ARGB", then packed alpha, red, green and blue planes.
+std::optional<Image> decodeArgb(Bytes data, std::uint32_t side) {
+    Image image = opaqueImage(side);
+    ByteReader in(data, 4);
+    constexpr std::array<std::size_t, 4> kPlaneOffsets{3, 2, 1, 0};  // into BGRA
+    for (const std::size_t at : kPlaneOffsets) {
+        if (!unpackChannel(in, image.bgra.data() + at, image.pixelCount(), 4)) return std::nullopt;
+    }
+    return image;
+}
+
+// Hands a converted picture on as a bitmap kept in `made`.
+std::optional<IconImage> keptBitmap(std::optional<Image> image, MadeBytes& made) {
+    if (!image) return std::nullopt;
+    deriveMaskFromAlpha(*image);
+    auto bitmap = encodeIconBitmap(*image);
+    if (!bitmap) return std::nullopt;
+    const auto kept = made.keep(std::move(*bitmap));
+    return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
+}
+
+// What a bitmap of a picture `side` pixels a side takes in `made`.
+std::uint64_t bitmapBytes(std::uint64_t side) {
+    return 40 + side * side * 4 + (side + 31) / 32 * 4 * side;
+}
+
+std::optional<IconImage> readPicture(const FileView& file, const Member& member, std::uint32_t argbSide,
+                                     MadeBytes& made) {
+    const FileBytes body = file.later(member.body.offset, member.body.length);
+    const Bytes head = body.head(kImageHeadSize);
+    if (isPng(head)) return inspectImage(body, head);
+    if (argbSide && hasTagAt(head, 0, "ARGB")) {
+        if (!made.hasRoomFor(bitmapBytes(argbSide))) return std::nullopt;
+        return keptBitmap(decodeArgb(body, argbSide), made);
+    }
+    // The size is known only once decoded: room is asked for the largest.
+    if (isJpeg2000(head) && made.hasRoomFor(bitmapBytes(limits::kMaxImageSide)))
+        return keptBitmap(decodeJpeg2000(body), made);
+    return std::nullopt;
+}
+
+std::optional<IconImage> readRgb(const FileView& file, const std::vector<Member>& members,
+                                 const Member& colour, const RgbType& type, MadeBytes& made) {
+    if (!made.hasRoomFor(bitmapBytes(type.side))) return std::nullopt;
+    auto image =
+        decodeRgb(file.read(colour.body.offset, colour.body.length), type.side, type.colour == "it32");
+    if (!image) return std::nullopt;
+    const std::size_t pixels = image->pixelCount();
+    for (const Member& mask : members) {
+        if (mask.type != type.mask || mask.body.length != pixels) continue;
+        const Bytes alpha = file.read(mask.body.offset, pixels);
+        if (alpha.size() != pixels) break;
+        for (std::size_t i = 0; i < pixels; ++i)
+            image->bgra[i * 4 + 3] = std::to_integer<std::uint8_t>(alpha[i]);
+        break;
+    }
+    return keptBitmap(std::move(image), made);
+}
+
+}  // namespace
+
+std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made) {
+    if (!file.hasTagAt(0, "icns")) return std::nullopt;
+    const std::vector<Member> members = readMembers(file);
+    IconGroup group;
+    for (const Member& member : members) {
+        std::optional<IconImage> image;
+        for (const RgbType& type : kRgbTypes) {
+            if (member.type == type.colour) image = readRgb(file, members, member, type, made);
+        }
+        for (const PictureType& type : kPictureTypes) {
+            if (member.type == type.type) image = readPicture(file, member, type.argbSide, made);
+        }
+        if (image) group.images.push_back(*image);
+    }
+    if (group.images.empty()) return std::nullopt;
+    return group;
+}
+
+}  // namespace pictrove

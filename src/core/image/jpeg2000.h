@@ -1,0 +1,22 @@
+// JPEG 2000 pictures, which macOS icon files hold for their larger sizes:
+// a JP2 file (boxes) or a bare codestream. Decoded by libopenjp2 where the
+// build has it; elsewhere they are recognised and left out.
+#pragma once
+
+#include <optional>
+
+#include "byte_reader.h"
+#include "image/image.h"
+
+namespace pictrove {
+
+bool isJpeg2000(Bytes data);
+
+// Whether this build decodes them.
+bool canDecodeJpeg2000();
+
+// The picture, when its header asks for no more than the image limits and
+// every component covers it at full resolution; nothing on any damage.
+std::optional<Image> decodeJpeg2000(Bytes data);
+
+}  // namespace pictrove

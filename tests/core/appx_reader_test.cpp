@@ -1,0 +1,185 @@
+// App packages built here with libzip's writer, so that each member, its
+// name, its compression and the manifests are under the test's control.
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <cstring>
+#include <string>
+
+#include "icon_source/readers.h"
+#include "image/png.h"
+#include "test_support.h"
+
+namespace pictrove::test {
+namespace {
+
+using Data = std::vector<std::byte>;
+
+struct Member {
+    std::string name;
+    Data bytes;
+    bool stored = false;
+};
+
+Data zipOf(const std::vector<Member>& members) {
+    zip_error_t error;
+    zip_source_t* memory = zip_source_buffer_create(nullptr, 0, 0, &error);
+    zip_source_keep(memory);
+    zip_t* archive = zip_open_from_source(memory, ZIP_TRUNCATE, &error);
+    for (const Member& member : members) {
+        zip_source_t* source = zip_source_buffer(archive, member.bytes.data(), member.bytes.size(), 0);
+        const zip_int64_t index = zip_file_add(archive, member.name.c_str(), source, ZIP_FL_ENC_RAW);
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                                 member.stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+    }
+    zip_close(archive);
+    zip_stat_t stat;
+    zip_source_stat(memory, &stat);
+    Data out(stat.size);
+    zip_source_open(memory);
+    zip_source_read(memory, out.data(), out.size());
+    zip_source_close(memory);
+    zip_source_free(memory);
+    return out;
+}
+
+Data textOf(const std::string& text) {
+    Data out(text.size());
+    std::memcpy(out.data(), text.data(), text.size());
+    return out;
+}
+
+// A PNG of `side` pixels a side.
+Data pngOf(std::uint32_t side) {
+    Image image;
+    image.width = image.height = side;
+    image.bgra.assign(image.pixelCount() * 4, 0x80);
+    image.mask.assign(image.pixelCount(), 0);
+    const auto png = encodePng(image);
+    return Data(reinterpret_cast<const std::byte*>(png->data()),
+                reinterpret_cast<const std::byte*>(png->data() + png->size()));
+}
+
+std::string manifest(const std::string& logo, const std::string& visual) {
+    return "<?xml version=\"1.0\"?><Package "
+           "xmlns=\"http://schemas.microsoft.com/appx/manifest/foundation/windows10\" "
+           "xmlns:uap=\"http://schemas.microsoft.com/appx/manifest/uap/windows10\"><Properties><Logo>" +
+           logo + "</Logo></Properties><Applications><Application Id=\"A\">" + visual +
+           "</Application></Applications></Package>";
+}
+
+// Per icon, its name and its images' widths.
+std::vector<std::string> iconsOf(const IconFile& file) {
+    std::vector<std::string> icons;
+    for (const IconGroup& group : file.groups()) {
+        std::string icon = group.name ? group.name->name : "-";
+        for (const IconImage& image : group.images) icon += " " + std::to_string(image.info.width);
+        icons.push_back(icon);
+    }
+    return icons;
+}
+
+TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
+    const std::string visual =
+        "<uap:VisualElements Square150x150Logo=\"Images\\Tile.png\" Square44x44Logo=\"Assets\\Small.png\" "
+        "BackgroundColor=\"red\"><uap:DefaultTile Wide310x150Logo=\"Assets\\Missing.png\" "
+        "Square71x71Logo=\"Assets\\My Logo.png\"/></uap:VisualElements>";
+    const std::vector<Member> members{
+        {"AppxManifest.xml", textOf(manifest("Assets\\StoreLogo.png", visual))},
+        {"Assets/StoreLogo.png", pngOf(50)},
+        {"Assets/STORELOGO.scale-200.png", pngOf(100)},
+        {"Assets/StoreLogoOld.png", pngOf(51)},
+        {"Assets/StoreLogo.png.bak", pngOf(52)},
+        {"Assets/StoreLogo.old.png", pngOf(53)},
+        {"Other/StoreLogo.png", pngOf(54)},
+        {"Assets/plain/StoreLogo.png", pngOf(55)},
+        {"Assets/contrast-high/StoreLogo.scale-400.png", pngOf(200)},
+        {"Assets/StoreLogo.scale-150.png", textOf("not a picture")},
+        {"Images/scale-200/Tile.png", pngOf(300)},
+        {"Assets/Small.targetsize-48_altform-unplated.png", pngOf(48)},
+        {"Assets/My%20Logo.scale-100.png", pngOf(71)},
+    };
+    const IconFile file = openBytes(zipOf(members));
+    ASSERT_EQ(file.kind(), SourceKind::appx);
+    EXPECT_EQ(iconsOf(file),
+              (std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200", "Images\\Tile.png 300",
+                                        "Assets\\Small.png 48", "Assets\\My Logo.png 71"}));
+    // The first icons only, for a thumbnail.
+    EXPECT_EQ(iconsOf(IconFile::fromFile(readWhereAsked(zipOf(members)), GroupKind::icons, 1)),
+              std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200"});
+}
+
+TEST(AppxReader, ABundleIsReadThroughItsStoredApplicationPackage) {
+    const Data package =
+        zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png", ""))}, {"Logo.png", pngOf(16)}});
+    const auto bundle = [&](bool stored, std::uint64_t offset, std::uint64_t size) {
+        const std::string xml =
+            "<Bundle xmlns=\"http://schemas.microsoft.com/appx/2013/bundle\"><Packages>"
+            "<Package Type=\"resource\" FileName=\"Res.msix\" Offset=\"0\" Size=\"1\"/>"
+            "<Package Type=\"application\" FileName=\"App.msix\" Offset=\"" +
+            std::to_string(offset) + "\" Size=\"" + std::to_string(size) + "\"/></Packages></Bundle>";
+        return zipOf({{"App.msix", package, stored}, {"AppxMetadata/AppxBundleManifest.xml", textOf(xml)}});
+    };
+    const std::uint64_t offset = 30 + std::strlen("App.msix");  // behind the first local header
+    struct Case {
+        const char* what;
+        Data file;
+        std::size_t icons;
+    } cases[] = {
+        {"stored", bundle(true, offset, package.size()), 1},
+        {"compressed", bundle(false, offset, package.size()), 0},
+        {"an offset past the package's start", bundle(true, offset + 1, package.size()), 0},
+        {"a size other than the member's", bundle(true, offset, package.size() - 1), 0},
+        {"a size past the end", bundle(true, offset, UINT64_MAX), 0},
+    };
+    for (Case& c : cases) {
+        const IconFile file = openBytes(c.file);
+        EXPECT_EQ(file.kind(), SourceKind::appx) << c.what;
+        EXPECT_EQ(file.count(), c.icons) << c.what;
+    }
+}
+
+// Sets the size a member's local and central headers claim.
+void claimSize(Data& zip, const std::string& name, std::uint32_t size) {
+    for (std::size_t at = 0; at + 46 + name.size() <= zip.size(); ++at) {
+        const bool local = peek(zip, at, 4) == 0x04034B50 &&
+                           std::memcmp(zip.data() + at + 30, name.data(), name.size()) == 0;
+        const bool central = peek(zip, at, 4) == 0x02014B50 &&
+                             std::memcmp(zip.data() + at + 46, name.data(), name.size()) == 0;
+        if (local) poke(zip, at + 22, 4, size);
+        if (central) poke(zip, at + 24, 4, size);
+    }
+}
+
+TEST(AppxReader, LimitsLeaveOutWhatPassesThem) {
+    const Data manifestText = textOf(manifest("Logo.png", ""));
+    Data bomb = zipOf(
+        {{"AppxManifest.xml", manifestText}, {"Logo.png", pngOf(16)}, {"Logo.scale-200.png", pngOf(32)}});
+    claimSize(bomb, "Logo.scale-200.png", 100);
+    EXPECT_EQ(iconsOf(openBytes(bomb)), std::vector<std::string>{"Logo.png 16"});
+
+    Data big(limits::kMaxManifestBytes + 1, std::byte{' '});
+    std::memcpy(big.data(), manifestText.data(), manifestText.size());
+    EXPECT_EQ(openBytes(zipOf({{"AppxManifest.xml", big}, {"Logo.png", pngOf(16)}})).count(), 0u);
+
+    const MappedFile package = readWhereAsked(zipOf(
+        {{"AppxManifest.xml", manifestText}, {"Logo.png", pngOf(16)}, {"Logo.scale-400.png", pngOf(64)}}));
+    MadeBytes little(pngOf(16).size());
+    const auto groups = readAppxIcons(FileView(package), little);
+    ASSERT_TRUE(groups && groups->size() == 1);
+    EXPECT_EQ(groups->front().images.size(), 1u);
+}
+
+TEST(AppxReader, OtherArchivesAreNoIconSource) {
+    for (const Data& file :
+         {zipOf({{"readme.txt", textOf("hello")}}), zipOf({{"AppxManifest.xml", textOf("<Package")}}),
+          Data{std::byte{'P'}, std::byte{'K'}, std::byte{3}, std::byte{4}}}) {
+        const IconFile icons = openBytes(file);
+        EXPECT_EQ(icons.count(), 0u);
+    }
+    EXPECT_EQ(openBytes(zipOf({{"readme.txt", textOf("hello")}})).kind(), SourceKind::none);
+    EXPECT_EQ(openBytes(zipOf({{"AppxManifest.xml", textOf("<Package")}})).kind(), SourceKind::appx);
+}
+
+}  // namespace
+}  // namespace pictrove::test

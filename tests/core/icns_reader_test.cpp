@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "icon_source/readers.h"
+#include "image/jpeg2000.h"
+#include "image/png.h"
+#include "test_support.h"
+
+namespace pictrove::test {
+namespace {
+
+using Data = std::vector<std::byte>;
+
+void putBe(Data& out, std::uint64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) out.push_back(std::byte(value >> (8 * i)));
+}
+
+Data bytesOf(std::initializer_list<int> values) {
+    Data out;
+    for (int v : values) out.push_back(std::byte(v));
+    return out;
+}
+
+Data repeated(int value, std::size_t count) {
+    return Data(count, std::byte(value));
+}
+
+Data joined(std::initializer_list<Data> parts) {
+    Data out;
+    for (const Data& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// An icon file of the members given, each (type, body).
+Data icnsFile(const std::vector<std::pair<std::string, Data>>& members) {
+    Data out;
+    for (char c : std::string("icns")) out.push_back(std::byte(c));
+    std::size_t total = 8;
+    for (const auto& [type, body] : members) total += 8 + body.size();
+    putBe(out, total, 4);
+    for (const auto& [type, body] : members) {
+        for (char c : type) out.push_back(std::byte(c));
+        putBe(out, body.size() + 8, 4);
+        out.insert(out.end(), body.begin(), body.end());
+    }
+    return out;
+}
+
+// One channel of 256 bytes, packed: 130 of `first`, then 126 of `second`.
+Data twoRuns(int first, int second) {
+    return bytesOf({0xFF, first, 0xFB, second});
+}
+
+// 16 x 16 planes: red in two runs, green as literal bytes 0..255, blue one
+// value.
+Data packedRgb16() {
+    Data green;
+    for (int half = 0; half < 2; ++half) {
+        green.push_back(std::byte{0x7F});
+        for (int i = 0; i < 128; ++i) green.push_back(std::byte(half * 128 + i));
+    }
+    return joined({twoRuns(0x10, 0x20), green, twoRuns(0x30, 0x30)});
+}
+
+Data mask16() {
+    Data mask(256);
+    for (std::size_t i = 0; i < mask.size(); ++i) mask[i] = std::byte(i);
+    return mask;
+}
+
+// The pixel at `index` of the first image of the file, as 0xAARRGGBB.
+std::uint32_t pixelOf(const IconFile& file, std::size_t image, std::size_t index) {
+    const auto decoded = file.decode(file.group(0).images.at(image));
+    if (!decoded) return 0xDEADBEEF;
+    const std::uint8_t* p = decoded->bgra.data() + index * 4;
+    return std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+}
+
+TEST(IcnsReader, PackedPlanesTakeTheirMaskAsAlpha) {
+    const IconFile file = openBytes(icnsFile({{"is32", packedRgb16()}, {"s8mk", mask16()}}));
+    ASSERT_EQ(file.kind(), SourceKind::icns);
+    ASSERT_EQ(file.count(), 1u);
+    ASSERT_EQ(imageList(file.group(0)), std::vector<std::string>{"16x16x32"});
+    EXPECT_EQ(pixelOf(file, 0, 0), 0x00100030u);
+    EXPECT_EQ(pixelOf(file, 0, 129), 0x81108130u);  // last of the first red run
+    EXPECT_EQ(pixelOf(file, 0, 130), 0x82208230u);
+    EXPECT_EQ(pixelOf(file, 0, 255), 0xFF20FF30u);
+}
+
+TEST(IcnsReader, EveryKindOfMemberIsAnImageInStoredOrder) {
+    Data plain;  // 16 x 16 unpacked: an unused byte, then red, green, blue
+    for (int i = 0; i < 256; ++i)
+        plain.insert(plain.end(), {std::byte{0}, std::byte(i), std::byte{7}, std::byte{9}});
+    const Data argb = joined(
+        {bytesOf({'A', 'R', 'G', 'B'}), twoRuns(0x80, 0x40), twoRuns(1, 2), twoRuns(3, 4), twoRuns(5, 6)});
+    // 128 x 128 after four zero bytes: each plane 129 runs of 127 or fewer.
+    Data big = repeated(0, 4);
+    for (int plane = 0; plane < 3; ++plane) {
+        for (std::size_t left = 128 * 128; left > 0;) {
+            const std::size_t run = std::min<std::size_t>(left, 130);
+            big.insert(big.end(), {std::byte(run + 125), std::byte(plane + 1)});
+            left -= run;
+        }
+    }
+    const Data png = readFixture("ico/png256.ico");
+    const Data pngBody(png.begin() + 22, png.end());  // the image behind a one-entry directory
+    const Data file = icnsFile({{"TOC ", repeated(0, 8)},
+                                {"is32", plain},
+                                {"t8mk", repeated(0x40, 128 * 128)},
+                                {"it32", big},
+                                {"ic04", argb},
+                                {"ic08", pngBody}});
+    const IconFile icons = openBytes(file);
+    ASSERT_EQ(icons.count(), 1u);
+    EXPECT_EQ(imageList(icons.group(0)),
+              (std::vector<std::string>{"16x16x32", "128x128x32", "16x16x32", "256x256x32png"}));
+    EXPECT_EQ(pixelOf(icons, 0, 3), 0xFF030709u);
+    EXPECT_EQ(pixelOf(icons, 1, 0), 0x40010203u);
+    EXPECT_EQ(pixelOf(icons, 2, 0), 0x80010305u);
+    EXPECT_EQ(pixelOf(icons, 2, 255), 0x40020406u);
+    // A PNG member is the file's own bytes, read when decoded.
+    const IconImage& stored = icons.group(0).images[3];
+    EXPECT_EQ(stored.data.fileOffset(), std::optional<std::uint64_t>(file.size() - pngBody.size()));
+    EXPECT_TRUE(icons.decode(stored));
+}
+
+TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
+    const Data good = packedRgb16();
+    const Data cut(good.begin(), good.end() - 1);
+    // The first red run claims 130 bytes more than the channel holds: it is
+    // cut at the channel's end, and the planes after it still line up.
+    const Data overrun = joined({bytesOf({0xFF, 1, 0xFF, 2}), twoRuns(3, 3), twoRuns(4, 4)});
+    struct Case {
+        const char* what;
+        Data file;
+        std::vector<std::string> images;
+        std::uint32_t firstPixel = 0;
+    } cases[] = {
+        {"packed data cut short", icnsFile({{"is32", cut}, {"il32", repeated(0, 4096)}}), {"32x32x32"}},
+        {"a mask of the wrong length leaves it opaque",
+         icnsFile({{"is32", good}, {"s8mk", repeated(0, 255)}}),
+         {"16x16x32"},
+         0xFF100030},
+        {"a mask of another size is not taken",
+         icnsFile({{"is32", good}, {"l8mk", repeated(0, 1024)}}),
+         {"16x16x32"},
+         0xFF100030},
+        {"a run past the channel's end", icnsFile({{"is32", overrun}}), {"16x16x32"}, 0xFF010304},
+        {"ARGB in a type without a fixed size",
+         icnsFile({{"ic07", joined({bytesOf({'A', 'R', 'G', 'B'}), good})}}),
+         {}},
+        {"neither PNG nor JPEG 2000", icnsFile({{"ic09", repeated(0x42, 100)}}), {}},
+        {"only masks", icnsFile({{"s8mk", mask16()}}), {}},
+    };
+    for (Case& c : cases) {
+        const IconFile file = openBytes(c.file);
+        ASSERT_EQ(file.count(), c.images.empty() ? 0u : 1u) << c.what;
+        if (c.images.empty()) continue;
+        EXPECT_EQ(imageList(file.group(0)), c.images) << c.what;
+        if (c.firstPixel) {
+            EXPECT_EQ(pixelOf(file, 0, 0), c.firstPixel) << c.what;
+        }
+    }
+}
+
+TEST(IcnsReader, MembersStopAtTheFirstOneThatDoesNotFit) {
+    const Data one = icnsFile({{"is32", repeated(0, 1024)}});
+    struct Case {
+        const char* what;
+        std::uint32_t length;
+        std::size_t images;
+    } cases[] = {
+        {"length below the header", 7, 1},
+        {"length zero", 0, 1},
+        {"one byte past the end", 8 + 1024 + 1, 1},
+        {"all ones", 0xFFFFFFFF, 1},
+        {"exact fit", 8 + 1024, 2},
+    };
+    for (const Case& c : cases) {
+        Data file = joined({one, bytesOf({'i', 's', '3', '2'})});
+        putBe(file, c.length, 4);
+        file.insert(file.end(), 1024, std::byte{0});
+        const IconFile icons = openBytes(file);
+        ASSERT_EQ(icons.count(), 1u) << c.what;
+        EXPECT_EQ(icons.group(0).images.size(), c.images) << c.what;
+    }
+}
+
+TEST(IcnsReader, ConvertedPicturesStayWithinTheirShare) {
+    std::vector<std::pair<std::string, Data>> members(100, {"is32", repeated(0, 1024)});
+    const MappedFile file = readWhereAsked(icnsFile(members));
+    // Each 16 x 16 bitmap takes 40 + 1024 + 64 bytes: room for three.
+    MadeBytes made(4000);
+    const auto group = readIcnsFile(FileView(file), made);
+    ASSERT_TRUE(group);
+    EXPECT_EQ(group->images.size(), 3u);
+    EXPECT_LE(made.total(), 4000u);
+}
+
+// A bare codestream of one 8-bit grey component, `width` x `height`, in
+// one tile whose one packet is empty: it decodes to a flat picture.
+Data codestream(std::uint32_t width, std::uint32_t height) {
+    Data out = bytesOf({0xFF, 0x4F, 0xFF, 0x51});
+    putBe(out, 41, 2);
+    putBe(out, 0, 2);
+    for (std::uint32_t value : {width, height, 0u, 0u, width, height, 0u, 0u}) putBe(out, value, 4);
+    putBe(out, 1, 2);
+    out.insert(out.end(), {std::byte{7}, std::byte{1}, std::byte{1}});
+    // COD: no levels, 4 x 4 code blocks, reversible; QCD without quantisation.
+    out = joined({out, bytesOf({0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 2, 2, 0, 1}),
+                  bytesOf({0xFF, 0x5C, 0, 4, 0x40, 0x48}),
+                  bytesOf({0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 15, 0, 1, 0xFF, 0x93, 0, 0xFF, 0xD9})});
+    return out;
+}
+
+TEST(IcnsReader, JpegTwoThousandWithinTheImageLimits) {
+    if (!canDecodeJpeg2000()) GTEST_SKIP() << "built without JPEG 2000";
+    struct Case {
+        std::uint32_t side;
+        bool decodes;
+    } cases[] = {
+        {16, true}, {limits::kMaxImageSide, true}, {limits::kMaxImageSide + 1, false}, {65535, false}};
+    for (const Case& c : cases) {
+        const Data stream = codestream(c.side, c.side);
+        const auto image = decodeJpeg2000(stream);
+        ASSERT_EQ(image.has_value(), c.decodes) << c.side;
+        if (image) {
+            EXPECT_EQ(image->width, c.side);
+        }
+    }
+    const IconFile file =
+        openBytes(icnsFile({{"ic08", codestream(16, 16)}, {"ic09", codestream(65535, 65535)}}));
+    ASSERT_EQ(file.count(), 1u);
+    EXPECT_EQ(imageList(file.group(0)), std::vector<std::string>{"16x16x32"});
+}
+
+}  // namespace
+}  // namespace pictrove::test
