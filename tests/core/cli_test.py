@@ -522,6 +522,15 @@ class Corpus(unittest.TestCase):
 
 
 class ScanCommand(Corpus):
+    def test_a_system_library_is_hashed_itself_and_says_where_its_icons_are(self):
+        stub = data("windows/System32/IMAGERES.DLL")
+        record = self.scan(stub)[0]
+        with open(stub, "rb") as f:
+            self.assertEqual(record["sha256"], hashlib.sha256(f.read()).hexdigest())
+        self.assertEqual(record["icons"], 2)
+        self.assertEqual(record["from"].replace("\\", "/").split("/")[-2:], ["SystemResources", "imageres.dll.mun"])
+        self.assertNotIn("from", self.scan(data("pe/three32.dll"))[0])
+
     def test_a_collection_file_is_scanned_as_one(self):
         collection = os.path.join(self.out.name, "three.ics")
         run("extract", data("pe/three32.dll"), "--ics", collection)

@@ -199,6 +199,25 @@ TEST(MappedFile, ABodyReadsTheChunksItCoversAlone) {
     std::filesystem::remove(path);
 }
 
+// Ranges read ahead in any order are all read in that one pass; none is
+// read again when its bytes are asked for.
+TEST(MappedFile, ReadAheadTakesRangesInAnyOrder) {
+    constexpr std::uint64_t chunk = MappedFile::Storage::kChunk;
+    const auto path = std::filesystem::path(testing::TempDir()) / "pictrove-read-ahead";
+    std::filesystem::remove(path);
+    std::ofstream(path, std::ios::binary).put('x');
+    std::filesystem::resize_file(path, limits::kReadWholeUpTo + 64 * chunk);
+    const auto file = MappedFile::open(path);
+    ASSERT_TRUE(file);
+    const std::vector<FileBytes> ranges{file->later(40 * chunk, 10), file->later(2 * chunk, 10),
+                                        file->later(30 * chunk, 10)};
+    readAhead(ranges);
+    const std::uint64_t after = file->bytesRead();
+    for (const FileBytes& range : ranges) EXPECT_EQ(range.get().size(), 10u);
+    EXPECT_EQ(file->bytesRead(), after);
+    std::filesystem::remove(path);
+}
+
 // A sparse file past the view: the view stops at its cap, and a header that
 // points to the view's last bytes is read from there, with memory taken only
 // for the chunks read, never for the file.

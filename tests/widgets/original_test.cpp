@@ -56,7 +56,13 @@ public:
     QString folderShown;
     QString nameShown;
     QStringList errors;
+    bool replace = true;  // the answer to "already exists, replace it?"
+    int replaceAsked = 0;
 
+    bool confirmReplace(QWidget*, const QString&, const QString&) override {
+        ++replaceAsked;
+        return replace;
+    }
     void errorBox(QWidget*, const QString&, const QString& message) override { errors << message; }
     std::optional<QString> saveFileName(QWidget*, const QString&, const QString& filter, const QString& name,
                                         const QString& folder) override {
@@ -185,6 +191,19 @@ private slots:
                          qPrintable(QString::number(wanted)));
             QCOMPARE(seam_.sizeOffered, offered);
         }
+        // A name the extension rule leads to a file there already: declined,
+        // that file stays as it was.
+        QFile old(dir.filePath(written));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        seam_.answer = dir.filePath("x.chosen");
+        seam_.replace = false;
+        seam_.replaceAsked = 0;
+        form->findChild<QAction*>(command)->trigger();
+        seam_.replace = true;
+        QCOMPARE(seam_.replaceAsked, 1);
+        QCOMPARE(contents(dir.filePath(written)), QByteArray("old"));
+        QCOMPARE(seam_.errors, QStringList());
     }
 
     // A group's stamp tells every field of its directory apart: the name,
@@ -223,6 +242,31 @@ private slots:
         }
         std::sort(seen.begin(), seen.end());
         QVERIFY(std::adjacent_find(seen.begin(), seen.end()) == seen.end());
+    }
+
+    // A stored image that cannot be decoded is named so in the details
+    // window, in the place of its picture.
+    void detailsSayWhatCannotBeDecoded() {
+        QTemporaryDir dir;
+        // The last of multi.ico's five images is a PNG; the icon is shown from another.
+        QByteArray bytes = contents(QString(PICTROVE_TEST_DATA) + "/ico/multi.ico");
+        const qsizetype data = bytes.indexOf("IDAT");
+        QVERIFY(data > 0);
+        for (qsizetype i = data + 8; i < data + 64; ++i) bytes[i] = '\x55';
+        const QString broken = dir.filePath("broken.ico");
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        auto form = formOn(broken);
+        form->Image1MouseMove(form->iconPictures().at(0));
+        form->IconDetails1->trigger();
+        auto* details = form->findChild<pictrove::IconDetails*>();
+        QVERIFY(details);
+        for (int i = 0; i < 5; ++i) {
+            auto* picture = details->findChild<QLabel*>(QString("image%1").arg(i));
+            QVERIFY(picture);
+            QCOMPARE(picture->text(), i == 4 ? QString("(cannot be decoded)") : QString());
+        }
     }
 
     // Each row of the details window saves and copies its own image.
