@@ -67,7 +67,7 @@ std::optional<Image> renderSvg(Bytes data, std::uint32_t side) {
             std::uint8_t* out = image.bgra.data() + (y * side + x) * 4;
             const unsigned alpha = in[3];
             for (std::size_t c = 0; c < 3; ++c)
-                out[c] = alpha ? static_cast<std::uint8_t>((in[c] * 255u + alpha / 2) / alpha) : 0;
+                out[c] = static_cast<std::uint8_t>(alpha ? (in[c] * 255u + alpha / 2) / alpha : 0u);
             out[3] = static_cast<std::uint8_t>(alpha);
         }
     }
