@@ -678,7 +678,8 @@ class ScanCommand(Corpus):
                    "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
         peaks = [int(subprocess.run([sys.executable, "-c", measure, CLI, "scan", "--jobs", jobs, *links],
                                     capture_output=True, text=True).stdout) for jobs in ("1", "8")]
-        self.assertLess(peaks[0], 64 * 1024, "peak resident kB")
+        # Under Wine the figure holds Wine's own memory too.
+        self.assertLess(peaks[0], (96 if ON_WINDOWS else 64) * 1024, "peak resident kB")
         # The jobs hold what a file needs within one budget, not each its own.
         self.assertLess(peaks[1], peaks[0] + 64 * 1024, "peak resident kB with 8 jobs")
         record = self.scan(source)[0]
