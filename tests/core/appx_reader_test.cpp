@@ -43,23 +43,6 @@ Data zipOf(const std::vector<Member>& members) {
     return out;
 }
 
-Data textOf(const std::string& text) {
-    Data out(text.size());
-    std::memcpy(out.data(), text.data(), text.size());
-    return out;
-}
-
-// A PNG of `side` pixels a side.
-Data pngOf(std::uint32_t side) {
-    Image image;
-    image.width = image.height = side;
-    image.bgra.assign(image.pixelCount() * 4, 0x80);
-    image.mask.assign(image.pixelCount(), 0);
-    const auto png = encodePng(image);
-    return Data(reinterpret_cast<const std::byte*>(png->data()),
-                reinterpret_cast<const std::byte*>(png->data() + png->size()));
-}
-
 std::string manifest(const std::string& logo, const std::string& visual) {
     return "<?xml version=\"1.0\"?><Package "
            "xmlns=\"http://schemas.microsoft.com/appx/manifest/foundation/windows10\" "
@@ -69,16 +52,6 @@ std::string manifest(const std::string& logo, const std::string& visual) {
 }
 
 // Per icon, its name and its images' widths.
-std::vector<std::string> iconsOf(const IconFile& file) {
-    std::vector<std::string> icons;
-    for (const IconGroup& group : file.groups()) {
-        std::string icon = group.name ? group.name->name : "-";
-        for (const IconImage& image : group.images) icon += " " + std::to_string(image.info.width);
-        icons.push_back(icon);
-    }
-    return icons;
-}
-
 TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
     const std::string visual =
         "<uap:VisualElements Square150x150Logo=\"Images\\Tile.png\" Square44x44Logo=\"Assets\\Small.png\" "
@@ -94,6 +67,8 @@ TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
         {"Other/StoreLogo.png", pngOf(54)},
         {"Assets/plain/StoreLogo.png", pngOf(55)},
         {"Assets/contrast-high/StoreLogo.scale-400.png", pngOf(200)},
+        {"Assets/a-1/b-2/c-3/d-4/StoreLogo.png", pngOf(201)},      // qualifier folders four deep
+        {"Assets/a-1/b-2/c-3/d-4/e-5/StoreLogo.png", pngOf(202)},  // five: too deep
         {"Assets/StoreLogo.scale-150.png", textOf("not a picture")},
         {"Images/scale-200/Tile.png", pngOf(300)},
         {"Assets/Small.targetsize-48_altform-unplated.png", pngOf(48)},
@@ -102,11 +77,11 @@ TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
     const IconFile file = openBytes(zipOf(members));
     ASSERT_EQ(file.kind(), SourceKind::appx);
     EXPECT_EQ(iconsOf(file),
-              (std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200", "Images\\Tile.png 300",
+              (std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200 201", "Images\\Tile.png 300",
                                         "Assets\\Small.png 48", "Assets\\My Logo.png 71"}));
     // The first icons only, for a thumbnail.
     EXPECT_EQ(iconsOf(IconFile::fromFile(readWhereAsked(zipOf(members)), GroupKind::icons, 1)),
-              std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200"});
+              std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200 201"});
 }
 
 TEST(AppxReader, ABundleIsReadThroughItsStoredApplicationPackage) {

@@ -19,6 +19,8 @@
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "image/png.h"
 #endif
@@ -154,22 +156,25 @@ public:
     }
 
     // A member whole, when it inflates to the size it claims and no more
-    // than `limit` bytes (a zip bomb claims little and inflates much).
+    // than `limit` bytes (a zip bomb claims little and inflates much). The
+    // memory grows with what really comes out, not with what is claimed.
     std::optional<std::vector<std::byte>> read(std::size_t index, std::uint64_t limit) const {
         const auto info = stat(index);
         if (!info || info->size > limit) return std::nullopt;
         const std::unique_ptr<zip_file_t, MemberClose> member(zip_fopen_index(archive_.get(), index, 0));
         if (!member) return std::nullopt;
-        std::vector<std::byte> bytes(static_cast<std::size_t>(info->size) + 1);
-        std::size_t done = 0;
-        while (done < bytes.size()) {
+        constexpr std::size_t kPiece = 64 * 1024;
+        std::vector<std::byte> bytes;
+        for (;;) {
+            const std::size_t done = bytes.size();
+            if (done > info->size) return std::nullopt;
+            bytes.resize(done + std::min<std::uint64_t>(kPiece, info->size + 1 - done));
             const zip_int64_t got = zip_fread(member.get(), bytes.data() + done, bytes.size() - done);
             if (got < 0) return std::nullopt;
+            bytes.resize(done + static_cast<std::size_t>(got));
             if (got == 0) break;
-            done += static_cast<std::size_t>(got);
         }
-        if (done != info->size) return std::nullopt;
-        bytes.pop_back();
+        if (bytes.size() != info->size) return std::nullopt;
         return bytes;
     }
 
@@ -209,9 +214,9 @@ void forEachChild(const pugi::xml_node& node, std::string_view name, Visit&& vis
 // The logos a package manifest names, as it names them, each once.
 std::vector<std::string> manifestLogos(const pugi::xml_document& manifest) {
     std::vector<std::string> logos;
+    std::unordered_set<std::string_view> named;  // views into the document
     const auto add = [&](std::string_view logo) {
-        if (!logo.empty() && std::find(logos.begin(), logos.end(), logo) == logos.end())
-            logos.emplace_back(logo);
+        if (!logo.empty() && named.insert(logo).second) logos.emplace_back(logo);
     };
     const auto addLogoAttributes = [&](const pugi::xml_node& node) {
         for (const pugi::xml_attribute& attribute : node.attributes()) {
@@ -259,29 +264,44 @@ std::optional<BundledPackage> mainPackage(const pugi::xml_document& manifest) {
 
 // --- logos and their variants -------------------------------------------
 
-// Whether `member` is a variant of `logo` (both as memberName gives them):
-// the logo itself, the logo with qualifiers between its name and its
-// extension, or either in folders of qualifiers (each holding a '-').
-bool isVariant(std::string_view member, std::string_view logo) {
-    const auto slash = logo.rfind('/');
-    const std::string_view folder = slash == std::string_view::npos ? "" : logo.substr(0, slash + 1);
-    const std::string_view file = logo.substr(folder.size());
-    const auto dot = file.rfind('.');
-    if (dot == std::string_view::npos || member.substr(0, folder.size()) != folder) return false;
-    const std::string_view stem = file.substr(0, dot), extension = file.substr(dot);
-    std::string_view rest = member.substr(folder.size());
-    for (auto next = rest.find('/'); next != std::string_view::npos; next = rest.find('/')) {
-        if (rest.substr(0, next).find('-') == std::string_view::npos) return false;
-        rest.remove_prefix(next + 1);
+// Qualifiers (scale-200, targetsize-48_altform-unplated) hold a '-'; a
+// variant is the logo's file with qualifiers between its name and its
+// extension, or either in folders of qualifiers, at most this many deep.
+constexpr std::size_t kMaxQualifierFolders = 4;
+
+bool isQualifier(std::string_view text) {
+    return text.find('-') != std::string_view::npos;
+}
+
+// The logos (as logoMember gives them) `member` (as memberName gives it) may
+// be a variant of: its folder less up to kMaxQualifierFolders trailing
+// folders of qualifiers, joined to its file name as it is and less the
+// qualifiers before its extension. A few per member, so that every member
+// is matched to the logos by lookups, whatever the number of either.
+std::vector<std::string> logosVaried(std::string_view member) {
+    const auto slash = member.rfind('/');
+    const std::string_view file = slash == std::string_view::npos ? member : member.substr(slash + 1);
+    std::vector<std::string_view> files{file};
+    if (const auto extension = file.rfind('.'); extension != std::string_view::npos && extension > 0) {
+        const auto qualifiers = file.rfind('.', extension - 1);
+        if (qualifiers != std::string_view::npos && qualifiers + 1 < extension &&
+            isQualifier(file.substr(qualifiers + 1, extension - qualifiers - 1)))
+            files.push_back(file.substr(0, qualifiers));  // the stem; the extension follows
     }
-    if (rest == file) return true;
-    if (rest.size() <= file.size() + 1 || rest.substr(0, stem.size()) != stem || rest[stem.size()] != '.' ||
-        !endsWith(rest, extension))
-        return false;
-    const std::string_view qualifiers =
-        rest.substr(stem.size() + 1, rest.size() - stem.size() - 1 - extension.size());
-    return !qualifiers.empty() && qualifiers.find('.') == std::string_view::npos &&
-           qualifiers.find('-') != std::string_view::npos;
+    const std::string_view extension = file.substr(std::min(file.rfind('.'), file.size()));
+    std::vector<std::string> logos;
+    std::string_view folder = member.substr(0, member.size() - file.size());  // with its '/'
+    for (std::size_t dropped = 0;; ++dropped) {
+        logos.emplace_back(std::string(folder).append(files[0]));
+        if (files.size() > 1) logos.emplace_back(std::string(folder).append(files[1]).append(extension));
+        if (dropped == kMaxQualifierFolders || folder.empty()) break;
+        const std::string_view inner = folder.substr(0, folder.size() - 1);
+        const auto up = inner.rfind('/');
+        const std::string_view last = up == std::string_view::npos ? inner : inner.substr(up + 1);
+        if (!isQualifier(last)) break;
+        folder = folder.substr(0, folder.size() - last.size() - 1);
+    }
+    return logos;
 }
 
 std::string logoMember(std::string_view logo) {
@@ -316,14 +336,30 @@ std::optional<std::vector<IconGroup>> readPackage(const FileView& file, MadeByte
     const auto xml = archive->read(*manifestIndex, limits::kMaxManifestBytes);
     const auto document = xml ? parsed(*xml) : std::nullopt;
     if (!document) return groups;
+    // Each member to the logos it is a variant of, in the archive's order.
+    const std::vector<std::string> logos = manifestLogos(*document);
+    std::unordered_map<std::string, std::size_t> logoAt;
+    for (std::size_t i = 0; i < logos.size(); ++i) {
+        std::string member = logoMember(logos[i]);
+        // A logo is a picture file: one without an extension has no variants.
+        const auto dot = member.rfind('.'), slash = member.rfind('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            logoAt.emplace(std::move(member), i);
+    }
+    std::vector<std::vector<std::size_t>> variants(logos.size());
+    for (std::size_t i = 0; i < archive->names().size(); ++i) {
+        for (const std::string& varied : logosVaried(archive->names()[i])) {
+            const auto found = logoAt.find(varied);
+            if (found == logoAt.end()) continue;
+            auto& members = variants[found->second];
+            if (members.empty() || members.back() != i) members.push_back(i);
+        }
+    }
     std::size_t images = 0;
-    for (const std::string& logo : manifestLogos(*document)) {
-        if (groups.size() >= groupLimit) break;
-        const std::string wanted = logoMember(logo);
+    for (std::size_t logo = 0; logo < logos.size() && groups.size() < groupLimit; ++logo) {
         IconGroup group;
-        for (std::size_t i = 0; i < archive->names().size(); ++i) {
+        for (const std::size_t i : variants[logo]) {
             if (images >= limits::kMaxImagesPerFile) break;
-            if (!isVariant(archive->names()[i], wanted)) continue;
             const auto info = archive->stat(i);
             if (!info || !made.hasRoomFor(info->size)) continue;
             auto bytes = archive->read(i, limits::kMaxPackageMember);
@@ -335,7 +371,7 @@ std::optional<std::vector<IconGroup>> readPackage(const FileView& file, MadeByte
             }
         }
         if (group.images.empty()) continue;
-        group.name = ResourceName::text(logo);
+        group.name = ResourceName::text(logos[logo]);
         groups.push_back(std::move(group));
     }
     return groups;
