@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 #endif
 #include <string>
 #include <string_view>
@@ -190,18 +191,18 @@ public:
         const Input source(&newViewInput(file)->base);
         Infile root(gsf_infile_msole_new(source.get(), nullptr));
         if (!root) return std::nullopt;
-        Database database(std::move(root));
+        Database database(std::move(root), file.size());
         if (!database.readStringPool()) return std::nullopt;
         return database;
     }
 
     // The whole of a stream up to `limit` bytes; nothing when it is missing
-    // or longer.
+    // or longer, or longer than the file (streams are stored as they are).
     std::optional<std::vector<std::byte>> stream(const std::string& name, std::uint64_t limit) const {
-        const Input input(gsf_infile_child_by_name(root_.get(), name.c_str()));
+        const Input input(child(name));
         if (!input) return std::nullopt;
         const auto size = gsf_input_size(input.get());
-        if (size < 0 || static_cast<std::uint64_t>(size) > limit) return std::nullopt;
+        if (size < 0 || static_cast<std::uint64_t>(size) > std::min(limit, fileSize_)) return std::nullopt;
         std::vector<std::byte> bytes(static_cast<std::size_t>(size));
         if (size > 0 && !gsf_input_read(input.get(), bytes.size(), reinterpret_cast<guint8*>(bytes.data())))
             return std::nullopt;
@@ -221,6 +222,12 @@ public:
         if (!gsf_input_read(stringData_.get(), length, reinterpret_cast<guint8*>(text.data())))
             return std::nullopt;
         return text;
+    }
+
+    // Whether the string `id` names is `text`; only one of its length is read.
+    bool stringIs(std::uint32_t id, std::string_view text) const {
+        return id != 0 && id < strings_.size() && strings_[id].length == text.size() &&
+               string(id, text.size()) == text;
     }
 
     // The cells of a table whose columns are strings or 16-bit values,
@@ -246,7 +253,20 @@ public:
     }
 
 private:
-    explicit Database(Infile root) : root_(std::move(root)) {}
+    Database(Infile root, std::uint64_t fileSize) : root_(std::move(root)), fileSize_(fileSize) {
+        // The root's streams by name, looked up once each: a database of
+        // thousands of icons would otherwise walk the whole list per icon.
+        const int count = gsf_infile_num_children(root_.get());
+        for (int i = 0; i < count; ++i) {
+            if (const char* name = gsf_infile_name_by_index(root_.get(), i)) children_.emplace(name, i);
+        }
+    }
+
+    // A stream of the root by name; nothing when there is none.
+    GsfInput* child(const std::string& name) const {
+        const auto found = children_.find(name);
+        return found == children_.end() ? nullptr : gsf_infile_child_by_index(root_.get(), found->second);
+    }
 
     // The pool: the code page (its top bit: string IDs take three bytes),
     // then per ID from 1 the length and reference count of its string,
@@ -255,7 +275,7 @@ private:
     // words are the low and high word of its length.
     bool readStringPool() {
         const auto pool = stream(msiStreamName("_StringPool", true), limits::kMaxMsiStringPool);
-        stringData_.reset(gsf_infile_child_by_name(root_.get(), msiStreamName("_StringData", true).c_str()));
+        stringData_.reset(child(msiStreamName("_StringData", true)));
         if (!pool || pool->size() < 4 || !stringData_) return false;
         const auto word = [&](std::size_t i) { return loadU16(pool->data() + 2 * i); };
         longStringIds_ = (word(1) & 0x8000) != 0;
@@ -281,6 +301,8 @@ private:
         std::uint32_t length = 0;
     };
     Infile root_;
+    std::uint64_t fileSize_;
+    std::unordered_map<std::string, int> children_;  // the first of each name
     Input stringData_;
     bool longStringIds_ = false;
     std::vector<StringAt> strings_;  // by ID; 0 is the empty string
@@ -316,7 +338,7 @@ std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeByt
     }
     constexpr std::string_view kProductIcon = "ARPPRODUCTICON";
     for (std::size_t row = 0; properties && row < properties->rows; ++row) {
-        if (database->string(properties->at(row, 0), kProductIcon.size()) != kProductIcon) continue;
+        if (!database->stringIs(properties->at(row, 0), kProductIcon)) continue;
         const auto product = database->string(properties->at(row, 1), limits::kMaxMsiNameLength);
         const auto found = std::find(names.begin(), names.end(), product.value_or(""));
         if (found != names.end()) std::rotate(names.begin(), found, found + 1);
