@@ -184,20 +184,17 @@ std::optional<IconImage> readPicture(const FileView& file, const Member& member,
     return std::nullopt;
 }
 
-std::optional<IconImage> readRgb(const FileView& file, const std::vector<Member>& members,
-                                 const Member& colour, const RgbType& type, MadeBytes& made) {
+// A 24-bit member, made transparent by `mask` where there is one.
+std::optional<IconImage> readRgb(const FileView& file, const Member& colour, const RgbType& type,
+                                 const Member* mask, MadeBytes& made) {
     if (!made.hasRoomFor(bitmapBytes(type.side))) return std::nullopt;
     auto image =
         decodeRgb(file.read(colour.body.offset, colour.body.length), type.side, type.colour == "it32");
     if (!image) return std::nullopt;
     const std::size_t pixels = image->pixelCount();
-    for (const Member& mask : members) {
-        if (mask.type != type.mask || mask.body.length != pixels) continue;
-        const Bytes alpha = file.read(mask.body.offset, pixels);
-        if (alpha.size() != pixels) break;
+    if (const Bytes alpha = mask ? file.read(mask->body.offset, pixels) : Bytes(); alpha.size() == pixels) {
         for (std::size_t i = 0; i < pixels; ++i)
             image->bgra[i * 4 + 3] = std::to_integer<std::uint8_t>(alpha[i]);
-        break;
     }
     return keptBitmap(std::move(image), made);
 }
@@ -207,11 +204,22 @@ std::optional<IconImage> readRgb(const FileView& file, const std::vector<Member>
 std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made) {
     if (!file.hasTagAt(0, "icns")) return std::nullopt;
     const std::vector<Member> members = readMembers(file);
+    // The first mask of the right length for each 24-bit size, found once.
+    std::array<const Member*, kRgbTypes.size()> masks{};
+    for (const Member& member : members) {
+        for (std::size_t t = 0; t < kRgbTypes.size(); ++t) {
+            const RgbType& type = kRgbTypes[t];
+            if (!masks[t] && member.type == type.mask &&
+                member.body.length == std::uint64_t{type.side} * type.side)
+                masks[t] = &member;
+        }
+    }
     IconGroup group;
     for (const Member& member : members) {
         std::optional<IconImage> image;
-        for (const RgbType& type : kRgbTypes) {
-            if (member.type == type.colour) image = readRgb(file, members, member, type, made);
+        for (std::size_t t = 0; t < kRgbTypes.size(); ++t) {
+            if (member.type == kRgbTypes[t].colour)
+                image = readRgb(file, member, kRgbTypes[t], masks[t], made);
         }
         for (const PictureType& type : kPictureTypes) {
             if (member.type == type.type) image = readPicture(file, member, type.argbSide, made);
