@@ -31,22 +31,6 @@ Data readFile(const fs::path& path) {
     return bytes;
 }
 
-Data textOf(const std::string& text) {
-    Data out(text.size());
-    std::memcpy(out.data(), text.data(), text.size());
-    return out;
-}
-
-Data pngOf(std::uint32_t side) {
-    Image image;
-    image.width = image.height = side;
-    image.bgra.assign(image.pixelCount() * 4, 0x40);
-    image.mask.assign(image.pixelCount(), 0);
-    const auto png = encodePng(image);
-    return Data(reinterpret_cast<const std::byte*>(png->data()),
-                reinterpret_cast<const std::byte*>(png->data() + png->size()));
-}
-
 // What a folder holds: files, and links by their target.
 struct Entry {
     std::string path;
@@ -95,16 +79,6 @@ protected:
     fs::path work_;
 };
 
-std::vector<std::string> iconsOf(const IconFile& file) {
-    std::vector<std::string> icons;
-    for (const IconGroup& group : file.groups()) {
-        std::string icon = group.name ? group.name->name : "-";
-        for (const IconImage& image : group.images) icon += " " + std::to_string(image.info.width);
-        icons.push_back(icon);
-    }
-    return icons;
-}
-
 const std::string kDesktop = "[Desktop Entry]\nType=Application\nName=A\nIcon = app\n";
 
 TEST_F(AppImageReader, DirIconThenTheDesktopFilesIconOfEverySize) {
@@ -119,6 +93,8 @@ TEST_F(AppImageReader, DirIconThenTheDesktopFilesIconOfEverySize) {
     const IconFile icons = IconFile::fromFile(readWhereAsked(file));
     ASSERT_EQ(icons.kind(), SourceKind::appimage);
     EXPECT_EQ(iconsOf(icons), (std::vector<std::string>{".DirIcon 64", "app 64 16 256"}));
+    // The picture both names lead to is read once: both icons hold the same bytes.
+    EXPECT_EQ(icons.group(0).images[0].data.get().data(), icons.group(1).images[0].data.get().data());
     EXPECT_EQ(iconsOf(IconFile::fromFile(readWhereAsked(file), GroupKind::icons, 1)),
               std::vector<std::string>{".DirIcon 64"});
 }

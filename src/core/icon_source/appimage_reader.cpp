@@ -18,7 +18,9 @@
 #include <sqfs/super.h>
 
 #include <array>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -240,10 +242,10 @@ constexpr std::array<std::uint32_t, 8> kThemeSizes{16, 24, 32, 48, 64, 128, 256,
 
 // The images of one picture file: a PNG as it is, an SVG drawn at each
 // theme size.
-void addImages(std::vector<std::byte> bytes, MadeBytes& made, IconGroup& group) {
+void addImages(std::vector<std::byte> bytes, MadeBytes& made, std::vector<IconImage>& images) {
     if (isPng(bytes)) {
         const auto kept = made.keep(std::move(bytes));
-        if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) group.images.push_back(*image);
+        if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) images.push_back(*image);
         return;
     }
     if (!isSvg(bytes)) return;
@@ -252,7 +254,7 @@ void addImages(std::vector<std::byte> bytes, MadeBytes& made, IconGroup& group) 
         const auto drawn = renderSvg(bytes, side);
         auto bitmap = drawn ? encodeIconBitmap(*drawn) : std::nullopt;
         const auto kept = bitmap ? made.keep(std::move(*bitmap)) : std::nullopt;
-        if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) group.images.push_back(*image);
+        if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) images.push_back(*image);
     }
 }
 
@@ -265,13 +267,21 @@ std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, Ma
     std::vector<IconGroup> groups;
     const auto image = SquashImage::open(file.window(*offset, file.size() - *offset));
     if (!image) return groups;
+    // Each picture file read (and an SVG drawn) once, however many names
+    // lead to it: .DirIcon is often a link to the named icon.
+    // A file named twice for one icon gives its images to it once.
+    std::map<std::uint32_t, std::vector<IconImage>> pictures;  // by inode number
+    std::set<std::pair<const IconGroup*, std::uint32_t>> given;
     const auto take = [&](const std::string& path, IconGroup& group) {
         const Inode inode = image->find(path);
-        if (!inode) return;
+        if (!inode || !given.emplace(&group, inode->base.inode_number).second) return;
+        const auto [picture, first] = pictures.try_emplace(inode->base.inode_number);
         sqfs_u64 size = 0;
-        if (sqfs_inode_get_file_size(inode.get(), &size) != 0 || !made.hasRoomFor(size)) return;
-        if (auto bytes = image->read(*inode, limits::kMaxPackageMember))
-            addImages(std::move(*bytes), made, group);
+        if (first && sqfs_inode_get_file_size(inode.get(), &size) == 0 && made.hasRoomFor(size)) {
+            if (auto bytes = image->read(*inode, limits::kMaxPackageMember))
+                addImages(std::move(*bytes), made, picture->second);
+        }
+        group.images.insert(group.images.end(), picture->second.begin(), picture->second.end());
     };
     const auto deliver = [&](IconGroup group, std::string name) {
         if (group.images.empty() || groups.size() >= groupLimit) return;
