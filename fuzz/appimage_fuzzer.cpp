@@ -2,15 +2,7 @@
 // through libsquashfs over the same byte source real files use, links, the
 // .desktop file, and the icons' PNG and SVG pictures.
 #include "fuzz_support.h"
-#include "icon_source/readers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace pictrove;
-    const auto bytes = fuzz::asBytes(data, size);
-    const MappedFile file = MappedFile::fromBuffer({bytes.begin(), bytes.end()});
-    MadeBytes made(madeBytesBudget(size));
-    if (const auto groups = readAppImageIcons(FileView(file), made))
-        fuzz::decodeGroups(*groups, data, size, &made);
-    PICTROVE_FUZZ_CHECK(made.total() <= madeBytesBudget(size));
-    return 0;
+    return pictrove::fuzz::readPackage(pictrove::readAppImageIcons, data, size);
 }

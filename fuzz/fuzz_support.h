@@ -75,4 +75,18 @@ inline void decodeGroups(const std::vector<IconGroup>& groups, const std::uint8_
     }
 }
 
+// A reader of packages, whose pictures it makes and keeps in `made`, fed
+// the input through a byte source as real files are; what it makes stays
+// within the input's budget.
+using PackageReader = std::optional<std::vector<IconGroup>> (*)(const FileView&, MadeBytes&, std::size_t);
+inline int readPackage(PackageReader read, const std::uint8_t* data, std::size_t size) {
+    const auto bytes = asBytes(data, size);
+    const MappedFile file = MappedFile::fromBuffer({bytes.begin(), bytes.end()});
+    MadeBytes made(madeBytesBudget(size));
+    if (const auto groups = read(FileView(file), made, limits::kMaxIconGroups))
+        decodeGroups(*groups, data, size, &made);
+    PICTROVE_FUZZ_CHECK(made.total() <= madeBytesBudget(size));
+    return 0;
+}
+
 }  // namespace pictrove::fuzz

@@ -2,7 +2,8 @@
 
 The engine of Pictrove and its command-line tool, pictrove-cli: every
 source kind the tool reads (PE32, PE32+, NE, ICO, CUR, ANI, collection
-files, a system library's .mun file), the same choices and the same bytes.
+files, a system library's .mun file, installer databases, app packages,
+AppImages and macOS icon files), the same choices and the same bytes.
 
     >>> import pictrove
     >>> with pictrove.open("app.exe") as icons:

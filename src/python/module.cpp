@@ -431,7 +431,8 @@ PYBIND11_MODULE(_pictrove, m) {
         .def("__iter__", &IconSource::iterate)
         .def_property_readonly(
             "kind", &IconSource::kind,
-            "What the source is: PE32, PE32+, NE, ICO, CUR, ANI, ELF, collection, or none.")
+            "What the source is: PE32, PE32+, NE, ICO, CUR, ANI, ELF, ICNS, MSI, APPX, AppImage or "
+            "collection.")
         .def_property_readonly("redirected_to", &IconSource::redirectedTo,
                                "The .mun file a system library's icons came from, else None.")
         .def_property_readonly("path", &IconSource::path, "The path given to open(); None for a buffer.")

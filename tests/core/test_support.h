@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,6 +17,7 @@
 
 #include "icon_source/icon_file.h"
 #include "image/image.h"
+#include "image/png.h"
 #include "mapped_file.h"
 #include "patterns.h"
 #include "unread_marking_storage.h"
@@ -125,6 +127,36 @@ inline std::vector<std::byte> withHeadersAt(const std::vector<std::byte>& bytes,
     }
     return moved;
 }
+
+// The bytes of `text`.
+inline std::vector<std::byte> textOf(const std::string& text) {
+    std::vector<std::byte> out(text.size());
+    std::memcpy(out.data(), text.data(), text.size());
+    return out;
+}
+
+// A grey PNG of `side` pixels a side.
+inline std::vector<std::byte> pngOf(std::uint32_t side) {
+    Image image;
+    image.width = image.height = side;
+    image.bgra.assign(image.pixelCount() * 4, 0x80);
+    image.mask.assign(image.pixelCount(), 0);
+    const auto png = encodePng(image);
+    return std::vector<std::byte>(reinterpret_cast<const std::byte*>(png->data()),
+                                  reinterpret_cast<const std::byte*>(png->data() + png->size()));
+}
+
+// Each icon as its name and the widths of its images, "-" for no name.
+inline std::vector<std::string> iconsOf(const IconFile& file) {
+    std::vector<std::string> icons;
+    for (const IconGroup& group : file.groups()) {
+        std::string icon = group.name ? group.name->name : "-";
+        for (const IconImage& image : group.images) icon += " " + std::to_string(image.info.width);
+        icons.push_back(icon);
+    }
+    return icons;
+}
+
 
 // "NAMED", "1", ... in the order the file delivers its icons; "-" for none.
 inline std::vector<std::string> groupNames(const IconFile& file) {

@@ -90,39 +90,41 @@ class DesktopFiles(unittest.TestCase):
             with Image.open(installed(f"share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png")) as im:
                 self.assertEqual((im.format, im.size, im.mode), ("PNG", (size, size), "RGBA"))
 
-    def test_collections_are_told_apart_from_calendars(self):
+    def content_types(self, make):
+        """The types gio gives the files make(folder) writes, by the installed MIME types alone."""
         if not shutil.which("gio"):
             self.skipTest("gio is missing")
         mime = tempfile.mkdtemp(dir=PREFIX)
         shutil.copytree(installed("share/mime/packages"), os.path.join(mime, "mime/packages"))
         subprocess.run(["update-mime-database", os.path.join(mime, "mime")], check=True, capture_output=True)
+        names = make(mime)
+        env = dict(os.environ, XDG_DATA_HOME=mime, XDG_DATA_DIRS="/usr/share")
+        return [run(["gio", "info", "-a", "standard::content-type", os.path.join(mime, name)],
+                    env=env).stdout.split()[-1] for name in names]
+
+    def test_collections_are_told_apart_from_calendars(self):
         files = {"icons.ics": None, "calendar.ics": b"BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n",
                  "empty.ics": b"Icons.ics    "}
-        for name, content in files.items():
-            with open(os.path.join(mime, name), "wb") as f:
-                f.write(content or b"")
-        run([CLI, "extract", os.path.join(DATA, "pe/three32.dll"), "--ics", os.path.join(mime, "icons.ics")])
-        env = dict(os.environ, XDG_DATA_HOME=mime, XDG_DATA_DIRS="/usr/share")
-        types = [run(["gio", "info", "-a", "standard::content-type", os.path.join(mime, name)],
-                     env=env).stdout.split()[-1] for name in files]
-        self.assertEqual(types, ["application/x-pictrove-collection", "text/calendar",
-                                 "application/x-pictrove-collection"])
+
+        def make(folder):
+            for name, content in files.items():
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(content or b"")
+            run([CLI, "extract", os.path.join(DATA, "pe/three32.dll"), "--ics", os.path.join(folder, "icons.ics")])
+            return list(files)
+        self.assertEqual(self.content_types(make), ["application/x-pictrove-collection", "text/calendar",
+                                                    "application/x-pictrove-collection"])
 
     def test_app_packages_get_their_types_and_the_thumbnailer(self):
-        if not shutil.which("gio"):
-            self.skipTest("gio is missing")
-        mime = tempfile.mkdtemp(dir=PREFIX)
-        shutil.copytree(installed("share/mime/packages"), os.path.join(mime, "mime/packages"))
-        subprocess.run(["update-mime-database", os.path.join(mime, "mime")], check=True, capture_output=True)
         expected = {"a.msix": "application/msix", "a.msixbundle": "application/msixbundle",
                     "a.appx": "application/vnd.ms-appx", "a.appxbundle": "application/vnd.ms-appx.bundle"}
-        for name in expected:
-            with zipfile.ZipFile(os.path.join(mime, name), "w") as archive:
-                archive.writestr("AppxManifest.xml", "<Package/>")
-        env = dict(os.environ, XDG_DATA_HOME=mime, XDG_DATA_DIRS="/usr/share")
-        types = {name: run(["gio", "info", "-a", "standard::content-type", os.path.join(mime, name)],
-                           env=env).stdout.split()[-1] for name in expected}
-        self.assertEqual(types, expected)
+
+        def make(folder):
+            for name in expected:
+                with zipfile.ZipFile(os.path.join(folder, name), "w") as archive:
+                    archive.writestr("AppxManifest.xml", "<Package/>")
+            return list(expected)
+        self.assertEqual(dict(zip(expected, self.content_types(make))), expected)
         entry = configparser.ConfigParser(interpolation=None)
         entry.read(installed("share/thumbnailers/pictrove.thumbnailer"))
         handled = entry["Thumbnailer Entry"]["MimeType"].split(";")

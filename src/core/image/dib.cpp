@@ -273,10 +273,6 @@ std::optional<Image> decodeDib(Bytes data) {
     return image;
 }
 
-}  // namespace pictrove
-
-namespace pictrove {
-
 std::optional<std::vector<std::byte>> encodeIconBitmap(const Image& image) {
     if (image.empty() || image.width > limits::kMaxImageSide || image.height > limits::kMaxImageSide ||
         image.bgra.size() != image.pixelCount() * 4) {
