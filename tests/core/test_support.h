@@ -157,7 +157,6 @@ inline std::vector<std::string> iconsOf(const IconFile& file) {
     return icons;
 }
 
-
 // "NAMED", "1", ... in the order the file delivers its icons; "-" for none.
 inline std::vector<std::string> groupNames(const IconFile& file) {
     std::vector<std::string> names;
