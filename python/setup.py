@@ -36,6 +36,11 @@ class CMakeBuild(build_ext):
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built, target)
+        # The readers of installer databases, app packages and AppImages,
+        # which the module loads from beside itself when it first needs them.
+        formats = os.path.join(build, "lib", "pictrove", "pictrove-formats.so")
+        if os.path.exists(formats):
+            shutil.copyfile(formats, os.path.join(os.path.dirname(target), "pictrove-formats.so"))
 
 
 setup(

@@ -11,6 +11,7 @@ import configparser
 import glob
 import hashlib
 import importlib.util
+import io
 import os
 import re
 import shlex
@@ -236,6 +237,34 @@ class InstalledPrograms(unittest.TestCase):
             with Image.open(stored) as shown, Image.open(ours) as made:
                 self.assertEqual((shown.size, shown.mode), ((128, 128), "RGBA"), name)
                 self.assertEqual(list(shown.getdata()), list(made.getdata()), name)
+
+
+def app_package(folder):
+    """An app package of one logo: read by the formats module alone."""
+    path = os.path.join(folder, "app.msix")
+    logo = io.BytesIO()
+    Image.new("RGBA", (44, 44), (0, 120, 215, 255)).save(logo, "PNG")
+    with zipfile.ZipFile(path, "w") as archive:
+        archive.writestr("AppxManifest.xml", '<Package xmlns="http://schemas.microsoft.com/appx/manifest/'
+                                             'foundation/windows10"><Properties><Logo>Logo.png</Logo>'
+                                             '</Properties></Package>')
+        archive.writestr("Logo.png", logo.getvalue())
+    return path
+
+
+class InstalledFormats(unittest.TestCase):
+    def test_the_installed_tool_and_package_load_the_formats_module(self):
+        package = app_package(tempfile.mkdtemp(dir=PREFIX))
+        listed = run([installed("bin/pictrove-cli"), "list", package])
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertIn(": 1 icon (APPX)", listed.stdout)
+        packages = installed("lib/python3/dist-packages")
+        if not os.path.isdir(os.path.join(packages, "pictrove")):
+            self.skipTest("built without the Python package")
+        script = "import sys, pictrove; source = pictrove.open(sys.argv[1]); print(source.kind, len(source))"
+        result = run(["/usr/bin/python3", "-c", script, package], env={**os.environ, "PYTHONPATH": packages},
+                     cwd=PREFIX)
+        self.assertEqual((result.returncode, result.stdout.split()), (0, ["APPX", "1"]), result.stderr)
 
 
 class PythonPackage(unittest.TestCase):

@@ -15,6 +15,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import zipfile
 
 import numpy
 import pytest
@@ -343,6 +344,23 @@ def test_dhash_of_arrays_and_pillow_images_is_the_records(files, tmp_path):
         icon.png(7)
 
 
+def app_package(folder):
+    """An app package of one logo, made with zipfile and Pillow."""
+    from PIL import Image
+    logo = io.BytesIO()
+    Image.new("RGBA", (44, 44), (0, 120, 215, 255)).save(logo, "PNG")
+    path = os.path.join(folder, "app.msix")
+    with zipfile.ZipFile(path, "w") as archive:
+        archive.writestr("AppxManifest.xml", "<Package><Properties><Logo>Logo.png</Logo></Properties></Package>")
+        archive.writestr("Logo.png", logo.getvalue())
+    return path
+
+
+def test_app_packages_are_read_through_the_formats_module(tmp_path):
+    with pictrove.open(app_package(tmp_path)) as source:
+        assert (source.kind, len(source), source[0].images[0].width) == ("APPX", 1, 44)
+
+
 @pytest.mark.skipif(os.environ.get("PICTROVE_PIP_TEST") != "1", reason="ctest runs it on its own")
 def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_path):
     venv = tmp_path / "venv"
@@ -351,10 +369,14 @@ def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_
     installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-build-isolation",
                                 os.path.join(ROOT, "python")], capture_output=True, text=True)
     assert installed.returncode == 0, installed.stdout + installed.stderr
-    script = "import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256())"
+    script = ("import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256()); "
+              "print(pictrove.open(sys.argv[2]).kind)")
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
-    shown = subprocess.run([python, "-c", script, files["PE32"]], capture_output=True, text=True, env=env, cwd=tmp_path)
+    package = app_package(tmp_path)  # read by the formats module, installed beside the package's module
+    shown = subprocess.run([python, "-c", script, files["PE32"], package], capture_output=True, text=True, env=env,
+                           cwd=tmp_path)
     assert shown.returncode == 0, shown.stderr
-    where, digest = shown.stdout.split()
+    where, digest, kind = shown.stdout.split()
     assert where.startswith(str(venv))
     assert digest == cli_record(files["PE32"])["all"][1]["group_sha256"]
+    assert kind == "APPX"

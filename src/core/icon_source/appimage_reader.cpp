@@ -5,9 +5,8 @@
 // and in the hicolor theme's size folders. Links are followed inside the
 // image only: a target that leaves it, or a chain longer than a few hops,
 // ends the search. SVG icons are drawn at the sizes of the theme.
-#include "icon_source/readers.h"
+#include "icon_source/format_module.h"
 
-#ifdef PICTROVE_HAVE_APPIMAGE
 #include <sqfs/compressor.h>
 #include <sqfs/data_reader.h>
 #include <sqfs/dir.h>
@@ -27,24 +26,11 @@
 #include "image/dib.h"
 #include "image/png.h"
 #include "image/svg.h"
-#endif
 
 #include "reader_limits.h"
 
 namespace pictrove {
 
-bool isAppImage(Bytes head) {
-    return hasTagAt(head, 0,
-                    "\x7F"
-                    "ELF") &&
-           hasTagAt(head, 8, "AI\x02");
-}
-
-#ifndef PICTROVE_HAVE_APPIMAGE
-std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView&, MadeBytes&, std::size_t) {
-    return std::nullopt;
-}
-#else
 namespace {
 
 // Where the image starts: behind the runtime's section headers.
@@ -260,8 +246,8 @@ void addImages(std::vector<std::byte> bytes, MadeBytes& made, std::vector<IconIm
 
 }  // namespace
 
-std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
-                                                        std::size_t groupLimit) {
+std::optional<std::vector<IconGroup>> formats::readAppImageIcons(const FileView& file, MadeBytes& made,
+                                                                 std::size_t groupLimit) {
     const auto offset = imageOffset(file);
     if (!offset) return std::nullopt;
     std::vector<IconGroup> groups;
@@ -314,6 +300,4 @@ std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, Ma
     deliver(std::move(named), icon);
     return groups;
 }
-#endif
-
 }  // namespace pictrove

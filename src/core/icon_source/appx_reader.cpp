@@ -8,9 +8,8 @@
 // scale-200/Logo.png): every PNG variant is one image of the logo's icon. A
 // bundle's AppxBundleManifest.xml names its packages; the first application
 // package, stored uncompressed inside it, is read where it lies.
-#include "icon_source/readers.h"
+#include "icon_source/format_module.h"
 
-#ifdef PICTROVE_HAVE_APPX
 #include <zip.h>
 
 #include <algorithm>
@@ -23,21 +22,11 @@
 #include <unordered_set>
 
 #include "image/png.h"
-#endif
 
 #include "reader_limits.h"
 
 namespace pictrove {
 
-bool isZipFile(Bytes head) {
-    return hasTagAt(head, 0, "PK\x03\x04");
-}
-
-#ifndef PICTROVE_HAVE_APPX
-std::optional<std::vector<IconGroup>> readAppxIcons(const FileView&, MadeBytes&, std::size_t) {
-    return std::nullopt;
-}
-#else
 namespace {
 
 // --- the byte source as a libzip source ----------------------------------
@@ -379,10 +368,8 @@ std::optional<std::vector<IconGroup>> readPackage(const FileView& file, MadeByte
 
 }  // namespace
 
-std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
-                                                    std::size_t groupLimit) {
+std::optional<std::vector<IconGroup>> formats::readAppxIcons(const FileView& file, MadeBytes& made,
+                                                             std::size_t groupLimit) {
     return readPackage(file, made, groupLimit, false);
 }
-#endif
-
 }  // namespace pictrove

@@ -5,9 +5,8 @@
 // "Icon.<Name>"; the Property table's ARPPRODUCTICON names the product's
 // icon. Only these two tables and the string pool they refer to are read,
 // and of the pool's text only the strings looked at.
-#include "icon_source/readers.h"
+#include "icon_source/format_module.h"
 
-#ifdef PICTROVE_HAVE_GSF
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-impl.h>
@@ -15,75 +14,14 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_map>
-#endif
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "reader_limits.h"
 
 namespace pictrove {
 
-bool isCompoundFile(Bytes head) {
-    return hasTagAt(head, 0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
-}
-
-namespace {
-
-// --- names of streams ----------------------------------------------------
-
-// The installer packs two characters of [0-9A-Za-z._] into one of the
-// range U+3800..U+47FF, one alone into U+4800..U+483F; a table's stream
-// name starts with U+4840. As UTF-8, the way libgsf gives names.
-int packedValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
-    if (c == '.') return 62;
-    if (c == '_') return 63;
-    return -1;
-}
-
-void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-}  // namespace
-
-std::string msiStreamName(std::string_view name, bool table) {
-    std::string out;
-    if (table) appendUtf8(out, 0x4840);
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const int first = packedValue(name[i]);
-        if (first < 0) {
-            out += name[i];
-            continue;
-        }
-        const int second = i + 1 < name.size() ? packedValue(name[i + 1]) : -1;
-        if (second < 0) {
-            appendUtf8(out, 0x4800 + static_cast<std::uint32_t>(first));
-        } else {
-            appendUtf8(out, 0x3800 + static_cast<std::uint32_t>(first + (second << 6)));
-            ++i;
-        }
-    }
-    return out;
-}
-
-#ifndef PICTROVE_HAVE_GSF
-std::optional<std::vector<IconGroup>> readMsiIcons(const FileView&, MadeBytes&, std::size_t) {
-    return std::nullopt;
-}
-#else
 namespace {
 
 // --- the byte source as a libgsf input ---------------------------------
@@ -320,8 +258,8 @@ std::optional<IconGroup> streamIcon(Bytes bytes) {
 
 }  // namespace
 
-std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
-                                                   std::size_t groupLimit) {
+std::optional<std::vector<IconGroup>> formats::readMsiIcons(const FileView& file, MadeBytes& made,
+                                                            std::size_t groupLimit) {
     const auto database = Database::open(file);
     if (!database) return std::nullopt;
     const std::size_t id = database->stringIdSize();
@@ -357,6 +295,4 @@ std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeByt
     }
     return groups;
 }
-#endif
-
 }  // namespace pictrove

@@ -65,7 +65,7 @@ bool isCompoundFile(Bytes head);
 // named by it, the one the Property table's ARPPRODUCTICON names first; a
 // row's stream is an icon file or a program whose first icon it is. The
 // streams delivered are kept in `made`. At most `groupLimit` icons. Nothing
-// when the file is no installer database, or the build reads none.
+// when the file is no installer database, or its reader cannot be loaded.
 std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
                                                    std::size_t groupLimit = limits::kMaxIconGroups);
 
@@ -76,7 +76,7 @@ bool isZipFile(Bytes head);
 // manifest names (the package's, then each application's), each of every
 // PNG variant of it the package holds; a bundle's first application
 // package. The images are kept in `made`. At most `groupLimit` icons.
-// Nothing when the file is no app package, or the build reads none.
+// Nothing when the file is no app package, or its reader cannot be loaded.
 std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
                                                     std::size_t groupLimit = limits::kMaxIconGroups);
 
@@ -86,7 +86,7 @@ bool isAppImage(Bytes head);
 // AppImages of type 2: their .DirIcon, then the icon their .desktop file
 // names, of every size the image holds (SVG ones drawn at the icon theme's
 // sizes); the images are kept in `made`. At most `groupLimit` icons.
-// Nothing when the file is no AppImage, or the build reads none.
+// Nothing when the file is no AppImage, or its reader cannot be loaded.
 std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
                                                         std::size_t groupLimit = limits::kMaxIconGroups);
 

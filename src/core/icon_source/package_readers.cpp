@@ -1,0 +1,150 @@
+// What the core knows of installer databases, app packages and AppImages
+// itself: their first bytes and the names of an installer's streams. Their
+// reading is handed to the pictrove-formats module (format_module.h),
+// loaded from beside the program the first time it is needed.
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "icon_source/format_module.h"
+#include "icon_source/readers.h"
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+namespace pictrove {
+
+bool isZipFile(Bytes head) {
+    return hasTagAt(head, 0, "PK\x03\x04");
+}
+
+bool isAppImage(Bytes head) {
+    return hasTagAt(head, 0,
+                    "\x7F"
+                    "ELF") &&
+           hasTagAt(head, 8, "AI\x02");
+}
+
+bool isCompoundFile(Bytes head) {
+    return hasTagAt(head, 0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+}
+
+namespace {
+
+// --- names of streams ----------------------------------------------------
+
+// The installer packs two characters of [0-9A-Za-z._] into one of the
+// range U+3800..U+47FF, one alone into U+4800..U+483F; a table's stream
+// name starts with U+4840. As UTF-8, the way libgsf gives names.
+int packedValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
+    if (c == '.') return 62;
+    if (c == '_') return 63;
+    return -1;
+}
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string msiStreamName(std::string_view name, bool table) {
+    std::string out;
+    if (table) appendUtf8(out, 0x4840);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const int first = packedValue(name[i]);
+        if (first < 0) {
+            out += name[i];
+            continue;
+        }
+        const int second = i + 1 < name.size() ? packedValue(name[i + 1]) : -1;
+        if (second < 0) {
+            appendUtf8(out, 0x4800 + static_cast<std::uint32_t>(first));
+        } else {
+            appendUtf8(out, 0x3800 + static_cast<std::uint32_t>(first + (second << 6)));
+            ++i;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+#ifdef _WIN32
+const FormatReaders* loadFormats() {
+    return nullptr;  // the Windows build reads none of these
+}
+#else
+// The module lies beside the program, in the program folder when the
+// program runs from bin/ or from a folder of the build, or in it seen from
+// where the Python package is installed.
+const FormatReaders* loadFormats() {
+    std::vector<std::filesystem::path> places;
+    std::error_code error;
+    if (auto program = std::filesystem::read_symlink("/proc/self/exe", error); !error)
+        places.push_back(program.parent_path());
+    if (Dl_info info{};
+        dladdr(reinterpret_cast<void*>(&loadFormats), &info) && info.dli_fname && info.dli_fname[0] == '/')
+        places.push_back(std::filesystem::path(info.dli_fname).parent_path());
+    constexpr std::array<const char*, 4> kFolders{".", "../lib/pictrove", "../../lib/pictrove",
+                                                  "../../../pictrove"};
+    for (const auto& place : places) {
+        for (const char* folder : kFolders) {
+            const auto module = place / folder / kFormatModule;
+            if (!std::filesystem::exists(module, error)) continue;
+            void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+            const auto entry =
+                library ? reinterpret_cast<const FormatReaders* (*)()>(dlsym(library, kFormatModuleEntry))
+                        : nullptr;
+            const FormatReaders* readers = entry ? entry() : nullptr;
+            if (readers && readers->size == sizeof(FormatReaders)) return readers;
+        }
+    }
+    return nullptr;
+}
+#endif
+
+const FormatReaders* formatReaders() {
+    static const FormatReaders* const loaded = loadFormats();  // once, whichever thread comes first
+    return loaded;
+}
+
+std::optional<std::vector<IconGroup>> readThroughModule(PackageReader FormatReaders::*reader,
+                                                        const FileView& file, MadeBytes& made,
+                                                        std::size_t groupLimit) {
+    const FormatReaders* readers = formatReaders();
+    return readers && readers->*reader ? (readers->*reader)(file, made, groupLimit) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
+                                                   std::size_t groupLimit) {
+    return readThroughModule(&FormatReaders::msi, file, made, groupLimit);
+}
+
+std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
+                                                    std::size_t groupLimit) {
+    return readThroughModule(&FormatReaders::appx, file, made, groupLimit);
+}
+
+std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
+                                                        std::size_t groupLimit) {
+    return readThroughModule(&FormatReaders::appImage, file, made, groupLimit);
+}
+
+}  // namespace pictrove
