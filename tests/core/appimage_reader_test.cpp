@@ -87,6 +87,7 @@ TEST_F(AppImageReader, DirIconThenTheDesktopFilesIconOfEverySize) {
         {"app.png", pngOf(64)},
         {".DirIcon", {}, "app.png"},
         {"usr/share/icons/hicolor/16x16/apps/app.png", pngOf(16)},
+        {"usr/share/icons/hicolor/64x64/apps/app.png", {}, "../../../../../../app.png"},  // once in the icon
         {"usr/share/icons/hicolor/256x256/apps/app.png", pngOf(256)},
         {"usr/share/icons/hicolor/32x32/apps/other.png", pngOf(32)},
     });

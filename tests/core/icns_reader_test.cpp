@@ -146,6 +146,11 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
          icnsFile({{"is32", good}, {"l8mk", repeated(0, 1024)}}),
          {"16x16x32"},
          0xFF100030},
+        {"the first mask of the right length is taken",
+         icnsFile(
+             {{"s8mk", repeated(0, 255)}, {"is32", good}, {"s8mk", repeated(0x40, 256)}, {"s8mk", mask16()}}),
+         {"16x16x32"},
+         0x40100030},
         {"a run past the channel's end", icnsFile({{"is32", overrun}}), {"16x16x32"}, 0xFF010304},
         {"ARGB in a type without a fixed size",
          icnsFile({{"ic07", joined({bytesOf({'A', 'R', 'G', 'B'}), good})}}),
