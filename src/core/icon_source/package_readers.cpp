@@ -105,13 +105,13 @@ const FormatReaders* loadFormats() {
     for (const auto& place : places) {
         for (const char* folder : kFolders) {
             const auto module = place / folder / kFormatModule;
-            if (!std::filesystem::exists(module, error)) continue;
             void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (!library) continue;
             const auto entry =
-                library ? reinterpret_cast<const FormatReaders* (*)()>(dlsym(library, kFormatModuleEntry))
-                        : nullptr;
+                reinterpret_cast<const FormatReaders* (*)()>(dlsym(library, kFormatModuleEntry));
             const FormatReaders* readers = entry ? entry() : nullptr;
             if (readers && readers->size == sizeof(FormatReaders)) return readers;
+            dlclose(library);  // a module of another build
         }
     }
     return nullptr;
