@@ -790,6 +790,12 @@ class SimilarCommand(Corpus):
         from_records = self.similar("--all-icons", "--max-distance", "64", "--scan-file", path, reference)
         self.assertEqual(len(from_records.stdout.splitlines()), len(icons))
         self.assertEqual(from_records.stdout, from_files.stdout)
+        # A file named many times over is a match each time.
+        line = self.similar("--max-distance", "3", reference, data("sample.dll")).stdout
+        with open(path, "w") as f:
+            f.write((json.dumps(records[0], separators=(",", ":")) + "\n") * 40)
+        self.assertEqual(self.similar("--max-distance", "3", "--scan-file", path, reference).stdout, line * 40)
+        self.assertEqual(self.similar("--max-distance", "3", reference, *[data("sample.dll")] * 40).stdout, line * 40)
 
     @unittest.skipIf(ON_WINDOWS, "Windows names hold no tab or line end")
     def test_names_with_tabs_and_line_ends_stay_on_their_line(self):
