@@ -41,4 +41,11 @@ struct LineLimits {
 bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
                  const std::function<void()>& tooLong, const LineLimits& limits = {});
 
+// Hands `line` each line of the records file `name` ("-" for `in`) that is
+// not blank, without its line end; `line` says whether it was a scan record.
+// Returns 2 when the file cannot be read, 1 when some of its lines were no
+// record, 0 otherwise, having reported why on `err`.
+int readRecordLines(const std::string& name, std::FILE* in, const std::function<bool(std::string_view)>& line,
+                    std::ostream& err);
+
 }  // namespace pictrove::cli

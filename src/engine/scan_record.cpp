@@ -31,6 +31,8 @@ std::string base64(std::string_view bytes) {
     return text;
 }
 
+}  // namespace
+
 std::optional<std::string> fromBase64(std::string_view text) {
     if (text.size() % 4 != 0) return std::nullopt;
     std::string bytes;
@@ -52,6 +54,8 @@ std::optional<std::string> fromBase64(std::string_view text) {
     }
     return bytes;
 }
+
+namespace {
 
 bool isUtf8(const std::string& text) {
     try {

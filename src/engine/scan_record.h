@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -42,6 +43,9 @@ ScanRecord errorRecord(const std::string& file, const std::string& message);
 // The name a record was written for: its exact bytes where they are not
 // UTF-8; nothing for a record without a usable name.
 std::optional<std::string> recordFileName(const nlohmann::ordered_json& record);
+
+// The bytes of base64 `text`; nothing when it is not base64.
+std::optional<std::string> fromBase64(std::string_view text);
 
 // A record as one line of JSON; what is not UTF-8 comes out as U+FFFD.
 std::string jsonLine(const nlohmann::ordered_json& json);
