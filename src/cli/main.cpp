@@ -26,7 +26,7 @@
 namespace {
 
 constexpr const char* kUsageLine =
-    "Usage: pictrove-cli list|extract|thumbnail|scan|similar [OPTION]... FILE...";
+    "Usage: pictrove-cli list|extract|thumbnail|scan|similar|index|clusters [OPTION]... FILE...";
 
 constexpr const char* kHelp =
     "Usage:\n"
@@ -40,6 +40,10 @@ constexpr const char* kHelp =
     "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
     "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
     "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
+    "  pictrove-cli index RECORDS.jsonl... -o CORPUS.idx\n"
+    "  pictrove-cli similar --index CORPUS.idx REFERENCE | --group GROUP_SHA256\n"
+    "  pictrove-cli clusters RECORDS.jsonl...|--index CORPUS.idx [--radius R]\n"
+    "                        [--min-size N] [--all-icons] [--jobs N]\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "FILE is a Windows program or library (PE, NE), an icon, cursor or animated\n"
@@ -93,6 +97,14 @@ constexpr const char* kHelp =
     "         lines that are no scan record are counted and reported (exit status\n"
     "         1). A name holding a control character or a quote is shown quoted as\n"
     "         ls --quoting-style=shell-escape does; --json gives names as they are.\n"
+    "         --index CORPUS.idx searches an index instead, with the same answers;\n"
+    "         --group GROUP_SHA256 there lists the icons of that group hash.\n"
+    "index    builds the look-alike index of scan records (- for standard input)\n"
+    "         into CORPUS.idx.\n"
+    "clusters prints the icon families of scan records or of an index, one JSON\n"
+    "         line each, largest first: icons with equal group hashes or hashes\n"
+    "         within --radius R (default 4) of each other, linked one to the next;\n"
+    "         families smaller than --min-size N (default 2) are left out.\n"
     "\n"
     "--files-from FILE  also reads the files named in FILE (- for standard input),\n"
     "             one a line, or NUL-separated with -0 (as find -print0 writes).\n"
