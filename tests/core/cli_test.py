@@ -910,7 +910,7 @@ class IndexCommand(IndexedCorpus):
         found = run("similar", "--max-distance", "0", "--index", os.path.join(self.out.name, "corpus.idx"), "0" * 15 + "5")
         self.assertEqual(found.stdout, "0\ta.exe\t0\n0\tb.exe\t0\n")
         # Records that cannot be read leave the index there was as it was.
-        index = os.path.join(self.out.name, "corpus.idx")
+        index = self.build(self.write("other.jsonl", [record_line("c.exe", 6)]))
         with open(index, "rb") as f:
             before = f.read()
         for source in (self.out.name, os.path.join(self.out.name, "missing.jsonl")):
@@ -919,7 +919,7 @@ class IndexCommand(IndexedCorpus):
             self.assertIn("cannot read", result.stderr)
             with open(index, "rb") as f:
                 self.assertEqual(f.read(), before)
-        self.assertEqual(sorted(os.listdir(self.out.name)), ["corpus.idx", "records.jsonl"])
+        self.assertEqual(sorted(os.listdir(self.out.name)), ["corpus.idx", "other.jsonl", "records.jsonl"])
 
     def test_damaged_foreign_and_cut_indexes_are_errors(self):
         index = self.build(self.write("records.jsonl", self.planted()))
