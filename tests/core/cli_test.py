@@ -747,6 +747,11 @@ class SimilarCommand(Corpus):
             "",
             "not json",
             '["file", "a"]',
+            # an array or object where an icon or a hash must stand
+            '{"file": "main array", "main": [{"dhash": null}]}',
+            '{"file": "all of arrays", "all": [[]]}',
+            '{"file": "hash array", "main": {"dhash": ["%s"]}}' % dhash,
+            '{"file": "hash object", "all": [{"dhash": {}}]}',
             '{"file":"short","main":{"dhash":"%s"}}' % dhash[:15],
             '{"file": "long", "main": {"dhash": "%s0"}}' % dhash,
             # The exact name, in base64, stands before the readable one.
@@ -760,7 +765,7 @@ class SimilarCommand(Corpus):
         found = self.similar("--max-distance", "4", "--scan-file", path, dhash)
         self.assertEqual(found.returncode, 1, found.stderr)
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tab\t0", "0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
-        self.assertIn(b": 6 lines are not a scan record (the first: line 10)", found.stderr)
+        self.assertIn(b": 10 lines are not a scan record (the first: line 10)", found.stderr)
         # Only the limit itself is in.
         found = self.similar("--max-distance", "3", "--scan-file", "-", dhash, stdin="\n".join(lines[:3]).encode())
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0"])
