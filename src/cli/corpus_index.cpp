@@ -510,7 +510,7 @@ bool IndexBuilder::addLine(std::string_view line) {
     return true;
 }
 
-Result<std::vector<std::byte>> IndexBuilder::finish() {
+Result<std::vector<std::byte>> IndexBuilder::finish(std::uint32_t bucketBits) {
     Data& d = *data_;
     if (d.tooMany)
         return Error{ErrorCode::invalidFormat, "more records, icons or name bytes than one index holds"};
@@ -522,8 +522,10 @@ Result<std::vector<std::byte>> IndexBuilder::finish() {
     counts.entries = items.size();
     counts.records = d.nameEnds.size();
     counts.nameBytes = d.names.size();
-    counts.bits = static_cast<std::uint32_t>(
-        std::clamp<int>(static_cast<int>(std::bit_width(counts.entries / 16)) - 1, kMinBits, kMaxBits));
+    counts.bits = bucketBits
+                      ? bucketBits
+                      : static_cast<std::uint32_t>(std::clamp<int>(
+                            static_cast<int>(std::bit_width(counts.entries / 16)) - 1, kMinBits, kMaxBits));
     std::vector<std::uint32_t> grouped;  // entries with a group, by group hash then position
     for (std::uint32_t p = 0; p < items.size(); ++p) {
         if (items[p].group != Data::kNoGroup) grouped.push_back(p);

@@ -82,8 +82,10 @@ public:
     bool addLine(std::string_view line);
 
     // The index of the records taken, as the bytes of its file; an error when
-    // there are more of them than an index holds.
-    Result<std::vector<std::byte>> finish();
+    // there are more of them than an index holds. `bucketBits` (16 to 26)
+    // sets the size of the bucket tables, chosen by the number of icons when
+    // 0: a test can so reach the tables of a large corpus with a small one.
+    Result<std::vector<std::byte>> finish(std::uint32_t bucketBits = 0);
 
 private:
     struct Data;

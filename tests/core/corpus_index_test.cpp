@@ -1,0 +1,180 @@
+// The look-alike index and the icon families against plain searches of the
+// same icons, on bucket tables as large corpora get them.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "cli/clusters.h"
+#include "cli/corpus_index.h"
+#include "fingerprint/dhash.h"
+
+namespace pictrove::cli {
+namespace {
+
+struct Icon {
+    std::string file;
+    std::uint32_t index;
+    std::uint64_t dhash;
+};
+
+// Random hashes, families of hashes a few bits from a center, exact copies,
+// and files of three icons each.
+std::vector<Icon> plantedIcons(std::size_t count, std::uint32_t seed) {
+    std::mt19937_64 random(seed);
+    std::vector<std::uint64_t> centers(count / 50 + 1);
+    for (auto& center : centers) center = random();
+    std::vector<Icon> icons;
+    for (std::size_t n = 0; n < count; ++n) {
+        std::uint64_t hash = random();
+        if (n % 3 == 0) {
+            hash = centers[random() % centers.size()];
+            for (std::uint64_t flips = random() % 8; flips > 0; --flips)
+                hash ^= std::uint64_t{1} << (random() % 64);
+        }
+        icons.push_back({"f" + std::to_string(n / 3), static_cast<std::uint32_t>(n % 3), hash});
+    }
+    return icons;
+}
+
+// Every third icon's file is recorded with all its icons, the others with
+// their main one alone.
+CorpusIndex indexOf(const std::vector<Icon>& icons, std::uint32_t bits) {
+    IndexBuilder builder;
+    for (std::size_t n = 0; n < icons.size(); n += 3) {
+        const auto json = [&](std::size_t i) {
+            return "{\"index\":" + std::to_string(icons[i].index) + ",\"dhash\":\"" +
+                   dhashText(icons[i].dhash) + "\"}";
+        };
+        std::string all;
+        for (std::size_t i = n; i < std::min(n + 3, icons.size()); ++i)
+            all += (all.empty() ? "" : ",") + json(i);
+        const bool withAll = n % 2 == 0;
+        EXPECT_TRUE(builder.addLine("{\"file\":\"" + icons[n].file + "\",\"main\":" + json(n) +
+                                    (withAll ? ",\"all\":[" + all + "]" : "") + "}"));
+    }
+    auto image = builder.finish(bits);
+    EXPECT_TRUE(image.ok());
+    auto index = CorpusIndex::fromBytes(std::move(*image));
+    EXPECT_TRUE(index.ok());
+    return std::move(*index);
+}
+
+using Hits = std::map<std::size_t, int>;
+
+Hits bruteForce(const std::vector<IndexEntry>& entries, std::uint64_t query, int radius, bool allIcons) {
+    Hits hits;
+    for (std::size_t n = 0; n < entries.size(); ++n) {
+        const int distance = hammingDistance(entries[n].dhash, query);
+        if (distance <= radius && (allIcons ? entries[n].inAll : entries[n].main)) hits[n] = distance;
+    }
+    return hits;
+}
+
+TEST(CorpusIndex, FindsEveryIconWithinTheRadiusOnceWhateverTheBucketTables) {
+    const auto icons = plantedIcons(6000, 1);
+    for (const std::uint32_t bits : {16u, 20u, 22u}) {
+        const CorpusIndex index = indexOf(icons, bits);
+        std::vector<IndexEntry> entries;
+        for (std::size_t n = 0; n < index.entries(); ++n) entries.push_back(*index.entry(n));
+        std::mt19937_64 random(bits);
+        for (int q = 0; q < 15; ++q) {
+            std::uint64_t query = icons[random() % icons.size()].dhash;
+            for (std::uint64_t flips = random() % 6; flips > 0; --flips)
+                query ^= std::uint64_t{1} << (random() % 64);
+            for (const int radius : {0, 1, 4, 5, 10, 64}) {
+                for (const bool allIcons : {false, true}) {
+                    Hits hits;
+                    ASSERT_TRUE(index.near(query, radius, allIcons, [&](std::size_t n, int distance) {
+                        EXPECT_TRUE(hits.emplace(n, distance).second) << "entry " << n << " handed out twice";
+                    }));
+                    ASSERT_EQ(hits, bruteForce(entries, query, radius, allIcons))
+                        << "bits " << bits << " radius " << radius << " all " << allIcons;
+                }
+            }
+        }
+    }
+}
+
+TEST(CorpusIndex, KeepsNamesIndexesAndWhichIconsAreCompared) {
+    const auto icons = plantedIcons(30, 2);
+    const CorpusIndex index = indexOf(icons, 0);
+    // Records 0, 2, 4 hold every icon of their file, 1 and 3 the main one.
+    EXPECT_EQ(index.records(), 10u);
+    std::multiset<std::tuple<std::string, std::uint32_t, bool, bool>> seen;
+    for (std::size_t n = 0; n < index.entries(); ++n) {
+        const auto entry = index.entry(n);
+        ASSERT_TRUE(entry);
+        seen.emplace(std::string(*index.fileName(entry->record)), entry->index, entry->main, entry->inAll);
+    }
+    std::multiset<std::tuple<std::string, std::uint32_t, bool, bool>> expected;
+    for (std::size_t n = 0; n < icons.size(); ++n) {
+        const bool withAll = (n / 3) % 2 == 0;
+        if (withAll || n % 3 == 0)
+            expected.emplace(icons[n].file, icons[n].index, n % 3 == 0, withAll || n % 3 == 0);
+    }
+    EXPECT_EQ(seen, expected);
+}
+
+// Single linkage by hand: every pair within the radius joined.
+std::vector<std::set<std::pair<std::string, std::size_t>>> familiesByHand(const CorpusIndex& index,
+                                                                          int radius) {
+    std::vector<std::size_t> chosen;
+    for (std::size_t n = 0; n < index.entries(); ++n)
+        if (index.entry(n)->inAll) chosen.push_back(n);
+    std::vector<std::size_t> family(chosen.size());
+    for (std::size_t i = 0; i < chosen.size(); ++i) family[i] = i;
+    const auto root = [&](std::size_t i) {
+        while (family[i] != i) i = family[i];
+        return i;
+    };
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        for (std::size_t j = i + 1; j < chosen.size(); ++j)
+            if (hammingDistance(index.entry(chosen[i])->dhash, index.entry(chosen[j])->dhash) <= radius)
+                family[root(i)] = root(j);
+    std::map<std::size_t, std::set<std::pair<std::string, std::size_t>>> byRoot;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const auto entry = index.entry(chosen[i]);
+        byRoot[root(i)].emplace(std::string(*index.fileName(entry->record)), entry->index);
+    }
+    std::vector<std::set<std::pair<std::string, std::size_t>>> families;
+    for (auto& [top, members] : byRoot)
+        if (members.size() >= 2) families.push_back(members);
+    std::sort(families.begin(), families.end());
+    return families;
+}
+
+TEST(Clusters, AreTheFamiliesOfSingleLinkageWhateverTheThreads) {
+    const auto icons = plantedIcons(1500, 3);
+    const CorpusIndex index = indexOf(icons, 20);
+    for (const int radius : {0, 4, 9}) {
+        std::vector<std::vector<std::pair<std::string, std::size_t>>> first;
+        for (const std::size_t jobs : {1u, 2u, 4u}) {
+            ClusterSettings settings;
+            settings.radius = radius;
+            settings.allIcons = true;
+            settings.jobs = jobs;
+            std::vector<std::vector<std::pair<std::string, std::size_t>>> found;
+            std::size_t last = SIZE_MAX;
+            ASSERT_TRUE(forEachCluster(index, settings, [&](const Cluster& cluster) {
+                EXPECT_LE(cluster.members.size(), last) << "largest first";
+                last = cluster.members.size();
+                found.emplace_back();
+                for (const ClusterMember& m : cluster.members) found.back().emplace_back(m.file, m.index);
+            }));
+            if (jobs == 1) {
+                first = found;
+                std::vector<std::set<std::pair<std::string, std::size_t>>> sets;
+                for (const auto& family : found) sets.emplace(sets.end(), family.begin(), family.end());
+                std::sort(sets.begin(), sets.end());
+                EXPECT_EQ(sets, familiesByHand(index, radius)) << "radius " << radius;
+            } else {
+                EXPECT_EQ(found, first) << "jobs " << jobs;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pictrove::cli
