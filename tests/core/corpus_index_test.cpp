@@ -19,6 +19,8 @@ struct Icon {
     std::uint64_t dhash;
 };
 
+constexpr std::uint64_t kEdges[] = {0, ~std::uint64_t{0}, 0xFFFF000012345678, 0x00000000FFFFFFFF};
+
 // Random hashes, families of hashes a few bits from a center, exact copies,
 // and files of three icons each.
 std::vector<Icon> plantedIcons(std::size_t count, std::uint32_t seed) {
@@ -73,16 +75,21 @@ Hits bruteForce(const std::vector<IndexEntry>& entries, std::uint64_t query, int
 }
 
 TEST(CorpusIndex, FindsEveryIconWithinTheRadiusOnceWhateverTheBucketTables) {
-    const auto icons = plantedIcons(6000, 1);
+    auto icons = plantedIcons(6000, 1);
+    // Hashes at the ends of every table.
+    for (const std::uint64_t edge : kEdges)
+        icons.push_back({"edges", static_cast<std::uint32_t>(icons.size() % 3), edge});
     for (const std::uint32_t bits : {16u, 20u, 22u}) {
         const CorpusIndex index = indexOf(icons, bits);
         std::vector<IndexEntry> entries;
         for (std::size_t n = 0; n < index.entries(); ++n) entries.push_back(*index.entry(n));
         std::mt19937_64 random(bits);
-        for (int q = 0; q < 15; ++q) {
+        for (std::size_t q = 0; q < 15 + std::size(kEdges); ++q) {
             std::uint64_t query = icons[random() % icons.size()].dhash;
             for (std::uint64_t flips = random() % 6; flips > 0; --flips)
                 query ^= std::uint64_t{1} << (random() % 64);
+            // Three bits off in the high half, so found through the low one.
+            if (q >= 15) query = kEdges[q - 15] ^ std::uint64_t{0x7} << 60;
             for (const int radius : {0, 1, 4, 5, 10, 64}) {
                 for (const bool allIcons : {false, true}) {
                     Hits hits;
