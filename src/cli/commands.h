@@ -36,6 +36,8 @@ struct Options {
     std::optional<std::uint64_t> maxSize;  // larger files get an error record
     int maxDistance = 10;                  // similar: the largest Hamming distance shown
     std::optional<std::string> scanFile;   // similar: the records of an earlier scan
+    // scan: each icon also as a PNG of this many pixels a side
+    std::optional<std::uint32_t> thumbnail;
 };
 
 // Both return the exit status: 0 when every file could be read, 1 otherwise.

@@ -34,7 +34,7 @@ constexpr const char* kHelp =
     "  pictrove-cli extract FILE --ics OUT.ics\n"
     "  pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
     "  pictrove-cli scan [-r] [--files-from FILE|-] [-0] [--jobs N] [--all-icons]\n"
-    "                    [--max-size BYTES] PATH...\n"
+    "                    [--max-size BYTES] [--thumbnail N] PATH...\n"
     "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
     "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
     "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
@@ -80,6 +80,8 @@ constexpr const char* kHelp =
     "         bytes in the file). --all-icons adds all, every icon alike. A file\n"
     "         that cannot be read is {\"file\": ..., \"error\": ...}; so is one larger\n"
     "         than --max-size BYTES, and one that changed while it was read.\n"
+    "         --thumbnail N adds thumbnail to each icon: its picture fitted into\n"
+    "         N x N as the thumbnail command draws it, a PNG in base64.\n"
     "         A name that is not UTF-8 also comes as file_bytes, its bytes in\n"
     "         base64.\n"
     "similar  prints the icons whose difference hash is within --max-distance D\n"
@@ -231,14 +233,24 @@ const std::vector<OptionRule>& optionRules() {
              o.maxDistance = static_cast<int>(*value);
              return std::nullopt;
          }},
-        {{"--index"},
+        {{"--thumbnail"},
          true,
          [](Options& o, const std::string& v) -> std::optional<std::string> {
-             const auto value = pictrove::cli::wholeNumber(v, 0, SIZE_MAX);
-             if (!value) return "--index needs a number";
-             o.index = static_cast<std::size_t>(*value);
+             const auto value = pictrove::cli::wholeNumber(v, 8, 1024);
+             if (!value) return "--thumbnail needs a number from 8 to 1024";
+             o.thumbnail = static_cast<std::uint32_t>(*value);
              return std::nullopt;
          }},
+        {{"--index"},
+         true,
+         [](Options& o, const std::string& v) -> std::
+                                                  optional<std::string> {
+                                                      const auto value =
+                                                          pictrove::cli::wholeNumber(v, 0, SIZE_MAX);
+                                                      if (!value) return "--index needs a number";
+                                                      o.index = static_cast<std::size_t>(*value);
+                                                      return std::nullopt;
+                                                  }},
     };
     return rules;
 }
@@ -307,10 +319,12 @@ static int run(const std::vector<std::string>& args) {
                     options.maxSize || options.scanFile))
         return usageError(
             "--files-from, -0, --jobs, --all-icons, --max-size and --scan-file are for scan and similar");
+    if (command != "scan" && options.thumbnail) return usageError("--thumbnail is for scan");
     if (command == "scan") {
         if (options.json || options.outputDir || options.index || options.allSizes || options.groupIco ||
             options.ico || options.bmp || options.collection || options.scanFile)
-            return usageError("scan takes only -r, --files-from, -0, --jobs, --all-icons and --max-size");
+            return usageError(
+                "scan takes only -r, --files-from, -0, --jobs, --all-icons, --max-size and --thumbnail");
         return pictrove::cli::scan(options, stdin, std::cout, std::cerr);
     }
     if (command == "similar") {

@@ -31,21 +31,22 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::size_t threadsFor(const Options& options) {
-    if (options.jobs) return *options.jobs;
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 // What the jobs of one scan may hold together of files' bytes and decoded
 // pixels, however many jobs there are.
 constexpr std::uint64_t kJobsMemory = std::uint64_t{256} << 20;
 
 }  // namespace
 
+std::size_t threadsFor(const Options& options) {
+    if (options.jobs) return *options.jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::function<void()>& whileRead,
                     MemoryLedger::Turn* turn) {
     if (!entry.error.empty()) return errorRecord(entry.name, entry.error);
-    const ScanSettings settings{options.allIcons, options.maxSize, options.collectionExtension};
+    const ScanSettings settings{options.allIcons, options.maxSize, options.collectionExtension,
+                                options.thumbnail};
     return scanRecord(
         entry.name, settings, whileRead,
         turn ? std::function<void(std::uint64_t)>([turn](std::uint64_t bytes) { turn->hold(bytes); })
@@ -257,6 +258,19 @@ private:
 
 }  // namespace
 
+std::FILE* openForReading(const std::string& name) {
+#ifdef _WIN32
+    return _wfopen(pathFromUtf8(name).c_str(), L"rb");
+#else
+    return std::fopen(name.c_str(), "rb");
+#endif
+}
+
+void reportNonRecords(const std::string& name, std::size_t faults, std::size_t first, std::ostream& err) {
+    err << "pictrove-cli: " << name << ": " << faults << (faults == 1 ? " line is" : " lines are")
+        << " not a scan record (the first: line " << first << ")\n";
+}
+
 bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
                  const std::function<void()>& tooLong, const LineLimits& limits) {
     std::vector<char> buffer(limits.block);
@@ -338,14 +352,6 @@ std::string shellQuoted(std::string_view name) {
     return text;
 }
 
-std::FILE* openForReading(const std::string& name) {
-#ifdef _WIN32
-    return _wfopen(pathFromUtf8(name).c_str(), L"rb");
-#else
-    return std::fopen(name.c_str(), "rb");
-#endif
-}
-
 // Hands the records to `search` a line at a time. False when they cannot be
 // read (reported on `err`).
 bool readRecords(std::FILE* records, const std::string& name, RecordSearch& search, std::ostream& err) {
@@ -382,9 +388,7 @@ int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostre
         if (records != in) std::fclose(records);
         if (!read) return 2;
         if (search.faults()) {
-            err << "pictrove-cli: " << name << ": " << search.faults()
-                << (search.faults() == 1 ? " line is" : " lines are")
-                << " not a scan record (the first: line " << search.firstFault() << ")\n";
+            reportNonRecords(name, search.faults(), search.firstFault(), err);
             failed = true;
         }
     } else {

@@ -24,11 +24,21 @@ struct PathEntry;
 int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
 int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
 
+// How many threads the options ask for: --jobs, else one per core.
+std::size_t threadsFor(const Options& options);
+
 // One file's record line (scanRecord), and whether it is an error record.
 // With a `turn`, the file's bytes and decoded pixels are held from its
 // ledger before they are read.
 ScanRecord scanFile(const PathEntry& entry, const Options& options,
                     const std::function<void()>& whileRead = {}, MemoryLedger::Turn* turn = nullptr);
+
+// Opens the file `name` for reading, any name the system takes.
+std::FILE* openForReading(const std::string& name);
+
+// Says on `err` that `faults` lines of the records `name`, the first line
+// `first`, are no scan record.
+void reportNonRecords(const std::string& name, std::size_t faults, std::size_t first, std::ostream& err);
 
 // Reads `in` in blocks and hands `line` each line without its line end. A
 // line longer than `longest` is passed over whole, `tooLong` called in its

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "engine/icon_picture.h"
 #include "fingerprint/dhash.h"
 #include "fingerprint/sha256.h"
 #include "group_file.h"
@@ -19,8 +20,11 @@ using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+}  // namespace
+
 std::string base64(std::string_view bytes) {
     std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
         std::uint32_t group = 0;
@@ -53,6 +57,8 @@ std::optional<std::string> fromBase64(std::string_view text) {
     return bytes;
 }
 
+namespace {
+
 bool isUtf8(const std::string& text) {
     try {
         (void)Json(text).dump();
@@ -62,7 +68,7 @@ bool isUtf8(const std::string& text) {
     }
 }
 
-Json iconJson(const Source& source, std::size_t index) {
+Json iconJson(const Source& source, std::size_t index, const ScanSettings& settings) {
     const SourceIcon& icon = source.icons[index];
     Json entry = {{"index", index}};
     if (icon.name && icon.name->id) entry["id"] = *icon.name->id;
@@ -82,6 +88,10 @@ Json iconJson(const Source& source, std::size_t index) {
             stored["length"] = imageBytes(image).size();
         }
         images.push_back(std::move(stored));
+    }
+    if (settings.thumbnail) {
+        if (const auto png = iconPng(source, icon, *settings.thumbnail))
+            entry["thumbnail"] = base64({reinterpret_cast<const char*>(png->data()), png->size()});
     }
     return entry;
 }
@@ -180,11 +190,12 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
         if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
         if (hold) hold(decodingBytes(*source, settings.allIcons, opened->size()));
         if (!source->icons.empty()) {
-            Json main = iconJson(*source, 0);
+            Json main = iconJson(*source, 0, settings);
             if (settings.allIcons) {
                 auto all = Json::array();
                 all.push_back(main);
-                for (std::size_t i = 1; i < source->icons.size(); ++i) all.push_back(iconJson(*source, i));
+                for (std::size_t i = 1; i < source->icons.size(); ++i)
+                    all.push_back(iconJson(*source, i, settings));
                 record["main"] = std::move(main);
                 record["all"] = std::move(all);
             } else {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +19,9 @@ struct ScanSettings {
     bool allIcons = false;                 // every icon, not only the main one
     std::optional<std::uint64_t> maxSize;  // larger files get an error record
     std::string collectionExtension = ".ics";
+    // Each icon of the record also as a PNG of this many pixels a side, in
+    // base64, where it can be drawn.
+    std::optional<std::uint32_t> thumbnail;
 };
 
 // One record line, and whether it is an error record.
@@ -42,6 +46,10 @@ ScanRecord errorRecord(const std::string& file, const std::string& message);
 // The name a record was written for: its exact bytes where they are not
 // UTF-8; nothing for a record without a usable name.
 std::optional<std::string> recordFileName(const nlohmann::ordered_json& record);
+
+// `bytes` in base64, and back; nothing for text that is not base64.
+std::string base64(std::string_view bytes);
+std::optional<std::string> fromBase64(std::string_view text);
 
 // A record as one line of JSON; what is not UTF-8 comes out as U+FFFD.
 std::string jsonLine(const nlohmann::ordered_json& json);
