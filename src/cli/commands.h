@@ -36,6 +36,12 @@ struct Options {
     std::optional<std::uint64_t> maxSize;  // larger files get an error record
     int maxDistance = 10;                  // similar: the largest Hamming distance shown
     std::optional<std::string> scanFile;   // similar: the records of an earlier scan
+    // index, similar and clusters
+    std::optional<std::string> indexArgument;  // --index as given
+    std::optional<std::string> indexFile;      // an index built by `index`
+    std::optional<std::string> group;          // similar: a group hash to look up in the index
+    int radius = 4;                            // clusters: the distance that links two icons
+    std::size_t minSize = 2;                   // clusters: the smallest family shown
     // scan: each icon also as a PNG of this many pixels a side
     std::optional<std::uint32_t> thumbnail;
 };

@@ -25,11 +25,10 @@ namespace pictrove::cli {
 // One icon of the index.
 struct IndexEntry {
     std::uint64_t dhash = 0;
-    std::uint32_t record = 0;            // the record it came from, counting from 0
-    std::uint32_t index = 0;             // the icon's index in its file
-    bool main = false;                   // compared when only main icons are asked for
-    bool inAll = false;                  // compared when every icon is asked for
-    std::optional<std::uint32_t> group;  // its group hash, as a number into groupSha256
+    std::uint32_t record = 0;  // the record it came from, counting from 0
+    std::uint32_t index = 0;   // the icon's index in its file
+    bool main = false;         // compared when only main icons are asked for
+    bool inAll = false;        // compared when every icon is asked for
 };
 
 class CorpusIndex {
@@ -49,7 +48,9 @@ public:
     // The exact name of record `n` (not always UTF-8); nothing when damaged.
     std::optional<std::string_view> fileName(std::uint32_t record) const;
     // Group hash `n` as 64 hex digits.
-    std::optional<std::string> groupSha256(std::uint32_t group) const;
+    std::optional<std::string> groupSha256(std::size_t group) const;
+    // The entries whose group hash is group `n`; false when damaged.
+    bool groupEntries(std::size_t group, const std::function<void(std::size_t entry)>& each) const;
 
     // Hands `hit` every entry (its number and distance) whose hash is within
     // `radius` of `hash`, each once, in no set order. `allIcons` chooses the
@@ -80,8 +81,9 @@ public:
     // line, and a record without icons, are taken as they are).
     bool addLine(std::string_view line);
 
-    // The index of the records taken, as the bytes of its file.
-    std::vector<std::byte> finish();
+    // The index of the records taken, as the bytes of its file; an error when
+    // there are more of them than an index holds.
+    Result<std::vector<std::byte>> finish();
 
 private:
     struct Data;

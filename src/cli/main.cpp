@@ -14,7 +14,9 @@
 #endif
 
 #include "cli/commands.h"
+#include "cli/corpus.h"
 #include "cli/numbers.h"
+#include "cli/record_reader.h"
 #include "cli/scan.h"
 #include "cli/thumbnail.h"
 #include "memory_reuse.h"
@@ -241,14 +243,48 @@ const std::vector<OptionRule>& optionRules() {
              o.thumbnail = static_cast<std::uint32_t>(*value);
              return std::nullopt;
          }},
+        // An icon's number, or else an index file built by `index`.
         {{"--index"},
          true,
          [](Options& o, const std::string& v) -> std::
                                                   optional<std::string> {
+                                                      o.indexArgument = v;
+                                                      if (const auto value =
+                                                              pictrove::cli::wholeNumber(v, 0, SIZE_MAX)) {
+                                                          o.index = static_cast<std::size_t>(*value);
+                                                      } else {
+                                                          o.indexFile = v;
+                                                      }
+                                                      return std::nullopt;
+                                                  }},
+        {{"--group"},
+         true,
+         [](Options& o,
+            const std::string& v) -> std::
+                                      optional<std::string> {
+                                          if (!pictrove::cli::parseSha256(v))
+                                              return "--group needs a group_sha256 of 64 hex digits";
+                                          o.group = v;
+                                          return std::nullopt;
+                                      }},
+        {{"--radius"},
+         true,
+         [](Options& o, const std::string& v) -> std::
+                                                  optional<std::string> {
+                                                      const auto value = pictrove::cli::wholeNumber(v, 0, 64);
+                                                      if (!value)
+                                                          return "--radius needs a number from 0 to 64";
+                                                      o.radius = static_cast<int>(*value);
+                                                      return std::nullopt;
+                                                  }},
+        {{"--min-size"},
+         true,
+         [](Options& o, const std::string& v) -> std::
+                                                  optional<std::string> {
                                                       const auto value =
-                                                          pictrove::cli::wholeNumber(v, 0, SIZE_MAX);
-                                                      if (!value) return "--index needs a number";
-                                                      o.index = static_cast<std::size_t>(*value);
+                                                          pictrove::cli::wholeNumber(v, 1, SIZE_MAX);
+                                                      if (!value) return "--min-size needs a number from 1";
+                                                      o.minSize = static_cast<std::size_t>(*value);
                                                       return std::nullopt;
                                                   }},
     };
@@ -312,14 +348,34 @@ static int run(const std::vector<std::string>& args) {
     Options options;
     options.progress = stderrIsTerminal();
     if (auto error = parseArguments({args.begin() + 1, args.end()}, options)) return usageError(*error);
+    const bool corpusIndex = command == "index" || command == "clusters";
+    if (!corpusIndex && command != "similar" && (options.indexFile || options.group))
+        return usageError("--index needs a number");
+    if (!corpusIndex && command != "similar" &&
+        (options.radius != Options{}.radius || options.minSize != Options{}.minSize))
+        return usageError("--radius and --min-size are for clusters");
+    if (command != "scan" && options.thumbnail) return usageError("--thumbnail is for scan");
+    if (command == "index") {
+        if (options.files.empty()) return usageError("no records file given");
+        if (!options.outputDir) return usageError("index needs -o CORPUS.idx");
+        if (options.indexArgument || options.group || options.json || options.allIcons || options.recursive)
+            return usageError("index takes only RECORDS.jsonl... and -o CORPUS.idx");
+        return pictrove::cli::buildIndex(options, stdin, std::cerr);
+    }
+    if (command == "clusters") {
+        if (options.files.empty() == !options.indexArgument)
+            return usageError("clusters takes RECORDS.jsonl... or --index CORPUS.idx");
+        if (options.outputDir || options.group || options.json || options.recursive || options.filesFrom)
+            return usageError("clusters takes only --index, --radius, --min-size, --all-icons and --jobs");
+        return pictrove::cli::clusters(options, stdin, std::cout, std::cerr);
+    }
     const bool corpus = command == "scan" || command == "similar";
-    if (options.files.empty() && !(command == "scan" && options.filesFrom))
+    if (options.files.empty() && !(command == "scan" && options.filesFrom) && !options.group)
         return usageError("no file given");
     if (!corpus && (options.filesFrom || options.nulSeparated || options.jobs || options.allIcons ||
                     options.maxSize || options.scanFile))
         return usageError(
             "--files-from, -0, --jobs, --all-icons, --max-size and --scan-file are for scan and similar");
-    if (command != "scan" && options.thumbnail) return usageError("--thumbnail is for scan");
     if (command == "scan") {
         if (options.json || options.outputDir || options.index || options.allSizes || options.groupIco ||
             options.ico || options.bmp || options.collection || options.scanFile)
@@ -333,9 +389,14 @@ static int run(const std::vector<std::string>& args) {
             return usageError(
                 "similar takes only --max-distance, --index, --all-icons, --json, --scan-file, -r, "
                 "--files-from, -0 and --jobs");
+        if (options.group && !options.indexFile) return usageError("--group needs --index CORPUS.idx");
+        if (options.indexFile && options.scanFile)
+            return usageError("--index CORPUS.idx and --scan-file are two sources");
+        if (options.group ? !options.files.empty() : options.indexFile && options.files.size() != 1)
+            return usageError("--index CORPUS.idx takes REFERENCE alone, or --group HASH and no file");
         if (options.scanFile && options.files.size() != 1)
             return usageError("--scan-file takes REFERENCE alone");
-        if (!options.scanFile && options.files.size() < 2 && !options.filesFrom)
+        if (!options.scanFile && !options.indexFile && options.files.size() < 2 && !options.filesFrom)
             return usageError("similar needs REFERENCE and a PATH");
         return pictrove::cli::similar(options, stdin, std::cout, std::cerr);
     }

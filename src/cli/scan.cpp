@@ -17,9 +17,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/corpus_index.h"
 #include "cli/inputs.h"
 #include "cli/ordered_stream.h"
 #include "cli/path_stream.h"
+#include "cli/record_reader.h"
 #include "engine/scan_record.h"
 #include "engine/sources.h"
 #include "fingerprint/dhash.h"
@@ -153,31 +155,25 @@ FileMatches matchFile(const std::string& file, std::uint64_t reference, const Op
 // as it stands and parsed only when one of them is near enough, which keeps
 // a million records well under a second; any other line is parsed, so that
 // records written by other tools (spaces after the colons, keys in another
-// order) count alike. Lines that are no scan record are counted, not passed
-// over in silence.
+// order) count alike.
 class RecordSearch {
 public:
     RecordSearch(std::uint64_t reference, const Options& options, std::vector<Match>& matches)
         : reference_(reference), options_(options), matches_(matches) {}
 
-    void line(std::string_view text) {
-        ++lineNumber_;
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        if (text.find_first_not_of(" \t") == std::string_view::npos) return;  // a blank line
-        if (isCompactRecord(text) && !hasNearHash(text)) return;
-        const Json record = Json::parse(text, nullptr, false);
-        if (!takeRecord(record)) fault();
+    // False when the line is no scan record.
+    bool line(std::string_view text) {
+        if (isCompactRecord(text) && !hasNearHash(text)) return true;
+        const auto record = readRecord(text);
+        if (!record) return false;
+        for (const RecordIcon& icon : record->icons) {
+            if (!icon.dhash || !compared(icon, *record, options_.allIcons)) continue;
+            const int distance = hammingDistance(*icon.dhash, reference_);
+            if (distance <= options_.maxDistance)
+                matches_.push_back({distance, record->file, icon.index, *icon.dhash});
+        }
+        return true;
     }
-
-    // A line too long to hold, passed over.
-    void passOver() {
-        ++lineNumber_;
-        fault();
-    }
-
-    std::size_t lineNumber() const { return lineNumber_; }
-    std::size_t faults() const { return faults_; }
-    std::size_t firstFault() const { return firstFault_; }
 
 private:
     static constexpr std::string_view kName = "\"dhash\"";
@@ -204,72 +200,12 @@ private:
         return false;
     }
 
-    // An icon's hash: absent or null when it had none, else 16 hex digits.
-    static bool hashOf(const Json& icon, std::optional<std::uint64_t>& hash) {
-        hash.reset();
-        if (!icon.is_object()) return false;
-        const auto field = icon.find("dhash");
-        if (field == icon.end() || field->is_null()) return true;
-        if (!field->is_string() || field->get_ref<const std::string&>().size() != 16) return false;
-        hash = parseDhash(field->get_ref<const std::string&>());
-        return hash.has_value();
-    }
-
-    bool takeRecord(const Json& record) {
-        if (!record.is_object()) return false;
-        const auto file = recordFileName(record);
-        if (!file) return false;
-        std::vector<const Json*> icons;
-        if (const auto main = record.find("main"); main != record.end()) icons.push_back(&*main);
-        if (const auto all = record.find("all"); all != record.end()) {
-            if (!all->is_array()) return false;
-            for (const Json& icon : *all) icons.push_back(&icon);
-        }
-        std::vector<Match> found;
-        for (std::size_t i = 0; i < icons.size(); ++i) {
-            std::optional<std::uint64_t> hash;
-            if (!hashOf(*icons[i], hash)) return false;
-            // The main icon stands for the file, unless every icon is asked for.
-            const bool compared = options_.allIcons && record.contains("all") ? i > 0 : i == 0;
-            if (!hash || !compared) continue;
-            const int distance = hammingDistance(*hash, reference_);
-            if (distance > options_.maxDistance) continue;
-            const auto index = icons[i]->find("index");
-            found.push_back(
-                {distance, *file,
-                 index != icons[i]->end() && index->is_number_unsigned() ? index->get<std::size_t>() : 0,
-                 *hash});
-        }
-        matches_.insert(matches_.end(), found.begin(), found.end());
-        return true;
-    }
-
-    void fault() {
-        if (faults_++ == 0) firstFault_ = lineNumber_;
-    }
-
     std::uint64_t reference_;
     const Options& options_;
     std::vector<Match>& matches_;
-    std::size_t lineNumber_ = 0;
-    std::size_t faults_ = 0;
-    std::size_t firstFault_ = 0;
 };
 
 }  // namespace
-
-std::FILE* openForReading(const std::string& name) {
-#ifdef _WIN32
-    return _wfopen(pathFromUtf8(name).c_str(), L"rb");
-#else
-    return std::fopen(name.c_str(), "rb");
-#endif
-}
-
-void reportNonRecords(const std::string& name, std::size_t faults, std::size_t first, std::ostream& err) {
-    err << "pictrove-cli: " << name << ": " << faults << (faults == 1 ? " line is" : " lines are")
-        << " not a scan record (the first: line " << first << ")\n";
-}
 
 bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
                  const std::function<void()>& tooLong, const LineLimits& limits) {
@@ -352,45 +288,108 @@ std::string shellQuoted(std::string_view name) {
     return text;
 }
 
-// Hands the records to `search` a line at a time. False when they cannot be
-// read (reported on `err`).
-bool readRecords(std::FILE* records, const std::string& name, RecordSearch& search, std::ostream& err) {
+std::FILE* openForReading(const std::string& name) {
+#ifdef _WIN32
+    return _wfopen(pathFromUtf8(name).c_str(), L"rb");
+#else
+    return std::fopen(name.c_str(), "rb");
+#endif
+}
+
+}  // namespace
+
+int readRecordLines(const std::string& name, std::FILE* in, const std::function<bool(std::string_view)>& line,
+                    std::ostream& err) {
+    std::FILE* records = name == "-" ? in : openForReading(name);
+    if (!records) {
+        err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
+        return 2;
+    }
     const LineLimits limits;
+    std::size_t number = 0, faults = 0, firstFault = 0;
+    const auto fault = [&] {
+        if (faults++ == 0) firstFault = number;
+    };
     const bool read = forEachLine(
-        records, [&](std::string_view text) { search.line(text); },
+        records,
+        [&](std::string_view text) {
+            ++number;
+            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+            if (text.find_first_not_of(" \t") == std::string_view::npos) return;  // a blank line
+            if (!line(text)) fault();
+        },
         [&] {
-            search.passOver();
-            err << "pictrove-cli: " << name << ": line " << search.lineNumber() << " is longer than "
-                << limits.longest << " bytes and was passed over\n";
+            ++number;
+            fault();
+            err << "pictrove-cli: " << name << ": line " << number << " is longer than " << limits.longest
+                << " bytes and was passed over\n";
         },
         limits);
-    if (!read) err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
-    return read;
+    const int error = errno;
+    if (records != in) std::fclose(records);
+    if (!read) {
+        err << "pictrove-cli: cannot read " << name << ": " << std::strerror(error) << "\n";
+        return 2;
+    }
+    if (faults) {
+        err << "pictrove-cli: " << name << ": " << faults << (faults == 1 ? " line is" : " lines are")
+            << " not a scan record (the first: line " << firstFault << ")\n";
+        return 1;
+    }
+    return 0;
+}
+
+namespace {
+
+// The icons of an index built by `index`: those near REFERENCE's hash, or
+// those of one group hash with --group.
+int searchIndex(const Options& options, std::vector<Match>& matches, std::ostream& err) {
+    const std::string& name = *options.indexFile;
+    auto index = CorpusIndex::open(pathFromUtf8(name));
+    if (!index) {
+        err << "pictrove-cli: " << index.error().message << "\n";
+        return 2;
+    }
+    std::optional<std::uint64_t> reference;
+    if (!options.group && !(reference = referenceHash(options, err))) return 1;
+    bool sound = true;
+    const auto take = [&](std::size_t n, int distance) {
+        const auto entry = index->entry(n);
+        const auto file = entry ? index->fileName(entry->record) : std::nullopt;
+        if (!file) {
+            sound = false;
+            return;
+        }
+        matches.push_back({distance, std::string(*file), entry->index, entry->dhash});
+    };
+    sound &= options.group
+                 ? index->withGroup(*options.group, options.allIcons, [&](std::size_t n) { take(n, 0); })
+                 : index->near(*reference, options.maxDistance, options.allIcons, take);
+    if (!sound) {
+        err << "pictrove-cli: the index " << name << " is damaged\n";
+        matches.clear();
+        return 2;
+    }
+    return 0;
 }
 
 }  // namespace
 
 int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err) {
-    const auto reference = referenceHash(options, err);
-    if (!reference) return 1;
     std::vector<Match> matches;
     bool failed = false;
     bool listFailed = false;
-    if (options.scanFile) {
-        const std::string& name = *options.scanFile;
-        std::FILE* records = name == "-" ? in : openForReading(name);
-        if (!records) {
-            err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
-            return 2;
-        }
+    std::optional<std::uint64_t> reference;
+    if (options.indexFile) {
+        if (const int status = searchIndex(options, matches, err)) return status;
+    } else if (!(reference = referenceHash(options, err))) {
+        return 1;
+    } else if (options.scanFile) {
         RecordSearch search(*reference, options, matches);
-        const bool read = readRecords(records, name, search, err);
-        if (records != in) std::fclose(records);
-        if (!read) return 2;
-        if (search.faults()) {
-            reportNonRecords(name, search.faults(), search.firstFault(), err);
-            failed = true;
-        }
+        const int status = readRecordLines(
+            *options.scanFile, in, [&](std::string_view text) { return search.line(text); }, err);
+        if (status == 2) return 2;
+        failed = status != 0;
     } else {
         Options rest = options;
         rest.files.erase(rest.files.begin());

@@ -33,13 +33,6 @@ std::size_t threadsFor(const Options& options);
 ScanRecord scanFile(const PathEntry& entry, const Options& options,
                     const std::function<void()>& whileRead = {}, MemoryLedger::Turn* turn = nullptr);
 
-// Opens the file `name` for reading, any name the system takes.
-std::FILE* openForReading(const std::string& name);
-
-// Says on `err` that `faults` lines of the records `name`, the first line
-// `first`, are no scan record.
-void reportNonRecords(const std::string& name, std::size_t faults, std::size_t first, std::ostream& err);
-
 // Reads `in` in blocks and hands `line` each line without its line end. A
 // line longer than `longest` is passed over whole, `tooLong` called in its
 // place, so memory stays bounded whatever the input. False on a read error,
@@ -50,5 +43,12 @@ struct LineLimits {
 };
 bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
                  const std::function<void()>& tooLong, const LineLimits& limits = {});
+
+// Hands `line` each line of the records file `name` ("-" for `in`) that is
+// not blank, without its line end; `line` says whether it was a scan record.
+// Returns 2 when the file cannot be read, 1 when some of its lines were no
+// record, 0 otherwise, having reported why on `err`.
+int readRecordLines(const std::string& name, std::FILE* in, const std::function<bool(std::string_view)>& line,
+                    std::ostream& err);
 
 }  // namespace pictrove::cli
