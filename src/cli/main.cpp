@@ -17,6 +17,7 @@
 #include "cli/corpus.h"
 #include "cli/numbers.h"
 #include "cli/record_reader.h"
+#include "cli/report.h"
 #include "cli/scan.h"
 #include "cli/thumbnail.h"
 #include "memory_reuse.h"
@@ -26,7 +27,7 @@
 namespace {
 
 constexpr const char* kUsageLine =
-    "Usage: pictrove-cli list|extract|thumbnail|scan|similar [OPTION]... FILE...";
+    "Usage: pictrove-cli list|extract|thumbnail|scan|similar|report [OPTION]... FILE...";
 
 constexpr const char* kHelp =
     "Usage:\n"
@@ -40,6 +41,8 @@ constexpr const char* kHelp =
     "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
     "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
     "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
+    "  pictrove-cli report RECORDS.jsonl... -o REPORT.html [--radius R] [--min-size N]\n"
+    "                      [--all-icons] [--jobs N]\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "FILE is a Windows program or library (PE, NE), an icon, cursor or animated\n"
@@ -95,6 +98,15 @@ constexpr const char* kHelp =
     "         lines that are no scan record are counted and reported (exit status\n"
     "         1). A name holding a control character or a quote is shown quoted as\n"
     "         ls --quoting-style=shell-escape does; --json gives names as they are.\n"
+    "report   writes one HTML page of the icon families in the records of scan\n"
+    "         (- for standard input): icons whose difference hashes lie within\n"
+    "         --radius R (default 4) of each other, or that are the same group,\n"
+    "         largest family first, those of fewer than --min-size N (default 2)\n"
+    "         icons left out. Each shows its representative icon, from the\n"
+    "         records' thumbnails or else from its file, and its members; a\n"
+    "         search box finds a file name, a file's SHA-256 or a hash. The page\n"
+    "         needs no network. Lines that are no scan record are reported (exit\n"
+    "         status 1).\n"
     "\n"
     "--files-from FILE  also reads the files named in FILE (- for standard input),\n"
     "             one a line, or NUL-separated with -0 (as find -print0 writes).\n"
@@ -348,12 +360,12 @@ static int run(const std::vector<std::string>& args) {
     Options options;
     options.progress = stderrIsTerminal();
     if (auto error = parseArguments({args.begin() + 1, args.end()}, options)) return usageError(*error);
-    const bool corpusIndex = command == "index" || command == "clusters";
+    const bool corpusIndex = command == "index" || command == "clusters" || command == "report";
     if (!corpusIndex && command != "similar" && (options.indexFile || options.group))
         return usageError("--index needs a number");
     if (!corpusIndex && command != "similar" &&
         (options.radius != Options{}.radius || options.minSize != Options{}.minSize))
-        return usageError("--radius and --min-size are for clusters");
+        return usageError("--radius and --min-size are for clusters and report");
     if (command != "scan" && options.thumbnail) return usageError("--thumbnail is for scan");
     if (command == "index") {
         if (options.files.empty()) return usageError("no records file given");
@@ -368,6 +380,18 @@ static int run(const std::vector<std::string>& args) {
         if (options.outputDir || options.group || options.json || options.recursive || options.filesFrom)
             return usageError("clusters takes only --index, --radius, --min-size, --all-icons and --jobs");
         return pictrove::cli::clusters(options, stdin, std::cout, std::cerr);
+    }
+    if (command == "report") {
+        if (options.files.empty()) return usageError("no records file given");
+        if (!options.outputDir) return usageError("report needs -o REPORT.html");
+        if (options.indexArgument || options.group || options.json || options.recursive ||
+            options.filesFrom || options.nulSeparated || options.maxSize || options.scanFile ||
+            options.allSizes || options.groupIco || options.ico || options.bmp || options.collection ||
+            options.cursors)
+            return usageError(
+                "report takes only RECORDS.jsonl..., -o REPORT.html, --radius, --min-size, --all-icons and "
+                "--jobs");
+        return pictrove::cli::report(options, stdin, std::cerr);
     }
     const bool corpus = command == "scan" || command == "similar";
     if (options.files.empty() && !(command == "scan" && options.filesFrom) && !options.group)
