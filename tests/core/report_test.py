@@ -246,11 +246,12 @@ class Browser(Reports):
         by_file_hash = self.shown(page, prefix.upper())
         self.assertEqual([row[0] for f in by_file_hash.families for row in f["rows"][1:]],
                          [m[0] for f in families for m in f[4] if m[3].startswith(prefix)])
-        near = "%016x" % (int(member[3], 16) ^ 1)
-        by_hash = self.shown(page, near)
-        distances = {row[5] for f in by_hash.families for row in f["rows"][1:] if row[3] == member[3]}
-        self.assertEqual(distances, {"1"})
-        self.assertTrue(all(int(row[5]) <= 4 for f in by_hash.families for row in f["rows"][1:]))
+        # Hashes within the radius (4) of the one searched are found, with their distance to it.
+        for flipped, expected in [(0x1, {"1"}), (0xF, {"4"}), (0x1F, set())]:
+            by_hash = self.shown(page, "%016x" % (int(member[3], 16) ^ flipped))
+            distances = {row[5] for f in by_hash.families for row in f["rows"][1:] if row[3] == member[3]}
+            self.assertEqual(distances, expected, flipped)
+            self.assertTrue(all(int(row[5]) <= 4 for f in by_hash.families for row in f["rows"][1:]))
         nothing = self.shown(page, "no%20such%20name")
         self.assertEqual((nothing.status, nothing.families), ("Nothing matches.", []))
 
