@@ -235,7 +235,7 @@ int report(const Options& options, std::FILE* in, std::ostream& err) {
     if (const auto error =
             saveFile(target, {reinterpret_cast<const std::uint8_t*>(page.data()), page.size()})) {
         err << "pictrove-cli: " << error->message << "\n";
-        return 1;
+        return 2;
     }
     return status;
 }

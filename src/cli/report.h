@@ -12,8 +12,8 @@ struct Options;
 
 // Reads the records named in `options.files` ("-" for `in`) and writes the
 // page to `options.outputDir`. Returns the exit status: 0, 1 when lines were
-// no scan record (the page is written all the same) or the page could not
-// be written, 2 when records cannot be read.
+// no scan record (the page is written all the same), 2 when records cannot
+// be read or the page cannot be written.
 int report(const Options& options, std::FILE* in, std::ostream& err);
 
 // The page's shell around its data: what comes before the JSON of the

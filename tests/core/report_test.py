@@ -144,6 +144,9 @@ class PageData(Reports):
         self.assertEqual(result.returncode, 2)
         with open(self.path("report.html"), "rb") as f:
             self.assertEqual(f.read(), page)
+        result = subprocess.run([CLI, "report", records, "-o", self.path("no-such/report.html")],
+                                capture_output=True)
+        self.assertEqual((result.returncode, os.path.exists(self.path("no-such"))), (2, False), result.stderr)
 
     def test_hostile_names_cannot_end_the_data(self):
         page, _ = self.report("-", stdin=hostile_records(self.records()).encode())
