@@ -52,8 +52,8 @@ Timing timeQueries(const std::vector<std::uint64_t>& queries, const Query& query
 }
 
 void print(const char* method, int radius, const Timing& t) {
-    std::printf("%-26s radius %2d  median %9.3f ms  p90 %9.3f ms  hits %zu\n", method, radius, t.median, t.p90,
-                t.hits);
+    std::printf("%-26s radius %2d  median %9.3f ms  p90 %9.3f ms  hits %zu\n", method, radius, t.median,
+                t.p90, t.hits);
 }
 
 std::uint64_t mix(std::uint64_t x) {
@@ -85,8 +85,8 @@ int main(int argc, char** argv) {
     }
     std::sort(opens.begin(), opens.end());
     const auto index = pictrove::cli::CorpusIndex::open(argv[1]);
-    std::printf("entries %zu, records %zu, groups %zu; open median %.3f ms\n", index->entries(), index->records(),
-                index->groups(), opens[opens.size() / 2]);
+    std::printf("entries %zu, records %zu, groups %zu; open median %.3f ms\n", index->entries(),
+                index->records(), index->groups(), opens[opens.size() / 2]);
 
     std::vector<std::uint64_t> queries;
     for (std::size_t i = 0; i < queryCount; ++i) {
@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
     std::printf("FAISS IndexBinaryMultiHash(4 x 16 bits): added in %.0f ms\n", millisecondsSince(start));
     // FAISS's binary range search keeps distances below the radius given.
     for (const int radius : radii) {
-        for (faiss::IndexBinary* method : {static_cast<faiss::IndexBinary*>(&flat), static_cast<faiss::IndexBinary*>(&multi)}) {
+        for (faiss::IndexBinary* method :
+             {static_cast<faiss::IndexBinary*>(&flat), static_cast<faiss::IndexBinary*>(&multi)}) {
             std::size_t at = 0;
             print(method == &flat ? "FAISS IndexBinaryFlat" : "FAISS IndexBinaryMultiHash", radius,
                   timeQueries(queries, [&](std::uint64_t) {

@@ -7,7 +7,8 @@
 #
 #   fuzz/run-fuzzers.sh [-t SECONDS] [-B BUILD_DIR] [TARGET...]
 #
-# Targets: pe ne ico ani elf dib png icon_file profile profile_writer (all when none is named). One
+# Targets: pe ne ico ani elf dib png icon_file profile profile_writer collection file_mask
+# corpus_index (all when none is named). One
 # fuzzer runs at a time, on one core.
 set -euo pipefail
 
@@ -26,7 +27,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build=${build:-$source_dir/build/fuzz-run}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile profile_writer collection file_mask)
+[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile profile_writer collection file_mask corpus_index)
 
 # Inputs longer than a format needs only slow the search down; executables
 # need room for a section table and a resource tree, single images less.
@@ -34,6 +35,8 @@ max_len() {
   case $1 in
     pe | ne | icon_file) echo 32768 ;;
     profile | profile_writer) echo 4096 ;;
+    # An index holds two bucket tables of at least 2^16 entries.
+    corpus_index) echo 1048576 ;;
     *) echo 16384 ;;
   esac
 }

@@ -133,6 +133,7 @@ bool forEachCluster(const CorpusIndex& index, const ClusterSettings& settings,
         });
     }
     if (settings.radius > 0) sound &= linkNearHashes(index, firsts, settings, families);
+    if (!sound) return false;
 
     // Gather the families, each member in order of file name, then index.
     std::vector<std::uint32_t> sizes(count);
@@ -189,7 +190,7 @@ bool forEachCluster(const CorpusIndex& index, const ClusterSettings& settings,
         each(cluster);
         ++cluster.number;
     }
-    return sound;
+    return true;
 }
 
 }  // namespace pictrove::cli

@@ -547,7 +547,7 @@ Result<std::vector<std::byte>> IndexBuilder::finish() {
 
     std::vector<std::byte> out(at.size);
     std::byte* base = out.data();
-    std::memcpy(base, kMagic, sizeof kMagic);
+    for (std::size_t i = 0; i < sizeof kMagic; ++i) base[i] = static_cast<std::byte>(kMagic[i]);
     store(base + 8, kVersion, 4);
     store(base + 12, counts.bits, 4);
     const std::uint64_t header[] = {counts.entries, counts.records,  counts.groups,

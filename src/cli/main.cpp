@@ -27,7 +27,7 @@
 namespace {
 
 constexpr const char* kUsageLine =
-    "Usage: pictrove-cli list|extract|thumbnail|scan|similar|report [OPTION]... FILE...";
+    "Usage: pictrove-cli list|extract|thumbnail|scan|similar|index|clusters|report [OPTION]... FILE...";
 
 constexpr const char* kHelp =
     "Usage:\n"
@@ -41,6 +41,10 @@ constexpr const char* kHelp =
     "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
     "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
     "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
+    "  pictrove-cli index RECORDS.jsonl... -o CORPUS.idx\n"
+    "  pictrove-cli similar --index CORPUS.idx REFERENCE | --group GROUP_SHA256\n"
+    "  pictrove-cli clusters RECORDS.jsonl...|--index CORPUS.idx [--radius R]\n"
+    "                        [--min-size N] [--all-icons] [--jobs N]\n"
     "  pictrove-cli report RECORDS.jsonl... -o REPORT.html [--radius R] [--min-size N]\n"
     "                      [--all-icons] [--jobs N]\n"
     "  pictrove-cli --help | --version\n"
@@ -98,14 +102,19 @@ constexpr const char* kHelp =
     "         lines that are no scan record are counted and reported (exit status\n"
     "         1). A name holding a control character or a quote is shown quoted as\n"
     "         ls --quoting-style=shell-escape does; --json gives names as they are.\n"
-    "report   writes one HTML page of the icon families in the records of scan\n"
-    "         (- for standard input): icons whose difference hashes lie within\n"
-    "         --radius R (default 4) of each other, or that are the same group,\n"
-    "         largest family first, those of fewer than --min-size N (default 2)\n"
-    "         icons left out. Each shows its representative icon, from the\n"
-    "         records' thumbnails or else from its file, and its members; a\n"
-    "         search box finds a file name, a file's SHA-256 or a hash. The page\n"
-    "         needs no network. Lines that are no scan record are reported (exit\n"
+    "         --index CORPUS.idx searches an index instead, with the same answers;\n"
+    "         --group GROUP_SHA256 there lists the icons of that group hash.\n"
+    "index    builds the look-alike index of scan records (- for standard input)\n"
+    "         into CORPUS.idx.\n"
+    "clusters prints the icon families of scan records or of an index, one JSON\n"
+    "         line each, largest first: icons with equal group hashes or hashes\n"
+    "         within --radius R (default 4) of each other, linked one to the next;\n"
+    "         families smaller than --min-size N (default 2) are left out.\n"
+    "report   writes the families clusters finds in scan records (- for standard\n"
+    "         input) as one HTML page that needs no network: each with its\n"
+    "         representative icon, from the records' thumbnails or else from its\n"
+    "         file, and its members; a search box finds a file name, a file's\n"
+    "         SHA-256 or a hash. Lines that are no scan record are reported (exit\n"
     "         status 1).\n"
     "\n"
     "--files-from FILE  also reads the files named in FILE (- for standard input),\n"

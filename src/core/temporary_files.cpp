@@ -37,7 +37,7 @@ enum SlotState : int { kFree, kFilling, kReady };
 struct Slot {
     std::atomic<int> state{kFree};
     bool folder = false;
-    char path[kLongestPath];
+    char path[kLongestPath]{};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 

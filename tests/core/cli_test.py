@@ -38,7 +38,8 @@ SANITIZED = os.environ.get("PICTROVE_SANITIZED") == "1"
 
 
 def run(*args):
-    return subprocess.run([CLI, *args], capture_output=True, text=True)
+    # Names that are not UTF-8 come out as their bytes.
+    return subprocess.run([CLI, *args], capture_output=True, text=True, errors="surrogateescape")
 
 
 def data(name):
@@ -839,6 +840,194 @@ class SimilarCommand(Corpus):
         self.assertEqual(sorted(shown), sorted(os.path.join(self.out.name, n) for n in names))
 
 
+def record_line(name, dhash, index=0, group=None, all_icons=None, raw_name=None):
+    """A compact scan record of one main icon, and of `all_icons` (index,
+    hash) pairs where given."""
+    icon = lambda i, h, g=None: {"index": i, "id": i + 1, "dhash": "%016x" % h, "group_sha256": g}
+    record = {"file": name, "size": 1, "sha256": "0" * 64, "kind": "PE32", "icons": 1,
+              "main": icon(index, dhash, group)}
+    if raw_name is not None:
+        record["file_bytes"] = base64.b64encode(raw_name).decode()
+    if all_icons is not None:
+        record["all"] = [icon(i, h) for i, h in all_icons]
+    return json.dumps(record, separators=(",", ":"))
+
+
+class IndexedCorpus(Corpus):
+    """Records written as a test needs them, and their index."""
+    REFERENCE = 0x0123456789ABCDEF
+
+    def write(self, name, lines):
+        path = os.path.join(self.out.name, name)
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        return path
+
+    def build(self, *records, status=0):
+        index = os.path.join(self.out.name, "corpus.idx")
+        result = run("index", *records, "-o", index)
+        self.assertEqual(result.returncode, status, result.stderr)
+        return index
+
+    def planted(self):
+        """Hashes 0 to 16 bits away from the reference inside each 16-bit
+        part of it, 0 to 64 bits away across the whole of it, and other
+        records as scan and other tools write them."""
+        ref = self.REFERENCE
+        lines = []
+        for part in range(4):
+            for bits in range(17):
+                lines.append(record_line("part%d/%02d.exe" % (part, bits), ref ^ (((1 << bits) - 1) << (16 * part))))
+        for bits in range(65):
+            spread = sum(1 << ((7 * i) % 64) for i in range(bits))
+            lines.append(record_line("spread/%02d.exe" % bits, ref ^ spread, index=bits % 3))
+        # Every icon of a file, the main one among them; one record twice.
+        lines.append(record_line("all.dll", ref ^ 1, all_icons=[(0, ref ^ 1), (5, ref ^ 0x30), (9, ref ^ 0xFF00)]))
+        lines.append(record_line("all.dll", ref ^ 1, all_icons=[(0, ref ^ 1), (5, ref ^ 0x30), (9, ref ^ 0xFF00)]))
+        lines.append(record_line("main apart.dll", ref ^ 2, index=0, all_icons=[(3, ref ^ 7)]))
+        lines.append(record_line("?.exe", ref ^ 0xF0, raw_name=b"\xff.exe"))
+        lines.append(json.dumps({"file": "spaced.exe", "main": {"index": 4, "dhash": "%016x" % (ref ^ 0x3)}}))
+        lines.append('{"file":"undrawn.exe","main":{"index":0,"dhash":null}}')
+        lines.append('{"file":"gone.exe","error":"Cannot open file gone.exe"}')
+        return lines
+
+
+class IndexCommand(IndexedCorpus):
+    def test_the_index_finds_what_the_records_do_at_every_distance(self):
+        records = self.write("records.jsonl", self.planted())
+        index = self.build(records)
+        reference = "%016x" % self.REFERENCE
+        for options in ([], ["--all-icons"], ["--json"]):
+            for distance in range(65):
+                args = [*options, "--max-distance", str(distance)]
+                linear = run("similar", *args, "--scan-file", records, reference)
+                indexed = run("similar", *args, "--index", index, reference)
+                self.assertEqual(indexed.returncode, 0, indexed.stderr)
+                self.assertEqual(indexed.stdout, linear.stdout, (options, distance))
+        # A REFERENCE file, and its icon --index N, as for the other sources.
+        shutil.copy(data("sample.dll"), os.path.join(self.out.name, "sample.dll"))
+        with open(records, "a") as f:
+            f.write(run("scan", "--all-icons", data("sample.dll")).stdout)
+        index = self.build(records)
+        for icon in ("0", "3"):
+            args = ["--all-icons", "--index", icon, "--max-distance", "6"]
+            self.assertEqual(run("similar", *args, "--index", index, data("sample.dll")).stdout,
+                             run("similar", *args, "--scan-file", records, data("sample.dll")).stdout)
+            self.assertIn("sample.dll", run("similar", *args, "--index", index, data("sample.dll")).stdout)
+
+    def test_a_group_hash_finds_its_icons(self):
+        shared, other = "ab" * 32, "cd" * 32
+        records = self.write("records.jsonl", [
+            record_line("b.exe", 1, group=shared),
+            record_line("a.exe", 2, group=shared),
+            record_line("c.exe", 1, group=other),
+        ])
+        index = self.build(records)
+        found = run("similar", "--index", index, "--group", shared)
+        self.assertEqual((found.returncode, found.stdout), (0, "0\ta.exe\t0\n0\tb.exe\t0\n"))
+        self.assertEqual(run("similar", "--index", index, "--group", "ef" * 32).stdout, "")
+        as_json = [json.loads(l) for l in run("similar", "--json", "--index", index, "--group", other).stdout.splitlines()]
+        self.assertEqual(as_json, [{"distance": 0, "file": "c.exe", "index": 0, "dhash": "0000000000000001"}])
+
+    def test_lines_that_are_no_record_are_reported_and_the_rest_indexed(self):
+        records = self.write("records.jsonl", [record_line("a.exe", 5), "not json", '["a"]', record_line("b.exe", 5)])
+        result = run("index", records, "-", "-o", os.path.join(self.out.name, "corpus.idx"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(": 2 lines are not a scan record (the first: line 2)", result.stderr)
+        found = run("similar", "--max-distance", "0", "--index", os.path.join(self.out.name, "corpus.idx"), "0" * 15 + "5")
+        self.assertEqual(found.stdout, "0\ta.exe\t0\n0\tb.exe\t0\n")
+        # Records that cannot be read leave the index there was as it was.
+        index = os.path.join(self.out.name, "corpus.idx")
+        with open(index, "rb") as f:
+            before = f.read()
+        for source in (self.out.name, os.path.join(self.out.name, "missing.jsonl")):
+            result = run("index", records, source, "-o", index)
+            self.assertEqual(result.returncode, 2, source)
+            self.assertIn("cannot read", result.stderr)
+            with open(index, "rb") as f:
+                self.assertEqual(f.read(), before)
+        self.assertEqual(sorted(os.listdir(self.out.name)), ["corpus.idx", "records.jsonl"])
+
+    def test_damaged_foreign_and_cut_indexes_are_errors(self):
+        index = self.build(self.write("records.jsonl", self.planted()))
+        with open(index, "rb") as f:
+            good = f.read()
+        reference = "%016x" % self.REFERENCE
+
+        def search(content, *args):
+            path = os.path.join(self.out.name, "damaged.idx")
+            with open(path, "wb") as f:
+                f.write(content)
+            return [run(*command, path) for command in
+                    (["similar", "--max-distance", "10", *args, "--index"], ["clusters", "--index"])]
+
+        cases = {
+            "not an index": [b"", b"{\"file\":\"a\"}\n", good[:7], open(data("ico/png256.ico"), "rb").read()],
+            "another version": [good[:8] + b"\x02" + good[9:]],
+            "is damaged": [good[:64], good[:-1], good + b"\0" * 8, good[:16] + b"\x01" + good[17:],
+                           # the first bucket of table A, then every position in it, made to point past the end
+                           good[:64] + b"\xff" * 8 + good[72:]],
+        }
+        for message, contents in cases.items():
+            for content in contents:
+                for result in search(content, reference):
+                    self.assertEqual(result.returncode, 2, (message, len(content), result.stderr))
+                    self.assertIn(message, result.stderr)
+                    self.assertEqual(result.stdout, "")
+        # Bytes overwritten anywhere: an error or an answer, never a crash.
+        for at in range(64, len(good), len(good) // 97):
+            for result in search(good[:at] + b"\xff" * 32 + good[at + 32:], reference):
+                self.assertIn(result.returncode, (0, 2), (at, result.stderr))
+        for missing in (self.out.name, os.path.join(self.out.name, "missing.idx")):
+            result = run("similar", "--index", missing, reference)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("cannot read the index", result.stderr)
+
+
+class ClustersCommand(IndexedCorpus):
+    def clusters(self, *args, status=0):
+        result = run("clusters", *args)
+        self.assertEqual(result.returncode, status, result.stderr)
+        return result.stdout
+
+    def test_families_link_through_their_members_largest_first(self):
+        a, b = 0x0F0F0F0F0F0F0F0F, 0xF0F0F0F000000000
+        lines = [
+            # a chain: each 4 bits from the next, the ends 8 apart
+            record_line("chain/1.exe", a), record_line("chain/2.exe", a ^ 0xF), record_line("chain/3.exe", a ^ 0xFF),
+            # two icons of one file among three of b's family, the center b itself
+            record_line("b/x.dll", b, all_icons=[(0, b), (1, b ^ 0x2)]),
+            record_line("b/y.exe", b ^ 0x1),
+            # equal group hashes link whatever their pictures
+            record_line("group/1.exe", 0x1111, group="12" * 32), record_line("group/2.exe", 0xEEEE0000, group="12" * 32),
+            record_line("alone.exe", 0xAAAAAAAAAAAAAAAA),
+        ]
+        records = self.write("records.jsonl", lines)
+        found = [json.loads(l) for l in self.clusters(records, "--all-icons").splitlines()]
+        self.assertEqual([(c["cluster"], c["size"], c["files"]) for c in found], [(0, 3, 2), (1, 3, 3), (2, 2, 2)])
+        self.assertEqual([(m["file"], m["index"], m["distance"]) for m in found[0]["members"]],
+                         [("b/x.dll", 0, 0), ("b/x.dll", 1, 1), ("b/y.exe", 0, 1)])
+        self.assertEqual(found[0]["representative"],
+                         {"file": "b/x.dll", "index": 0, "dhash": "%016x" % b, "group_sha256": None})
+        self.assertEqual(found[1]["representative"]["file"], "chain/2.exe")
+        self.assertEqual([m["group_sha256"] for m in found[2]["members"]], ["12" * 32] * 2)
+        # The chain falls apart below its links' distance; every icon on its own with --min-size 1.
+        self.assertNotIn("chain/", self.clusters(records, "--radius", "3"))
+        singles = [json.loads(l) for l in self.clusters(records, "--radius", "0", "--min-size", "1").splitlines()]
+        self.assertEqual(sum(c["size"] for c in singles), 8)
+        self.assertEqual(singles[0]["size"], 2)  # the group
+
+    def test_the_same_families_whatever_the_threads_and_the_source(self):
+        lines = [record_line("f%04d.exe" % n, (n * 0x9E3779B97F4A7C15) % (1 << 64) if n % 3 else 0xFF ^ (1 << (n % 64)))
+                 for n in range(3000)]
+        records = self.write("records.jsonl", lines)
+        index = self.build(records)
+        first = self.clusters(records, "--jobs", "1")
+        self.assertGreater(len(first.splitlines()), 0)
+        self.assertEqual(self.clusters(records, "--jobs", "2"), first)
+        self.assertEqual(self.clusters("--index", index, "--jobs", "2"), first)
+
+
 def ico_of_pngs(pngs):
     """An icon file holding `pngs` (bytes each) as its images."""
     at = 6 + 16 * len(pngs)
@@ -970,6 +1159,20 @@ class Usage(unittest.TestCase):
             ["similar", data("sample.dll")],
             ["similar", "--scan-file", "r.jsonl"],
             ["similar", "--max-distance", "65", data("sample.dll"), data("sample.dll")],
+            ["index", "r.jsonl"],
+            ["index", "-o", "x.idx"],
+            ["index", "r.jsonl", "-o", "x.idx", "--all-icons"],
+            ["clusters"],
+            ["clusters", "r.jsonl", "--index", "x.idx"],
+            ["clusters", "r.jsonl", "--radius", "65"],
+            ["clusters", "r.jsonl", "--min-size", "0"],
+            ["similar", "--index", "x.idx", "--group", "ab"],
+            ["similar", "--group", "ab" * 32, data("sample.dll")],
+            ["similar", "--index", "x.idx", "--group", "ab" * 32, data("sample.dll")],
+            ["similar", "--index", "x.idx", "--scan-file", "r.jsonl", data("sample.dll")],
+            ["similar", "--index", "x.idx", data("sample.dll"), data("sample.dll")],
+            ["list", "--radius", "3", data("sample.dll")],
+            ["list", "--index", "x.idx", data("sample.dll")],
         ]
         for args in cases:
             result = run(*args)
