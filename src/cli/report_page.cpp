@@ -228,6 +228,7 @@ const char* const kReportPageTail = R"html(</script>
     buildMore();
     if (!text) {
       status.textContent = "";
+      if (!families.length) list.append(element("p", "empty", "These records hold no family of " + data.minSize + " or more icons."));
     } else if (view.length) {
       status.textContent = plural(icons, "icon", "icons") + " in " + plural(view.length, "family", "families") +
                            " match.";
