@@ -244,10 +244,15 @@ const char* const kReportPageTail = R"html(</script>
     plural(data.records, "record", "records") +
     (data.allIcons ? " (every icon of a file)" : " (the main icon of each file)") + "; a family links icons within " +
     "distance " + data.radius + " and has " + data.minSize + " or more.";
+  // A search named in the address goes through the box, as one typed there.
+  function searchFromAddress() {
+    const asked = /^#search=(.*)$/.exec(location.hash);
+    if (asked) search.value = decodeURIComponent(asked[1]);
+    search.dispatchEvent(new Event("input"));
+  }
   search.addEventListener("input", () => show(search.value));
-  const asked = /^#search=(.*)$/.exec(location.hash);
-  if (asked) search.value = decodeURIComponent(asked[1]);
-  show(search.value);
+  window.addEventListener("hashchange", searchFromAddress);
+  searchFromAddress();
   watcher.observe(more);
   document.body.dataset.readyMs = String(Math.round(performance.now()));
 })();
