@@ -4,7 +4,7 @@ cluster and writes one JSON record per file, in the order of the listed files.
 
     scan_corpus.py [--scheduler ADDRESS | --workers N [--dashboard ADDRESS]]
                    [--partitions N] [--cli PATH] [--all-icons] [--max-size BYTES]
-                   --output OUT.jsonl PATH...
+                   --output OUT.jsonl [--index OUT.idx] [--report OUT.html] PATH...
 
 PATH is a file or a folder, and the files are those `pictrove-cli scan -r`
 reads: folders are walked depth first in byte order of the names, no deeper
@@ -15,6 +15,10 @@ into partitions of consecutive files; each partition runs as one
 `pictrove-cli scan -0 --files-from -` on a worker, so OUT.jsonl holds byte for
 byte what one `pictrove-cli scan -r PATH...` prints, only made on many
 machines. --all-icons and --max-size are passed on to scan.
+
+Once the records are written, --index builds their look-alike index (as
+`pictrove-cli index` does) and --report writes their report with pictures of
+the icon families (`pictrove-cli report`), both here, where the records are.
 
 With --scheduler the script joins that cluster (whose workers must find the
 CLI at --cli); without it, it starts a cluster of --workers processes on this
@@ -138,12 +142,15 @@ def arguments():
     parser.add_argument("--max-size", type=byte_count, metavar="BYTES",
                         help="passed on to scan: files larger than this get an error record")
     parser.add_argument("--output", required=True, help="the JSON Lines file to write")
+    parser.add_argument("--index", metavar="OUT.idx", help="also build the records' look-alike index")
+    parser.add_argument("--report", metavar="OUT.html", help="also write the records' report of icon families")
     parser.add_argument("paths", nargs="+", metavar="PATH")
     args = parser.parse_args()
     if args.scheduler and args.dashboard:
         parser.error("--dashboard is for the local cluster; a running scheduler has its own")
-    if os.path.isdir(args.output):
-        parser.error("--output %s is a folder" % args.output)
+    for name, path in (("--output", args.output), ("--index", args.index), ("--report", args.report)):
+        if path and os.path.isdir(path):
+            parser.error("%s %s is a folder" % (name, path))
     return args
 
 
@@ -157,6 +164,8 @@ def main():
             status = scan(args, options, out)
         if status != 2:
             os.replace(temporary, args.output)
+            status = max([status] + [afterwards(args, verb, target) for verb, target in
+                                     (("index", args.index), ("report", args.report)) if target])
     except OSError as error:
         print("scan_corpus: %s" % error, file=sys.stderr)
         status = 2
@@ -164,6 +173,16 @@ def main():
         if os.path.lexists(temporary):
             os.unlink(temporary)
     return status
+
+
+def afterwards(args, verb, target):
+    """Runs `pictrove-cli VERB OUTPUT -o TARGET` on the records written; its exit status."""
+    try:
+        done = subprocess.run([args.cli, verb, args.output, "-o", target])
+    except OSError as error:
+        print("scan_corpus: cannot run %s: %s" % (args.cli, error), file=sys.stderr)
+        return 2
+    return done.returncode if done.returncode in (0, 1) else 2
 
 
 def scan(args, options, out):

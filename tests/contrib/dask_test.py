@@ -139,6 +139,18 @@ class Mirror(unittest.TestCase):
                     self.assertEqual(f.read(), plain.stdout)
                 self.assertEqual(complaints(done.stderr), complaints(plain.stderr))
 
+    def test_the_records_end_in_an_index(self):
+        index = os.path.join(self.work, "records.idx")
+        done = self.run_script("--partitions", "3", "--all-icons", "--index", index, DATA)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        records = os.path.join(self.work, "records.jsonl")
+        for options in ([], ["--all-icons"]):
+            searches = [subprocess.run([CLI, "similar", *options, "--max-distance", "12", *source, "f8e38f3cf1a31f7c"],
+                                       capture_output=True) for source in (["--index", index], ["--scan-file", records])]
+            self.assertEqual(searches[0].returncode, 0, searches[0].stderr)
+            self.assertEqual(searches[0].stdout, searches[1].stdout)
+            self.assertTrue(searches[0].stdout)
+
     def test_a_run_that_cannot_finish_leaves_no_file(self):
         log = os.path.join(self.work, "scans.log")
         spy = make_spy(self.work, log)
