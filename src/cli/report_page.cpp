@@ -169,14 +169,15 @@ const char* const kReportPageTail = R"html(</script>
     next.textContent = "Show more families (" + (view.length - built) + " more)";
   }
 
-  // The next batch is built as the end of the list comes near; watching
-  // afresh after each batch tells again whether the end is still in view.
+  // Batches are built while the end of the list is in view or near it, and
+  // again whenever it comes near as the page is scrolled.
+  const NEAR = 800;
+  function fillView() {
+    while (built < view.length && more.getBoundingClientRect().top < innerHeight + NEAR) buildMore();
+  }
   const watcher = new IntersectionObserver((seen) => {
-    if (!seen.some((entry) => entry.isIntersecting) || built >= view.length) return;
-    buildMore();
-    watcher.unobserve(more);
-    watcher.observe(more);
-  }, { rootMargin: "800px" });
+    if (seen.some((entry) => entry.isIntersecting)) fillView();
+  }, { rootMargin: NEAR + "px" });
   next.addEventListener("click", buildMore);
 
   function halves(hex) {
@@ -226,6 +227,7 @@ const char* const kReportPageTail = R"html(</script>
     list.textContent = "";
     built = 0;
     buildMore();
+    fillView();
     if (!text) {
       status.textContent = "";
       if (!families.length) list.append(element("p", "empty", "These records hold no family of " + data.minSize + " or more icons."));

@@ -10,6 +10,7 @@ import html.parser
 import io
 import json
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -257,6 +258,24 @@ class Browser(Reports):
             self.assertTrue(all(int(row[5]) <= 4 for f in by_hash.families for row in f["rows"][1:]))
         nothing = self.shown(page, "no%20such%20name")
         self.assertEqual((nothing.status, nothing.families), ("Nothing matches.", []))
+
+    def test_more_families_are_built_as_the_end_of_the_list_comes_into_view(self):
+        rng = random.Random(5)
+        lines = ""
+        for family in range(60):
+            dhash = rng.getrandbits(64)
+            for member in range(2):
+                record = {"file": "f%02d-%d.ico" % (family, member), "sha256": "0" * 64, "icons": 1,
+                          "main": {"index": 0, "dhash": "%016x" % dhash, "group_sha256": None}}
+                lines += json.dumps(record) + "\n"
+        self.report("-", stdin=lines.encode())
+        page = self.path("report.html")
+        counts = {}
+        for height in (900, 20000):
+            dom = self.chromium(page, "--dump-dom", "--window-size=1200,%d" % height)
+            counts[height] = (len(Families(dom).families), "Show more families (35 more)" in dom)
+        self.assertEqual(counts[900], (25, True))
+        self.assertEqual(counts[20000], (60, False))
 
     def test_hostile_names_show_as_text(self):
         self.report("-", stdin=hostile_records(self.records()).encode())
