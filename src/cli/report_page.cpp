@@ -37,10 +37,10 @@ main { padding: 12px 20px; }
 table { width: 100%; margin-top: 10px; border-collapse: collapse; table-layout: fixed; }
 th, td { padding: 3px 8px; text-align: left; vertical-align: top; border-top: 1px solid #eef1f4; }
 th { font-weight: 600; color: var(--muted); border-top: none; }
-th.file { width: auto; } th.num { width: 84px; } th.hash { width: 170px; } th.sha { width: 480px; }
+th.file { width: auto; } th.num { width: 80px; } th.hash { width: 150px; } th.sha { width: 440px; } th.near { width: 96px; }
 td.file { overflow-wrap: anywhere; }
-td.hash, td.sha { font-family: "DejaVu Sans Mono", ui-monospace, monospace; font-size: 12px; overflow-wrap: anywhere; }
-td.num { font-variant-numeric: tabular-nums; }
+td.hash, td.sha { font-family: "DejaVu Sans Mono", ui-monospace, monospace; font-size: 11px; overflow-wrap: anywhere; }
+td.num, td.near { font-variant-numeric: tabular-nums; }
 tr.representative td { background: #eef4ff; }
 button { margin-top: 8px; padding: 5px 12px; font: inherit; color: var(--accent); background: #fff; border: 1px solid #9aa5b1; border-radius: 6px; cursor: pointer; }
 button:hover { background: #eef4ff; }
@@ -114,7 +114,7 @@ const char* const kReportPageTail = R"html(</script>
     row.append(element("td", "file", member[FILE]), element("td", "num", String(member[INDEX])),
                element("td", "num", String(member[DISTANCE])), element("td", "hash", member[HASH]),
                element("td", "sha", member[SHA] || "\u2014"));
-    if (near !== undefined) row.append(element("td", "num", String(near)));
+    if (near !== undefined) row.append(element("td", "near", String(near)));
     return row;
   }
 
@@ -135,7 +135,7 @@ const char* const kReportPageTail = R"html(</script>
     const table = element("table");
     const header = element("tr");
     const columns = [["file", "File"], ["num", "Index"], ["num", "Distance"], ["hash", "Hash"], ["sha", "SHA-256"]];
-    if (searchedHash) columns.push(["num", "To search"]);
+    if (searchedHash) columns.push(["near", "To search"]);
     for (const [kind, name] of columns) header.append(element("th", kind, name));
     const heading = element("thead");
     heading.append(header);
