@@ -99,11 +99,14 @@ Json iconJson(const Source& source, std::size_t index, const ScanSettings& setti
 // What decoding the icons a record describes may hold at once: every image
 // of theirs, as far as the file's pixel budget lets them be decoded (an
 // image several groups name stays decoded), and the scaler's copy of the
-// largest in floating point.
-std::uint64_t decodingBytes(const Source& source, bool allIcons, std::uint64_t fileSize) {
+// largest in floating point; with thumbnails, also the one picture drawn at
+// a time: its pixels, the scaler's rows in floating point and its PNG.
+std::uint64_t decodingBytes(const Source& source, const ScanSettings& settings, std::uint64_t fileSize) {
     constexpr std::uint64_t kBytesPerPixel = 4;
     constexpr std::uint64_t kScalerBytesPerPixel = 16;
-    const std::size_t icons = allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
+    constexpr std::uint64_t kPictureBytesPerPixel = kBytesPerPixel + kScalerBytesPerPixel + kBytesPerPixel;
+    const std::size_t icons =
+        settings.allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
     std::uint64_t pixels = 0;
     std::uint64_t largest = 0;
     for (std::size_t i = 0; i < icons; ++i) {
@@ -114,7 +117,9 @@ std::uint64_t decodingBytes(const Source& source, bool allIcons, std::uint64_t f
             largest = std::max(largest, each);
         }
     }
-    return std::min(pixels, decodeBudget(fileSize)) * kBytesPerPixel + largest * kScalerBytesPerPixel;
+    const std::uint64_t side = settings.thumbnail.value_or(0);
+    return std::min(pixels, decodeBudget(fileSize)) * kBytesPerPixel + largest * kScalerBytesPerPixel +
+           side * side * kPictureBytesPerPixel;
 }
 
 }  // namespace
@@ -188,7 +193,7 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
         record["kind"] = source->kind;
         record["icons"] = source->icons.size();
         if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
-        if (hold) hold(decodingBytes(*source, settings.allIcons, opened->size()));
+        if (hold) hold(decodingBytes(*source, settings, opened->size()));
         if (!source->icons.empty()) {
             Json main = iconJson(*source, 0, settings);
             if (settings.allIcons) {
