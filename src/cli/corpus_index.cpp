@@ -466,8 +466,6 @@ IndexBuilder::IndexBuilder() : data_(std::make_unique<Data>()) {}
 IndexBuilder::~IndexBuilder() = default;
 
 bool IndexBuilder::addLine(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.find_first_not_of(" \t") == std::string_view::npos) return true;
     const auto record = readRecord(line);
     if (!record) return false;
     Data& d = *data_;

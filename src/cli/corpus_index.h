@@ -77,8 +77,8 @@ public:
     IndexBuilder(const IndexBuilder&) = delete;
     IndexBuilder& operator=(const IndexBuilder&) = delete;
 
-    // Takes one line of records: false when it is no scan record (a blank
-    // line, and a record without icons, are taken as they are).
+    // Takes one record line, without its line end: false when it is no scan
+    // record. A record without icons counts, with its name and no entry.
     bool addLine(std::string_view line);
 
     // The index of the records taken, as the bytes of its file; an error when

@@ -342,7 +342,8 @@ int readRecordLines(const std::string& name, std::FILE* in, const std::function<
 namespace {
 
 // The icons of an index built by `index`: those near REFERENCE's hash, or
-// those of one group hash with --group.
+// those of one group hash with --group. Nothing is printed of an index found
+// damaged on the way (exit status 2).
 int searchIndex(const Options& options, std::vector<Match>& matches, std::ostream& err) {
     const std::string& name = *options.indexFile;
     auto index = CorpusIndex::open(pathFromUtf8(name));
@@ -367,7 +368,6 @@ int searchIndex(const Options& options, std::vector<Match>& matches, std::ostrea
                  : index->near(*reference, options.maxDistance, options.allIcons, take);
     if (!sound) {
         err << "pictrove-cli: the index " << name << " is damaged\n";
-        matches.clear();
         return 2;
     }
     return 0;

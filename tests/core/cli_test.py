@@ -774,6 +774,11 @@ class SimilarCommand(Corpus):
             "",
             "not json",
             '["file", "a"]',
+            # an array or object where an icon or a hash must stand
+            '{"file": "main array", "main": [{"dhash": null}]}',
+            '{"file": "all of arrays", "all": [[]]}',
+            '{"file": "hash array", "main": {"dhash": ["%s"]}}' % dhash,
+            '{"file": "hash object", "all": [{"dhash": {}}]}',
             '{"file":"short","main":{"dhash":"%s"}}' % dhash[:15],
             '{"file": "long", "main": {"dhash": "%s0"}}' % dhash,
             # The exact name, in base64, stands before the readable one.
@@ -787,7 +792,7 @@ class SimilarCommand(Corpus):
         found = self.similar("--max-distance", "4", "--scan-file", path, dhash)
         self.assertEqual(found.returncode, 1, found.stderr)
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tab\t0", "0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
-        self.assertIn(b": 6 lines are not a scan record (the first: line 10)", found.stderr)
+        self.assertIn(b": 10 lines are not a scan record (the first: line 10)", found.stderr)
         # Only the limit itself is in.
         found = self.similar("--max-distance", "3", "--scan-file", "-", dhash, stdin="\n".join(lines[:3]).encode())
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0"])
@@ -937,7 +942,7 @@ class IndexCommand(IndexedCorpus):
         found = run("similar", "--max-distance", "0", "--index", os.path.join(self.out.name, "corpus.idx"), "0" * 15 + "5")
         self.assertEqual(found.stdout, "0\ta.exe\t0\n0\tb.exe\t0\n")
         # Records that cannot be read leave the index there was as it was.
-        index = os.path.join(self.out.name, "corpus.idx")
+        index = self.build(self.write("other.jsonl", [record_line("c.exe", 6)]))
         with open(index, "rb") as f:
             before = f.read()
         for source in (self.out.name, os.path.join(self.out.name, "missing.jsonl")):
@@ -946,7 +951,7 @@ class IndexCommand(IndexedCorpus):
             self.assertIn("cannot read", result.stderr)
             with open(index, "rb") as f:
                 self.assertEqual(f.read(), before)
-        self.assertEqual(sorted(os.listdir(self.out.name)), ["corpus.idx", "records.jsonl"])
+        self.assertEqual(sorted(os.listdir(self.out.name)), ["corpus.idx", "other.jsonl", "records.jsonl"])
 
     def test_damaged_foreign_and_cut_indexes_are_errors(self):
         index = self.build(self.write("records.jsonl", self.planted()))
