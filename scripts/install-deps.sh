@@ -31,6 +31,8 @@ packages=(
   tumbler dbus-daemon python3-gi gir1.2-glib-2.0
   # the manual's pictures: the program on a virtual display (scripts/make-screenshots.sh)
   xvfb xdotool x11-apps
+  # the report's page opened in a real browser (its tests, its picture)
+  chromium fonts-dejavu-core
   # the Windows build: mingw-w64 with POSIX threads, GoogleTest's sources to
   # build it with, and Wine to run the Windows tests without a display
   g++-mingw-w64-x86-64-posix googletest wine64

@@ -17,6 +17,7 @@
 #include "cli/corpus.h"
 #include "cli/numbers.h"
 #include "cli/record_reader.h"
+#include "cli/report.h"
 #include "cli/scan.h"
 #include "cli/thumbnail.h"
 #include "memory_reuse.h"
@@ -26,7 +27,7 @@
 namespace {
 
 constexpr const char* kUsageLine =
-    "Usage: pictrove-cli list|extract|thumbnail|scan|similar|index|clusters [OPTION]... FILE...";
+    "Usage: pictrove-cli list|extract|thumbnail|scan|similar|index|clusters|report [OPTION]... FILE...";
 
 constexpr const char* kHelp =
     "Usage:\n"
@@ -36,7 +37,7 @@ constexpr const char* kHelp =
     "  pictrove-cli extract FILE --ics OUT.ics\n"
     "  pictrove-cli thumbnail [-s SIZE] INPUT OUTPUT.png\n"
     "  pictrove-cli scan [-r] [--files-from FILE|-] [-0] [--jobs N] [--all-icons]\n"
-    "                    [--max-size BYTES] PATH...\n"
+    "                    [--max-size BYTES] [--thumbnail N] PATH...\n"
     "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
     "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
     "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
@@ -44,6 +45,8 @@ constexpr const char* kHelp =
     "  pictrove-cli similar --index CORPUS.idx REFERENCE | --group GROUP_SHA256\n"
     "  pictrove-cli clusters RECORDS.jsonl...|--index CORPUS.idx [--radius R]\n"
     "                        [--min-size N] [--all-icons] [--jobs N]\n"
+    "  pictrove-cli report RECORDS.jsonl... -o REPORT.html [--radius R] [--min-size N]\n"
+    "                      [--all-icons] [--jobs N]\n"
     "  pictrove-cli --help | --version\n"
     "\n"
     "FILE is a Windows program or library (PE, NE), an icon, cursor or animated\n"
@@ -86,6 +89,8 @@ constexpr const char* kHelp =
     "         bytes in the file). --all-icons adds all, every icon alike. A file\n"
     "         that cannot be read is {\"file\": ..., \"error\": ...}; so is one larger\n"
     "         than --max-size BYTES, and one that changed while it was read.\n"
+    "         --thumbnail N adds thumbnail to each icon: its picture fitted into\n"
+    "         N x N as the thumbnail command draws it, a PNG in base64.\n"
     "         A name that is not UTF-8 also comes as file_bytes, its bytes in\n"
     "         base64.\n"
     "similar  prints the icons whose difference hash is within --max-distance D\n"
@@ -105,6 +110,12 @@ constexpr const char* kHelp =
     "         line each, largest first: icons with equal group hashes or hashes\n"
     "         within --radius R (default 4) of each other, linked one to the next;\n"
     "         families smaller than --min-size N (default 2) are left out.\n"
+    "report   writes the families clusters finds in scan records (- for standard\n"
+    "         input) as one HTML page that needs no network: each with its\n"
+    "         representative icon, from the records' thumbnails or else from its\n"
+    "         file, and its members; a search box finds a file name, a file's\n"
+    "         SHA-256 or a hash. Lines that are no scan record are reported (exit\n"
+    "         status 1).\n"
     "\n"
     "--files-from FILE  also reads the files named in FILE (- for standard input),\n"
     "             one a line, or NUL-separated with -0 (as find -print0 writes).\n"
@@ -245,18 +256,28 @@ const std::vector<OptionRule>& optionRules() {
              o.maxDistance = static_cast<int>(*value);
              return std::nullopt;
          }},
+        {{"--thumbnail"},
+         true,
+         [](Options& o, const std::string& v) -> std::optional<std::string> {
+             const auto value = pictrove::cli::wholeNumber(v, 8, 1024);
+             if (!value) return "--thumbnail needs a number from 8 to 1024";
+             o.thumbnail = static_cast<std::uint32_t>(*value);
+             return std::nullopt;
+         }},
         // An icon's number, or else an index file built by `index`.
         {{"--index"},
          true,
-         [](Options& o, const std::string& v) -> std::optional<std::string> {
-             o.indexArgument = v;
-             if (const auto value = pictrove::cli::wholeNumber(v, 0, SIZE_MAX)) {
-                 o.index = static_cast<std::size_t>(*value);
-             } else {
-                 o.indexFile = v;
-             }
-             return std::nullopt;
-         }},
+         [](Options& o, const std::string& v) -> std::
+                                                  optional<std::string> {
+                                                      o.indexArgument = v;
+                                                      if (const auto value =
+                                                              pictrove::cli::wholeNumber(v, 0, SIZE_MAX)) {
+                                                          o.index = static_cast<std::size_t>(*value);
+                                                      } else {
+                                                          o.indexFile = v;
+                                                      }
+                                                      return std::nullopt;
+                                                  }},
         {{"--group"},
          true,
          [](Options& o,
@@ -348,12 +369,13 @@ static int run(const std::vector<std::string>& args) {
     Options options;
     options.progress = stderrIsTerminal();
     if (auto error = parseArguments({args.begin() + 1, args.end()}, options)) return usageError(*error);
-    const bool corpusIndex = command == "index" || command == "clusters";
+    const bool corpusIndex = command == "index" || command == "clusters" || command == "report";
     if (!corpusIndex && command != "similar" && (options.indexFile || options.group))
         return usageError("--index needs a number");
     if (!corpusIndex && command != "similar" &&
         (options.radius != Options{}.radius || options.minSize != Options{}.minSize))
-        return usageError("--radius and --min-size are for clusters");
+        return usageError("--radius and --min-size are for clusters and report");
+    if (command != "scan" && options.thumbnail) return usageError("--thumbnail is for scan");
     if (command == "index") {
         if (options.files.empty()) return usageError("no records file given");
         if (!options.outputDir) return usageError("index needs -o CORPUS.idx");
@@ -368,6 +390,18 @@ static int run(const std::vector<std::string>& args) {
             return usageError("clusters takes only --index, --radius, --min-size, --all-icons and --jobs");
         return pictrove::cli::clusters(options, stdin, std::cout, std::cerr);
     }
+    if (command == "report") {
+        if (options.files.empty()) return usageError("no records file given");
+        if (!options.outputDir) return usageError("report needs -o REPORT.html");
+        if (options.indexArgument || options.group || options.json || options.recursive ||
+            options.filesFrom || options.nulSeparated || options.maxSize || options.scanFile ||
+            options.allSizes || options.groupIco || options.ico || options.bmp || options.collection ||
+            options.cursors)
+            return usageError(
+                "report takes only RECORDS.jsonl..., -o REPORT.html, --radius, --min-size, --all-icons and "
+                "--jobs");
+        return pictrove::cli::report(options, stdin, std::cerr);
+    }
     const bool corpus = command == "scan" || command == "similar";
     if (options.files.empty() && !(command == "scan" && options.filesFrom) && !options.group)
         return usageError("no file given");
@@ -378,7 +412,8 @@ static int run(const std::vector<std::string>& args) {
     if (command == "scan") {
         if (options.json || options.outputDir || options.index || options.allSizes || options.groupIco ||
             options.ico || options.bmp || options.collection || options.scanFile)
-            return usageError("scan takes only -r, --files-from, -0, --jobs, --all-icons and --max-size");
+            return usageError(
+                "scan takes only -r, --files-from, -0, --jobs, --all-icons, --max-size and --thumbnail");
         return pictrove::cli::scan(options, stdin, std::cout, std::cerr);
     }
     if (command == "similar") {

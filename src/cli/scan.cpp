@@ -33,21 +33,22 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::size_t threadsFor(const Options& options) {
-    if (options.jobs) return *options.jobs;
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 // What the jobs of one scan may hold together of files' bytes and decoded
 // pixels, however many jobs there are.
 constexpr std::uint64_t kJobsMemory = std::uint64_t{256} << 20;
 
 }  // namespace
 
+std::size_t threadsFor(const Options& options) {
+    if (options.jobs) return *options.jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 ScanRecord scanFile(const PathEntry& entry, const Options& options, const std::function<void()>& whileRead,
                     MemoryLedger::Turn* turn) {
     if (!entry.error.empty()) return errorRecord(entry.name, entry.error);
-    const ScanSettings settings{options.allIcons, options.maxSize, options.collectionExtension};
+    const ScanSettings settings{options.allIcons, options.maxSize, options.collectionExtension,
+                                options.thumbnail};
     return scanRecord(
         entry.name, settings, whileRead,
         turn ? std::function<void(std::uint64_t)>([turn](std::uint64_t bytes) { turn->hold(bytes); })

@@ -24,6 +24,9 @@ struct PathEntry;
 int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
 int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostream& err);
 
+// How many threads the options ask for: --jobs, else one per core.
+std::size_t threadsFor(const Options& options);
+
 // One file's record line (scanRecord), and whether it is an error record.
 // With a `turn`, the file's bytes and decoded pixels are held from its
 // ledger before they are read.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "engine/icon_picture.h"
 #include "fingerprint/dhash.h"
 #include "fingerprint/sha256.h"
 #include "group_file.h"
@@ -19,8 +20,11 @@ using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+}  // namespace
+
 std::string base64(std::string_view bytes) {
     std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
         std::uint32_t group = 0;
@@ -30,8 +34,6 @@ std::string base64(std::string_view bytes) {
     }
     return text;
 }
-
-}  // namespace
 
 std::optional<std::string> fromBase64(std::string_view text) {
     if (text.size() % 4 != 0) return std::nullopt;
@@ -66,7 +68,7 @@ bool isUtf8(const std::string& text) {
     }
 }
 
-Json iconJson(const Source& source, std::size_t index) {
+Json iconJson(const Source& source, std::size_t index, const ScanSettings& settings) {
     const SourceIcon& icon = source.icons[index];
     Json entry = {{"index", index}};
     if (icon.name && icon.name->id) entry["id"] = *icon.name->id;
@@ -87,17 +89,24 @@ Json iconJson(const Source& source, std::size_t index) {
         }
         images.push_back(std::move(stored));
     }
+    if (settings.thumbnail) {
+        if (const auto png = iconPng(source, icon, *settings.thumbnail))
+            entry["thumbnail"] = base64({reinterpret_cast<const char*>(png->data()), png->size()});
+    }
     return entry;
 }
 
 // What decoding the icons a record describes may hold at once: every image
 // of theirs, as far as the file's pixel budget lets them be decoded (an
 // image several groups name stays decoded), and the scaler's copy of the
-// largest in floating point.
-std::uint64_t decodingBytes(const Source& source, bool allIcons, std::uint64_t fileSize) {
+// largest in floating point; with thumbnails, also the one picture drawn at
+// a time: its pixels, the scaler's rows in floating point and its PNG.
+std::uint64_t decodingBytes(const Source& source, const ScanSettings& settings, std::uint64_t fileSize) {
     constexpr std::uint64_t kBytesPerPixel = 4;
     constexpr std::uint64_t kScalerBytesPerPixel = 16;
-    const std::size_t icons = allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
+    constexpr std::uint64_t kPictureBytesPerPixel = kBytesPerPixel + kScalerBytesPerPixel + kBytesPerPixel;
+    const std::size_t icons =
+        settings.allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
     std::uint64_t pixels = 0;
     std::uint64_t largest = 0;
     for (std::size_t i = 0; i < icons; ++i) {
@@ -108,7 +117,9 @@ std::uint64_t decodingBytes(const Source& source, bool allIcons, std::uint64_t f
             largest = std::max(largest, each);
         }
     }
-    return std::min(pixels, decodeBudget(fileSize)) * kBytesPerPixel + largest * kScalerBytesPerPixel;
+    const std::uint64_t side = settings.thumbnail.value_or(0);
+    return std::min(pixels, decodeBudget(fileSize)) * kBytesPerPixel + largest * kScalerBytesPerPixel +
+           side * side * kPictureBytesPerPixel;
 }
 
 }  // namespace
@@ -182,13 +193,14 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
         record["kind"] = source->kind;
         record["icons"] = source->icons.size();
         if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
-        if (hold) hold(decodingBytes(*source, settings.allIcons, opened->size()));
+        if (hold) hold(decodingBytes(*source, settings, opened->size()));
         if (!source->icons.empty()) {
-            Json main = iconJson(*source, 0);
+            Json main = iconJson(*source, 0, settings);
             if (settings.allIcons) {
                 auto all = Json::array();
                 all.push_back(main);
-                for (std::size_t i = 1; i < source->icons.size(); ++i) all.push_back(iconJson(*source, i));
+                for (std::size_t i = 1; i < source->icons.size(); ++i)
+                    all.push_back(iconJson(*source, i, settings));
                 record["main"] = std::move(main);
                 record["all"] = std::move(all);
             } else {

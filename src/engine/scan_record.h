@@ -19,6 +19,9 @@ struct ScanSettings {
     bool allIcons = false;                 // every icon, not only the main one
     std::optional<std::uint64_t> maxSize;  // larger files get an error record
     std::string collectionExtension = ".ics";
+    // Each icon of the record also as a PNG of this many pixels a side, in
+    // base64, where it can be drawn.
+    std::optional<std::uint32_t> thumbnail;
 };
 
 // One record line, and whether it is an error record.
@@ -44,7 +47,8 @@ ScanRecord errorRecord(const std::string& file, const std::string& message);
 // UTF-8; nothing for a record without a usable name.
 std::optional<std::string> recordFileName(const nlohmann::ordered_json& record);
 
-// The bytes of base64 `text`; nothing when it is not base64.
+// `bytes` in base64, and back; nothing for text that is not base64.
+std::string base64(std::string_view bytes);
 std::optional<std::string> fromBase64(std::string_view text);
 
 // A record as one line of JSON; what is not UTF-8 comes out as U+FFFD.

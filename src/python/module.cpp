@@ -317,12 +317,13 @@ IconSource openSource(const py::object& object) {
     return IconSource(readable(source, ""), py::none());
 }
 
-py::object scan(const py::object& path, bool allIcons) {
+py::object scan(const py::object& path, bool allIcons, std::optional<std::uint32_t> thumbnail) {
     const std::string file = pathBytes(path);
+    if (thumbnail) checkedSide(*thumbnail);
     ScanRecord record;
     {
         const py::gil_scoped_release free;
-        record = scanRecord(file, ScanSettings{allIcons, std::nullopt, ".ics"});
+        record = scanRecord(file, ScanSettings{allIcons, std::nullopt, ".ics", thumbnail});
     }
     return py::module_::import("json").attr("loads")(py::bytes(record.line));
 }
@@ -450,7 +451,7 @@ PYBIND11_MODULE(_pictrove, m) {
           "Opens a path (str, os.PathLike, or bytes without a NUL byte) or a bytes-like object (bytes, "
           "bytearray, memoryview, mmap), read where it lies. Raises FileError for a file that cannot be read "
           "and FormatError for bytes that are no icon source.");
-    m.def("scan", &scan, py::arg("path"), py::arg("all_icons") = false,
-          "The record pictrove-cli scan writes for the file, as a dict.");
+    m.def("scan", &scan, py::arg("path"), py::arg("all_icons") = false, py::arg("thumbnail") = py::none(),
+          "The record pictrove-cli scan writes for the file, as a dict; thumbnail=N as scan --thumbnail N.");
     m.def("_dhash_rgba", &dhashOfRgba, py::arg("pixels"), py::arg("width"), py::arg("height"));
 }

@@ -665,6 +665,33 @@ class ScanCommand(Corpus):
                 finally:
                     timer.cancel()
 
+    def test_thumbnails_are_the_pictures_thumbnail_draws(self):
+        files = [data("ico/multi.ico"), data("sample.dll"), data("pe/three32.dll")]
+        buffer = io.BytesIO()
+        Image.new("RGBA", (32, 32), (9, 90, 200, 255)).save(buffer, "PNG")
+        damaged = bytearray(buffer.getvalue())
+        at = damaged.index(b"IDAT")
+        damaged[at + 6 : at + 12] = b"\xff" * 6  # a picture that cannot be drawn
+        broken = os.path.join(self.out.name, "broken.ico")
+        with open(broken, "wb") as f:
+            f.write(ico_of_pngs([bytes(damaged)]))
+        self.assertFalse(any("thumbnail" in json.dumps(r) for r in self.scan("--all-icons", *files)))
+        for size in (16, 48):
+            records = self.scan("--all-icons", "--thumbnail", str(size), *files, broken)
+            for record in records[:-1]:
+                target = os.path.join(self.out.name, "expected.png")
+                self.assertEqual(run("thumbnail", "-s", str(size), record["file"], target).returncode, 0)
+                expected = Image.open(target).convert("RGBa").tobytes()
+                self.assertEqual(record["main"]["thumbnail"], record["all"][0]["thumbnail"])
+                for icon in record["all"]:
+                    with self.subTest(file=record["file"], index=icon["index"], size=size):
+                        picture = Image.open(io.BytesIO(base64.b64decode(icon["thumbnail"], validate=True)))
+                        self.assertEqual((picture.format, picture.size), ("PNG", (size, size)))
+                        if icon["index"] == 0:
+                            self.assertEqual(picture.convert("RGBa").tobytes(), expected)
+            self.assertEqual(len(records[-1]["all"]), 1)
+            self.assertNotIn("thumbnail", records[-1]["main"])
+
     @unittest.skipIf(SANITIZED, "a sanitizer's own memory hides the program's")
     def test_a_group_file_is_hashed_without_being_held(self):
         image = noise_png(1024)
@@ -1124,6 +1151,15 @@ class Usage(unittest.TestCase):
             ["scan"],
             ["scan", "--jobs", "0", data("sample.dll")],
             ["scan", "--json", data("sample.dll")],
+            ["scan", "--thumbnail", "7", data("sample.dll")],
+            ["scan", "--thumbnail", "1025", data("sample.dll")],
+            ["list", "--thumbnail", "32", data("sample.dll")],
+            ["report", "r.jsonl"],
+            ["report", "-o", "r.html"],
+            ["report", "r.jsonl", "-o", "r.html", "--radius", "65"],
+            ["report", "r.jsonl", "-o", "r.html", "--min-size", "0"],
+            ["report", "r.jsonl", "-o", "r.html", "--json"],
+            ["list", "--radius", "3", data("sample.dll")],
             ["list", "--all-icons", data("sample.dll")],
             ["similar", data("sample.dll")],
             ["similar", "--scan-file", "r.jsonl"],

@@ -51,6 +51,20 @@ protected:
     fs::path file_;
 };
 
+// A job's turn holds what drawing a thumbnail takes too, so that jobs
+// drawing large thumbnails stay within the memory they share.
+TEST_F(ScanRecordTest, ThumbnailsAreHeldBeforeTheyAreDrawn) {
+    const auto held = [&](std::optional<std::uint32_t> thumbnail) {
+        std::uint64_t most = 0;
+        const ScanRecord scanned =
+            scanRecord(file_.string(), ScanSettings{false, std::nullopt, ".ics", thumbnail}, {},
+                       [&](std::uint64_t bytes) { most = std::max(most, bytes); });
+        EXPECT_FALSE(scanned.failed) << scanned.line;
+        return most;
+    };
+    EXPECT_GE(held(1024), held(std::nullopt) + std::uint64_t{1024} * 1024 * 24);
+}
+
 TEST_F(ScanRecordTest, AFileCutShortWhileReadGetsAnErrorRecord) {
     bool failed = false;
     const auto cut = record([&] { fs::resize_file(file_, 4096); }, failed);

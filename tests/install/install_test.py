@@ -187,7 +187,8 @@ class InstalledPrograms(unittest.TestCase):
         complete = ('source "$1"; COMP_WORDS=($2); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); '
                     '_pictrove_cli; echo "${COMPREPLY[*]}"')
         for words, expected in [("pictrove-cli s", "scan similar"), ("pictrove-cli scan --a", "--all-icons"),
-                                ("pictrove-cli similar --m", "--max-distance")]:
+                                ("pictrove-cli similar --m", "--max-distance"), ("pictrove-cli r", "report"),
+                                ("pictrove-cli scan --t", "--thumbnail")]:
             result = run(["bash", "-c", complete, "bash", script, words])
             self.assertEqual(result.stdout.strip(), expected, words)
 

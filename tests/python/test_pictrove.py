@@ -109,6 +109,7 @@ def test_scan_record_is_the_tools(files, kind):
     record = cli_record(files[kind])
     assert pictrove.scan(files[kind], all_icons=True) == record
     assert pictrove.scan(files[kind]) == json.loads(cli("scan", files[kind]).stdout)
+    assert pictrove.scan(files[kind], thumbnail=24) == json.loads(cli("scan", "--thumbnail", "24", files[kind]).stdout)
     with pictrove.open(files[kind]) as source:
         assert source.kind == record["kind"]
         for icon, scanned in zip(source, record["all"]):
