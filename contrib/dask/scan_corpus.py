@@ -3,7 +3,7 @@
 cluster and writes one JSON record per file, in the order of the listed files.
 
     scan_corpus.py [--scheduler ADDRESS | --workers N [--dashboard ADDRESS]]
-                   [--partitions N] [--cli PATH] [--all-icons] [--max-size BYTES]
+                   [--partitions N] [--cli PATH] [--all-icons] [--max-size BYTES] [--thumbnail N]
                    --output OUT.jsonl [--index OUT.idx] [--report OUT.html] PATH...
 
 PATH is a file or a folder, and the files are those `pictrove-cli scan -r`
@@ -14,11 +14,13 @@ followed inside a walk (a PATH that is one is walked), and other entries
 into partitions of consecutive files; each partition runs as one
 `pictrove-cli scan -0 --files-from -` on a worker, so OUT.jsonl holds byte for
 byte what one `pictrove-cli scan -r PATH...` prints, only made on many
-machines. --all-icons and --max-size are passed on to scan.
+machines. --all-icons, --max-size and --thumbnail are passed on to scan.
 
 Once the records are written, --index builds their look-alike index (as
 `pictrove-cli index` does) and --report writes their report with pictures of
 the icon families (`pictrove-cli report`), both here, where the records are.
+The report's pictures come from the records (--thumbnail N), else from the
+files where this machine can read them.
 
 With --scheduler the script joins that cluster (whose workers must find the
 CLI at --cli); without it, it starts a cluster of --workers processes on this
@@ -121,6 +123,12 @@ def count(text):
     return int(text)
 
 
+def side(text):
+    if not text.isascii() or not text.isdigit() or not 8 <= int(text) <= 1024:
+        raise argparse.ArgumentTypeError("needs a number from 8 to 1024")
+    return text
+
+
 def byte_count(text):
     if not text.isascii() or not text.isdigit() or int(text) >= 1 << 64:
         raise argparse.ArgumentTypeError("needs a number of bytes")
@@ -141,6 +149,8 @@ def arguments():
     parser.add_argument("--all-icons", action="store_true", help="passed on to scan: every icon in the records")
     parser.add_argument("--max-size", type=byte_count, metavar="BYTES",
                         help="passed on to scan: files larger than this get an error record")
+    parser.add_argument("--thumbnail", type=side, metavar="N",
+                        help="passed on to scan: each icon's picture, N x N, in the records")
     parser.add_argument("--output", required=True, help="the JSON Lines file to write")
     parser.add_argument("--index", metavar="OUT.idx", help="also build the records' look-alike index")
     parser.add_argument("--report", metavar="OUT.html", help="also write the records' report of icon families")
@@ -157,6 +167,7 @@ def arguments():
 def main():
     args = arguments()
     options = ["--all-icons"] * args.all_icons + ["--max-size", args.max_size] * (args.max_size is not None)
+    options += ["--thumbnail", args.thumbnail] * (args.thumbnail is not None)
     temporary = args.output + ".part"
     status = 2
     try:

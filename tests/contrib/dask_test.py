@@ -129,7 +129,7 @@ class Mirror(unittest.TestCase):
             (["--partitions", "99"], [], self.at("missing.dll") + [os.path.join(DATA, "ico")]),
             (["--partitions", "3"], [], self.at("tree/deep", "tree/deep/d")),
             (["--partitions", "3"], [], self.at("tree/unreadable-folder", "tree/a.ico")),
-            (["--partitions", "5"], ["--all-icons", "--max-size", "5000"], [DATA]),
+            (["--partitions", "5"], ["--all-icons", "--max-size", "5000", "--thumbnail", "16"], [DATA]),
         ]:
             with self.subTest(cluster=cluster, options=options, paths=paths):
                 plain = subprocess.run([CLI, "scan", "-r", *options, *paths], capture_output=True, timeout=120)
@@ -139,10 +139,15 @@ class Mirror(unittest.TestCase):
                     self.assertEqual(f.read(), plain.stdout)
                 self.assertEqual(complaints(done.stderr), complaints(plain.stderr))
 
-    def test_the_records_end_in_an_index(self):
-        index = os.path.join(self.work, "records.idx")
-        done = self.run_script("--partitions", "3", "--all-icons", "--index", index, DATA)
+    def test_the_records_end_in_an_index_and_a_report(self):
+        index, report = os.path.join(self.work, "records.idx"), os.path.join(self.work, "report.html")
+        done = self.run_script("--partitions", "3", "--all-icons", "--thumbnail", "32", "--index", index,
+                               "--report", report, DATA)
         self.assertEqual(done.returncode, 0, done.stderr)
+        with open(report, "rb") as f:
+            page = f.read()
+        self.assertIn(b"\"iVBORw0KGgo", page)  # a picture from the records
+        self.assertIn(b"three32.dll", page)
         records = os.path.join(self.work, "records.jsonl")
         for options in ([], ["--all-icons"]):
             searches = [subprocess.run([CLI, "similar", *options, "--max-distance", "12", *source, "f8e38f3cf1a31f7c"],
