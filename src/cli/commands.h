@@ -42,6 +42,7 @@ struct Options {
     std::optional<std::string> group;          // similar: a group hash to look up in the index
     int radius = 4;                            // clusters: the distance that links two icons
     std::size_t minSize = 2;                   // clusters: the smallest family shown
+    bool noGroups = false;                     // index: without the group hashes
     // scan: each icon also as a PNG of this many pixels a side
     std::optional<std::uint32_t> thumbnail;
 };

@@ -60,7 +60,7 @@ int addRecords(IndexBuilder& builder, const std::vector<std::string>& names, std
 }
 
 int buildIndex(const Options& options, std::FILE* in, std::ostream& err) {
-    IndexBuilder builder;
+    IndexBuilder builder(!options.noGroups);
     const int status = addRecords(builder, options.files, in, err);
     if (status == 2) return 2;
     const auto image = builder.finish();

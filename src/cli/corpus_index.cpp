@@ -20,7 +20,7 @@
 // The file, every number little-endian, each part after the header starting
 // on a multiple of 8:
 //
-//   header      magic, version, bucket bits, the counts below
+//   header      magic, version, bucket bits, the counts below, flags
 //   dirA        2^bits + 1 positions: where each bucket of table A begins
 //   keysA       per entry, the low 48 bits of its hash; the entries sorted on
 //               the hash (then record, then index), which is the order every
@@ -50,7 +50,8 @@ namespace {
 
 constexpr char kMagic[8] = {'P', 'T', 'R', 'V', 'I', 'D', 'X', '\n'};
 constexpr std::uint32_t kVersion = 1;
-constexpr std::uint64_t kHeaderSize = 64;
+constexpr std::uint64_t kHeaderSize = 72;
+constexpr std::uint64_t kKeepsGroups = 1;  // a header flag: the group hashes are in
 constexpr std::uint32_t kMinBits = 16;
 constexpr std::uint32_t kMaxBits = 26;
 constexpr std::uint64_t kTopSlots = (1u << 16) + 1;
@@ -79,6 +80,7 @@ std::uint64_t rotated(std::uint64_t hash) {
 
 struct Counts {
     std::uint32_t bits = kMinBits;
+    std::uint64_t flags = 0;
     std::uint64_t entries = 0, records = 0, groups = 0, grouped = 0, numbered = 0, nameBytes = 0;
 };
 
@@ -185,6 +187,7 @@ public:
         counts_.grouped = load<std::uint64_t>(data_ + 40);
         counts_.numbered = load<std::uint64_t>(data_ + 48);
         counts_.nameBytes = load<std::uint64_t>(data_ + 56);
+        counts_.flags = load<std::uint64_t>(data_ + 64);
         const auto layout = layoutOf(counts_);
         if (!layout || layout->size != size_) return "is damaged (its size does not match its counts)";
         at_ = *layout;
@@ -300,6 +303,9 @@ std::size_t CorpusIndex::records() const {
 }
 std::size_t CorpusIndex::groups() const {
     return image_->counts().groups;
+}
+bool CorpusIndex::keepsGroups() const {
+    return image_->counts().flags & kKeepsGroups;
 }
 
 std::optional<IndexEntry> CorpusIndex::entry(std::size_t n) const {
@@ -459,10 +465,13 @@ struct IndexBuilder::Data {
     std::vector<std::array<std::uint8_t, 32>> groups;  // in the order met, repeats and all
     std::string names;
     std::vector<std::uint64_t> nameEnds;
+    bool keepGroups = true;
     bool tooMany = false;
 };
 
-IndexBuilder::IndexBuilder() : data_(std::make_unique<Data>()) {}
+IndexBuilder::IndexBuilder(bool keepGroups) : data_(std::make_unique<Data>()) {
+    data_->keepGroups = keepGroups;
+}
 IndexBuilder::~IndexBuilder() = default;
 
 bool IndexBuilder::addLine(std::string_view line) {
@@ -492,7 +501,7 @@ bool IndexBuilder::addLine(std::string_view line) {
             main = nullptr;
         }
         std::uint32_t group = Data::kNoGroup;
-        if (icon.groupSha256) {
+        if (icon.groupSha256 && d.keepGroups) {
             group = static_cast<std::uint32_t>(d.groups.size());
             d.groups.push_back(*icon.groupSha256);
         }
@@ -500,7 +509,7 @@ bool IndexBuilder::addLine(std::string_view line) {
     }
     if (main) {
         std::uint32_t group = Data::kNoGroup;
-        if (main->groupSha256) {
+        if (main->groupSha256 && d.keepGroups) {
             group = static_cast<std::uint32_t>(d.groups.size());
             d.groups.push_back(*main->groupSha256);
         }
@@ -522,6 +531,7 @@ Result<std::vector<std::byte>> IndexBuilder::finish(std::uint32_t bucketBits) {
     counts.entries = items.size();
     counts.records = d.nameEnds.size();
     counts.nameBytes = d.names.size();
+    counts.flags = d.keepGroups ? kKeepsGroups : 0;
     counts.bits = bucketBits
                       ? bucketBits
                       : static_cast<std::uint32_t>(std::clamp<int>(
@@ -550,8 +560,8 @@ Result<std::vector<std::byte>> IndexBuilder::finish(std::uint32_t bucketBits) {
     for (std::size_t i = 0; i < sizeof kMagic; ++i) base[i] = static_cast<std::byte>(kMagic[i]);
     store(base + 8, kVersion, 4);
     store(base + 12, counts.bits, 4);
-    const std::uint64_t header[] = {counts.entries, counts.records,  counts.groups,
-                                    counts.grouped, counts.numbered, counts.nameBytes};
+    const std::uint64_t header[] = {counts.entries,  counts.records,   counts.groups, counts.grouped,
+                                    counts.numbered, counts.nameBytes, counts.flags};
     for (std::size_t i = 0; i < std::size(header); ++i) store(base + 16 + 8 * i, header[i], 8);
 
     const std::uint32_t bits = counts.bits;

@@ -42,6 +42,8 @@ public:
     std::size_t entries() const;
     std::size_t records() const;
     std::size_t groups() const;
+    // Whether the group hashes were kept (not built with --no-groups).
+    bool keepsGroups() const;
 
     // Entry `n`; nothing when its part of the index is damaged.
     std::optional<IndexEntry> entry(std::size_t n) const;
@@ -72,7 +74,9 @@ private:
 // Gathers scan records a line at a time and writes the index of them.
 class IndexBuilder {
 public:
-    IndexBuilder();
+    // Without `keepGroups` the group hashes are left out: the index is then
+    // 16 bytes an icon and the names, and cannot look up a group hash.
+    explicit IndexBuilder(bool keepGroups = true);
     ~IndexBuilder();
     IndexBuilder(const IndexBuilder&) = delete;
     IndexBuilder& operator=(const IndexBuilder&) = delete;

@@ -41,7 +41,7 @@ constexpr const char* kHelp =
     "  pictrove-cli similar [--max-distance D] [--index N] [--all-icons] [--json]\n"
     "                       REFERENCE [-r] [--files-from FILE|-] [-0] PATH...\n"
     "  pictrove-cli similar --scan-file RECORDS.jsonl REFERENCE\n"
-    "  pictrove-cli index RECORDS.jsonl... -o CORPUS.idx\n"
+    "  pictrove-cli index [--no-groups] RECORDS.jsonl... -o CORPUS.idx\n"
     "  pictrove-cli similar --index CORPUS.idx REFERENCE | --group GROUP_SHA256\n"
     "  pictrove-cli clusters RECORDS.jsonl...|--index CORPUS.idx [--radius R]\n"
     "                        [--min-size N] [--all-icons] [--jobs N]\n"
@@ -105,7 +105,7 @@ constexpr const char* kHelp =
     "         --index CORPUS.idx searches an index instead, with the same answers;\n"
     "         --group GROUP_SHA256 there lists the icons of that group hash.\n"
     "index    builds the look-alike index of scan records (- for standard input)\n"
-    "         into CORPUS.idx.\n"
+    "         into CORPUS.idx; --no-groups leaves out the group hashes (--group).\n"
     "clusters prints the icon families of scan records or of an index, one JSON\n"
     "         line each, largest first: icons with equal group hashes or hashes\n"
     "         within --radius R (default 4) of each other, linked one to the next;\n"
@@ -288,6 +288,7 @@ const std::vector<OptionRule>& optionRules() {
                                           o.group = v;
                                           return std::nullopt;
                                       }},
+        {{"--no-groups"}, false, [](Options& o, const std::string&) { return flag(&Options::noGroups, o); }},
         {{"--radius"},
          true,
          [](Options& o, const std::string& v) -> std::
@@ -370,6 +371,7 @@ static int run(const std::vector<std::string>& args) {
     options.progress = stderrIsTerminal();
     if (auto error = parseArguments({args.begin() + 1, args.end()}, options)) return usageError(*error);
     const bool corpusIndex = command == "index" || command == "clusters" || command == "report";
+    if (command != "index" && options.noGroups) return usageError("--no-groups is for index");
     if (!corpusIndex && command != "similar" && (options.indexFile || options.group))
         return usageError("--index needs a number");
     if (!corpusIndex && command != "similar" &&
@@ -380,7 +382,7 @@ static int run(const std::vector<std::string>& args) {
         if (options.files.empty()) return usageError("no records file given");
         if (!options.outputDir) return usageError("index needs -o CORPUS.idx");
         if (options.indexArgument || options.group || options.json || options.allIcons || options.recursive)
-            return usageError("index takes only RECORDS.jsonl... and -o CORPUS.idx");
+            return usageError("index takes only RECORDS.jsonl..., -o CORPUS.idx and --no-groups");
         return pictrove::cli::buildIndex(options, stdin, std::cerr);
     }
     if (command == "clusters") {

@@ -351,6 +351,10 @@ int searchIndex(const Options& options, std::vector<Match>& matches, std::ostrea
         err << "pictrove-cli: " << index.error().message << "\n";
         return 2;
     }
+    if (options.group && !index->keepsGroups()) {
+        err << "pictrove-cli: the index " << name << " was built without the group hashes (--no-groups)\n";
+        return 2;
+    }
     std::optional<std::uint64_t> reference;
     if (!options.group && !(reference = referenceHash(options, err))) return 1;
     bool sound = true;

@@ -933,6 +933,14 @@ class IndexCommand(IndexedCorpus):
         self.assertEqual(run("similar", "--index", index, "--group", "ef" * 32).stdout, "")
         as_json = [json.loads(l) for l in run("similar", "--json", "--index", index, "--group", other).stdout.splitlines()]
         self.assertEqual(as_json, [{"distance": 0, "file": "c.exe", "index": 0, "dhash": "0000000000000001"}])
+        # Without the group hashes the index is smaller, answers alike, and says why it cannot look one up.
+        slim = os.path.join(self.out.name, "slim.idx")
+        self.assertEqual(run("index", "--no-groups", records, "-o", slim).returncode, 0)
+        self.assertLess(os.path.getsize(slim), os.path.getsize(index))
+        self.assertEqual(run("similar", "--index", slim, "1").stdout, run("similar", "--index", index, "1").stdout)
+        found = run("similar", "--index", slim, "--group", shared)
+        self.assertEqual((found.returncode, found.stdout), (2, ""))
+        self.assertIn("built without the group hashes", found.stderr)
 
     def test_lines_that_are_no_record_are_reported_and_the_rest_indexed(self):
         records = self.write("records.jsonl", [record_line("a.exe", 5), "not json", '["a"]', record_line("b.exe", 5)])
@@ -969,9 +977,9 @@ class IndexCommand(IndexedCorpus):
         cases = {
             "not an index": [b"", b"{\"file\":\"a\"}\n", good[:7], open(data("ico/png256.ico"), "rb").read()],
             "another version": [good[:8] + b"\x02" + good[9:]],
-            "is damaged": [good[:64], good[:-1], good + b"\0" * 8, good[:16] + b"\x01" + good[17:],
-                           # the first bucket of table A, then every position in it, made to point past the end
-                           good[:64] + b"\xff" * 8 + good[72:]],
+            "is damaged": [good[:72], good[:-1], good + b"\0" * 8, good[:16] + b"\x01" + good[17:],
+                           # the first buckets of table A, after the header, made to point past the end
+                           good[:72] + b"\xff" * 8 + good[80:]],
         }
         for message, contents in cases.items():
             for content in contents:
@@ -980,7 +988,7 @@ class IndexCommand(IndexedCorpus):
                     self.assertIn(message, result.stderr)
                     self.assertEqual(result.stdout, "")
         # Bytes overwritten anywhere: an error or an answer, never a crash.
-        for at in range(64, len(good), len(good) // 97):
+        for at in range(72, len(good), len(good) // 97):
             for result in search(good[:at] + b"\xff" * 32 + good[at + 32:], reference):
                 self.assertIn(result.returncode, (0, 2), (at, result.stderr))
         for missing in (self.out.name, os.path.join(self.out.name, "missing.idx")):
@@ -1167,6 +1175,7 @@ class Usage(unittest.TestCase):
             ["index", "r.jsonl"],
             ["index", "-o", "x.idx"],
             ["index", "r.jsonl", "-o", "x.idx", "--all-icons"],
+            ["clusters", "r.jsonl", "--no-groups"],
             ["clusters"],
             ["clusters", "r.jsonl", "--index", "x.idx"],
             ["clusters", "r.jsonl", "--radius", "65"],
