@@ -785,6 +785,8 @@ class SimilarCommand(Corpus):
             '{"file":"a?","file_bytes":"YWI=","main":{"index":0,"dhash":"%s"}}' % dhash,
             '{"file":"pad inside","file_bytes":"QQ=A","main":{"index":0,"dhash":"%s"}}' % dhash,
             '{"file":"not base64","file_bytes":"a!bc","main":{"index":0,"dhash":"%s"}}' % dhash,
+            # a key given twice stands for its last value
+            '{"file":"named twice","file_bytes":"YWI=","file_bytes":1,"main":{"index":0,"dhash":"%s"}}' % dhash,
         ]
         path = os.path.join(self.out.name, "records.jsonl")
         with open(path, "w") as f:
@@ -792,7 +794,7 @@ class SimilarCommand(Corpus):
         found = self.similar("--max-distance", "4", "--scan-file", path, dhash)
         self.assertEqual(found.returncode, 1, found.stderr)
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tab\t0", "0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
-        self.assertIn(b": 10 lines are not a scan record (the first: line 10)", found.stderr)
+        self.assertIn(b": 11 lines are not a scan record (the first: line 10)", found.stderr)
         # Only the limit itself is in.
         found = self.similar("--max-distance", "3", "--scan-file", "-", dhash, stdin="\n".join(lines[:3]).encode())
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0"])
