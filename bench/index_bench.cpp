@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     for (const int radius : radii) {
         print("index", radius, timeQueries(queries, [&](std::uint64_t q) {
                   std::size_t hits = 0;
-                  index->near(q, radius, true, [&](std::size_t, int) { ++hits; });
+                  index->findNear(q, radius, true, [&](std::size_t, int) { ++hits; });
                   return hits;
               }));
     }

@@ -26,7 +26,7 @@ void searchIndex(const CorpusIndex& index) {
         index.groupEntries(g, [](std::size_t) {});
     }
     for (const int radius : {0, 3, 10, 64})
-        index.near(0x0123456789ABCDEFull, radius, radius % 2 == 0, [](std::size_t, int) {});
+        index.findNear(0x0123456789ABCDEFull, radius, radius % 2 == 0, [](std::size_t, int) {});
     index.withGroup(std::string(64, '0'), false, [](std::size_t) {});
     forEachCluster(index, ClusterSettings{},
                    [](const Cluster& cluster) { PICTROVE_FUZZ_CHECK(!cluster.members.empty()); });
@@ -56,7 +56,7 @@ void buildFromRecords(std::string_view text) {
                 pictrove::hammingDistance(*icon.dhash, kReference) <= 12)
                 ++expected;
     std::size_t found = 0;
-    PICTROVE_FUZZ_CHECK(index->near(kReference, 12, true, [&](std::size_t, int) { ++found; }));
+    PICTROVE_FUZZ_CHECK(index->findNear(kReference, 12, true, [&](std::size_t, int) { ++found; }));
     PICTROVE_FUZZ_CHECK(found == expected);
     searchIndex(*index);
 }

@@ -57,7 +57,7 @@ bool linkNearHashes(const CorpusIndex& index, const std::vector<std::uint32_t>& 
                 const auto me = index.entry(entry);
                 if (!me) continue;
                 // Each pair once: from the hash that sorts first.
-                const bool sound = index.near(
+                const bool sound = index.findNear(
                     me->dhash, settings.radius, settings.allIcons, [&](std::size_t other, int distance) {
                         if (distance > 0 && other > entry)
                             links.emplace_back(entry, static_cast<std::uint32_t>(other));

@@ -259,15 +259,17 @@ Result<CorpusIndex> CorpusIndex::open(const std::filesystem::path& path) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return cannot("it cannot be opened");
     LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart == 0) {
+        CloseHandle(file);
+        return Error{ErrorCode::invalidFormat, "the index " + name + " is not an index"};
+    }
     void* view = nullptr;
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-        if (HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr)) {
-            view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-            CloseHandle(mapping);
-        }
+    if (HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr)) {
+        view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+        CloseHandle(mapping);
     }
     CloseHandle(file);
-    if (!view) return cannot(size.QuadPart > 0 ? "it cannot be mapped" : "it is empty");
+    if (!view) return cannot("it cannot be mapped");
     auto image =
         std::make_shared<Image>(static_cast<const std::byte*>(view), static_cast<std::size_t>(size.QuadPart),
                                 std::vector<std::byte>{}, view);
@@ -397,8 +399,8 @@ bool CorpusIndex::withGroup(std::string_view sha256, bool allIcons,
 // enough: only the buckets within that many bits of the hash's bucket. Table
 // B, bucketed on the low half, then gives the rest: the entries whose high
 // half is too far for A, which leaves their low half fewer bits still.
-bool CorpusIndex::near(std::uint64_t hash, int radius, bool allIcons,
-                       const std::function<void(std::size_t, int)>& hit) const {
+bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
+                           const std::function<void(std::size_t, int)>& hit) const {
     const Image& image = *image_;
     const Layout& at = image.at();
     const std::uint32_t bits = image.counts().bits;

@@ -58,8 +58,8 @@ public:
     // `radius` of `hash`, each once, in no set order. `allIcons` chooses the
     // entries compared, as `similar --all-icons` does. False when a damaged
     // part of the index was met (the hits handed out so far stand).
-    bool near(std::uint64_t hash, int radius, bool allIcons,
-              const std::function<void(std::size_t entry, int distance)>& hit) const;
+    bool findNear(std::uint64_t hash, int radius, bool allIcons,
+                  const std::function<void(std::size_t entry, int distance)>& hit) const;
     // Every entry whose group hash is `sha256` (64 hex digits), likewise.
     bool withGroup(std::string_view sha256, bool allIcons,
                    const std::function<void(std::size_t entry)>& hit) const;

@@ -369,7 +369,7 @@ int searchIndex(const Options& options, std::vector<Match>& matches, std::ostrea
     };
     sound &= options.group
                  ? index->withGroup(*options.group, options.allIcons, [&](std::size_t n) { take(n, 0); })
-                 : index->near(*reference, options.maxDistance, options.allIcons, take);
+                 : index->findNear(*reference, options.maxDistance, options.allIcons, take);
     if (!sound) {
         err << "pictrove-cli: the index " << name << " is damaged\n";
         return 2;

@@ -976,8 +976,10 @@ class IndexCommand(IndexedCorpus):
             return [run(*command, path) for command in
                     (["similar", "--max-distance", "10", *args, "--index"], ["clusters", "--index"])]
 
+        with open(data("ico/png256.ico"), "rb") as f:
+            icon = f.read()
         cases = {
-            "not an index": [b"", b"{\"file\":\"a\"}\n", good[:7], open(data("ico/png256.ico"), "rb").read()],
+            "not an index": [b"", b"{\"file\":\"a\"}\n", good[:7], icon],
             "another version": [good[:8] + b"\x02" + good[9:]],
             "is damaged": [good[:72], good[:-1], good + b"\0" * 8, good[:16] + b"\x01" + good[17:],
                            # the first buckets of table A, after the header, made to point past the end

@@ -93,7 +93,7 @@ TEST(CorpusIndex, FindsEveryIconWithinTheRadiusOnceWhateverTheBucketTables) {
             for (const int radius : {0, 1, 4, 5, 10, 64}) {
                 for (const bool allIcons : {false, true}) {
                     Hits hits;
-                    ASSERT_TRUE(index.near(query, radius, allIcons, [&](std::size_t n, int distance) {
+                    ASSERT_TRUE(index.findNear(query, radius, allIcons, [&](std::size_t n, int distance) {
                         EXPECT_TRUE(hits.emplace(n, distance).second) << "entry " << n << " handed out twice";
                     }));
                     ASSERT_EQ(hits, bruteForce(entries, query, radius, allIcons))
