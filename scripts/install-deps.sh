@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libgl-dev libspng-dev zlib1g-dev libssl-dev
+  qt6-base-dev libgl-dev libspng-dev libdeflate-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format nlohmann-json3-dev
   # the Python package, its tests (pip into a virtual environment) and its
