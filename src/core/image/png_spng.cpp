@@ -1,6 +1,6 @@
 // The PNG codec through libspng.
-#include <spng.h>
 #include <libdeflate.h>
+#include <spng.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -123,7 +123,8 @@ std::optional<std::vector<std::uint8_t>> encodeQuickly(const std::vector<std::ui
     if (!compressor) return std::nullopt;
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor, filteredSize);
     std::uint8_t* const compressed = encoder.compressed(bound);
-    const std::size_t compressedSize = libdeflate_zlib_compress(compressor, filtered, filteredSize, compressed, bound);
+    const std::size_t compressedSize =
+        libdeflate_zlib_compress(compressor, filtered, filteredSize, compressed, bound);
     if (compressedSize == 0) return std::nullopt;
 
     std::vector<std::uint8_t> out;
