@@ -28,6 +28,14 @@ for wine in wine64 /usr/lib/wine/wine64 wine; do
     trap 'rm -f "$out" "$err"' EXIT
     status=0
     "$wine" "$@" >"$out" 2>"$err" || status=$?
+    # Now and then, with several programs starting at once while Wine's
+    # server winds down, Wine gives up before the program runs: status 1
+    # and not a word on either stream. None of our programs fails without
+    # saying why, so that is run once more.
+    if [ "$status" = 1 ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
+      status=0
+      "$wine" "$@" >"$out" 2>"$err" || status=$?
+    fi
     cat "$out"
     cat "$err" >&2
     exit "$status"
