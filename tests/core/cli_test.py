@@ -1028,6 +1028,7 @@ class ClustersCommand(IndexedCorpus):
                          {"file": "b/x.dll", "index": 0, "dhash": "%016x" % b, "group_sha256": None})
         self.assertEqual(found[1]["representative"]["file"], "chain/2.exe")
         self.assertEqual([m["group_sha256"] for m in found[2]["members"]], ["12" * 32] * 2)
+        self.assertEqual(found[2]["representative"]["file"], "group/1.exe")  # of two as near, the first
         # The chain falls apart below its links' distance; every icon on its own with --min-size 1.
         self.assertNotIn("chain/", self.clusters(records, "--radius", "3"))
         singles = [json.loads(l) for l in self.clusters(records, "--radius", "0", "--min-size", "1").splitlines()]
