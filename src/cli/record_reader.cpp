@@ -83,16 +83,14 @@ public:
             places_.push_back(Place::root);
             return true;
         }
-        if ((at(Place::root) && key_ == "main") || at(Place::all)) {
+        if (mustBeIcon()) {
             if (at(Place::root)) main_.reset();
             icon_ = RecordIcon{};
             icon_.main = at(Place::root);
             places_.push_back(Place::icon);
             return true;
         }
-        if (mustBeIcon() || mustBeScalar()) return invalid();
-        places_.push_back(Place::other);
-        return true;
+        return enterOther();
     }
 
     bool end_object() override {
@@ -116,9 +114,7 @@ public:
             places_.push_back(Place::all);
             return true;
         }
-        if (mustBeIcon() || mustBeScalar()) return invalid();
-        places_.push_back(Place::other);
-        return true;
+        return enterOther();
     }
 
     bool end_array() override {
@@ -153,6 +149,13 @@ private:
     bool mustBeIcon() const { return (at(Place::root) && key_ == "main") || at(Place::all); }
     // Where no object or array may stand: an icon's hash, and "all" only as one.
     bool mustBeScalar() const { return at(Place::icon) && key_ == "dhash"; }
+
+    // An object or array none of whose contents the record needs.
+    bool enterOther() {
+        if (mustBeIcon() || mustBeScalar()) return invalid();
+        places_.push_back(Place::other);
+        return true;
+    }
 
     bool scalar(Value value) {
         if (places_.empty()) return invalid();
