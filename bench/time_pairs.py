@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Times pairs of shell commands in turn and prints medians and ratios.
 
-    time_pairs.py RUNS 'LABEL|COMMAND_A|COMMAND_B|TARGET' ...
+    time_pairs.py RUNS 'LABEL|COMMAND_A|COMMAND_B|TARGET[|PREPARE]' ...
 
 Each command runs once as a warm-up and then RUNS times, A B A B ..., so a
 drift in the machine's speed hits both alike, its output thrown away. A
@@ -11,7 +11,9 @@ others run under sh. A shell around a command of a few milliseconds would
 add a large share of its own. Wall time comes from a monotonic clock around the process, CPU time
 (user + system) from the kernel's accounting of it and every child it
 waited for. Ratios are A/B, taken pair by pair; the median is printed and
-the verdict compares the wall ratio with TARGET.
+the verdict compares the wall ratio with TARGET. PREPARE, when given, runs
+untimed before every run of either command (emptying the folders they
+write to, so that each run creates its files as a user's first run does).
 """
 import os
 import statistics
@@ -49,13 +51,19 @@ def main():
     print("%-38s %9s %9s %7s   %9s %9s %7s   %s" % ("case", "ours s", "theirs s", "wall", "ours cpu",
                                                  "their cpu", "cpu", "target"))
     for case in sys.argv[2:]:
-        label, a, b, target = case.split("|")
-        run(a)
-        run(b)
+        label, a, b, target, *prepare = case.split("|")
+
+        def timed(command):
+            if prepare:
+                subprocess.run(["sh", "-c", prepare[0]], check=True)
+            return run(command)
+
+        timed(a)
+        timed(b)
         ours, theirs = [], []
         for _ in range(runs):
-            ours.append(run(a))
-            theirs.append(run(b))
+            ours.append(timed(a))
+            theirs.append(timed(b))
         wall_ratio = statistics.median(x[0] / y[0] for x, y in zip(ours, theirs))
         cpu_ratio = statistics.median(x[1] / y[1] if y[1] else 0 for x, y in zip(ours, theirs))
         verdict = "met" if wall_ratio <= float(target) else "MISSED"
