@@ -2,17 +2,12 @@
 // itself: their first bytes and the names of an installer's streams. Their
 // reading is handed to the pictrove-formats module (format_module.h),
 // loaded from beside the program the first time it is needed.
-#include <array>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "icon_source/format_module.h"
 #include "icon_source/readers.h"
-
-#ifndef _WIN32
-#include <dlfcn.h>
-#endif
+#include "module_loader.h"
 
 namespace pictrove {
 
@@ -84,42 +79,10 @@ std::string msiStreamName(std::string_view name, bool table) {
 
 namespace {
 
-#ifdef _WIN32
-const FormatReaders* loadFormats() {
-    return nullptr;  // the Windows build reads none of these
-}
-#else
-// The module lies beside the program, in the program folder when the
-// program runs from bin/ or from a folder of the build, or in it seen from
-// where the Python package is installed.
-const FormatReaders* loadFormats() {
-    std::vector<std::filesystem::path> places;
-    std::error_code error;
-    if (auto program = std::filesystem::read_symlink("/proc/self/exe", error); !error)
-        places.push_back(program.parent_path());
-    if (Dl_info info{};
-        dladdr(reinterpret_cast<void*>(&loadFormats), &info) && info.dli_fname && info.dli_fname[0] == '/')
-        places.push_back(std::filesystem::path(info.dli_fname).parent_path());
-    constexpr std::array<const char*, 4> kFolders{".", "../lib/pictrove", "../../lib/pictrove",
-                                                  "../../../pictrove"};
-    for (const auto& place : places) {
-        for (const char* folder : kFolders) {
-            const auto module = place / folder / kFormatModule;
-            void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!library) continue;
-            const auto entry =
-                reinterpret_cast<const FormatReaders* (*)()>(dlsym(library, kFormatModuleEntry));
-            const FormatReaders* readers = entry ? entry() : nullptr;
-            if (readers && readers->size == sizeof(FormatReaders)) return readers;
-            dlclose(library);  // a module of another build
-        }
-    }
-    return nullptr;
-}
-#endif
-
 const FormatReaders* formatReaders() {
-    static const FormatReaders* const loaded = loadFormats();  // once, whichever thread comes first
+    // Once, whichever thread comes first.
+    static const auto* const loaded = static_cast<const FormatReaders*>(
+        loadModuleTable(kFormatModule, kFormatModuleEntry, sizeof(FormatReaders)));
     return loaded;
 }
 

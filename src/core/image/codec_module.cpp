@@ -1,0 +1,14 @@
+// The entry of the pictrove-codecs module.
+#include "image/codec_module.h"
+
+#include "image/png_codec.h"
+
+extern "C" __attribute__((visibility("default"))) const pictrove::Codecs* pictrove_codecs() {
+    static const pictrove::Codecs codecs = [] {
+        pictrove::Codecs made;
+        made.decodePng = pictrove::png_codec::decodeBgra;
+        made.encodePng = pictrove::png_codec::encodeBgra;
+        return made;
+    }();
+    return &codecs;
+}

@@ -1,0 +1,16 @@
+// Modules of the program's own, loaded from beside it the first time one is
+// needed: each holds readers or codecs whose libraries would otherwise be
+// loaded and bound at every start, whatever the command.
+#pragma once
+
+#include <cstddef>
+
+namespace pictrove {
+
+// The table that the entry `entryName` of the module `fileName` gives, when
+// the module is found and its table is `tableSize` bytes (every table starts
+// with its own size, so a module of another build is passed over); null
+// otherwise. The module stays loaded for the rest of the run.
+const void* loadModuleTable(const char* fileName, const char* entryName, std::size_t tableSize);
+
+}  // namespace pictrove
