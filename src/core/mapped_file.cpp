@@ -228,13 +228,22 @@ std::vector<std::byte> readHeads(std::span<const FileBytes> ranges, std::size_t 
     constexpr std::uint64_t kGap = 4096;
     constexpr std::uint64_t kSpan = 64 * 1024;
     std::vector<std::byte> heads(ranges.size() * length);
-    std::vector<std::size_t> order(ranges.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const FileBytes& x = ranges[a];
-        const FileBytes& y = ranges[b];
-        return std::less<>()(x.storage_, y.storage_) || (x.storage_ == y.storage_ && x.offset_ < y.offset_);
-    });
+    // The ranges in file order, sorted by keys of their own rather than
+    // through the ranges; images mostly come in file order already.
+    struct Place {
+        const MappedFile::Storage* storage;
+        std::uint64_t offset;
+        std::size_t index;
+    };
+    std::vector<Place> places(ranges.size());
+    for (std::size_t i = 0; i < places.size(); ++i) places[i] = {ranges[i].storage_, ranges[i].offset_, i};
+    const auto inFileOrder = [](const Place& a, const Place& b) {
+        return std::less<>()(a.storage, b.storage) || (a.storage == b.storage && a.offset < b.offset);
+    };
+    if (!std::is_sorted(places.begin(), places.end(), inFileOrder))
+        std::sort(places.begin(), places.end(), inFileOrder);
+    std::vector<std::size_t> order(places.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = places[i].index;
     const auto headOf = [&](std::size_t i) { return std::min<std::uint64_t>(length, ranges[i].size_); };
     // Filled by each read before it is looked at.
     const std::unique_ptr<std::byte[]> span(new std::byte[kSpan]);

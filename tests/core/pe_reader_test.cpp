@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "icon_source/icon_group.h"
 #include "icon_source/readers.h"
 #include "test_support.h"
 
@@ -195,6 +196,28 @@ TEST(PeReader, HeadersAcrossAChunkBoundary) {
         }
     }
     std::filesystem::remove(path);
+}
+
+// Lookups by ID, whether the IDs lie close together (looked up by place) or
+// far apart (searched), stored in order or not: the first of repeated IDs wins.
+TEST(PeReader, ImageIndexFindsEachIdAndNoOther) {
+    const std::vector<std::vector<std::uint16_t>> layouts = {
+        {1, 2, 3, 5, 5, 8}, {8, 5, 1, 5, 3, 2}, {1, 2, 3, 5, 5, 40000}, {40000, 5, 3, 5, 2, 1}, {7}, {}};
+    for (const auto& ids : layouts) {
+        ImageIndex index;
+        for (std::size_t i = 0; i < ids.size(); ++i) index.add(ids[i], FileRange{i * 100, i + 1});
+        index.finish();
+        for (const int id : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 39999, 40000, 40001, 65535}) {
+            const auto first = std::find(ids.begin(), ids.end(), id);
+            const auto found = index.find(static_cast<std::uint16_t>(id));
+            if (first == ids.end()) {
+                EXPECT_FALSE(found) << id;
+            } else {
+                ASSERT_TRUE(found) << id;
+                EXPECT_EQ(found->offset, static_cast<std::uint64_t>(first - ids.begin()) * 100) << id;
+            }
+        }
+    }
 }
 
 TEST(PeReader, TakesTheFirstLanguage) {

@@ -18,11 +18,26 @@ std::optional<IconImage> inspectImage(FileBytes data, Bytes head) {
 }
 
 void ImageIndex::finish() {
-    std::stable_sort(entries_.begin(), entries_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto byId = [](const auto& a, const auto& b) { return a.first < b.first; };
+    // Resource directories list IDs in ascending order.
+    if (!std::is_sorted(entries_.begin(), entries_.end(), byId))
+        std::stable_sort(entries_.begin(), entries_.end(), byId);
+    slots_.clear();
+    if (entries_.empty()) return;
+    const std::size_t span = std::size_t{entries_.back().first} - entries_.front().first + 1;
+    if (span > entries_.size() * 4 + 256) return;
+    slots_.assign(span, 0);
+    for (std::size_t i = entries_.size(); i-- > 0;)
+        slots_[entries_[i].first - entries_.front().first] = static_cast<std::uint32_t>(i + 1);
 }
 
 std::optional<FileRange> ImageIndex::find(std::uint16_t id) const {
+    if (!slots_.empty()) {
+        // An ID below the lowest wraps around to past the end.
+        const std::size_t slot = std::size_t{id} - entries_.front().first;
+        if (slot >= slots_.size() || slots_[slot] == 0) return std::nullopt;
+        return entries_[slots_[slot] - 1].second;
+    }
     const auto it = std::lower_bound(entries_.begin(), entries_.end(), id,
                                      [](const auto& entry, std::uint16_t key) { return entry.first < key; });
     return it != entries_.end() && it->first == id ? std::optional(it->second) : std::nullopt;

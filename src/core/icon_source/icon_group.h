@@ -63,6 +63,9 @@ public:
 
 private:
     std::vector<std::pair<std::uint16_t, FileRange>> entries_;
+    // When the IDs lie close together, as they mostly do: for each ID from
+    // the lowest, its first entry's place plus one, or 0 for none.
+    std::vector<std::uint32_t> slots_;
 };
 
 // Checks an image's header, reading no more of it; nothing when it is
