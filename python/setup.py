@@ -36,11 +36,13 @@ class CMakeBuild(build_ext):
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built, target)
-        # The readers of installer databases, app packages and AppImages,
-        # which the module loads from beside itself when it first needs them.
-        formats = os.path.join(build, "lib", "pictrove", "pictrove-formats.so")
-        if os.path.exists(formats):
-            shutil.copyfile(formats, os.path.join(os.path.dirname(target), "pictrove-formats.so"))
+        # The PNG codec and the readers of installer databases, app packages
+        # and AppImages, which the module loads from beside itself when it
+        # first needs them.
+        for module in ("pictrove-codecs.so", "pictrove-formats.so"):
+            built_module = os.path.join(build, "lib", "pictrove", module)
+            if os.path.exists(built_module):
+                shutil.copyfile(built_module, os.path.join(os.path.dirname(target), module))
 
 
 setup(

@@ -46,8 +46,11 @@ inline constexpr std::uint64_t kMaxFileView =
 
 // Icon sources up to this size are read whole once they are known to be
 // one: one read costs less than working out which parts are needed. Larger
-// ones are read in the parts their reader walks.
-inline constexpr std::uint64_t kReadWholeUpTo = 1024 * 1024;
+// ones are read in the parts their reader walks, a walk's block at a time:
+// most libraries of a few hundred kilobytes hold no icons, or a few near
+// their end, and reading them through copied more bytes than listing,
+// scanning or thumbnailing them needed.
+inline constexpr std::uint64_t kReadWholeUpTo = 64 * 1024;
 
 // Most RIFF chunks walked in an ANI file before giving up.
 inline constexpr std::size_t kMaxRiffChunks = 4096;

@@ -160,11 +160,11 @@ INSTANTIATE_TEST_SUITE_P(Dlls, PeFixture, testing::Values("pe/three32.dll", "pe/
                                                                                              : "pe32";
                          });
 
-// Files over 1 MiB are read in 64 KiB chunks as the reader asks. With the
+// Files past the size read whole are read in 64 KiB blocks as the reader asks. With the
 // headers moved to just before a chunk boundary the optional header and the
 // section table cross it: read in parts, every fixture must give what the
 // same bytes give read whole. The sources for tests never read a file whole,
-// so the padding past 1 MiB is needed only on disk.
+// so the padding past that size is needed only on disk.
 TEST(PeReader, HeadersAcrossAChunkBoundary) {
     constexpr std::size_t kPastReadWhole = 1'400'000;
     constexpr std::uint32_t kBoundary = 65536;

@@ -370,14 +370,16 @@ def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_
     installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-build-isolation",
                                 os.path.join(ROOT, "python")], capture_output=True, text=True)
     assert installed.returncode == 0, installed.stdout + installed.stderr
+    # The PNG comes through the codec module, installed beside the package's module.
     script = ("import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256()); "
-              "print(pictrove.open(sys.argv[2]).kind)")
+              "print(pictrove.open(sys.argv[2]).kind); print(pictrove.open(sys.argv[1])[1].png(32)[:8].hex())")
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
     package = app_package(tmp_path)  # read by the formats module, installed beside the package's module
     shown = subprocess.run([python, "-c", script, files["PE32"], package], capture_output=True, text=True, env=env,
                            cwd=tmp_path)
     assert shown.returncode == 0, shown.stderr
-    where, digest, kind = shown.stdout.split()
+    where, digest, kind, png = shown.stdout.split()
     assert where.startswith(str(venv))
     assert digest == cli_record(files["PE32"])["all"][1]["group_sha256"]
     assert kind == "APPX"
+    assert png == "89504e470d0a1a0a"
