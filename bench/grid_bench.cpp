@@ -122,7 +122,9 @@ void measure(const QString& file) {
         timer.start();
         pictrove::TForm1 form(pictrove::TForm1::Startup{exe, {exe, file}});
         FirstPaint firstPaint(form, timer);
+        // Shown and exposed before the activation, as the program starts.
         form.show();
+        QCoreApplication::processEvents();
         form.FormActivate();
         QCoreApplication::processEvents();
         startSamples.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);

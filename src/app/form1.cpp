@@ -185,12 +185,19 @@ void TForm1::buildLayout() {
     ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ScrollBox1->setWidgetResizable(false);
-    auto* display = new QWidget;
+    auto* display = new IconArea;
     display->setObjectName("ScrollBox1Contents");
     display->setAutoFillBackground(true);
     ScrollBox1->setWidget(display);
     setDisplayColor(colorFromValue(kDesktopColorValue));
     popupMainMenu(display);
+    display->setPictureMenu(IconMenu);
+    connect(display, &IconArea::mouseMoved, this,
+            [this](TIconPicture* picture) { guarded(this, [&] { Image1MouseMove(picture); }); });
+    connect(display, &IconArea::doubleClicked, this,
+            [this](TIconPicture* picture) { guarded(this, [&] { Image1DblClick(picture); }); });
+    connect(display, &IconArea::dragStarted, this,
+            [this](TIconPicture* picture) { guarded(this, [&] { DragIconOut(picture); }); });
     setVerticalScrollRange(0);
 
     Bevel = new QFrame(display);
@@ -209,8 +216,8 @@ void TForm1::buildLayout() {
     setTabOrder(FileBox1, ScrollBox1);
 }
 
-QWidget* TForm1::displayArea() const {
-    return ScrollBox1->widget();
+IconArea* TForm1::displayArea() const {
+    return static_cast<IconArea*>(ScrollBox1->widget());
 }
 
 int TForm1::verticalScrollPosition() const {

@@ -154,7 +154,7 @@ private slots:
             QCOMPARE(picture->pos(), expectedPosition(i));
             QCOMPARE(picture->size(), QSize(32, 32));
             QCOMPARE(picture->tag(), 999);
-            QCOMPARE(picture->parentWidget(), form->displayArea());
+            QCOMPARE(form->displayArea()->pictureAt(picture->pos()), picture);
         }
         QCOMPARE(form->verticalScrollRange(), 3 * 40 + 8);
         QCOMPARE(form->GridColumn, 5);
@@ -295,7 +295,7 @@ private slots:
     void mouseSelectsAndFrames() {
         auto form = start({library(25)});
         TIconPicture* target = form->iconPictures()[13];
-        QTest::mouseMove(target, QPoint(10, 10));
+        QTest::mouseMove(form->displayArea(), target->pos() + QPoint(10, 10));
         QTRY_COMPARE(form->SelectedIcon, target);
         QCOMPARE(form->Bevel->pos(), target->pos() - QPoint(3, 3));
         QVERIFY(form->Bevel->isVisible());
@@ -312,14 +312,14 @@ private slots:
 
     void iconMenuOpensOnIcons() {
         auto form = start({library(10)});
-        TIconPicture* picture = form->iconPictures()[3];
-        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                     picture->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(picture, &rightClick);
+        const QPoint onPicture = form->iconPictures()[3]->pos() + QPoint(5, 5);
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, onPicture,
+                                     form->displayArea()->mapToGlobal(onPicture));
+        QApplication::sendEvent(form->displayArea(), &rightClick);
         QTRY_VERIFY(form->IconMenu->isVisible());
         form->IconMenu->hide();
 
-        QTest::mouseDClick(picture, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseDClick(form->displayArea(), Qt::LeftButton, {}, onPicture);
         QTRY_VERIFY(form->IconMenu->isVisible());
         form->IconMenu->hide();
         QVERIFY(!form->MainMenu->isVisible());
@@ -342,7 +342,7 @@ private slots:
         auto form = start({file});
         if (form->iconPictures().empty()) QSKIP("the file holds no icons");
         const std::size_t framed = std::min<std::size_t>(12, form->iconPictures().size() - 1);
-        QTest::mouseMove(form->iconPictures()[framed], QPoint(4, 4));
+        QTest::mouseMove(form->displayArea(), form->iconPictures()[framed]->pos() + QPoint(4, 4));
         QTRY_VERIFY(form->SelectedIcon != nullptr);
         QVERIFY(form->grab().save(target));
     }
