@@ -87,7 +87,7 @@ public:
         // A record that is not an icon is passed over; its bytes are kept as
         // they stand for every other record, so saving again gives them back.
         if (!isAcceptedRecord(bytes)) return Step::skipped;
-        record = std::make_shared<IconRecord>(decodeRecordIcon(bytes),
+        record = std::make_shared<IconRecord>(IconRecord::CollectionRecord{},
                                               std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
         return Step::icon;
     }

@@ -6,12 +6,11 @@ namespace pictrove {
 
 void TIconPicture::setAutoSize(bool on) {
     if (on && !empty())
-        geometry_.setSize(
-            {static_cast<int>(record_->icon()->width), static_cast<int>(record_->icon()->height)});
+        geometry_.setSize({static_cast<int>(record_->iconWidth()), static_cast<int>(record_->iconHeight())});
 }
 
 const QImage& TIconPicture::rendered(QColor background) {
-    if (!empty() && (rendered_.isNull() || renderedOver_ != background.rgb())) {
+    if (record_ && record_->icon() && (rendered_.isNull() || renderedOver_ != background.rgb())) {
         rendered_ = renderIcon(*record_->icon(), background);
         renderedOver_ = background.rgb();
     }

@@ -24,7 +24,7 @@ public:
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
     const std::shared_ptr<IconRecord>& record() const { return record_; }
-    bool empty() const { return !record_ || !record_->icon(); }
+    bool empty() const { return !record_ || !record_->hasIcon(); }
 
     // Where the icon came from: the file and the icon's number in it (for a
     // collection, the record's number, and the record holds the icon), and
