@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/errors.h"
 #include "app/seam.h"
@@ -261,12 +262,28 @@ bool TForm1::event(QEvent* event) {
         });
     }
     if (event->type() == QEvent::WindowActivate && windowActivationAttached_) {
-        guarded(this, [this] { FormActivate(); });
+        // The first pass waits until the window can be painted, so that a
+        // large start file shows its first icons while the rest is read.
+        if (windowHandle() && !windowHandle()->isExposed())
+            activationAwaitsExposure_ = true;
+        else
+            guarded(this, [this] { FormActivate(); });
     }
     return QWidget::event(event);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && activationAwaitsExposure_ && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        activationAwaitsExposure_ = false;
+        // Run once the window has been painted.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (windowActivationAttached_) guarded(this, [this] { FormActivate(); });
+            },
+            Qt::QueuedConnection);
+    }
     if (event->type() == QEvent::KeyPress && inKeyPreview(watched)) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
         int key = keyEvent->key();

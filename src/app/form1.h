@@ -218,6 +218,9 @@ private:
     std::optional<Image> exportBitmap_;
     int verticalRange_ = 0;
     bool windowActivationAttached_ = true;
+    // The window was activated before it could be painted: the first pass
+    // runs once it can.
+    bool activationAwaitsExposure_ = false;
     bool applicationActivationArmed_ = false;
     // The mask selector's change link: cut while a key is down in it.
     bool maskChangeAttached_ = true;

@@ -80,12 +80,12 @@ bool IconArea::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-void IconArea::grab(QPoint at) {
+void IconArea::takeMouse(QPoint at) {
     if (!grabbedBy_) grabbedBy_ = pictureAt(at);
 }
 
 void IconArea::mousePressEvent(QMouseEvent* event) {
-    grab(event->position().toPoint());
+    takeMouse(event->position().toPoint());
     if (event->button() == Qt::LeftButton && *grabbedBy_) leftPressedAt_ = event->position().toPoint();
     QWidget::mousePressEvent(event);
 }
@@ -119,7 +119,7 @@ void IconArea::mouseDoubleClickEvent(QMouseEvent* event) {
         QWidget::mouseDoubleClickEvent(event);
         return;
     }
-    grab(event->position().toPoint());
+    takeMouse(event->position().toPoint());
     if (event->button() == Qt::LeftButton) emit doubleClicked(picture);
 }
 

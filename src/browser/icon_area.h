@@ -57,7 +57,7 @@ protected:
 private:
     // The pictures that may reach down to `top` or below, from the first.
     std::vector<TIconPicture*>::const_iterator firstReaching(int top) const;
-    void grab(QPoint at);
+    void takeMouse(QPoint at);
     void releaseRetired();
 
     std::vector<TIconPicture*> pictures_;
