@@ -189,7 +189,11 @@ int main(int argc, char** argv) {
     const QString small = dir.filePath("synthetic-25.dll");
     pictrove::testing::writeIconLibrary(small.toStdString(), 25);
     const QString big = files.at(files.size() - 2);
+    const QString scrolling = dir.filePath("synthetic-238.dll");
+    pictrove::testing::writeIconLibrary(scrolling.toStdString(), 238);
     measureOpenAfter(small, small, "a 25-icon file");
+    // The scroll bar goes as it goes after the large file, with little to clear.
+    measureOpenAfter(scrolling, small, "a 238-icon file");
     measureOpenAfter(big, small, "the 10000-icon library");
     return 0;
 }

@@ -28,7 +28,10 @@ void IconArea::add(std::unique_ptr<TIconPicture> picture) {
 
 void IconArea::clear() {
     if (retired_.empty() && !pictures_.empty()) QTimer::singleShot(0, this, [this] { releaseRetired(); });
-    retired_.insert(retired_.end(), pictures_.begin(), pictures_.end());
+    if (retired_.empty())
+        retired_.swap(pictures_);
+    else
+        retired_.insert(retired_.end(), pictures_.begin(), pictures_.end());
     pictures_.clear();
     tallest_ = 0;
     grabbedBy_.reset();
