@@ -27,12 +27,13 @@ void IconArea::add(std::unique_ptr<TIconPicture> picture) {
 }
 
 void IconArea::clear() {
-    if (retired_.empty() && !pictures_.empty()) QTimer::singleShot(0, this, [this] { releaseRetired(); });
-    if (retired_.empty())
+    if (retired_.empty()) {
+        if (!pictures_.empty()) QTimer::singleShot(0, this, [this] { releaseRetired(); });
         retired_.swap(pictures_);
-    else
+    } else {
         retired_.insert(retired_.end(), pictures_.begin(), pictures_.end());
-    pictures_.clear();
+        pictures_.clear();
+    }
     tallest_ = 0;
     grabbedBy_.reset();
     leftPressedAt_.reset();

@@ -406,10 +406,8 @@ private slots:
         QCOMPARE(form->iconPictures().size(), std::size_t{10});
         QVERIFY(form->SelectedIcon == nullptr);
         QCOMPARE(form->verticalScrollPosition(), 0);
-        QCOMPARE(form->verticalScrollRange(), 48);
         QCOMPARE(form->ScrollBox1->verticalScrollBar()->maximum(), 0);
         const QPoint whereIcon15Stood = expectedPosition(15) + QPoint(4, 4);
-        QVERIFY(form->displayArea()->pictureAt(whereIcon15Stood) == nullptr);
         QCOMPARE(form->displayArea()->grab().toImage().pixel(whereIcon15Stood), form->displayColor().rgb());
         moveMouse(*form, whereIcon15Stood);
         QVERIFY(form->SelectedIcon == nullptr);

@@ -415,7 +415,14 @@ private slots:
         send(QEvent::MouseMove, far * 2, Qt::LeftButton);
         QCOMPARE(drags.size(), 1);
         QCOMPARE(drags.first().first().value<pictrove::TIconPicture*>(), picture);
+        // Until the button is let go the mouse belongs to the picture pressed,
+        // even over the next one.
+        const QPoint overNext(45, 2);
+        send(QEvent::MouseMove, overNext, Qt::LeftButton);
         QCOMPARE(form->SelectedIcon, picture);
+        send(QEvent::MouseButtonRelease, overNext, Qt::NoButton);
+        send(QEvent::MouseMove, overNext, Qt::NoButton);
+        QCOMPARE(form->SelectedIcon, form->iconPictures().at(2));
 
         std::unique_ptr<QDrag> drag(form->iconDrag(picture));
         QVERIFY(!drag->pixmap().isNull());
