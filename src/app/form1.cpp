@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/errors.h"
 #include "app/seam.h"
@@ -185,12 +186,19 @@ void TForm1::buildLayout() {
     ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ScrollBox1->setWidgetResizable(false);
-    auto* display = new QWidget;
+    auto* display = new IconArea;
     display->setObjectName("ScrollBox1Contents");
     display->setAutoFillBackground(true);
     ScrollBox1->setWidget(display);
     setDisplayColor(colorFromValue(kDesktopColorValue));
     popupMainMenu(display);
+    display->setPictureMenu(IconMenu);
+    connect(display, &IconArea::mouseMoved, this,
+            [this](TIconPicture* picture) { guarded(this, [&] { Image1MouseMove(picture); }); });
+    connect(display, &IconArea::doubleClicked, this,
+            [this](TIconPicture* picture) { guarded(this, [&] { Image1DblClick(picture); }); });
+    connect(display, &IconArea::dragStarted, this,
+            [this](TIconPicture* picture) { guarded(this, [&] { DragIconOut(picture); }); });
     setVerticalScrollRange(0);
 
     Bevel = new QFrame(display);
@@ -209,8 +217,8 @@ void TForm1::buildLayout() {
     setTabOrder(FileBox1, ScrollBox1);
 }
 
-QWidget* TForm1::displayArea() const {
-    return ScrollBox1->widget();
+IconArea* TForm1::displayArea() const {
+    return static_cast<IconArea*>(ScrollBox1->widget());
 }
 
 int TForm1::verticalScrollPosition() const {
@@ -254,12 +262,28 @@ bool TForm1::event(QEvent* event) {
         });
     }
     if (event->type() == QEvent::WindowActivate && windowActivationAttached_) {
-        guarded(this, [this] { FormActivate(); });
+        // The first pass waits until the window can be painted, so that a
+        // large start file shows its first icons while the rest is read.
+        if (windowHandle() && !windowHandle()->isExposed())
+            activationAwaitsExposure_ = true;
+        else
+            guarded(this, [this] { FormActivate(); });
     }
     return QWidget::event(event);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && activationAwaitsExposure_ && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        activationAwaitsExposure_ = false;
+        // Run once the window has been painted.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (windowActivationAttached_) guarded(this, [this] { FormActivate(); });
+            },
+            Qt::QueuedConnection);
+    }
     if (event->type() == QEvent::KeyPress && inKeyPreview(watched)) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
         int key = keyEvent->key();

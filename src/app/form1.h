@@ -12,6 +12,7 @@
 
 #include "app/dialogs.h"
 #include "app/settings.h"
+#include "browser/icon_area.h"
 #include "image/image.h"
 
 class QAction;
@@ -157,7 +158,7 @@ public:
     void IconDetails1Click();
     // Offers a picture to other programs by drag and drop, as a PNG file and
     // as PNG data. The drag is made apart from its run so that it can be
-    // looked at; it belongs to the picture.
+    // looked at; it belongs to the display area.
     void DragIconOut(TIconPicture* picture);
     QDrag* iconDrag(TIconPicture* picture);
     QMimeData* iconDragData(const TIconPicture& picture);
@@ -173,10 +174,10 @@ public:
 
     // The icon pictures of the grid (the components tagged 999), in the order
     // they were placed.
-    const std::vector<TIconPicture*>& iconPictures() const { return pictures_; }
+    const std::vector<TIconPicture*>& iconPictures() const { return displayArea()->pictures(); }
 
-    // The inside of the display area, parent of the pictures and the frame.
-    QWidget* displayArea() const;
+    // The inside of the display area, which paints the pictures; parent of the frame.
+    IconArea* displayArea() const;
     // The vertical scroll range of the display area: the height of its
     // scrollable contents.
     int verticalScrollRange() const { return verticalRange_; }
@@ -214,10 +215,12 @@ private:
     void noteSavedFile(const QString& fileName);
 
     Startup startup_;
-    std::vector<TIconPicture*> pictures_;
     std::optional<Image> exportBitmap_;
     int verticalRange_ = 0;
     bool windowActivationAttached_ = true;
+    // The window was activated before it could be painted: the first pass
+    // runs once it can.
+    bool activationAwaitsExposure_ = false;
     bool applicationActivationArmed_ = false;
     // The mask selector's change link: cut while a key is down in it.
     bool maskChangeAttached_ = true;

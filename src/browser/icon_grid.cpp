@@ -1,5 +1,6 @@
 // The display grid of the main window: LoadIcons places one picture per icon
-// of a file, ten to a row; the mouse selects them.
+// of a file, ten to a row, in the display area, which paints them; the mouse
+// selects them.
 #include <QCursor>
 #include <QFile>
 #include <QFrame>
@@ -86,7 +87,7 @@ public:
         // A record that is not an icon is passed over; its bytes are kept as
         // they stand for every other record, so saving again gives them back.
         if (!isAcceptedRecord(bytes)) return Step::skipped;
-        record = std::make_shared<IconRecord>(decodeRecordIcon(bytes),
+        record = std::make_shared<IconRecord>(IconRecord::CollectionRecord{},
                                               std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
         return Step::icon;
     }
@@ -122,42 +123,39 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
     const std::unique_ptr<IconStream> source = openSource(fileName, CollectionExtension);
 
     int lastHeight = 0;
+    bool firstScreenShown = false;
     std::shared_ptr<IconRecord> record;
     for (IconStream::Step step; (step = source->next(record)) != IconStream::Step::end;) {
         // A bad item is passed over wherever it stands, so one damaged icon
         // never hides the good ones after it.
         if (step == IconStream::Step::skipped) continue;
-        auto* picture = new TIconPicture(std::move(record), displayArea());
-        if (picture->empty()) {
-            delete picture;
-            continue;
-        }
+        auto picture = std::make_unique<TIconPicture>(std::move(record));
+        if (picture->empty()) continue;
         picture->setOrigin({fileName, source->position, source->collection, source->stamp()});
         picture->setAutoSize(true);
         picture->setTag(TIconPicture::kGridTag);
         picture->move(NextLeft, NextTop);
-        picture->setPopupMenu(IconMenu);
-        connect(picture, &TIconPicture::mouseMoved, this,
-                [this](TIconPicture* sender) { guarded(this, [&] { Image1MouseMove(sender); }); });
-        connect(picture, &TIconPicture::doubleClicked, this,
-                [this](TIconPicture* sender) { guarded(this, [&] { Image1DblClick(sender); }); });
-        connect(picture, &TIconPicture::dragStarted, this,
-                [this](TIconPicture* sender) { guarded(this, [&] { DragIconOut(sender); }); });
-        picture->show();
-        pictures_.push_back(picture);
+        const QSize size = picture->size();
+        displayArea()->add(std::move(picture));
 
         ++GridColumn;
         if (GridColumn < kColumns) {
-            NextLeft += picture->width() + kMargin;
+            NextLeft += size.width() + kMargin;
         } else {
             NextLeft = kMargin;
-            NextTop += picture->height() + kMargin;
+            NextTop += size.height() + kMargin;
             GridColumn = 0;
         }
-        lastHeight = picture->height();
+        lastHeight = size.height();
         IconsShown = true;
         anyPlaced = true;
         ++IconCount;
+        // The first screenful is shown as soon as it stands, while the rest
+        // of a large file is still being read.
+        if (!firstScreenShown && NextTop >= ScrollBox1->viewport()->height()) {
+            displayArea()->repaint();
+            firstScreenShown = true;
+        }
     }
 
     if (anyPlaced) {
@@ -171,13 +169,12 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
         setVerticalScrollRange(rows * (lastHeight + kMargin) + kMargin);
     }
     Bevel->setVisible(anyPlaced);
+    // Shown before the pictures of the file before are let go.
+    displayArea()->repaint();
 }
 
 void TForm1::ClearIcons() {
-    if (IconsShown) {
-        for (auto it = pictures_.rbegin(); it != pictures_.rend(); ++it) delete *it;
-        pictures_.clear();
-    }
+    if (IconsShown) displayArea()->clear();
     ScrollBox1->verticalScrollBar()->setValue(0);
     IconsShown = false;
     Bevel->hide();

@@ -1,36 +1,30 @@
-// One icon of the grid: a small picture control that shows its icon over the
-// display area's colour and reports the mouse to the main window.
+// One icon of the grid: the icon, where it came from and where it stands in
+// the display area, which paints it and reports the mouse over it.
 #pragma once
 
 #include <QColor>
 #include <QImage>
-#include <QWidget>
+#include <QRect>
+#include <QString>
 #include <memory>
 #include <optional>
 
 #include "export/icon_stamp.h"
 #include "icon_record.h"
 
-class QMenu;
-
 namespace pictrove {
 
-class TIconPicture : public QWidget {
-    Q_OBJECT
-
+class TIconPicture {
 public:
     // The mark by which the grid's pictures are told from other components.
     static constexpr int kGridTag = 999;
 
-    TIconPicture(std::shared_ptr<IconRecord> record, QWidget* parent);
+    explicit TIconPicture(std::shared_ptr<IconRecord> record) : record_(std::move(record)) {}
 
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
     const std::shared_ptr<IconRecord>& record() const { return record_; }
-    bool empty() const { return !record_ || !record_->icon(); }
-
-    void setPopupMenu(QMenu* menu) { popupMenu_ = menu; }
-    QMenu* popupMenu() const { return popupMenu_; }
+    bool empty() const { return !record_ || !record_->hasIcon(); }
 
     // Where the icon came from: the file and the icon's number in it (for a
     // collection, the record's number, and the record holds the icon), and
@@ -44,30 +38,28 @@ public:
     void setOrigin(Origin origin) { origin_ = std::move(origin); }
     const Origin& origin() const { return origin_; }
 
+    // The place within the display area.
+    QRect geometry() const { return geometry_; }
+    QPoint pos() const { return geometry_.topLeft(); }
+    QSize size() const { return geometry_.size(); }
+    int x() const { return geometry_.x(); }
+    int y() const { return geometry_.y(); }
+    int width() const { return geometry_.width(); }
+    int height() const { return geometry_.height(); }
+    void move(int left, int top) { geometry_.moveTo(left, top); }
+
     // Sizes the picture to its icon, as a picture with auto-size does.
     void setAutoSize(bool on);
 
-signals:
-    void mouseMoved(TIconPicture* sender);
-    void doubleClicked(TIconPicture* sender);
-    // The left button went down on the picture and the mouse then moved
-    // beyond the platform's drag distance.
-    void dragStarted(TIconPicture* sender);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
+    // The icon drawn over `background`: drawn on first use, kept for the
+    // next paint over the same colour.
+    const QImage& rendered(QColor background);
 
 private:
     std::shared_ptr<IconRecord> record_;
     Origin origin_;
     int tag_ = 0;
-    std::optional<QPoint> pressedAt_;
-    QMenu* popupMenu_ = nullptr;
-    // The icon drawn over the background it was last shown on.
+    QRect geometry_{0, 0, 0, 0};
     QImage rendered_;
     QRgb renderedOver_ = 0;
 };

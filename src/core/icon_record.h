@@ -21,9 +21,19 @@ public:
     // An icon read from stored icon file bytes, which are kept exactly as read.
     IconRecord(Image icon, std::vector<std::uint8_t> fileImage)
         : icon_(std::move(icon)), fileImage_(std::move(fileImage)) {}
+    // A record of an icon collection file that passed isAcceptedRecord, kept
+    // as read. Its icon, which it always has, is built from the bytes when it
+    // is first asked for, so that only the icons drawn or used are decoded.
+    struct CollectionRecord {};
+    IconRecord(CollectionRecord, std::vector<std::uint8_t> record)
+        : fileImage_(std::move(record)), iconPending_(true) {}
 
     // The icon at the system icon size; nothing when the record holds none.
-    const Image* icon() const { return icon_.empty() ? nullptr : &icon_; }
+    const Image* icon() const;
+    // Whether icon() gives one, and of what size, told without building it.
+    bool hasIcon() const { return iconPending_ || !icon_.empty(); }
+    std::uint32_t iconWidth() const { return iconPending_ ? kIconSize : icon_.width; }
+    std::uint32_t iconHeight() const { return iconPending_ ? kIconSize : icon_.height; }
 
     // The bytes written for this icon by an icon save and by a collection
     // record: kept as they came, or built from the icon on first use.
@@ -32,8 +42,11 @@ public:
     bool hasFileImage() const { return fileImage_.has_value(); }
 
 private:
-    Image icon_;
+    // Built on first use for a collection record: the record is shared by
+    // the pictures and commands of the GUI thread only.
+    mutable Image icon_;
     std::optional<std::vector<std::uint8_t>> fileImage_;
+    mutable bool iconPending_ = false;
 };
 
 }  // namespace pictrove

@@ -5,6 +5,7 @@
 #include <QDrag>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QPixmap>
 #include <QUrl>
 
 #include "app/errors.h"
@@ -89,9 +90,9 @@ QMimeData* TForm1::iconDragData(const TIconPicture& picture) {
 }
 
 QDrag* TForm1::iconDrag(TIconPicture* picture) {
-    auto* drag = new QDrag(picture);
+    auto* drag = new QDrag(displayArea());
     drag->setMimeData(iconDragData(*picture));
-    if (!picture->empty()) drag->setPixmap(picture->grab());
+    if (!picture->empty()) drag->setPixmap(QPixmap::fromImage(picture->rendered(displayColor())));
     return drag;
 }
 

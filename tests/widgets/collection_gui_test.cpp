@@ -10,6 +10,7 @@
 #include "app/errors.h"
 #include "app/form1.h"
 #include "app/seam.h"
+#include "browser/icon_image.h"
 #include "browser/icon_picture.h"
 #include "pe_builder.h"
 
@@ -106,6 +107,25 @@ private slots:
         QCOMPARE(QDir(seam_.folders[0]).canonicalPath(), QDir(dir_.path()).canonicalPath());
         QCOMPARE(seam_.folders[1], dir_.path());
         QCOMPARE(seam_.folders[2], path("sub"));
+    }
+
+    // A collection's icons are built from their records when first drawn or
+    // used: the commands get, before any paint, the icons the grid paints.
+    void collectionIconsAreTheSameDrawnOrUsed() {
+        seam_.answers.push_back(path("again.ics"));
+        form_->SaveIconCollectionas1->trigger();
+        form_->LoadIcons(path("again.ics"), true);
+        const QImage painted = form_->displayArea()->grab().toImage();
+
+        form_->LoadIcons(path("again.ics"), true);
+        QCOMPARE(form_->IconCount, 25);
+        for (const pictrove::TIconPicture* picture : form_->iconPictures()) {
+            QCOMPARE(picture->size(), QSize(32, 32));
+            const pictrove::Image* icon = picture->record()->icon();
+            QVERIFY(icon);
+            const QImage used = pictrove::renderIcon(*icon, form_->displayColor());
+            QCOMPARE(painted.copy(picture->geometry()), used);
+        }
     }
 
     void aNameWithoutExtensionGetsTheCollectionExtension() {

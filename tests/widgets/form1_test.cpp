@@ -13,6 +13,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
+#include <optional>
 
 #include "app/errors.h"
 #include "app/form1.h"
@@ -36,6 +38,22 @@ public:
         information << title + "|" + message;
     }
     QStringList errors, information;
+};
+
+// Counts the icons placed when the display area is first painted with icons.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(const TForm1& form) : form_(form) { form.displayArea()->installEventFilter(this); }
+    std::optional<std::size_t> placed;
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !placed && !form_.iconPictures().empty())
+            placed = form_.iconPictures().size();
+        return false;
+    }
+
+private:
+    const TForm1& form_;
 };
 
 }  // namespace
@@ -63,6 +81,13 @@ private:
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form.get()) || !form->Activated) form->FormActivate();
         return form;
+    }
+
+    // A mouse move over the display area, without a button, delivered at once.
+    static void moveMouse(const TForm1& form, QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, at, form.displayArea()->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form.displayArea(), &move);
     }
 
     static QPoint expectedPosition(int index) { return {8 + (index % 10) * 40, 8 + (index / 10) * 40}; }
@@ -154,7 +179,7 @@ private slots:
             QCOMPARE(picture->pos(), expectedPosition(i));
             QCOMPARE(picture->size(), QSize(32, 32));
             QCOMPARE(picture->tag(), 999);
-            QCOMPARE(picture->parentWidget(), form->displayArea());
+            QCOMPARE(form->displayArea()->pictureAt(picture->pos()), picture);
         }
         QCOMPARE(form->verticalScrollRange(), 3 * 40 + 8);
         QCOMPARE(form->GridColumn, 5);
@@ -292,10 +317,44 @@ private slots:
         QCOMPARE(form->verticalScrollPosition(), 0);
     }
 
+    // The icon under the mouse, by the points of a grid of 25 where the
+    // icons, the gaps between them and the places after the last meet.
+    void mouseFindsTheIconUnderIt_data() {
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<int>("icon");  // -1: none
+        QTest::newRow("first, top left") << QPoint(8, 8) << 0;
+        QTest::newRow("first, bottom right") << QPoint(39, 39) << 0;
+        QTest::newRow("gap after the first") << QPoint(40, 8) << -1;
+        QTest::newRow("end of that gap") << QPoint(47, 39) << -1;
+        QTest::newRow("second, left edge") << QPoint(48, 20) << 1;
+        QTest::newRow("gap below the first row") << QPoint(20, 40) << -1;
+        QTest::newRow("second row, top left") << QPoint(8, 48) << 10;
+        QTest::newRow("tenth, bottom right") << QPoint(399, 39) << 9;
+        QTest::newRow("right of the tenth") << QPoint(400, 20) << -1;
+        QTest::newRow("last, bottom right") << QPoint(199, 119) << 24;
+        QTest::newRow("where a 26th would stand") << QPoint(208, 88) << -1;
+        QTest::newRow("below the last row") << QPoint(8, 128) << -1;
+        QTest::newRow("margin") << QPoint(7, 7) << -1;
+    }
+    void mouseFindsTheIconUnderIt() {
+        QFETCH(QPoint, at);
+        QFETCH(int, icon);
+        auto form = start({library(25)});
+        moveMouse(*form, at);
+        if (icon < 0) {
+            QVERIFY(form->SelectedIcon == nullptr);
+            QCOMPARE(form->Bevel->pos(), QPoint(5, 5));
+            return;
+        }
+        TIconPicture* picture = form->iconPictures()[static_cast<std::size_t>(icon)];
+        QCOMPARE(form->SelectedIcon, picture);
+        QCOMPARE(form->Bevel->pos(), expectedPosition(icon) - QPoint(3, 3));
+    }
+
     void mouseSelectsAndFrames() {
         auto form = start({library(25)});
         TIconPicture* target = form->iconPictures()[13];
-        QTest::mouseMove(target, QPoint(10, 10));
+        QTest::mouseMove(form->displayArea(), target->pos() + QPoint(10, 10));
         QTRY_COMPARE(form->SelectedIcon, target);
         QCOMPARE(form->Bevel->pos(), target->pos() - QPoint(3, 3));
         QVERIFY(form->Bevel->isVisible());
@@ -312,17 +371,97 @@ private slots:
 
     void iconMenuOpensOnIcons() {
         auto form = start({library(10)});
-        TIconPicture* picture = form->iconPictures()[3];
-        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                     picture->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(picture, &rightClick);
+        const QPoint onPicture = form->iconPictures()[3]->pos() + QPoint(5, 5);
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, onPicture,
+                                     form->displayArea()->mapToGlobal(onPicture));
+        QApplication::sendEvent(form->displayArea(), &rightClick);
         QTRY_VERIFY(form->IconMenu->isVisible());
         form->IconMenu->hide();
 
-        QTest::mouseDClick(picture, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseDClick(form->displayArea(), Qt::LeftButton, {}, onPicture);
         QTRY_VERIFY(form->IconMenu->isVisible());
         form->IconMenu->hide();
         QVERIFY(!form->MainMenu->isVisible());
+
+        // Beside the icons the display area's own menu opens.
+        const QPoint inGap = onPicture + QPoint(30, 0);
+        QContextMenuEvent besideClick(QContextMenuEvent::Mouse, inGap,
+                                      form->displayArea()->mapToGlobal(inGap));
+        QApplication::sendEvent(form->displayArea(), &besideClick);
+        QTRY_VERIFY(form->MainMenu->isVisible());
+        form->MainMenu->hide();
+        QVERIFY(!form->IconMenu->isVisible());
+    }
+
+    // A large file's pictures go with the next load, and nothing of them
+    // stays under the mouse, in the scroll range or on screen.
+    void nextLoadLeavesNothingOfALargeGrid() {
+        auto form = start({library(238)});
+        form->ScrollBox1->verticalScrollBar()->setValue(form->ScrollBox1->verticalScrollBar()->maximum());
+        form->Image1MouseMove(form->iconPictures().back());
+        const std::weak_ptr<pictrove::IconRecord> first = form->iconPictures().front()->record();
+        const std::weak_ptr<pictrove::IconRecord> last = form->iconPictures().back()->record();
+
+        form->LoadIcons(library(10), true);
+        QCOMPARE(form->iconPictures().size(), std::size_t{10});
+        QVERIFY(form->SelectedIcon == nullptr);
+        QCOMPARE(form->verticalScrollPosition(), 0);
+        QCOMPARE(form->ScrollBox1->verticalScrollBar()->maximum(), 0);
+        const QPoint whereIcon15Stood = expectedPosition(15) + QPoint(4, 4);
+        QCOMPARE(form->displayArea()->grab().toImage().pixel(whereIcon15Stood), form->displayColor().rgb());
+        moveMouse(*form, whereIcon15Stood);
+        QVERIFY(form->SelectedIcon == nullptr);
+        QTRY_VERIFY(first.expired() && last.expired());
+    }
+
+    // What a scroll exposes is painted, rows cut by the edge included, each
+    // icon in its colour and the gaps in the display area's.
+    void paintsWhatAScrollExposes() {
+        auto form = start({library(238)});
+        const int scrolled = 500;  // cuts the row standing at 488
+        form->ScrollBox1->verticalScrollBar()->setValue(scrolled);
+        const QImage shown = form->ScrollBox1->viewport()->grab().toImage();
+        const QRect visible(0, scrolled, shown.width(), shown.height());
+        int checked = 0;
+        for (std::size_t i = 0; i < form->iconPictures().size(); ++i) {
+            const QRect inView = form->iconPictures()[i]->geometry().intersected(visible);
+            if (inView.isEmpty()) continue;
+            const QPoint at = inView.center() - QPoint(0, scrolled);
+            QVERIFY2(shown.pixel(at) == pictrove::testing::iconColour(i), qPrintable(QString::number(i)));
+            ++checked;
+        }
+        QCOMPARE(checked, 70);  // five whole rows and the two cut at the edges
+        QCOMPARE(shown.pixel(QPoint(44, 512 - scrolled)), form->displayColor().rgb());
+    }
+
+    // The first screenful of a large file is painted as soon as it stands,
+    // before the rest is read: also for the start file, whose activation
+    // may come before the window can be painted.
+    void firstScreenfulIsPaintedBeforeTheRest_data() {
+        QTest::addColumn<bool>("startFile");
+        QTest::newRow("a load") << false;
+        QTest::newRow("the start file") << true;
+    }
+    void firstScreenfulIsPaintedBeforeTheRest() {
+        QFETCH(bool, startFile);
+        const QString file = library(238);
+        std::unique_ptr<TForm1> form;
+        std::unique_ptr<FirstPaint> firstPaint;
+        if (startFile) {
+            form = std::make_unique<TForm1>(TForm1::Startup{PICTROVE_EXE, {PICTROVE_EXE, file}});
+            firstPaint = std::make_unique<FirstPaint>(*form);
+            form->show();
+            QTRY_VERIFY(form->Activated);
+        } else {
+            form = start({});
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            firstPaint = std::make_unique<FirstPaint>(*form);
+            form->LoadIcons(file, true);
+        }
+        QCOMPARE(form->IconCount, 238);
+        // The rows that reach into the display area, and no more.
+        const int rows = (form->ScrollBox1->viewport()->height() - 8 + 39) / 40;
+        QCOMPARE(firstPaint->placed, std::optional<std::size_t>(10 * rows));
     }
 
     void errorBoxAddsPeriodAndTitle() {
@@ -342,7 +481,7 @@ private slots:
         auto form = start({file});
         if (form->iconPictures().empty()) QSKIP("the file holds no icons");
         const std::size_t framed = std::min<std::size_t>(12, form->iconPictures().size() - 1);
-        QTest::mouseMove(form->iconPictures()[framed], QPoint(4, 4));
+        QTest::mouseMove(form->displayArea(), form->iconPictures()[framed]->pos() + QPoint(4, 4));
         QTRY_VERIFY(form->SelectedIcon != nullptr);
         QVERIFY(form->grab().save(target));
     }

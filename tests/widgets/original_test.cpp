@@ -392,13 +392,15 @@ private slots:
         // Hovering alone never drags; a press on the picture and a move past
         // the drag distance does.
         pictrove::TIconPicture* picture = form->iconPictures().at(1);
-        QObject::disconnect(picture, &pictrove::TIconPicture::dragStarted, nullptr, nullptr);
-        QSignalSpy drags(picture, &pictrove::TIconPicture::dragStarted);
-        const auto send = [picture](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
-            QMouseEvent event(type, at, picture->mapToGlobal(at),
+        pictrove::IconArea* area = form->displayArea();
+        QObject::disconnect(area, &pictrove::IconArea::dragStarted, nullptr, nullptr);
+        QSignalSpy drags(area, &pictrove::IconArea::dragStarted);
+        const auto send = [picture, area](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+            at += picture->pos();
+            QMouseEvent event(type, at, area->mapToGlobal(at),
                               type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
                               Qt::NoModifier);
-            QCoreApplication::sendEvent(picture, &event);
+            QCoreApplication::sendEvent(area, &event);
         };
         const QPoint far(2 + QApplication::startDragDistance(), 2);
         send(QEvent::MouseMove, far, Qt::NoButton);
@@ -412,7 +414,15 @@ private slots:
         // drag over) starts no second one.
         send(QEvent::MouseMove, far * 2, Qt::LeftButton);
         QCOMPARE(drags.size(), 1);
+        QCOMPARE(drags.first().first().value<pictrove::TIconPicture*>(), picture);
+        // Until the button is let go the mouse belongs to the picture pressed,
+        // even over the next one.
+        const QPoint overNext(45, 2);
+        send(QEvent::MouseMove, overNext, Qt::LeftButton);
         QCOMPARE(form->SelectedIcon, picture);
+        send(QEvent::MouseButtonRelease, overNext, Qt::NoButton);
+        send(QEvent::MouseMove, overNext, Qt::NoButton);
+        QCOMPARE(form->SelectedIcon, form->iconPictures().at(2));
 
         std::unique_ptr<QDrag> drag(form->iconDrag(picture));
         QVERIFY(!drag->pixmap().isNull());
