@@ -36,13 +36,13 @@ class CMakeBuild(build_ext):
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built, target)
-        # The PNG codec and the readers of installer databases, app packages
-        # and AppImages, which the module loads from beside itself when it
-        # first needs them.
-        for module in ("pictrove-codecs.so", "pictrove-formats.so"):
-            built_module = os.path.join(build, "lib", "pictrove", module)
-            if os.path.exists(built_module):
-                shutil.copyfile(built_module, os.path.join(os.path.dirname(target), module))
+        # The PNG codec, the readers of installer databases, app packages and
+        # AppImages and the SVG renderer, which the module loads from beside
+        # itself when it first needs them.
+        modules = os.path.join(build, "lib", "pictrove")
+        for module in os.listdir(modules):
+            if module.startswith("pictrove-") and module.endswith(".so"):
+                shutil.copyfile(os.path.join(modules, module), os.path.join(os.path.dirname(target), module))
 
 
 setup(

@@ -241,7 +241,7 @@ class InstalledPrograms(unittest.TestCase):
 
 
 def app_package(folder):
-    """An app package of one logo: read by the formats module alone."""
+    """An app package of one logo: read by its module alone."""
     path = os.path.join(folder, "app.msix")
     logo = io.BytesIO()
     Image.new("RGBA", (44, 44), (0, 120, 215, 255)).save(logo, "PNG")
@@ -254,7 +254,7 @@ def app_package(folder):
 
 
 class InstalledFormats(unittest.TestCase):
-    def test_the_installed_tool_and_package_load_the_formats_module(self):
+    def test_the_installed_tool_and_package_load_the_format_modules(self):
         package = app_package(tempfile.mkdtemp(dir=PREFIX))
         listed = run([installed("bin/pictrove-cli"), "list", package])
         self.assertEqual(listed.returncode, 0, listed.stderr)

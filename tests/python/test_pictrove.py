@@ -357,7 +357,7 @@ def app_package(folder):
     return path
 
 
-def test_app_packages_are_read_through_the_formats_module(tmp_path):
+def test_app_packages_are_read_through_their_module(tmp_path):
     with pictrove.open(app_package(tmp_path)) as source:
         assert (source.kind, len(source), source[0].images[0].width) == ("APPX", 1, 44)
 
@@ -374,7 +374,7 @@ def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_
     script = ("import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256()); "
               "print(pictrove.open(sys.argv[2]).kind); print(pictrove.open(sys.argv[1])[1].png(32)[:8].hex())")
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
-    package = app_package(tmp_path)  # read by the formats module, installed beside the package's module
+    package = app_package(tmp_path)  # read by its module, installed beside the package's module
     shown = subprocess.run([python, "-c", script, files["PE32"], package], capture_output=True, text=True, env=env,
                            cwd=tmp_path)
     assert shown.returncode == 0, shown.stderr

@@ -1,20 +1,9 @@
-// The entry of the pictrove-formats module: the readers its build has the
-// libraries for.
+// The entry of a reader's module: built once for each, with the reader it
+// holds named by PICTROVE_FORMAT_READER.
 #include "icon_source/format_module.h"
 
-extern "C" __attribute__((visibility("default"))) const pictrove::FormatReaders* pictrove_format_readers() {
-    static const pictrove::FormatReaders readers = [] {
-        pictrove::FormatReaders made;
-#ifdef PICTROVE_HAVE_GSF
-        made.msi = pictrove::formats::readMsiIcons;
-#endif
-#ifdef PICTROVE_HAVE_APPX
-        made.appx = pictrove::formats::readAppxIcons;
-#endif
-#ifdef PICTROVE_HAVE_APPIMAGE
-        made.appImage = pictrove::formats::readAppImageIcons;
-#endif
-        return made;
-    }();
-    return &readers;
+extern "C" __attribute__((visibility("default"))) const pictrove::FormatReader* pictrove_format_reader() {
+    static const pictrove::FormatReader reader{sizeof(pictrove::FormatReader),
+                                               pictrove::formats::PICTROVE_FORMAT_READER};
+    return &reader;
 }

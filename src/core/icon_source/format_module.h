@@ -1,9 +1,9 @@
-// The readers of installer databases, app packages and AppImages live in a
-// module of their own, pictrove-formats, loaded the first time such a file is
-// met. Their libraries (libgsf with GLib, libzip, libsquashfs, librsvg with
-// cairo and pango: some fifty shared objects) would otherwise be loaded and
-// bound at the start of every run, and a listing or a thumbnail of an icon
-// file would take three times what its own work does.
+// The readers of installer databases, app packages and AppImages each live
+// in a module of their own (pictrove-msi, pictrove-appx, pictrove-appimage),
+// loaded the first time such a file is met. Their libraries (libgsf with
+// GLib, libzip with pugixml, libsquashfs) would otherwise be loaded and bound
+// at the start of every run, and one kind's would be loaded for another's:
+// a thumbnail of an app package would wait for GLib.
 #pragma once
 
 #include <cstddef>
@@ -17,20 +17,20 @@ namespace pictrove {
 using PackageReader = std::optional<std::vector<IconGroup>> (*)(const FileView& file, MadeBytes& made,
                                                                 std::size_t groupLimit);
 
-// What the module reads; a reader whose library the build lacked is null.
-struct FormatReaders {
-    std::size_t size = sizeof(FormatReaders);  // the module and the program must agree
-    PackageReader msi = nullptr;
-    PackageReader appx = nullptr;
-    PackageReader appImage = nullptr;
+// What a module reads; null when the build lacked its library.
+struct FormatReader {
+    std::size_t size = sizeof(FormatReader);  // the module and the program must agree
+    PackageReader read = nullptr;
 };
 
-// The module's file name, and the name of its one entry, a function taking
-// nothing and giving `const FormatReaders*`.
-inline constexpr const char* kFormatModule = "pictrove-formats.so";
-inline constexpr const char* kFormatModuleEntry = "pictrove_format_readers";
+// The modules' file names, and the name of each one's entry, a function
+// taking nothing and giving `const FormatReader*`.
+inline constexpr const char* kMsiModule = "pictrove-msi.so";
+inline constexpr const char* kAppxModule = "pictrove-appx.so";
+inline constexpr const char* kAppImageModule = "pictrove-appimage.so";
+inline constexpr const char* kFormatModuleEntry = "pictrove_format_reader";
 
-// The readers the module holds, as readers.h describes them.
+// The readers the modules hold, as readers.h describes them.
 namespace formats {
 std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
                                                    std::size_t groupLimit);

@@ -1,7 +1,7 @@
 // What the core knows of installer databases, app packages and AppImages
 // itself: their first bytes and the names of an installer's streams. Their
-// reading is handed to the pictrove-formats module (format_module.h),
-// loaded from beside the program the first time it is needed.
+// reading is handed to each kind's module (format_module.h), loaded from
+// beside the program the first time it is needed.
 #include <string>
 #include <string_view>
 
@@ -79,35 +79,34 @@ std::string msiStreamName(std::string_view name, bool table) {
 
 namespace {
 
-const FormatReaders* formatReaders() {
-    // Once, whichever thread comes first.
-    static const auto* const loaded = static_cast<const FormatReaders*>(
-        loadModuleTable(kFormatModule, kFormatModuleEntry, sizeof(FormatReaders)));
-    return loaded;
+const FormatReader* loadReader(const char* module) {
+    return static_cast<const FormatReader*>(loadModuleTable(module, kFormatModuleEntry, sizeof(FormatReader)));
 }
 
-std::optional<std::vector<IconGroup>> readThroughModule(PackageReader FormatReaders::*reader,
-                                                        const FileView& file, MadeBytes& made,
-                                                        std::size_t groupLimit) {
-    const FormatReaders* readers = formatReaders();
-    return readers && readers->*reader ? (readers->*reader)(file, made, groupLimit) : std::nullopt;
+std::optional<std::vector<IconGroup>> readThrough(const FormatReader* reader, const FileView& file,
+                                                  MadeBytes& made, std::size_t groupLimit) {
+    return reader && reader->read ? reader->read(file, made, groupLimit) : std::nullopt;
 }
 
 }  // namespace
 
+// Each module is looked for once, whichever thread comes first.
 std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
                                                    std::size_t groupLimit) {
-    return readThroughModule(&FormatReaders::msi, file, made, groupLimit);
+    static const FormatReader* const reader = loadReader(kMsiModule);
+    return readThrough(reader, file, made, groupLimit);
 }
 
 std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
                                                     std::size_t groupLimit) {
-    return readThroughModule(&FormatReaders::appx, file, made, groupLimit);
+    static const FormatReader* const reader = loadReader(kAppxModule);
+    return readThrough(reader, file, made, groupLimit);
 }
 
 std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
                                                         std::size_t groupLimit) {
-    return readThroughModule(&FormatReaders::appImage, file, made, groupLimit);
+    static const FormatReader* const reader = loadReader(kAppImageModule);
+    return readThrough(reader, file, made, groupLimit);
 }
 
 }  // namespace pictrove
