@@ -125,6 +125,43 @@ TEST(IcnsReader, EveryKindOfMemberIsAnImageInStoredOrder) {
     EXPECT_TRUE(icons.decode(stored));
 }
 
+// 16 x 16 1-bit member: picture bits, then mask bits clear only in the
+// first row (transparent there).
+Data mono16() {
+    return joined({repeated(0xAA, 32), repeated(0, 2), repeated(0xFF, 30)});
+}
+
+TEST(IcnsReader, ClassicMembersAreBitmapsOfTheirDepthInTheSystemPalettes) {
+    // 4-bit: indexes 1 and 14 by turns; 8-bit: 0, 1, ..., 255.
+    Data eight;
+    for (int i = 0; i < 256; ++i) eight.push_back(std::byte(i));
+    const IconFile file = openBytes(icnsFile({{"ics#", mono16()},
+                                              {"ics4", repeated(0x1E, 128)},
+                                              {"ics8", eight},
+                                              {"icm8", repeated(0xD7, 16 * 12)},
+                                              {"icm#", repeated(0xFF, 48)}}));
+    ASSERT_EQ(file.count(), 1u);
+    ASSERT_EQ(imageList(file.group(0)),
+              (std::vector<std::string>{"16x16x1", "16x16x4", "16x16x8", "16x12x8", "16x12x1"}));
+    struct Case {
+        std::size_t image, pixel;
+        std::uint32_t argb;
+    } cases[] = {
+        {0, 0, 0x00000000},   // the first row is masked out
+        {0, 16, 0xFF000000},  // a set bit is black
+        {0, 17, 0xFFFFFFFF},  {1, 16, 0xFFFCF305},  {1, 17, 0xFF404040},
+        {2, 15, 0x00000000},  {2, 16, 0xFFFF9933},   // the cube, blue changing fastest
+        {2, 214, 0xFF000033},                        // its last colour
+        {2, 215, 0xFFEE0000},                        // the red ramp
+        {2, 234, 0xFF001100},                        // the last of the green one
+        {2, 254, 0xFF111111},                        // the last grey
+        {2, 255, 0xFF000000}, {3, 191, 0xFFEE0000},  // a later 1-bit member of the size masks it all opaque
+        {4, 0, 0xFF000000},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(pixelOf(file, c.image, c.pixel), c.argb) << c.image << " " << c.pixel;
+}
+
 TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
     const Data good = packedRgb16();
     const Data cut(good.begin(), good.end() - 1);
@@ -135,7 +172,7 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
         const char* what;
         Data file;
         std::vector<std::string> images;
-        std::uint32_t firstPixel = 0;
+        std::optional<std::uint32_t> firstPixel = std::nullopt;
     } cases[] = {
         {"packed data cut short", icnsFile({{"is32", cut}, {"il32", repeated(0, 4096)}}), {"32x32x32"}},
         {"a mask of the wrong length leaves it opaque",
@@ -157,6 +194,22 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
          {}},
         {"neither PNG nor JPEG 2000", icnsFile({{"ic09", repeated(0x42, 100)}}), {}},
         {"only masks", icnsFile({{"s8mk", mask16()}}), {}},
+        {"a classic member one byte short",
+         icnsFile({{"ics8", repeated(0, 255)}, {"ics4", repeated(0, 127)}}),
+         {}},
+        {"a 1-bit member cut in its mask", icnsFile({{"ics#", repeated(0, 63)}}), {}},
+        {"a classic member longer than its picture",
+         icnsFile({{"ics4", repeated(0xFF, 129)}}),
+         {"16x16x4"},
+         0xFF000000},
+        {"no 1-bit member of the size leaves it opaque",
+         icnsFile({{"ics8", repeated(0xD7, 256)}, {"ICN#", repeated(0, 256)}}),
+         {"16x16x8", "32x32x1"},
+         0xFFEE0000},
+        {"the first 1-bit member long enough masks the others",
+         icnsFile({{"ics#", repeated(0xFF, 63)}, {"ics4", repeated(0x33, 128)}, {"ics#", mono16()}}),
+         {"16x16x4", "16x16x1"},
+         0x00000000},
     };
     for (Case& c : cases) {
         const IconFile file = openBytes(c.file);
@@ -164,7 +217,7 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
         if (c.images.empty()) continue;
         EXPECT_EQ(imageList(file.group(0)), c.images) << c.what;
         if (c.firstPixel) {
-            EXPECT_EQ(pixelOf(file, 0, 0), c.firstPixel) << c.what;
+            EXPECT_EQ(pixelOf(file, 0, 0), *c.firstPixel) << c.what;
         }
     }
 }

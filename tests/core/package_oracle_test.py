@@ -17,6 +17,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -63,7 +64,36 @@ def make_icns(work):
         picture(side, side).save(names[-1])
     target = os.path.join(work, "made.icns")
     run("png2icns", target, *names)
+    add_classic_members(target)
     return target
+
+
+# The classic members png2icns cannot write: 1-bit pictures with their masks,
+# 4- and 8-bit pictures, of each size (width, height).
+CLASSIC = [(("ICN#", "icl4", "icl8"), (32, 32)), (("ics#", "ics4", "ics8"), (16, 16)),
+           (("icm#", "icm4", "icm8"), (16, 12)), (("ich#", "ich4", "ich8"), (48, 48))]
+
+
+def add_classic_members(path):
+    """Appends the classic members of scrambled bits to an icon file."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    state = 12345
+
+    def scrambled(count):
+        nonlocal state
+        out = bytearray()
+        for _ in range(count):
+            state = (state * 1103515245 + 12345) & 0x7FFFFFFF
+            out.append(state >> 16 & 0xFF)
+        return bytes(out)
+    for types, (width, height) in CLASSIC:
+        pixels = width * height
+        for kind, length in zip(types, (pixels // 4, pixels // 2, pixels)):
+            data += kind.encode() + struct.pack(">I", 8 + length) + scrambled(length)
+    data[4:8] = struct.pack(">I", len(data))
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def read_icns(work, path):
