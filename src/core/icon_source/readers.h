@@ -76,7 +76,8 @@ bool isZipFile(Bytes head);
 // App packages (.msix, .appx) and their bundles: one icon per logo the
 // manifest names (the package's, then each application's), each of every
 // PNG variant of it the package holds; a bundle's first application
-// package. The images are kept in `made`. At most `groupLimit` icons.
+// package, with the variants its resource packages hold. The images are
+// kept in `made`. At most `groupLimit` icons.
 // Nothing when the file is no app package, or its reader cannot be loaded.
 std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
                                                     std::size_t groupLimit = limits::kMaxIconGroups);
