@@ -3,6 +3,7 @@
 #include <string>
 
 #include "icon_source/readers.h"
+#include "image/dib.h"
 #include "image/jpeg2000.h"
 #include "image/png.h"
 #include "test_support.h"
@@ -270,6 +271,91 @@ Data codestream(std::uint32_t width, std::uint32_t height) {
                   bytesOf({0xFF, 0x5C, 0, 4, 0x40, 0x48}),
                   bytesOf({0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 15, 0, 1, 0xFF, 0x93, 0, 0xFF, 0xD9})});
     return out;
+}
+
+void pokeBe(Data& data, std::size_t at, std::uint32_t value) {
+    Data field;
+    putBe(field, value, 4);
+    std::copy(field.begin(), field.end(), data.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+Data box(const std::string& type, const Data& body) {
+    Data out;
+    putBe(out, body.size() + 8, 4);
+    for (char c : type) out.push_back(std::byte(c));
+    return joined({out, body});
+}
+
+// A JP2 file of `stream` whose image header gives `width` x `height`.
+Data jp2(const Data& stream, std::uint32_t width, std::uint32_t height) {
+    Data header;
+    putBe(header, height, 4);
+    putBe(header, width, 4);
+    header = joined({header, bytesOf({0, 1, 7, 7, 0, 0})});  // one 8-bit component
+    return joined({box("jP  ", bytesOf({0x0D, 0x0A, 0x87, 0x0A})),
+                   box("ftyp", joined({textOf("jp2 "), repeated(0, 4), textOf("jp2 ")})),
+                   box("jp2h", joined({box("ihdr", header), box("colr", bytesOf({1, 0, 0, 0, 0, 0, 17}))})),
+                   box("jp2c", stream)});
+}
+
+TEST(IcnsReader, JpegTwoThousandSizesComeFromTheHeaders) {
+    Data offsets = codestream(40, 30);  // the picture from (8, 6) on
+    pokeBe(offsets, 16, 8);
+    pokeBe(offsets, 20, 6);
+    const auto cut = [](Data data, std::size_t length) {
+        data.resize(length);
+        return data;
+    };
+    const auto withFtypLength = [](std::uint32_t length) {
+        Data file = jp2(codestream(7, 9), 7, 9);
+        pokeBe(file, 12, length);
+        return file;
+    };
+    Data longBox = jp2(codestream(5, 6), 5, 6);  // ftyp with a 64-bit length
+    longBox.insert(longBox.begin() + 20, {std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0},
+                                          std::byte{0}, std::byte{0}, std::byte{0}, std::byte{28}});
+    pokeBe(longBox, 12, 1);
+    struct Case {
+        const char* what;
+        Data head;
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> size;
+    } cases[] = {
+        {"codestream", codestream(48, 16), std::pair(48u, 16u)},
+        {"codestream with offsets", offsets, std::pair(32u, 24u)},
+        {"codestream cut", cut(codestream(4, 4), 23), std::nullopt},
+        {"JP2", jp2(codestream(7, 9), 7, 9), std::pair(7u, 9u)},
+        {"JP2 with a 64-bit box length", longBox, std::pair(5u, 6u)},
+        {"JP2 header without a width", cut(jp2(codestream(7, 9), 7, 9), 54), std::nullopt},
+        {"JP2 of width 0", jp2(codestream(7, 9), 0, 9), std::nullopt},
+        {"JP2 box running to the end before the header", withFtypLength(0), std::nullopt},
+        {"JP2 box shorter than its own header", withFtypLength(7), std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(jpeg2000Size(c.head), c.size) << c.what;
+}
+
+TEST(IcnsReader, JpegTwoThousandIsDecodedWhenItsPixelsAreFirstRead) {
+    if (!canDecodeJpeg2000()) GTEST_SKIP() << "built without JPEG 2000";
+    const Data padded = joined({codestream(16, 16), repeated(0, 8192)});
+    const MappedFile file = readWhereAsked(icnsFile({{"ic08", padded},
+                                                     {"ic09", jp2(codestream(24, 20), 24, 20)},
+                                                     {"ic10", jp2(codestream(32, 32), 16, 16)}}));
+    MadeBytes made(1 << 20);
+    const auto group = readIcnsFile(FileView(file), made);
+    ASSERT_TRUE(group);
+    ASSERT_EQ(imageList(*group), (std::vector<std::string>{"16x16x32", "24x20x32", "16x16x32"}));
+    EXPECT_LT(file.bytesRead(), 1024u);  // the members' heads alone
+    // Made bytes have no place in the file, to be taken for another image's.
+    EXPECT_FALSE(group->images[0].data.fileOffset());
+    const auto first = decodeDib(group->images[0].data);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->width, 16u);
+    EXPECT_GT(file.bytesRead(), padded.size());
+    const auto second = decodeDib(group->images[1].data);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->width, 24u);
+    EXPECT_EQ(second->height, 20u);
+    // A picture of another size than its header gave decodes to nothing.
+    EXPECT_FALSE(decodeDib(group->images[2].data));
 }
 
 TEST(IcnsReader, JpegTwoThousandWithinTheImageLimits) {

@@ -5,12 +5,13 @@
 // ic05, icp4, icp5 beginning "ARGB"), and the older 24-bit ones (is32,
 // il32, ih32, it32), whose transparency is the 8-bit mask member of their
 // size (s8mk, l8mk, h8mk, t8mk). Everything but PNG is converted to a 32-bit
-// bitmap, so that the rest of the program sees only bitmaps and PNG. The
-// classic members are bitmaps of their own depth, as an icon file's
-// low-colour images are: 1-bit pictures followed by their mask (ICN#, ics#,
-// icm#, ich#), and 4- and 8-bit ones in the system's 16- and 256-colour
-// palettes (icl4 ... ich8), transparent where the 1-bit member of their size
-// masks them.
+// bitmap, so that the rest of the program sees only bitmaps and PNG; JPEG
+// 2000 only when its pixels are first read, its size coming from its
+// header. The classic members are bitmaps of their own depth, as an icon
+// file's low-colour images are: 1-bit pictures followed by their mask
+// (ICN#, ics#, icm#, ich#), and 4- and 8-bit ones in the system's 16- and
+// 256-colour palettes (icl4 ... ich8), transparent where the 1-bit member
+// of their size masks them.
 #include <array>
 #include <span>
 #include <string_view>
@@ -189,9 +190,31 @@ std::optional<IconImage> keptBitmap(std::optional<Image> image, MadeBytes& made)
     return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
 }
 
-// What a bitmap of a picture `side` pixels a side takes in `made`.
-std::uint64_t bitmapBytes(std::uint64_t side) {
-    return 40 + side * side * 4 + (side + 31) / 32 * 4 * side;
+// What a bitmap of a picture takes in `made`.
+std::uint64_t bitmapBytes(std::uint64_t width, std::uint64_t height) {
+    return 40 + width * height * 4 + (width + 31) / 32 * 4 * height;
+}
+
+// How much of a JPEG 2000 member is looked at for its size.
+constexpr std::uint64_t kJpeg2000Head = 256;
+
+// A JPEG 2000 member, listed at the size its header gives and decoded only
+// when its bitmap is first read (a list of the icon's sizes needs none
+// decoded). One decoded at another size makes an empty bitmap, which no
+// decoder takes.
+std::optional<IconImage> laterJpeg2000(const FileBytes& body, MadeBytes& made) {
+    const auto size = canDecodeJpeg2000() ? jpeg2000Size(body.head(kJpeg2000Head)) : std::nullopt;
+    if (!size || size->first > limits::kMaxImageSide || size->second > limits::kMaxImageSide)
+        return std::nullopt;
+    const auto [width, height] = *size;
+    const auto later = made.keepLater(bitmapBytes(width, height), [body, width, height] {
+        const auto image = decodeJpeg2000(body);
+        auto bitmap = image && image->width == width && image->height == height ? encodeIconBitmap(*image)
+                                                                                : std::nullopt;
+        return std::move(bitmap).value_or(std::vector<std::byte>{});
+    });
+    if (!later) return std::nullopt;
+    return IconImage{ImageInfo{width, height, 32, false}, *later, std::nullopt};
 }
 
 std::optional<IconImage> readPicture(const FileView& file, const Member& member, std::uint32_t argbSide,
@@ -200,19 +223,16 @@ std::optional<IconImage> readPicture(const FileView& file, const Member& member,
     const Bytes head = body.head(kImageHeadSize);
     if (isPng(head)) return inspectImage(body, head);
     if (argbSide && hasTagAt(head, 0, "ARGB")) {
-        if (!made.hasRoomFor(bitmapBytes(argbSide))) return std::nullopt;
+        if (!made.hasRoomFor(bitmapBytes(argbSide, argbSide))) return std::nullopt;
         return keptBitmap(decodeArgb(body, argbSide), made);
     }
-    // The size is known only once decoded: room is asked for the largest.
-    if (isJpeg2000(head) && made.hasRoomFor(bitmapBytes(limits::kMaxImageSide)))
-        return keptBitmap(decodeJpeg2000(body), made);
-    return std::nullopt;
+    return isJpeg2000(head) ? laterJpeg2000(body, made) : std::nullopt;
 }
 
 // A 24-bit member, made transparent by `mask` where there is one.
 std::optional<IconImage> readRgb(const FileView& file, const Member& colour, const RgbType& type,
                                  const Member* mask, MadeBytes& made) {
-    if (!made.hasRoomFor(bitmapBytes(type.side))) return std::nullopt;
+    if (!made.hasRoomFor(bitmapBytes(type.side, type.side))) return std::nullopt;
     auto image =
         decodeRgb(file.read(colour.body.offset, colour.body.length), type.side, type.colour == "it32");
     if (!image) return std::nullopt;
