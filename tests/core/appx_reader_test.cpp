@@ -207,12 +207,13 @@ TEST(AppxReader, ResourcePackagesOfABundleJoinTheApplicationsIcons) {
 TEST(AppxReader, ABundleReadsNoMorePackagesThanItsLimit) {
     std::vector<Member> packages{
         {"App.msix", zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png", ""))}}), true}};
-    std::vector<std::pair<std::string, std::string>> listed{{"application", "App.msix"}};
+    std::vector<std::pair<std::string, std::string>> listed;
     for (std::size_t i = 0; i <= limits::kMaxBundlePackages; ++i) {
         const std::string name = "R" + std::to_string(i) + ".msix";
         packages.push_back({name, zipOf({{"Logo.scale-" + std::to_string(i) + ".png", pngOf(16)}}), true});
         listed.emplace_back("resource", name);
     }
+    listed.emplace_back("application", "App.msix");  // named last, still taken
     const IconFile file = openBytes(bundleOf(packages, listed));
     ASSERT_EQ(file.count(), 1u);
     EXPECT_EQ(file.group(0).images.size(), limits::kMaxBundlePackages - 1);

@@ -239,8 +239,8 @@ struct BundledPackage {
 };
 
 // The first application package a bundle manifest names, then its resource
-// packages; at most kMaxBundlePackages in all. Nothing without an
-// application package.
+// packages; at most kMaxBundlePackages in all, the application package
+// however late it comes. Nothing without an application package.
 std::vector<BundledPackage> bundledPackages(const pugi::xml_document& manifest) {
     std::vector<BundledPackage> found;
     bool hasApplication = false;
@@ -248,10 +248,12 @@ std::vector<BundledPackage> bundledPackages(const pugi::xml_document& manifest) 
         forEachChild(bundle, "Packages", [&](const pugi::xml_node& packages) {
             forEachChild(packages, "Package", [&](const pugi::xml_node& package) {
                 const std::string type = lowered(package.attribute("Type").as_string("application"));
-                if (found.size() == limits::kMaxBundlePackages || (type == "application" && hasApplication) ||
-                    (type != "application" && type != "resource"))
+                const bool application = type == "application";
+                const std::size_t resources = found.size() - (hasApplication ? 1 : 0);
+                if (application ? hasApplication
+                                : type != "resource" || resources + 1 >= limits::kMaxBundlePackages)
                     return;
-                found.push_back({type == "application", package.attribute("FileName").as_string(),
+                found.push_back({application, package.attribute("FileName").as_string(),
                                  package.attribute("Offset").as_ullong(),
                                  package.attribute("Size").as_ullong()});
                 if (found.back().application) {
