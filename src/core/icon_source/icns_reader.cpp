@@ -206,7 +206,7 @@ std::optional<IconImage> laterJpeg2000(const FileBytes& body, MadeBytes& made) {
     const auto size = canDecodeJpeg2000() ? jpeg2000Size(body.head(kJpeg2000Head)) : std::nullopt;
     if (!size || size->first > limits::kMaxImageSide || size->second > limits::kMaxImageSide)
         return std::nullopt;
-    const auto [width, height] = *size;
+    const std::uint32_t width = size->first, height = size->second;
     const auto later = made.keepLater(bitmapBytes(width, height), [body, width, height] {
         const auto image = decodeJpeg2000(body);
         auto bitmap = image && image->width == width && image->height == height ? encodeIconBitmap(*image)
