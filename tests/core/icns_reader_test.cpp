@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "group_file.h"
 #include "icon_source/readers.h"
 #include "image/dib.h"
 #include "image/jpeg2000.h"
@@ -354,8 +355,11 @@ TEST(IcnsReader, JpegTwoThousandIsDecodedWhenItsPixelsAreFirstRead) {
     ASSERT_TRUE(second);
     EXPECT_EQ(second->width, 24u);
     EXPECT_EQ(second->height, 20u);
-    // A picture of another size than its header gave decodes to nothing.
+    // A picture of another size than its header gave decodes to nothing,
+    // and no icon file is made of it.
     EXPECT_FALSE(decodeDib(group->images[2].data));
+    EXPECT_FALSE(buildGroupFile(IconGroup{std::nullopt, {group->images[1], group->images[2]}}));
+    EXPECT_TRUE(buildGroupFile(IconGroup{std::nullopt, {group->images[1]}}));
 }
 
 TEST(IcnsReader, JpegTwoThousandWithinTheImageLimits) {
