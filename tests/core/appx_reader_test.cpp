@@ -135,7 +135,8 @@ Data bundleOf(const std::vector<Member>& packages,
         members.push_back({"AppxMetadata/AppxBundleManifest.xml", textOf(xml)});
         return zipOf(members);
     };
-    const Data first = withManifest("");  // the packages lie where they will: the manifest comes last
+    const Data first =
+        withManifest("<Bundle/>");  // the packages lie where they will: the manifest comes last
     std::string xml = "<Bundle xmlns=\"http://schemas.microsoft.com/appx/2013/bundle\"><Packages>";
     for (const auto& [type, name] : listed) {
         const auto at = name.find('@');
