@@ -69,6 +69,18 @@ def codestream(side):
             bytes([0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 15, 0, 1, 0xFF, 0x93, 0, 0xFF, 0xD9]))
 
 
+def box(kind, body):
+    return struct.pack(">I", len(body) + 8) + kind + body
+
+
+def jp2(stream):
+    """A JP2 file of a codestream, its size in the image header box."""
+    side = struct.unpack(">I", stream[8:12])[0]
+    header = box(b"ihdr", struct.pack(">IIHBBBB", side, side, 1, 7, 7, 0, 0)) + box(b"colr", bytes([1, 0, 0, 0, 0, 0, 17]))
+    return (box(b"jP  ", b"\r\n\x87\n") + box(b"ftyp", b"jp2 \0\0\0\0jp2 ") + box(b"jp2h", header) +
+            box(b"jp2c", stream))
+
+
 def icns_seeds():
     mask = bytes((x * 16) & 0xFF for x in range(256))
     small = b"".join(packbits(p) for p in planes(16))
@@ -82,6 +94,10 @@ def icns_seeds():
         "unpacked.icns": icns([(b"TOC ", bytes(8)), (b"is32", raw)]),
         "png.icns": icns([(b"icp4", png(16)), (b"ic11", png(32, 1))]),
         "jpeg2000.icns": icns([(b"ic08", codestream(16)), (b"il32", b"".join(packbits(p) for p in planes(32)))]),
+        "jp2.icns": icns([(b"ic09", jp2(codestream(24)))]),
+        "classic.icns": icns([(b"ICN#", bytes(range(128)) + bytes(128 * [0xF0])), (b"icl4", bytes(range(256)) * 2),
+                              (b"ics8", bytes(range(256))), (b"icm#", bytes(48)), (b"icm4", bytes(96)),
+                              (b"ich8", bytes(2304))]),
     }
 
 
@@ -149,7 +165,16 @@ def appx_seeds():
     bundle_manifest = ('<Bundle xmlns="http://schemas.microsoft.com/appx/2013/bundle"><Packages>'
                        f'<Package Type="application" FileName="{name}" Offset="{30 + len(name)}" '
                        f'Size="{len(package)}"/></Packages></Bundle>')
+    scaled = zipped([("AppxManifest.xml", "<Package/>"), ("Assets/Logo.scale-100.png", png(8, 5)),
+                     ("Assets/scale-200/Small.png", png(12, 6))], stored=True)
+    resources = (f'<Package Type="application" FileName="{name}" Offset="{30 + len(name)}" Size="{len(package)}"/>'
+                 f'<Package Type="resource" FileName="Res.msix" Offset="{60 + len(name) + len("Res.msix") + len(package)}"'
+                 f' Size="{len(scaled)}"/>')
     return {
+        "resources.msixbundle": zipped([(name, package), ("Res.msix", scaled), (
+            "AppxMetadata/AppxBundleManifest.xml",
+            f'<Bundle xmlns="http://schemas.microsoft.com/appx/2013/bundle"><Packages>{resources}</Packages></Bundle>')],
+            stored=True),
         "package.msix": package,
         "stored.appx": zipped([("AppxManifest.xml", APPX_MANIFEST), ("Assets/Logo.png", png(16))], stored=True),
         "bundle.msixbundle": zipped([(name, package), ("AppxMetadata/AppxBundleManifest.xml", bundle_manifest)],

@@ -327,6 +327,8 @@ std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, Pn
             report << "pictrove-cli: " << path << ": icon " << output.icon;
             if (icon.images.empty()) {
                 report << " has no stored images to write\n";
+            } else if (std::any_of(icon.images.begin(), icon.images.end(), isDamagedBitmap)) {
+                report << ": an image of it is damaged\n";
             } else {
                 report << ": its images would pass " << (limits::kMaxGroupFileSize >> 20)
                        << " MiB, the most one group file may hold\n";

@@ -46,6 +46,10 @@ Bytes imageBytes(const IconImage& image) {
     return data.first(image.info.png ? storedPngSize(data) : storedDibSize(data));
 }
 
+bool isDamagedBitmap(const IconImage& image) {
+    return !image.info.png && !peekDib(imageBytes(image));
+}
+
 bool isCursorGroup(const IconGroup& group) {
     return !group.images.empty() && std::all_of(group.images.begin(), group.images.end(),
                                                 [](const IconImage& i) { return i.hotSpot; });
@@ -58,6 +62,7 @@ std::optional<std::uint64_t> groupFileSize(const IconGroup& group) {
     // it grows.
     std::uint64_t total = kHeaderSize + std::uint64_t{kEntrySize} * count;
     for (const IconImage& image : group.images) {
+        if (isDamagedBitmap(image)) return std::nullopt;
         total += imageBytes(image).size();
         if (total > limits::kMaxGroupFileSize) return std::nullopt;
     }

@@ -26,8 +26,13 @@ std::optional<std::vector<std::uint8_t>> buildGroupFile(const IconGroup& group);
 // handed over, where buildGroupFile gives nothing.
 bool writeGroupFile(const IconGroup& group, const std::function<void(std::span<const std::uint8_t>)>& sink);
 
+// Whether an image is a bitmap that turned out damaged when it was made
+// (a reader may list a picture it converts only when first read).
+bool isDamagedBitmap(const IconImage& image);
+
 // The size of what buildGroupFile gives for `group`, worked out without
-// building it; nothing where it gives nothing.
+// building it; nothing where it gives nothing (too large, or a bitmap that
+// turned out damaged when it was made).
 std::optional<std::uint64_t> groupFileSize(const IconGroup& group);
 
 // The bytes of a stored image without what follows it in its resource

@@ -121,6 +121,7 @@ MappedFile::Storage::Storage(std::size_t size, Options options)
       chunk_(std::max<std::size_t>(options.chunk, 1)),
       walkBlock_(options.walkBlock),
       readWholeUpTo_(options.readWholeUpTo),
+      made_(options.made),
       loaded_(((size + chunk_ - 1) / chunk_ + 63) / 64, 0) {
     if (!memory_->data()) throw std::bad_alloc();
 }
@@ -319,6 +320,33 @@ private:
     std::vector<std::byte> bytes_;
 };
 
+// Made in one piece on the first read, which is the only one: the piece
+// is the whole.
+class MadeStorage final : public MappedFile::Storage {
+public:
+    MadeStorage(std::size_t size, std::function<std::vector<std::byte>()> make)
+        : Storage(size, madeOptions(size)), make_(std::move(make)) {}
+
+private:
+    std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
+        const std::vector<std::byte> bytes = make_();
+        const std::size_t count =
+            offset < bytes.size()
+                ? std::min<std::size_t>(length, bytes.size() - static_cast<std::size_t>(offset))
+                : 0;
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(count ? offset : 0), count, into);
+        std::fill_n(into + count, length - count, std::byte{0});
+        return length;  // all of it made, zeros too
+    }
+    static Options madeOptions(std::size_t size) {
+        Options options;
+        options.chunk = options.readWholeUpTo = size;
+        options.made = true;
+        return options;
+    }
+    std::function<std::vector<std::byte>()> make_;
+};
+
 class BorrowedStorage final : public MappedFile::Storage {
 public:
     BorrowedStorage(Bytes bytes, std::shared_ptr<const void> keeper)
@@ -385,6 +413,10 @@ private:
 
 MappedFile MappedFile::fromBuffer(std::vector<std::byte> bytes) {
     return MappedFile(std::make_shared<BufferStorage>(std::move(bytes)));
+}
+
+MappedFile MappedFile::madeOnFirstRead(std::uint64_t size, std::function<std::vector<std::byte>()> make) {
+    return MappedFile(std::make_shared<MadeStorage>(viewSize(size), std::move(make)));
 }
 
 MappedFile MappedFile::fromBorrowed(Bytes bytes, std::shared_ptr<const void> keeper) {

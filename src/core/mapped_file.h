@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,6 +48,10 @@ public:
 
     // Wraps bytes already in memory (tests, embedded data, clipboard).
     static MappedFile fromBuffer(std::vector<std::byte> bytes);
+    // Bytes a reader makes rather than finds: `size` of them, which `make`
+    // gives (zeros past what it gives) when they are first read, once. They
+    // are no part of any file: their FileBytes have no fileOffset.
+    static MappedFile madeOnFirstRead(std::uint64_t size, std::function<std::vector<std::byte>()> make);
     // Reads bytes that stay where they are, owned by someone else, without
     // a copy; `keeper` holds them in place as long as the file and whatever
     // was read from it live.
@@ -116,6 +121,7 @@ public:
     }
     std::uint64_t readWholeUpTo() const { return readWholeUpTo_; }
     bool allRead() const { return allRead_.load(std::memory_order_acquire); }
+    bool made() const { return made_; }  // by a reader, not read from a file
 
 protected:
     struct Options {
@@ -126,6 +132,7 @@ protected:
         // headers, tables and directories, where one chunk at a time would
         // take many reads; an image body (FileBytes) is read alone.
         std::size_t walkBlock = kWalkBlock;
+        bool made = false;
     };
     explicit Storage(std::size_t size) : Storage(size, Options{}) {}
     Storage(std::size_t size, Options options);
@@ -151,6 +158,7 @@ private:
     std::size_t chunk_;
     std::size_t walkBlock_;
     std::uint64_t readWholeUpTo_;
+    bool made_ = false;
     // Set once the bytes of every chunk are in place, after the last read:
     // from then on reads need neither the lock nor a look at the chunks (a
     // small file is read whole at once).
@@ -192,7 +200,7 @@ public:
     // Where the range starts in its file; nothing for bytes that were in
     // memory from the start.
     std::optional<std::uint64_t> fileOffset() const {
-        return storage_ ? std::optional(offset_) : std::nullopt;
+        return storage_ && !storage_->made() ? std::optional(offset_) : std::nullopt;
     }
 
 private:

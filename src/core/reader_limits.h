@@ -78,6 +78,9 @@ inline constexpr std::uint64_t kMaxPackageMember = std::uint64_t{64} << 20;
 // manifest read (real ones take a few kilobytes).
 inline constexpr std::uint64_t kMaxPackageEntries = std::uint64_t{1} << 20;
 inline constexpr std::uint64_t kMaxManifestBytes = std::uint64_t{4} << 20;
+// The most packages of a bundle read (real ones hold one or a few application
+// packages and up to some dozens of resource packages).
+inline constexpr std::size_t kMaxBundlePackages = 256;
 
 // AppImages: the most links followed from one name (a cycle ends there),
 // and the largest .desktop file read.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -112,6 +113,111 @@ TEST(AppxReader, ABundleIsReadThroughItsStoredApplicationPackage) {
         EXPECT_EQ(file.kind(), SourceKind::appx) << c.what;
         EXPECT_EQ(file.count(), c.icons) << c.what;
     }
+}
+
+// Where a member's data begins in a zip, behind its local header.
+std::uint64_t dataOffset(const Data& zip, const std::string& name) {
+    for (std::size_t at = 0; at + 30 + name.size() <= zip.size(); ++at) {
+        if (peek(zip, at, 4) == 0x04034B50 &&
+            std::memcmp(zip.data() + at + 30, name.data(), name.size()) == 0)
+            return at + 30 + name.size() + peek(zip, at + 28, 2);
+    }
+    return 0;
+}
+
+// A bundle of `packages` (name, package, stored) named by its manifest in the
+// order of `listed` (type, file name), each where its member lies or, for
+// "name@other", where the data of the member `other` (at any depth) does.
+Data bundleOf(const std::vector<Member>& packages,
+              const std::vector<std::pair<std::string, std::string>>& listed) {
+    const auto withManifest = [&](const std::string& xml) {
+        std::vector<Member> members = packages;
+        members.push_back({"AppxMetadata/AppxBundleManifest.xml", textOf(xml)});
+        return zipOf(members);
+    };
+    const Data first =
+        withManifest("<Bundle/>");  // the packages lie where they will: the manifest comes last
+    std::string xml = "<Bundle xmlns=\"http://schemas.microsoft.com/appx/2013/bundle\"><Packages>";
+    for (const auto& [type, name] : listed) {
+        const auto at = name.find('@');
+        const std::string fileName = name.substr(0, at);
+        const std::string place = at == std::string::npos ? name : name.substr(at + 1);
+        const auto member = std::find_if(packages.begin(), packages.end(),
+                                         [&](const Member& each) { return each.name == fileName; });
+        const std::size_t size = member == packages.end() ? 0 : member->bytes.size();
+        xml += "<Package Type=\"" + type + "\" FileName=\"" + fileName + "\" Offset=\"" +
+               std::to_string(dataOffset(first, place)) + "\" Size=\"" + std::to_string(size) + "\"/>";
+    }
+    return withManifest(xml + "</Packages></Bundle>");
+}
+
+TEST(AppxReader, ResourcePackagesOfABundleJoinTheApplicationsIcons) {
+    const Data app = zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png", ""))},
+                            {"Logo.scale-100.png", pngOf(16)},
+                            {"Logo.scale-200.png", pngOf(20)}});
+    const Data scale200 = zipOf({{"AppxManifest.xml", textOf("<Package/>")},
+                                 {"Logo.scale-200.png", pngOf(32)},  // the application package's is taken
+                                 {"Logo.scale-400.png", pngOf(64)},
+                                 {"Other.png", pngOf(24)}});
+    // A package holding a package stored in it, of the same length as one
+    // the bundle holds.
+    const Data inner = zipOf({{"Logo.scale-300.png", pngOf(48)}});
+    const Data holding = zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png", ""))},
+                                {"Logo.scale-100.png", pngOf(16)},
+                                {"Inner.zip", inner, true}});
+    const Data folders = zipOf({{"scale-150/Logo.png", pngOf(24)}});
+    struct Case {
+        const char* what;
+        std::vector<Member> packages;
+        std::vector<std::pair<std::string, std::string>> listed;
+        std::string icons;
+    } cases[] = {
+        {"stored resource packages, one listed first",
+         {{"App.msix", app, true}, {"Res.msix", scale200, true}, {"Res2.msix", folders, true}},
+         {{"resource", "Res.msix"}, {"application", "App.msix"}, {"Resource", "Res2.msix"}},
+         "Logo.png 16 20 64 24"},
+        {"a compressed one is left out",
+         {{"App.msix", app, true}, {"Res.msix", scale200, false}, {"Res2.msix", folders, true}},
+         {{"application", "App.msix"}, {"resource", "Res.msix"}, {"resource", "Res2.msix"}},
+         "Logo.png 16 20 24"},
+        {"one inside the application package is left out",
+         {{"App.msix", holding, true}, {"Res.msix", inner, true}},
+         {{"application", "App.msix"}, {"resource", "Res.msix@Inner.zip"}},
+         "Logo.png 16"},
+        {"one not in the bundle is left out",
+         {{"App.msix", app, true}},
+         {{"application", "App.msix"}, {"resource", "Gone.msix@App.msix"}},
+         "Logo.png 16 20"},
+        {"a second application package is no resource",
+         {{"App.msix", app, true}, {"Res.msix", scale200, true}},
+         {{"application", "App.msix"}, {"application", "Res.msix"}},
+         "Logo.png 16 20"},
+        {"resources without an application package",
+         {{"Res.msix", scale200, true}},
+         {{"resource", "Res.msix"}},
+         ""},
+    };
+    for (Case& c : cases) {
+        const IconFile file = openBytes(bundleOf(c.packages, c.listed));
+        EXPECT_EQ(iconsOf(file),
+                  c.icons.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.icons})
+            << c.what;
+    }
+}
+
+TEST(AppxReader, ABundleReadsNoMorePackagesThanItsLimit) {
+    std::vector<Member> packages{
+        {"App.msix", zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png", ""))}}), true}};
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (std::size_t i = 0; i <= limits::kMaxBundlePackages; ++i) {
+        const std::string name = "R" + std::to_string(i) + ".msix";
+        packages.push_back({name, zipOf({{"Logo.scale-" + std::to_string(i) + ".png", pngOf(16)}}), true});
+        listed.emplace_back("resource", name);
+    }
+    listed.emplace_back("application", "App.msix");  // named last, still taken
+    const IconFile file = openBytes(bundleOf(packages, listed));
+    ASSERT_EQ(file.count(), 1u);
+    EXPECT_EQ(file.group(0).images.size(), limits::kMaxBundlePackages - 1);
 }
 
 // Sets the size a member's local and central headers claim.

@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "group_file.h"
 #include "icon_source/readers.h"
+#include "image/dib.h"
 #include "image/jpeg2000.h"
 #include "image/png.h"
 #include "test_support.h"
@@ -125,6 +127,43 @@ TEST(IcnsReader, EveryKindOfMemberIsAnImageInStoredOrder) {
     EXPECT_TRUE(icons.decode(stored));
 }
 
+// 16 x 16 1-bit member: picture bits, then mask bits clear only in the
+// first row (transparent there).
+Data mono16() {
+    return joined({repeated(0xAA, 32), repeated(0, 2), repeated(0xFF, 30)});
+}
+
+TEST(IcnsReader, ClassicMembersAreBitmapsOfTheirDepthInTheSystemPalettes) {
+    // 4-bit: indexes 1 and 14 by turns; 8-bit: 0, 1, ..., 255.
+    Data eight;
+    for (int i = 0; i < 256; ++i) eight.push_back(std::byte(i));
+    const IconFile file = openBytes(icnsFile({{"ics#", mono16()},
+                                              {"ics4", repeated(0x1E, 128)},
+                                              {"ics8", eight},
+                                              {"icm8", repeated(0xD7, 16 * 12)},
+                                              {"icm#", repeated(0xFF, 48)}}));
+    ASSERT_EQ(file.count(), 1u);
+    ASSERT_EQ(imageList(file.group(0)),
+              (std::vector<std::string>{"16x16x1", "16x16x4", "16x16x8", "16x12x8", "16x12x1"}));
+    struct Case {
+        std::size_t image, pixel;
+        std::uint32_t argb;
+    } cases[] = {
+        {0, 0, 0x00000000},   // the first row is masked out
+        {0, 16, 0xFF000000},  // a set bit is black
+        {0, 17, 0xFFFFFFFF},  {1, 16, 0xFFFCF305},  {1, 17, 0xFF404040},
+        {2, 15, 0x00000000},  {2, 16, 0xFFFF9933},   // the cube, blue changing fastest
+        {2, 214, 0xFF000033},                        // its last colour
+        {2, 215, 0xFFEE0000},                        // the red ramp
+        {2, 234, 0xFF001100},                        // the last of the green one
+        {2, 254, 0xFF111111},                        // the last grey
+        {2, 255, 0xFF000000}, {3, 191, 0xFFEE0000},  // a later 1-bit member of the size masks it all opaque
+        {4, 0, 0xFF000000},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(pixelOf(file, c.image, c.pixel), c.argb) << c.image << " " << c.pixel;
+}
+
 TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
     const Data good = packedRgb16();
     const Data cut(good.begin(), good.end() - 1);
@@ -135,7 +174,7 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
         const char* what;
         Data file;
         std::vector<std::string> images;
-        std::uint32_t firstPixel = 0;
+        std::optional<std::uint32_t> firstPixel = std::nullopt;
     } cases[] = {
         {"packed data cut short", icnsFile({{"is32", cut}, {"il32", repeated(0, 4096)}}), {"32x32x32"}},
         {"a mask of the wrong length leaves it opaque",
@@ -157,6 +196,22 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
          {}},
         {"neither PNG nor JPEG 2000", icnsFile({{"ic09", repeated(0x42, 100)}}), {}},
         {"only masks", icnsFile({{"s8mk", mask16()}}), {}},
+        {"a classic member one byte short",
+         icnsFile({{"ics8", repeated(0, 255)}, {"ics4", repeated(0, 127)}}),
+         {}},
+        {"a 1-bit member cut in its mask", icnsFile({{"ics#", repeated(0, 63)}}), {}},
+        {"a classic member longer than its picture",
+         icnsFile({{"ics4", repeated(0xFF, 129)}}),
+         {"16x16x4"},
+         0xFF000000},
+        {"no 1-bit member of the size leaves it opaque",
+         icnsFile({{"ics8", repeated(0xD7, 256)}, {"ICN#", repeated(0, 256)}}),
+         {"16x16x8", "32x32x1"},
+         0xFFEE0000},
+        {"the first 1-bit member long enough masks the others",
+         icnsFile({{"ics#", repeated(0xFF, 63)}, {"ics4", repeated(0x33, 128)}, {"ics#", mono16()}}),
+         {"16x16x4", "16x16x1"},
+         0x00000000},
     };
     for (Case& c : cases) {
         const IconFile file = openBytes(c.file);
@@ -164,7 +219,7 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
         if (c.images.empty()) continue;
         EXPECT_EQ(imageList(file.group(0)), c.images) << c.what;
         if (c.firstPixel) {
-            EXPECT_EQ(pixelOf(file, 0, 0), c.firstPixel) << c.what;
+            EXPECT_EQ(pixelOf(file, 0, 0), *c.firstPixel) << c.what;
         }
     }
 }
@@ -217,6 +272,94 @@ Data codestream(std::uint32_t width, std::uint32_t height) {
                   bytesOf({0xFF, 0x5C, 0, 4, 0x40, 0x48}),
                   bytesOf({0xFF, 0x90, 0, 10, 0, 0, 0, 0, 0, 15, 0, 1, 0xFF, 0x93, 0, 0xFF, 0xD9})});
     return out;
+}
+
+void pokeBe(Data& data, std::size_t at, std::uint32_t value) {
+    Data field;
+    putBe(field, value, 4);
+    std::copy(field.begin(), field.end(), data.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+Data box(const std::string& type, const Data& body) {
+    Data out;
+    putBe(out, body.size() + 8, 4);
+    for (char c : type) out.push_back(std::byte(c));
+    return joined({out, body});
+}
+
+// A JP2 file of `stream` whose image header gives `width` x `height`.
+Data jp2(const Data& stream, std::uint32_t width, std::uint32_t height) {
+    Data header;
+    putBe(header, height, 4);
+    putBe(header, width, 4);
+    header = joined({header, bytesOf({0, 1, 7, 7, 0, 0})});  // one 8-bit component
+    return joined({box("jP  ", bytesOf({0x0D, 0x0A, 0x87, 0x0A})),
+                   box("ftyp", joined({textOf("jp2 "), repeated(0, 4), textOf("jp2 ")})),
+                   box("jp2h", joined({box("ihdr", header), box("colr", bytesOf({1, 0, 0, 0, 0, 0, 17}))})),
+                   box("jp2c", stream)});
+}
+
+TEST(IcnsReader, JpegTwoThousandSizesComeFromTheHeaders) {
+    Data offsets = codestream(40, 30);  // the picture from (8, 6) on
+    pokeBe(offsets, 16, 8);
+    pokeBe(offsets, 20, 6);
+    const auto cut = [](Data data, std::size_t length) {
+        data.resize(length);
+        return data;
+    };
+    const auto withFtypLength = [](std::uint32_t length) {
+        Data file = jp2(codestream(7, 9), 7, 9);
+        pokeBe(file, 12, length);
+        return file;
+    };
+    Data longBox = jp2(codestream(5, 6), 5, 6);  // ftyp with a 64-bit length
+    longBox.insert(longBox.begin() + 20, {std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0},
+                                          std::byte{0}, std::byte{0}, std::byte{0}, std::byte{28}});
+    pokeBe(longBox, 12, 1);
+    struct Case {
+        const char* what;
+        Data head;
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> size;
+    } cases[] = {
+        {"codestream", codestream(48, 16), std::pair(48u, 16u)},
+        {"codestream with offsets", offsets, std::pair(32u, 24u)},
+        {"codestream cut", cut(codestream(4, 4), 23), std::nullopt},
+        {"JP2", jp2(codestream(7, 9), 7, 9), std::pair(7u, 9u)},
+        {"JP2 with a 64-bit box length", longBox, std::pair(5u, 6u)},
+        {"JP2 header without a width", cut(jp2(codestream(7, 9), 7, 9), 54), std::nullopt},
+        {"JP2 of width 0", jp2(codestream(7, 9), 0, 9), std::nullopt},
+        {"JP2 box running to the end before the header", withFtypLength(0), std::nullopt},
+        {"JP2 box shorter than its own header", withFtypLength(7), std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(jpeg2000Size(c.head), c.size) << c.what;
+}
+
+TEST(IcnsReader, JpegTwoThousandIsDecodedWhenItsPixelsAreFirstRead) {
+    if (!canDecodeJpeg2000()) GTEST_SKIP() << "built without JPEG 2000";
+    const Data padded = joined({codestream(16, 16), repeated(0, 8192)});
+    const MappedFile file = readWhereAsked(icnsFile({{"ic08", padded},
+                                                     {"ic09", jp2(codestream(24, 20), 24, 20)},
+                                                     {"ic10", jp2(codestream(32, 32), 16, 16)}}));
+    MadeBytes made(1 << 20);
+    const auto group = readIcnsFile(FileView(file), made);
+    ASSERT_TRUE(group);
+    ASSERT_EQ(imageList(*group), (std::vector<std::string>{"16x16x32", "24x20x32", "16x16x32"}));
+    EXPECT_LT(file.bytesRead(), 1024u);  // the members' heads alone
+    // Made bytes have no place in the file, to be taken for another image's.
+    EXPECT_FALSE(group->images[0].data.fileOffset());
+    const auto first = decodeDib(group->images[0].data);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->width, 16u);
+    EXPECT_GT(file.bytesRead(), padded.size());
+    const auto second = decodeDib(group->images[1].data);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->width, 24u);
+    EXPECT_EQ(second->height, 20u);
+    // A picture of another size than its header gave decodes to nothing,
+    // and no icon file is made of it.
+    EXPECT_FALSE(decodeDib(group->images[2].data));
+    EXPECT_FALSE(buildGroupFile(IconGroup{std::nullopt, {group->images[1], group->images[2]}}));
+    EXPECT_TRUE(buildGroupFile(IconGroup{std::nullopt, {group->images[1]}}));
 }
 
 TEST(IcnsReader, JpegTwoThousandWithinTheImageLimits) {

@@ -146,6 +146,22 @@ TEST(MappedFile, EveryWayOfReadingGivesTheFilesBytes) {
 // A window hands out its own bytes only: ranges are cut at its end, and one
 // that starts at or past it is empty, whether the bytes lie in a file or in
 // memory.
+TEST(MappedFile, MadeBytesAreMadeOnceOnTheFirstReadAndLieInNoFile) {
+    int made = 0;
+    const MappedFile file = MappedFile::madeOnFirstRead(6, [&] {
+        ++made;
+        return textOf("abcd");  // shorter than promised: zeros follow
+    });
+    const FileBytes whole = file.later(0, 6), tail = file.later(2, 4);
+    EXPECT_EQ(made, 0);
+    EXPECT_FALSE(whole.fileOffset());
+    EXPECT_FALSE(tail.fileOffset());
+    EXPECT_EQ(tail.get()[1], std::byte{'d'});
+    EXPECT_EQ(whole.get()[5], std::byte{0});
+    EXPECT_EQ(file.bytes()[0], std::byte{'a'});
+    EXPECT_EQ(made, 1);
+}
+
 TEST(MappedFile, AWindowNeverReachesPastItsEnd) {
     std::vector<std::byte> bytes(32);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i);

@@ -17,6 +17,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -63,7 +64,36 @@ def make_icns(work):
         picture(side, side).save(names[-1])
     target = os.path.join(work, "made.icns")
     run("png2icns", target, *names)
+    add_classic_members(target)
     return target
+
+
+# The classic members png2icns cannot write: 1-bit pictures with their masks,
+# 4- and 8-bit pictures, of each size (width, height).
+CLASSIC = [(("ICN#", "icl4", "icl8"), (32, 32)), (("ics#", "ics4", "ics8"), (16, 16)),
+           (("icm#", "icm4", "icm8"), (16, 12)), (("ich#", "ich4", "ich8"), (48, 48))]
+
+
+def add_classic_members(path):
+    """Appends the classic members of scrambled bits to an icon file."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    state = 12345
+
+    def scrambled(count):
+        nonlocal state
+        out = bytearray()
+        for _ in range(count):
+            state = (state * 1103515245 + 12345) & 0x7FFFFFFF
+            out.append(state >> 16 & 0xFF)
+        return bytes(out)
+    for types, (width, height) in CLASSIC:
+        pixels = width * height
+        for kind, length in zip(types, (pixels // 4, pixels // 2, pixels)):
+            data += kind.encode() + struct.pack(">I", 8 + length) + scrambled(length)
+    data[4:8] = struct.pack(">I", len(data))
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def read_icns(work, path):
@@ -157,52 +187,113 @@ LOGOS = [
 ]
 
 
-def make_msix(work):
-    """zip's package of a manifest, every logo variant, and a file that is
-    none of them."""
-    folder = os.path.join(work, "package")
-    for seed, (_, variants) in enumerate(LOGOS):
-        for name, side in variants.items():
-            os.makedirs(os.path.join(folder, os.path.dirname(name)), exist_ok=True)
-            picture(side, seed * 40 + side).save(os.path.join(folder, name))
-    picture(20, 9).save(os.path.join(folder, "Assets", "StoreLogoOld.png"))
+def package_of(work, name, manifest, variants, seed=0):
+    """zip's package of a manifest and pictures of the sides `variants`
+    gives by name."""
+    folder = os.path.join(work, name + ".folder")
+    os.makedirs(folder)
+    for offset, (member, side) in enumerate(variants.items()):
+        os.makedirs(os.path.join(folder, os.path.dirname(member)), exist_ok=True)
+        picture(side, seed + offset * 40 + side).save(os.path.join(folder, member))
     with open(os.path.join(folder, "AppxManifest.xml"), "w") as f:
-        f.write(MANIFEST)
-    target = os.path.join(work, "made.msix")
-    run("zip", "-qrX", target, "AppxManifest.xml", "Assets", "Images", cwd=folder)
+        f.write(manifest)
+    target = os.path.join(work, name)
+    run("zip", "-qrX", target, ".", cwd=folder)
     return target
 
 
-def read_msix(work, path):
+def make_msix(work):
+    """zip's package of a manifest, every logo variant, and a file that is
+    none of them."""
+    variants = {name: side for _, each in LOGOS for name, side in each.items()}
+    variants["Assets/StoreLogoOld.png"] = 20
+    return package_of(work, "made.msix", MANIFEST, variants)
+
+
+def read_msix(work, path, logos=LOGOS):
     """unzip gives each variant's bytes."""
     return [[Image.open(io.BytesIO(run("unzip", "-p", path, name))).convert("RGBA") for name in variants]
-            for _, variants in LOGOS]
+            for _, variants in logos]
+
+
+def bundle_of(work, packages):
+    """A bundle of packages (name, path, type) stored as they are, its
+    manifest last, naming the place of each."""
+    folder = os.path.join(work, "bundle")
+    os.makedirs(os.path.join(folder, "AppxMetadata"))
+    listed, offset = [], 0
+    for name, path, kind in packages:
+        shutil.copy(path, os.path.join(folder, name))
+        size = os.path.getsize(path)
+        offset += 30 + len(name)  # behind the local header, which zip -X gives no extra field
+        listed.append(f'<Package Type="{kind}" Version="1.0.0.0" FileName="{name}" '
+                      f'Offset="{offset}" Size="{size}" />')
+        offset += size
+    with open(os.path.join(folder, "AppxMetadata", "AppxBundleManifest.xml"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n'
+                '<Bundle xmlns="http://schemas.microsoft.com/appx/2013/bundle" SchemaVersion="5.0">'
+                '<Identity Name="Pictrove.Test" Publisher="CN=Pictrove" Version="1.0.0.0" /><Packages>'
+                + "".join(listed) + '</Packages></Bundle>')
+    target = os.path.join(work, "made.msixbundle")
+    run("zip", "-qX0", target, *[name for name, _, _ in packages], "AppxMetadata/AppxBundleManifest.xml",
+        cwd=folder)
+    return target
 
 
 def make_bundle(work):
     """A bundle holding the package uncompressed as its first member, the
     place its manifest gives."""
-    package = make_msix(work)
-    folder = os.path.join(work, "bundle")
-    os.makedirs(os.path.join(folder, "AppxMetadata"))
-    shutil.copy(package, os.path.join(folder, "App_x64.msix"))
-    with open(os.path.join(folder, "AppxMetadata", "AppxBundleManifest.xml"), "w") as f:
-        f.write('<?xml version="1.0" encoding="UTF-8"?>\n'
-                '<Bundle xmlns="http://schemas.microsoft.com/appx/2013/bundle" SchemaVersion="5.0">'
-                '<Identity Name="Pictrove.Test" Publisher="CN=Pictrove" Version="1.0.0.0" /><Packages>'
-                f'<Package Type="application" Version="1.0.0.0" Architecture="x64" FileName="App_x64.msix" '
-                f'Offset="{30 + len("App_x64.msix")}" Size="{os.path.getsize(package)}" /></Packages></Bundle>')
-    target = os.path.join(work, "made.msixbundle")
-    run("zip", "-qX0", target, "App_x64.msix", "AppxMetadata/AppxBundleManifest.xml", cwd=folder)
+    return bundle_of(work, [("App_x64.msix", make_msix(work), "application")])
+
+
+def unzipped(work, path, name):
+    """A member of a bundle, taken out by unzip."""
+    target = os.path.join(work, "unzipped." + name)
+    with open(target, "wb") as f:
+        f.write(run("unzip", "-p", path, name))
     return target
 
 
 def read_bundle(work, path):
     """unzip takes the package out, and its variants out of it."""
-    package = os.path.join(work, "unzipped.msix")
-    with open(package, "wb") as f:
-        f.write(run("unzip", "-p", path, "App_x64.msix"))
-    return read_msix(work, package)
+    return read_msix(work, unzipped(work, path, "App_x64.msix"))
+
+
+# The logos of a bundle whose application package holds them at scale 100
+# and whose resource package holds them at scale 200: (name, the
+# application package's variants, the resource package's).
+SCALED_LOGOS = [
+    ("StoreLogo", {"Assets/StoreLogo.scale-100.png": 50}, {"Assets/StoreLogo.scale-200.png": 100}),
+    ("Tile", {"Images/Tile.scale-100.png": 150}, {"Images/scale-200/Tile.png": 300}),
+    ("Small", {"Assets/Small.scale-100.png": 44}, {"Assets/Small.scale-200.png": 88}),
+]
+RESOURCE_MANIFEST = """<?xml version="1.0" encoding="utf-8"?>
+<Package xmlns="http://schemas.microsoft.com/appx/manifest/foundation/windows10">
+  <Identity Name="Pictrove.Test" Publisher="CN=Pictrove" Version="1.0.0.0" ResourceId="scale-200" />
+  <Properties><DisplayName>Icons</DisplayName><PublisherDisplayName>Pictrove tests</PublisherDisplayName>
+    <Logo>Assets\\StoreLogo.png</Logo></Properties>
+  <Resources><Resource uap:Scale="200" xmlns:uap="http://schemas.microsoft.com/appx/manifest/uap/windows10" />
+  </Resources>
+</Package>
+"""
+
+
+def make_resource_bundle(work):
+    """A bundle of an application package and a resource package, each
+    made by zip, and a language package without pictures."""
+    app = package_of(work, "app.msix", MANIFEST, {k: v for _, each, _ in SCALED_LOGOS for k, v in each.items()})
+    scaled = package_of(work, "scale.msix", RESOURCE_MANIFEST,
+                        {k: v for _, _, each in SCALED_LOGOS for k, v in each.items()}, seed=7)
+    language = package_of(work, "language.msix", RESOURCE_MANIFEST.replace("scale-200", "language-de"), {})
+    return bundle_of(work, [("App_x64.msix", app, "application"), ("App_scale-200.msix", scaled, "resource"),
+                            ("App_language-de.msix", language, "resource")])
+
+
+def read_resource_bundle(work, path):
+    """unzip takes both packages out, and the variants out of each."""
+    app = read_msix(work, unzipped(work, path, "App_x64.msix"), [(n, a) for n, a, _ in SCALED_LOGOS])
+    scaled = read_msix(work, unzipped(work, path, "App_scale-200.msix"), [(n, r) for n, _, r in SCALED_LOGOS])
+    return [mine + theirs for mine, theirs in zip(app, scaled)]
 
 
 SVG = """<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">
@@ -262,6 +353,7 @@ KINDS = {
     "msi": (("wixl", "msiinfo", "wrestool"), make_msi, read_msi),
     "msix": (("zip", "unzip"), make_msix, read_msix),
     "msixbundle": (("zip", "unzip"), make_bundle, read_bundle),
+    "msixresources": (("zip", "unzip"), make_resource_bundle, read_resource_bundle),
     "appimage": (("mksquashfs", "unsquashfs", "rsvg-convert"), make_appimage, read_appimage),
 }
 

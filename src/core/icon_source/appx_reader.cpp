@@ -7,7 +7,9 @@
 // folders (Logo.scale-200.png, Logo.targetsize-48_altform-unplated.png,
 // scale-200/Logo.png): every PNG variant is one image of the logo's icon. A
 // bundle's AppxBundleManifest.xml names its packages; the first application
-// package, stored uncompressed inside it, is read where it lies.
+// package, stored uncompressed inside it, is read where it lies, and so are
+// its resource packages (scales, languages), whose variants of the
+// application package's logos join the same icons.
 #include "icon_source/format_module.h"
 
 #include <zip.h>
@@ -228,26 +230,40 @@ std::vector<std::string> manifestLogos(const pugi::xml_document& manifest) {
     return logos;
 }
 
-// The first application package a bundle manifest names: its file name,
-// and where it lies in the bundle.
+// A package a bundle manifest names: its kind and file name, and where it
+// lies in the bundle.
 struct BundledPackage {
+    bool application = false;
     std::string fileName;
     std::uint64_t offset = 0, size = 0;
 };
 
-std::optional<BundledPackage> mainPackage(const pugi::xml_document& manifest) {
-    std::optional<BundledPackage> found;
+// The first application package a bundle manifest names, then its resource
+// packages; at most kMaxBundlePackages in all, the application package
+// however late it comes. Nothing without an application package.
+std::vector<BundledPackage> bundledPackages(const pugi::xml_document& manifest) {
+    std::vector<BundledPackage> found;
+    bool hasApplication = false;
     forEachChild(manifest, "Bundle", [&](const pugi::xml_node& bundle) {
         forEachChild(bundle, "Packages", [&](const pugi::xml_node& packages) {
             forEachChild(packages, "Package", [&](const pugi::xml_node& package) {
-                const std::string_view type = package.attribute("Type").as_string("application");
-                if (found || lowered(type) != "application") return;
-                found = BundledPackage{package.attribute("FileName").as_string(),
-                                       package.attribute("Offset").as_ullong(),
-                                       package.attribute("Size").as_ullong()};
+                const std::string type = lowered(package.attribute("Type").as_string("application"));
+                const bool application = type == "application";
+                const std::size_t resources = found.size() - (hasApplication ? 1 : 0);
+                if (application ? hasApplication
+                                : type != "resource" || resources + 1 >= limits::kMaxBundlePackages)
+                    return;
+                found.push_back({application, package.attribute("FileName").as_string(),
+                                 package.attribute("Offset").as_ullong(),
+                                 package.attribute("Size").as_ullong()});
+                if (found.back().application) {
+                    hasApplication = true;
+                    std::rotate(found.begin(), found.end() - 1, found.end());
+                }
             });
         });
     });
+    if (!hasApplication) found.clear();
     return found;
 }
 
@@ -300,63 +316,68 @@ std::string logoMember(std::string_view logo) {
     return path;
 }
 
-std::optional<std::vector<IconGroup>> readPackage(const FileView& file, MadeBytes& made,
-                                                  std::size_t groupLimit, bool inBundle) {
-    const auto archive = Archive::open(file);
-    if (!archive) return std::nullopt;
-    if (const auto bundleManifest = archive->find("appxmetadata/appxbundlemanifest.xml");
-        bundleManifest && !inBundle) {
-        const auto xml = archive->read(*bundleManifest, limits::kMaxManifestBytes);
-        const auto document = xml ? parsed(*xml) : std::nullopt;
-        const auto package = document ? mainPackage(*document) : std::nullopt;
-        const auto index = package ? archive->find(memberName(package->fileName)) : std::nullopt;
-        const auto info = index ? archive->stat(*index) : std::nullopt;
-        // Only a package stored as it is can be read where it lies.
-        if (!info || !(info->valid & ZIP_STAT_COMP_METHOD) || info->comp_method != ZIP_CM_STORE ||
-            info->size != package->size || !fitsIn(file.size(), package->offset, package->size) ||
-            !file.hasTagAt(package->offset, "PK\x03\x04"))
-            return std::vector<IconGroup>{};
-        return readPackage(file.window(package->offset, package->size), made, groupLimit, true)
-            .value_or(std::vector<IconGroup>{});
+// Where a package the bundle names lies, when it is stored as it is (only
+// then can it be read in place) and overlaps none of `taken`, to which it
+// is added: no byte of the bundle is read as part of two packages.
+std::optional<FileView> storedPackage(const FileView& file, const Archive& bundle,
+                                      const BundledPackage& package, std::vector<FileRange>& taken) {
+    const auto index = bundle.find(memberName(package.fileName));
+    const auto info = index ? bundle.stat(*index) : std::nullopt;
+    if (!info || !(info->valid & ZIP_STAT_COMP_METHOD) || info->comp_method != ZIP_CM_STORE ||
+        info->size != package.size || !fitsIn(file.size(), package.offset, package.size) ||
+        !file.hasTagAt(package.offset, "PK\x03\x04"))
+        return std::nullopt;
+    for (const FileRange& range : taken) {
+        if (package.offset < range.offset + range.length && range.offset < package.offset + package.size)
+            return std::nullopt;
     }
-    const auto manifestIndex = archive->find("appxmanifest.xml");
-    if (!manifestIndex) return std::nullopt;
-    std::vector<IconGroup> groups;
-    const auto xml = archive->read(*manifestIndex, limits::kMaxManifestBytes);
-    const auto document = xml ? parsed(*xml) : std::nullopt;
-    if (!document) return groups;
-    // Each member to the logos it is a variant of, in the archive's order.
-    const std::vector<std::string> logos = manifestLogos(*document);
-    std::unordered_map<std::string, std::size_t> logoAt;
-    for (std::size_t i = 0; i < logos.size(); ++i) {
-        std::string member = logoMember(logos[i]);
-        // A logo is a picture file: one without an extension has no variants.
-        const auto dot = member.rfind('.'), slash = member.rfind('/');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-            logoAt.emplace(std::move(member), i);
-    }
-    std::vector<std::vector<std::size_t>> variants(logos.size());
-    for (std::size_t i = 0; i < archive->names().size(); ++i) {
-        for (const std::string& varied : logosVaried(archive->names()[i])) {
+    taken.push_back({package.offset, package.size});
+    return file.window(package.offset, package.size);
+}
+
+// A package's archive and the members of it that are variants of each logo.
+struct LogoSource {
+    Archive archive;
+    std::vector<std::vector<std::size_t>> variants;  // by logo, in the archive's order
+};
+
+LogoSource logoSource(Archive archive, const std::unordered_map<std::string, std::size_t>& logoAt) {
+    LogoSource source{std::move(archive), std::vector<std::vector<std::size_t>>(logoAt.size())};
+    for (std::size_t i = 0; i < source.archive.names().size(); ++i) {
+        for (const std::string& varied : logosVaried(source.archive.names()[i])) {
             const auto found = logoAt.find(varied);
             if (found == logoAt.end()) continue;
-            auto& members = variants[found->second];
+            auto& members = source.variants[found->second];
             if (members.empty() || members.back() != i) members.push_back(i);
         }
     }
+    return source;
+}
+
+// The icons of `logos` whose variants `sources` hold (the package's own
+// first), each variant name taken once.
+std::vector<IconGroup> logoIcons(const std::vector<std::string>& logos,
+                                 const std::vector<LogoSource>& sources, MadeBytes& made,
+                                 std::size_t groupLimit) {
+    std::vector<IconGroup> groups;
     std::size_t images = 0;
     for (std::size_t logo = 0; logo < logos.size() && groups.size() < groupLimit; ++logo) {
         IconGroup group;
-        for (const std::size_t i : variants[logo]) {
-            if (images >= limits::kMaxImagesPerFile) break;
-            const auto info = archive->stat(i);
-            if (!info || !made.hasRoomFor(info->size)) continue;
-            auto bytes = archive->read(i, limits::kMaxPackageMember);
-            if (!bytes || !isPng(*bytes)) continue;
-            const auto kept = made.keep(std::move(*bytes));
-            if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) {
-                group.images.push_back(*image);
-                ++images;
+        std::unordered_set<std::string_view> taken;  // views into the archives' names
+        for (const LogoSource& source : sources) {
+            for (const std::size_t i : source.variants[logo]) {
+                if (images >= limits::kMaxImagesPerFile) break;
+                const auto info = source.archive.stat(i);
+                if (!info || !made.hasRoomFor(info->size) || taken.contains(source.archive.names()[i]))
+                    continue;
+                auto bytes = source.archive.read(i, limits::kMaxPackageMember);
+                if (!bytes || !isPng(*bytes)) continue;
+                const auto kept = made.keep(std::move(*bytes));
+                if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) {
+                    group.images.push_back(*image);
+                    taken.insert(source.archive.names()[i]);
+                    ++images;
+                }
             }
         }
         if (group.images.empty()) continue;
@@ -366,10 +387,65 @@ std::optional<std::vector<IconGroup>> readPackage(const FileView& file, MadeByte
     return groups;
 }
 
+// The icons of a package and of the resource packages `resources` that
+// come with it in a bundle; nothing when it is no package.
+std::optional<std::vector<IconGroup>> readPackage(Archive package, std::vector<Archive> resources,
+                                                  MadeBytes& made, std::size_t groupLimit) {
+    const auto manifestIndex = package.find("appxmanifest.xml");
+    if (!manifestIndex) return std::nullopt;
+    const auto xml = package.read(*manifestIndex, limits::kMaxManifestBytes);
+    const auto document = xml ? parsed(*xml) : std::nullopt;
+    if (!document) return std::vector<IconGroup>{};
+    const std::vector<std::string> logos = manifestLogos(*document);
+    std::unordered_map<std::string, std::size_t> logoAt;
+    for (std::size_t i = 0; i < logos.size(); ++i) {
+        std::string member = logoMember(logos[i]);
+        // A logo is a picture file: one without an extension has no variants.
+        const auto dot = member.rfind('.'), slash = member.rfind('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            logoAt.emplace(std::move(member), i);
+    }
+    std::vector<LogoSource> sources;
+    sources.push_back(logoSource(std::move(package), logoAt));
+    for (Archive& resource : resources) sources.push_back(logoSource(std::move(resource), logoAt));
+    return logoIcons(logos, sources, made, groupLimit);
+}
+
+// A bundle: its application package, with the resource packages that are
+// stored in it; a package whose place or storage is wrong is left out.
+std::vector<IconGroup> readBundle(const FileView& file, const Archive& bundle, std::size_t manifestIndex,
+                                  MadeBytes& made, std::size_t groupLimit) {
+    const auto xml = bundle.read(manifestIndex, limits::kMaxManifestBytes);
+    const auto document = xml ? parsed(*xml) : std::nullopt;
+    const std::vector<BundledPackage> packages =
+        document ? bundledPackages(*document) : std::vector<BundledPackage>{};
+    std::vector<FileRange> taken;
+    std::optional<Archive> application;
+    std::vector<Archive> resources;
+    for (const BundledPackage& package : packages) {
+        const auto window = storedPackage(file, bundle, package, taken);
+        auto archive = window ? Archive::open(*window) : std::nullopt;
+        if (package.application && !archive) return {};
+        if (!archive) continue;
+        if (package.application) {
+            application = std::move(archive);
+        } else {
+            resources.push_back(std::move(*archive));
+        }
+    }
+    if (!application) return {};
+    return readPackage(std::move(*application), std::move(resources), made, groupLimit)
+        .value_or(std::vector<IconGroup>{});
+}
+
 }  // namespace
 
 std::optional<std::vector<IconGroup>> formats::readAppxIcons(const FileView& file, MadeBytes& made,
                                                              std::size_t groupLimit) {
-    return readPackage(file, made, groupLimit, false);
+    auto archive = Archive::open(file);
+    if (!archive) return std::nullopt;
+    if (const auto manifest = archive->find("appxmetadata/appxbundlemanifest.xml"))
+        return readBundle(file, *archive, *manifest, made, groupLimit);
+    return readPackage(std::move(*archive), {}, made, groupLimit);
 }
 }  // namespace pictrove

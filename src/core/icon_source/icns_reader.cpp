@@ -5,8 +5,15 @@
 // ic05, icp4, icp5 beginning "ARGB"), and the older 24-bit ones (is32,
 // il32, ih32, it32), whose transparency is the 8-bit mask member of their
 // size (s8mk, l8mk, h8mk, t8mk). Everything but PNG is converted to a 32-bit
-// bitmap, so that the rest of the program sees only bitmaps and PNG.
+// bitmap, so that the rest of the program sees only bitmaps and PNG; JPEG
+// 2000 only when its pixels are first read, its size coming from its
+// header. The classic members are bitmaps of their own depth, as an icon
+// file's low-colour images are: 1-bit pictures followed by their mask
+// (ICN#, ics#, icm#, ich#), and 4- and 8-bit ones in the system's 16- and
+// 256-colour palettes (icl4 ... ich8), transparent where the 1-bit member
+// of their size masks them.
 #include <array>
+#include <span>
 #include <string_view>
 
 #include "icon_source/readers.h"
@@ -41,6 +48,20 @@ constexpr std::array<RgbType, 4> kRgbTypes{{
     {"ih32", "h8mk", 48},
     {"it32", "t8mk", 128},
 }};
+
+// The classic types of one size: the 1-bit picture and mask, the 4-bit
+// and the 8-bit picture.
+struct ClassicSize {
+    std::array<std::string_view, 3> types;  // of 1, 4 and 8 bits
+    std::uint32_t width, height;
+};
+constexpr std::array<ClassicSize, 4> kClassicSizes{{
+    {{"ICN#", "icl4", "icl8"}, 32, 32},
+    {{"ics#", "ics4", "ics8"}, 16, 16},
+    {{"icm#", "icm4", "icm8"}, 16, 12},
+    {{"ich#", "ich4", "ich8"}, 48, 48},
+}};
+constexpr std::array<std::uint16_t, 3> kClassicBits{1, 4, 8};
 
 // The types that hold PNG, JPEG 2000 or ARGB data, with the side an ARGB
 // picture has (0 where the type never holds one).
@@ -81,6 +102,11 @@ std::vector<Member> readMembers(const FileView& file) {
         }
         for (const PictureType& each : kPictureTypes) {
             if (type == each.type) known = each.type;
+        }
+        for (const ClassicSize& each : kClassicSizes) {
+            for (const std::string_view classic : each.types) {
+                if (type == classic) known = classic;
+            }
         }
         if (!known.empty()) members.push_back({known, {offset + kMemberHeader, length - kMemberHeader}});
         offset += length;
@@ -164,9 +190,31 @@ std::optional<IconImage> keptBitmap(std::optional<Image> image, MadeBytes& made)
     return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
 }
 
-// What a bitmap of a picture `side` pixels a side takes in `made`.
-std::uint64_t bitmapBytes(std::uint64_t side) {
-    return 40 + side * side * 4 + (side + 31) / 32 * 4 * side;
+// What a bitmap of a picture takes in `made`.
+std::uint64_t bitmapBytes(std::uint64_t width, std::uint64_t height) {
+    return 40 + width * height * 4 + (width + 31) / 32 * 4 * height;
+}
+
+// How much of a JPEG 2000 member is looked at for its size.
+constexpr std::uint64_t kJpeg2000Head = 256;
+
+// A JPEG 2000 member, listed at the size its header gives and decoded only
+// when its bitmap is first read (a list of the icon's sizes needs none
+// decoded). One decoded at another size makes an empty bitmap, which no
+// decoder takes.
+std::optional<IconImage> laterJpeg2000(const FileBytes& body, MadeBytes& made) {
+    const auto size = canDecodeJpeg2000() ? jpeg2000Size(body.head(kJpeg2000Head)) : std::nullopt;
+    if (!size || size->first > limits::kMaxImageSide || size->second > limits::kMaxImageSide)
+        return std::nullopt;
+    const std::uint32_t width = size->first, height = size->second;
+    const auto later = made.keepLater(bitmapBytes(width, height), [body, width, height] {
+        const auto image = decodeJpeg2000(body);
+        auto bitmap = image && image->width == width && image->height == height ? encodeIconBitmap(*image)
+                                                                                : std::nullopt;
+        return std::move(bitmap).value_or(std::vector<std::byte>{});
+    });
+    if (!later) return std::nullopt;
+    return IconImage{ImageInfo{width, height, 32, false}, *later, std::nullopt};
 }
 
 std::optional<IconImage> readPicture(const FileView& file, const Member& member, std::uint32_t argbSide,
@@ -175,19 +223,16 @@ std::optional<IconImage> readPicture(const FileView& file, const Member& member,
     const Bytes head = body.head(kImageHeadSize);
     if (isPng(head)) return inspectImage(body, head);
     if (argbSide && hasTagAt(head, 0, "ARGB")) {
-        if (!made.hasRoomFor(bitmapBytes(argbSide))) return std::nullopt;
+        if (!made.hasRoomFor(bitmapBytes(argbSide, argbSide))) return std::nullopt;
         return keptBitmap(decodeArgb(body, argbSide), made);
     }
-    // The size is known only once decoded: room is asked for the largest.
-    if (isJpeg2000(head) && made.hasRoomFor(bitmapBytes(limits::kMaxImageSide)))
-        return keptBitmap(decodeJpeg2000(body), made);
-    return std::nullopt;
+    return isJpeg2000(head) ? laterJpeg2000(body, made) : std::nullopt;
 }
 
 // A 24-bit member, made transparent by `mask` where there is one.
 std::optional<IconImage> readRgb(const FileView& file, const Member& colour, const RgbType& type,
                                  const Member* mask, MadeBytes& made) {
-    if (!made.hasRoomFor(bitmapBytes(type.side))) return std::nullopt;
+    if (!made.hasRoomFor(bitmapBytes(type.side, type.side))) return std::nullopt;
     auto image =
         decodeRgb(file.read(colour.body.offset, colour.body.length), type.side, type.colour == "it32");
     if (!image) return std::nullopt;
@@ -197,6 +242,63 @@ std::optional<IconImage> readRgb(const FileView& file, const Member& colour, con
             image->bgra[i * 4 + 3] = std::to_integer<std::uint8_t>(alpha[i]);
     }
     return keptBitmap(std::move(image), made);
+}
+
+// The system palettes: 16 colours, and 256 made of a colour cube without
+// black, ramps of red, green, blue and grey, and black. Black comes last in
+// both, as it does in the 1-bit pair of white and black.
+constexpr std::array<std::uint32_t, 2> kMonoPalette{0xFFFFFF, 0x000000};
+constexpr std::array<std::uint32_t, 16> kPalette16{0xFFFFFF, 0xFCF305, 0xFF6402, 0xDD0806, 0xF20884, 0x4600A5,
+                                                   0x0000D4, 0x02ABEA, 0x1FB714, 0x006411, 0x562C05, 0x90713A,
+                                                   0xC0C0C0, 0x808080, 0x404040, 0x000000};
+
+constexpr std::array<std::uint32_t, 256> makePalette256() {
+    constexpr std::array<std::uint32_t, 6> kCube{0xFF, 0xCC, 0x99, 0x66, 0x33, 0x00};
+    constexpr std::array<std::uint32_t, 10> kRamp{0xEE, 0xDD, 0xBB, 0xAA, 0x88, 0x77, 0x55, 0x44, 0x22, 0x11};
+    std::array<std::uint32_t, 256> palette{};
+    std::size_t n = 0;
+    for (const std::uint32_t r : kCube) {
+        for (const std::uint32_t g : kCube) {
+            for (const std::uint32_t b : kCube) {
+                if (r | g | b) palette[n++] = r << 16 | g << 8 | b;
+            }
+        }
+    }
+    for (const int shift : {16, 8, 0}) {
+        for (const std::uint32_t level : kRamp) palette[n++] = level << shift;
+    }
+    for (const std::uint32_t level : kRamp) palette[n++] = level << 16 | level << 8 | level;
+    return palette;  // the last entry stays black
+}
+constexpr std::array<std::uint32_t, 256> kPalette256 = makePalette256();
+
+// A classic member of `bits` a pixel, transparent where its mask is clear:
+// a 1-bit member's own, else `mask` (the size's, or nothing). Nothing when
+// the member holds fewer bytes than its picture (and mask).
+std::optional<IconImage> readClassic(const FileView& file, const Member& member, const ClassicSize& size,
+                                     std::uint16_t bits, Bytes mask, MadeBytes& made) {
+    const std::size_t pixels = std::size_t{size.width} * size.height;
+    const std::size_t length = pixels * bits / 8 * (bits == 1 ? 2 : 1);
+    if (member.body.length < length) return std::nullopt;
+    const Bytes data = file.read(member.body.offset, length);
+    if (data.size() != length) return std::nullopt;
+    if (bits == 1) mask = data.subspan(pixels / 8);
+    const std::span<const std::uint32_t> palette = bits == 1   ? std::span<const std::uint32_t>(kMonoPalette)
+                                                   : bits == 4 ? std::span<const std::uint32_t>(kPalette16)
+                                                               : std::span<const std::uint32_t>(kPalette256);
+    const auto bitAt = [](Bytes bytes, std::size_t index, std::uint16_t width) {
+        const std::size_t bit = index * width;
+        return std::to_integer<std::uint8_t>(bytes[bit / 8]) >> (8 - width - bit % 8) & ((1u << width) - 1);
+    };
+    std::vector<std::uint8_t> indexes(pixels), transparent(pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        transparent[i] = !mask.empty() && !bitAt(mask, i, 1);
+        // A transparent pixel is black, or it would invert what lies below.
+        indexes[i] = static_cast<std::uint8_t>(transparent[i] ? palette.size() - 1 : bitAt(data, i, bits));
+    }
+    auto bitmap = encodeIndexedIconBitmap(size.width, size.height, bits, palette, indexes, transparent);
+    const auto kept = bitmap ? made.keep(std::move(*bitmap)) : std::nullopt;
+    return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
 }
 
 }  // namespace
@@ -214,9 +316,27 @@ std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made) {
                 masks[t] = &member;
         }
     }
+    // The mask of each classic size: the second half of its first 1-bit
+    // member that holds both.
+    std::array<Bytes, kClassicSizes.size()> classicMasks{};
+    for (std::size_t s = 0; s < kClassicSizes.size(); ++s) {
+        const std::uint64_t half = std::uint64_t{kClassicSizes[s].width} * kClassicSizes[s].height / 8;
+        for (const Member& member : members) {
+            if (member.type != kClassicSizes[s].types[0] || member.body.length < 2 * half) continue;
+            classicMasks[s] = file.read(member.body.offset + half, half);
+            break;
+        }
+    }
     IconGroup group;
     for (const Member& member : members) {
         std::optional<IconImage> image;
+        for (std::size_t s = 0; s < kClassicSizes.size(); ++s) {
+            for (std::size_t depth = 0; depth < kClassicBits.size(); ++depth) {
+                if (member.type == kClassicSizes[s].types[depth])
+                    image = readClassic(file, member, kClassicSizes[s], kClassicBits[depth], classicMasks[s],
+                                        made);
+            }
+        }
         for (std::size_t t = 0; t < kRgbTypes.size(); ++t) {
             if (member.type == kRgbTypes[t].colour)
                 image = readRgb(file, member, kRgbTypes[t], masks[t], made);

@@ -6,11 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "byte_reader.h"
+#include "mapped_file.h"
 
 namespace pictrove {
 
@@ -30,11 +32,28 @@ public:
         return Bytes(kept_.back());
     }
 
+    // Keeps room for `length` bytes that `make` makes when they are first
+    // read, and hands back where they will be; nothing past the cap. They
+    // have no place in the reader's file.
+    std::optional<FileBytes> keepLater(std::uint64_t length, std::function<std::vector<std::byte>()> make) {
+        if (length == 0 || !hasRoomFor(length)) return std::nullopt;
+        total_ += length;
+        later_.push_back(MappedFile::madeOnFirstRead(length, std::move(make)));
+        return later_.back().later(0, length);
+    }
+
     // Whether `bytes` lie in what was kept (for checks).
     bool holds(Bytes bytes) const {
         for (const auto& each : kept_) {
-            if (bytes.data() >= each.data() && bytes.data() + bytes.size() <= each.data() + each.size())
-                return true;
+            if (within(bytes, each)) return true;
+        }
+        return madeOnRead(bytes);
+    }
+    // Whether they lie in what keepLater kept and was read since (for
+    // checks): bytes that may turn out to be no picture once made.
+    bool madeOnRead(Bytes bytes) const {
+        for (const MappedFile& each : later_) {
+            if (each.bytesRead() == each.size() && within(bytes, each.bytes())) return true;
         }
         return false;
     }
@@ -42,9 +61,14 @@ public:
     std::uint64_t total() const { return total_; }
 
 private:
+    static bool within(Bytes bytes, Bytes whole) {
+        return bytes.data() >= whole.data() && bytes.data() + bytes.size() <= whole.data() + whole.size();
+    }
+
     std::uint64_t limit_;
     std::uint64_t total_ = 0;
     std::vector<std::vector<std::byte>> kept_;
+    std::vector<MappedFile> later_;
 };
 
 }  // namespace pictrove

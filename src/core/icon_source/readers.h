@@ -54,7 +54,9 @@ std::optional<IconGroup> readElfIcon(const FileView& file);
 
 // macOS icon files (.icns): every picture member as one image of one icon,
 // PNG ones straight from the file, the others (24-bit with their 8-bit
-// masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps kept in `made`.
+// masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps kept in `made`
+// (JPEG 2000 ones when their pixels are first read), the classic 1-, 4- and
+// 8-bit ones to bitmaps of their depth.
 std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made);
 
 // Whether the first bytes are a compound file's (installer databases, old
@@ -75,7 +77,8 @@ bool isZipFile(Bytes head);
 // App packages (.msix, .appx) and their bundles: one icon per logo the
 // manifest names (the package's, then each application's), each of every
 // PNG variant of it the package holds; a bundle's first application
-// package. The images are kept in `made`. At most `groupLimit` icons.
+// package, with the variants its resource packages hold. The images are
+// kept in `made`. At most `groupLimit` icons.
 // Nothing when the file is no app package, or its reader cannot be loaded.
 std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
                                                     std::size_t groupLimit = limits::kMaxIconGroups);

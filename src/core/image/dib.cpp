@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <span>
 
 #include "reader_limits.h"
 
@@ -273,23 +274,45 @@ std::optional<Image> decodeDib(Bytes data) {
     return image;
 }
 
+namespace {
+
+// An icon bitmap's header, then room for its colour table, colour rows and
+// AND rows, all zero.
+std::vector<std::byte> emptyIconBitmap(std::uint32_t width, std::uint32_t height, std::uint16_t bits,
+                                       std::uint32_t paletteEntries) {
+    const std::uint64_t colourBytes = rowStride(width, bits) * height;
+    std::vector<std::byte> out(kInfoHeaderSize + std::size_t{paletteEntries} * 4 + colourBytes +
+                               rowStride(width, 1) * height);
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) out[at + i] = std::byte(value >> (8 * i));
+    };
+    put32(0, kInfoHeaderSize);
+    put32(4, width);
+    put32(8, height * 2);    // colour and AND rows
+    out[12] = std::byte{1};  // planes
+    out[14] = std::byte(bits);
+    put32(20, static_cast<std::uint32_t>(colourBytes));
+    put32(32, paletteEntries);
+    return out;
+}
+
+// Sets the AND bit of the pixel at (x, y), top row first, of a picture
+// whose AND rows begin at `andRows`.
+void setTransparent(std::byte* andRows, std::uint32_t width, std::uint32_t height, std::size_t x,
+                    std::size_t y) {
+    andRows[(height - 1 - y) * rowStride(width, 1) + x / 8] |= std::byte(0x80 >> (x % 8));
+}
+
+}  // namespace
+
 std::optional<std::vector<std::byte>> encodeIconBitmap(const Image& image) {
     if (image.empty() || image.width > limits::kMaxImageSide || image.height > limits::kMaxImageSide ||
         image.bgra.size() != image.pixelCount() * 4) {
         return std::nullopt;
     }
     const std::size_t w = image.width, h = image.height;
-    const std::size_t colourStride = w * 4, andStride = static_cast<std::size_t>(rowStride(w, 1));
-    std::vector<std::byte> out(kInfoHeaderSize + (colourStride + andStride) * h);
-    const auto put32 = [&](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) out[at + i] = std::byte(value >> (8 * i));
-    };
-    put32(0, kInfoHeaderSize);
-    put32(4, image.width);
-    put32(8, image.height * 2);  // colour and AND rows
-    out[12] = std::byte{1};      // planes
-    out[14] = std::byte{32};     // bits
-    put32(20, static_cast<std::uint32_t>(colourStride * h));
+    const std::size_t colourStride = w * 4;
+    std::vector<std::byte> out = emptyIconBitmap(image.width, image.height, 32, 0);
     std::byte* colour = out.data() + kInfoHeaderSize;
     std::byte* andRows = colour + colourStride * h;
     for (std::size_t y = 0; y < h; ++y) {
@@ -297,7 +320,39 @@ std::optional<std::vector<std::byte>> encodeIconBitmap(const Image& image) {
         std::memcpy(colour + row * colourStride, image.bgra.data() + y * colourStride, colourStride);
         for (std::size_t x = 0; x < w; ++x) {
             if (image.bgra[(y * w + x) * 4 + 3] < 128)
-                andRows[row * andStride + x / 8] |= std::byte(0x80 >> (x % 8));
+                setTransparent(andRows, image.width, image.height, x, y);
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<std::byte>> encodeIndexedIconBitmap(std::uint32_t width, std::uint32_t height,
+                                                              std::uint16_t bits,
+                                                              std::span<const std::uint32_t> palette,
+                                                              std::span<const std::uint8_t> indexes,
+                                                              std::span<const std::uint8_t> transparent) {
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    if (width == 0 || height == 0 || width > limits::kMaxImageSide || height > limits::kMaxImageSide ||
+        (bits != 1 && bits != 4 && bits != 8) || palette.size() != (1u << bits) || indexes.size() != pixels ||
+        transparent.size() != pixels) {
+        return std::nullopt;
+    }
+    std::vector<std::byte> out =
+        emptyIconBitmap(width, height, bits, static_cast<std::uint32_t>(palette.size()));
+    std::byte* table = out.data() + kInfoHeaderSize;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        for (int c = 0; c < 3; ++c) table[i * 4 + c] = std::byte(palette[i] >> (8 * c));  // blue, green, red
+    }
+    std::byte* colour = table + palette.size() * 4;
+    const std::uint64_t stride = rowStride(width, bits);
+    std::byte* andRows = colour + stride * height;
+    for (std::size_t y = 0; y < height; ++y) {
+        std::byte* row = colour + (height - 1 - y) * stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t at = y * width + x;
+            const std::size_t bit = x * bits;
+            row[bit / 8] |= std::byte((indexes[at] & ((1u << bits) - 1)) << (8 - bits - bit % 8));
+            if (transparent[at]) setTransparent(andRows, width, height, x, y);
         }
     }
     return out;

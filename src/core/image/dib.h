@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "byte_reader.h"
@@ -32,5 +33,16 @@ std::optional<Image> decodeDib(Bytes data);
 // where alpha is below half), as icon files hold them: what a picture that
 // came in another format is handed on as. Nothing for an empty image.
 std::optional<std::vector<std::byte>> encodeIconBitmap(const Image& image);
+
+// An icon bitmap of 1, 4 or 8 `bits` a pixel over `palette` (0x00RRGGBB, an
+// entry for every index): `indexes` and `transparent` (non-zero where the
+// pixel is) hold one byte per pixel, top row first. A transparent pixel's
+// index is kept as it is, so it should be the palette's black. Nothing when
+// the sizes do not agree.
+std::optional<std::vector<std::byte>> encodeIndexedIconBitmap(std::uint32_t width, std::uint32_t height,
+                                                              std::uint16_t bits,
+                                                              std::span<const std::uint32_t> palette,
+                                                              std::span<const std::uint8_t> indexes,
+                                                              std::span<const std::uint8_t> transparent);
 
 }  // namespace pictrove

@@ -3,7 +3,9 @@
 // build has it; elsewhere they are recognised and left out.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "byte_reader.h"
 #include "image/image.h"
@@ -11,6 +13,11 @@
 namespace pictrove {
 
 bool isJpeg2000(Bytes data);
+
+// The width and height a picture's header gives (a JP2 file's image header
+// box, a bare codestream's size marker), read from its first bytes (a few
+// dozen); nothing when they do not say.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> jpeg2000Size(Bytes head);
 
 // Whether this build decodes them.
 bool canDecodeJpeg2000();
