@@ -80,7 +80,8 @@ std::string msiStreamName(std::string_view name, bool table) {
 namespace {
 
 const FormatReader* loadReader(const char* module) {
-    return static_cast<const FormatReader*>(loadModuleTable(module, kFormatModuleEntry, sizeof(FormatReader)));
+    return static_cast<const FormatReader*>(
+        loadModuleTable(module, kFormatModuleEntry, sizeof(FormatReader)));
 }
 
 std::optional<std::vector<IconGroup>> readThrough(const FormatReader* reader, const FileView& file,

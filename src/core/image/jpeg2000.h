@@ -1,8 +1,10 @@
 // JPEG 2000 pictures, which macOS icon files hold for their larger sizes:
-// a JP2 file (boxes) or a bare codestream. Decoded by libopenjp2 where the
-// build has it; elsewhere they are recognised and left out.
+// a JP2 file (boxes) or a bare codestream. Decoded by libopenjp2, in the
+// pictrove-jpeg2000 module, where the build has it; elsewhere they are
+// recognised and left out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -25,5 +27,14 @@ bool canDecodeJpeg2000();
 // The picture, when its header asks for no more than the image limits and
 // every component covers it at full resolution; nothing on any damage.
 std::optional<Image> decodeJpeg2000(Bytes data);
+
+// What the pictrove-jpeg2000 module holds, and the names of the module and
+// of its entry, a function taking nothing and giving `const Jpeg2000Decoder*`.
+struct Jpeg2000Decoder {
+    std::size_t size = sizeof(Jpeg2000Decoder);  // the module and the program must agree
+    std::optional<Image> (*decode)(Bytes data) = nullptr;
+};
+inline constexpr const char* kJpeg2000Module = "pictrove-jpeg2000.so";
+inline constexpr const char* kJpeg2000ModuleEntry = "pictrove_jpeg2000_decoder";
 
 }  // namespace pictrove
