@@ -34,9 +34,9 @@ const void* loadModuleTable(const char* fileName, const char* entryName, std::si
             const auto module = place / folder / fileName;
             void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (!library) continue;
-            const auto entry = reinterpret_cast<const std::size_t* (*)()>(dlsym(library, entryName));
-            const std::size_t* table = entry ? entry() : nullptr;
-            if (table && *table == tableSize) return table;
+            const auto entry = reinterpret_cast<const void* (*)()>(dlsym(library, entryName));
+            const void* table = entry ? entry() : nullptr;
+            if (table && *static_cast<const std::size_t*>(table) == tableSize) return table;
             dlclose(library);  // a module of another build
         }
     }

@@ -24,7 +24,7 @@ struct FormatReader {
 };
 
 // The modules' file names, and the name of each one's entry, a function
-// taking nothing and giving `const FormatReader*`.
+// taking nothing and giving the table (see module_loader.h).
 inline constexpr const char* kMsiModule = "pictrove-msi.so";
 inline constexpr const char* kAppxModule = "pictrove-appx.so";
 inline constexpr const char* kAppImageModule = "pictrove-appimage.so";

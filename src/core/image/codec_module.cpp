@@ -3,7 +3,7 @@
 
 #include "image/png_codec.h"
 
-extern "C" __attribute__((visibility("default"))) const pictrove::Codecs* pictrove_codecs() {
+extern "C" __attribute__((visibility("default"))) const void* pictrove_codecs() {
     static const pictrove::Codecs codecs = [] {
         pictrove::Codecs made;
         made.decodePng = pictrove::png_codec::decodeBgra;

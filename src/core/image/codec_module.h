@@ -27,7 +27,7 @@ struct Codecs {
 };
 
 // The module's file name, and the name of its one entry, a function taking
-// nothing and giving `const Codecs*`.
+// nothing and giving the table (see module_loader.h).
 inline constexpr const char* kCodecModule = "pictrove-codecs.so";
 inline constexpr const char* kCodecModuleEntry = "pictrove_codecs";
 

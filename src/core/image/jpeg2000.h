@@ -29,7 +29,7 @@ bool canDecodeJpeg2000();
 std::optional<Image> decodeJpeg2000(Bytes data);
 
 // What the pictrove-jpeg2000 module holds, and the names of the module and
-// of its entry, a function taking nothing and giving `const Jpeg2000Decoder*`.
+// of its entry, a function taking nothing and giving the table (see module_loader.h).
 struct Jpeg2000Decoder {
     std::size_t size = sizeof(Jpeg2000Decoder);  // the module and the program must agree
     std::optional<Image> (*decode)(Bytes data) = nullptr;

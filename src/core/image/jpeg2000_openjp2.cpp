@@ -135,8 +135,7 @@ std::optional<Image> decode(Bytes data) {
 
 }  // namespace pictrove
 
-extern "C" __attribute__((visibility("default"))) const pictrove::Jpeg2000Decoder*
-pictrove_jpeg2000_decoder() {
+extern "C" __attribute__((visibility("default"))) const void* pictrove_jpeg2000_decoder() {
     static const pictrove::Jpeg2000Decoder decoder{sizeof(pictrove::Jpeg2000Decoder), pictrove::decode};
     return &decoder;
 }

@@ -21,7 +21,7 @@ bool isSvg(Bytes data);
 std::optional<Image> renderSvg(Bytes data, std::uint32_t side);
 
 // What the pictrove-svg module holds, and the names of the module and of its
-// entry, a function taking nothing and giving `const SvgDrawing*`.
+// entry, a function taking nothing and giving the table (see module_loader.h).
 struct SvgDrawing {
     std::size_t size = sizeof(SvgDrawing);  // the module and the program must agree
     std::optional<Image> (*draw)(Bytes data, std::uint32_t side) = nullptr;

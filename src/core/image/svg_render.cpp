@@ -63,7 +63,7 @@ std::optional<Image> draw(Bytes data, std::uint32_t side) {
 
 }  // namespace pictrove
 
-extern "C" __attribute__((visibility("default"))) const pictrove::SvgDrawing* pictrove_svg_drawing() {
+extern "C" __attribute__((visibility("default"))) const void* pictrove_svg_drawing() {
     static const pictrove::SvgDrawing drawing{sizeof(pictrove::SvgDrawing), pictrove::draw};
     return &drawing;
 }
