@@ -29,6 +29,20 @@ elseif(MSVC)
   endif()
 endif()
 
+# The C++ runtime linked in, for the command-line tool and the modules it
+# loads: loading and binding the shared libstdc++ takes a listing of a large
+# library as long as half of its own work, and a module that needed it would
+# bring that cost back the first time it is loaded (with every symbol bound
+# at once). Unwinding stays with the shared libgcc_s, so exceptions pass
+# between binaries. Not under the sanitizers, whose runtimes replace parts of
+# the shared one.
+function(pictrove_own_cxx_runtime target)
+  if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT PICTROVE_SANITIZE AND NOT PICTROVE_TSAN
+     AND NOT PICTROVE_FUZZ)
+    target_link_options(${target} PRIVATE -static-libstdc++)
+  endif()
+endfunction()
+
 # Windows headers: wide ("W") calls by default, no min and max macros.
 if(WIN32)
   add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
