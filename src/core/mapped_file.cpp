@@ -122,7 +122,7 @@ MappedFile::Storage::Storage(std::size_t size, Options options)
       walkBlock_(options.walkBlock),
       readWholeUpTo_(options.readWholeUpTo),
       made_(options.made),
-      loaded_(((size + chunk_ - 1) / chunk_ + 63) / 64, 0) {
+      loaded_(new std::atomic<std::uint64_t>[((size + chunk_ - 1) / chunk_ + 63) / 64]()) {
     if (!memory_->data()) throw std::bad_alloc();
 }
 
@@ -138,7 +138,7 @@ MappedFile::Storage::~Storage() = default;
 
 std::size_t MappedFile::Storage::firstWith(bool read, std::size_t from, std::size_t to) const {
     while (from < to) {
-        std::uint64_t word = loaded_[from / 64];
+        std::uint64_t word = loaded_[from / 64].load(std::memory_order_acquire);
         if (!read) word = ~word;
         word &= ~std::uint64_t{0} << (from % 64);
         if (word != 0) return std::min(from / 64 * 64 + static_cast<std::size_t>(std::countr_zero(word)), to);
@@ -149,7 +149,8 @@ std::size_t MappedFile::Storage::firstWith(bool read, std::size_t from, std::siz
 
 void MappedFile::Storage::markRead(std::size_t from, std::size_t to) {
     chunksRead_ += to - from;
-    for (; from < to; ++from) loaded_[from / 64] |= std::uint64_t{1} << (from % 64);
+    for (; from < to; ++from)
+        loaded_[from / 64].fetch_or(std::uint64_t{1} << (from % 64), std::memory_order_release);
     if (chunksRead_ == (size_ + chunk_ - 1) / chunk_) allRead_.store(true, std::memory_order_release);
 }
 
@@ -169,6 +170,11 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool
     if (end == offset) return {};
     std::byte* data = memory_->data();
     if (allRead()) return {data + offset, end - static_cast<std::size_t>(offset)};
+    // Bytes read before need no turn at the file: their chunks' bits were
+    // set only once the bytes were in place.
+    const std::size_t pastLastChunk = (end - 1) / chunk_ + 1;
+    if (firstWith(false, static_cast<std::size_t>(offset) / chunk_, pastLastChunk) == pastLastChunk)
+        return {data + offset, end - static_cast<std::size_t>(offset)};
     const auto lock = takeTurn();
     // Readers come back to what they just read (an image that many groups
     // name): no need to look through the chunks again.
@@ -207,12 +213,16 @@ void MappedFile::Storage::copyOut(std::uint64_t offset, std::byte* into, std::si
     if (offset < size_) {
         const auto from = static_cast<std::size_t>(offset);
         const std::size_t end = from + std::min<std::size_t>(length, size_ - from);
-        std::unique_lock<std::mutex> lock;
-        if (!allRead()) lock = takeTurn();
         const std::size_t first = from / chunk_;
         const std::size_t last = end > from ? (end - 1) / chunk_ : first;
-        const bool inMemory = end == from || allRead() || firstWith(false, first, last + 1) == last + 1;
-        if (inMemory) {
+        // Bytes read before are copied without a turn at the file, as read
+        // hands them out; a chunk once read stays read.
+        const auto inMemory = [&] {
+            return end == from || allRead() || firstWith(false, first, last + 1) == last + 1;
+        };
+        std::unique_lock<std::mutex> lock;
+        if (!inMemory()) lock = takeTurn();
+        if (inMemory()) {
             std::memcpy(into, memory_->data() + from, end - from);
             copied = end - from;
         } else {

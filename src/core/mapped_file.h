@@ -165,7 +165,9 @@ private:
     std::atomic<bool> allRead_{false};
     std::mutex mutex_;  // guards the members below
     std::uint64_t bytesRead_ = 0;
-    std::vector<std::uint64_t> loaded_;  // a bit for each chunk, set once read
+    // A bit for each chunk, set once its bytes are in place: read without
+    // the lock by a read whose chunks are all in (most reads of a walk).
+    std::unique_ptr<std::atomic<std::uint64_t>[]> loaded_;
     std::size_t chunksRead_ = 0;
     std::size_t lastFrom_ = 0, lastTo_ = 0;  // the range last read, all of it in memory
 };

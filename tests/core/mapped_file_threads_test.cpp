@@ -141,5 +141,41 @@ TEST(ReadsAcrossThreads, ARangeBeingReadIsHandedOutOnlyOnceItsBytesAreIn) {
     }
 }
 
+// Bytes read before are handed out at once, by every way of asking for
+// them, while another thread's read of other bytes is held open.
+TEST(ReadsAcrossThreads, BytesReadBeforeWaitForNoOtherRead) {
+    const std::pair<const char*, Access> askers[] = {
+        {"body", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.later(at, n)); }},
+        {"walk", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.read(at, n)); }},
+        {"heads",
+         [](const MappedFile& f, std::uint64_t at, std::size_t n) {
+             const FileBytes range[] = {f.later(at, n)};
+             return readHeads(range, n);
+         }},
+    };
+    std::vector<std::byte> bytes(2 * kChunk + 300);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i % 251);
+    for (const auto& [askerName, asker] : askers) {
+        auto storage = std::make_shared<HeldStorage>(bytes);
+        const MappedFile file = MappedFile::fromStorage(storage);
+        file.read(0, 2 * kChunk);
+        storage->holdNextRead();
+        std::thread first([&] { file.later(2 * kChunk, 300).get(); });
+        storage->waitUntilHeld();
+        std::vector<std::byte> asked;
+        std::thread second([&] {
+            asked = asker(file, kChunk - 100, 200);
+            storage->answered();
+        });
+        storage->waitUntilAnsweredOrWaiting();
+        storage->release();
+        first.join();
+        second.join();
+        EXPECT_EQ(storage->waiters(), 0) << askerName;
+        EXPECT_EQ(asked, std::vector<std::byte>(bytes.begin() + kChunk - 100, bytes.begin() + kChunk + 100))
+            << askerName;
+    }
+}
+
 }  // namespace
 }  // namespace pictrove
