@@ -180,7 +180,10 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool
     // name): no need to look through the chunks again.
     if (offset >= lastFrom_ && end <= lastTo_) return {data + offset, end - static_cast<std::size_t>(offset)};
     std::size_t blockFrom = static_cast<std::size_t>(offset), blockTo = end;
-    if (walk && walkBlock_ > chunk_) {
+    // The first chunk holds what tells a file's kind and an executable's
+    // headers: a walk there takes that chunk alone, so that a folder's files
+    // that hold no icons, or hold them far from the start, cost one chunk.
+    if (walk && walkBlock_ > chunk_ && end > chunk_) {
         blockFrom = blockFrom / walkBlock_ * walkBlock_;
         blockTo = std::min((blockTo - 1) / walkBlock_ * walkBlock_ + walkBlock_, size_);
     }

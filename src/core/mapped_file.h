@@ -109,7 +109,8 @@ public:
     std::uint64_t size() const { return size_; }
     // For a `walk` through a file's structures, which come back to their
     // neighbourhood again and again, the chunks not read yet in the
-    // walk-sized blocks that hold the range are read with it.
+    // walk-sized blocks that hold the range are read with it; a range within
+    // the first chunk is read with that chunk alone.
     Bytes read(std::uint64_t offset, std::uint64_t length, bool walk = false);
     // Copies [offset, offset + length) into `into`: from memory when all of
     // it was read before, else straight from the file, without keeping it.
