@@ -11,8 +11,11 @@ set(PICTROVE_ICON_SIZES 16 24 32 48 64 128 256)
 set(desktop_dir ${PROJECT_SOURCE_DIR}/desktop)
 
 install(TARGETS pictrove-cli RUNTIME DESTINATION ${PICTROVE_PROGRAM_DIR})
+# The modules the programs load from beside them (none on Windows).
 foreach(module pictrove_codecs ${PICTROVE_FORMAT_MODULES})
-  install(TARGETS ${module} LIBRARY DESTINATION ${PICTROVE_PROGRAM_DIR})
+  if(TARGET ${module})
+    install(TARGETS ${module} LIBRARY DESTINATION ${PICTROVE_PROGRAM_DIR})
+  endif()
 endforeach()
 if(PICTROVE_GUI)
   install(TARGETS pictrove RUNTIME DESTINATION ${PICTROVE_PROGRAM_DIR})

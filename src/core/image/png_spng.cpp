@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 
 #include "image/png_codec.h"
 #include "reader_limits.h"
@@ -43,10 +46,10 @@ void putChunk(std::vector<std::uint8_t>& out, const char* type, const std::uint8
                  static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(length + 4))));
 }
 
-// What encodeQuickly keeps from one image to the next on each thread: the
-// compressor, whose setting up takes its tables, and the buffers the rows
-// are filtered and compressed into. A compressor holds nothing of the last
-// image it compressed.
+// What encodeQuickly keeps from one image to the next: the compressor,
+// whose setting up takes its tables, and the buffers the rows are filtered
+// and compressed into. A compressor holds nothing of the last image it
+// compressed.
 class QuickEncoder {
 public:
     QuickEncoder() = default;
@@ -80,6 +83,46 @@ private:
     std::size_t filteredSize_ = 0, compressedSize_ = 0;
 };
 
+// The encoders not in use, one for each thread that encodes at once. Not
+// kept per thread: this code lives in a module loaded at run time, where a
+// thread's own objects take the dynamic kind of thread storage, which the
+// leak checker of the sanitizer builds cannot walk safely at exit.
+class EncoderPool {
+public:
+    // An encoder of the pool's, given back when the lease ends.
+    class Lease {
+    public:
+        explicit Lease(EncoderPool& pool) : pool_(pool), encoder_(pool.take()) {}
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        ~Lease() { pool_.give(std::move(encoder_)); }
+        QuickEncoder& operator*() const { return *encoder_; }
+
+    private:
+        EncoderPool& pool_;
+        std::unique_ptr<QuickEncoder> encoder_;
+    };
+
+private:
+    std::unique_ptr<QuickEncoder> take() {
+        const std::lock_guard lock(mutex_);
+        if (free_.empty()) return std::make_unique<QuickEncoder>();
+        auto encoder = std::move(free_.back());
+        free_.pop_back();
+        return encoder;
+    }
+    void give(std::unique_ptr<QuickEncoder> encoder) {
+        const std::lock_guard lock(mutex_);
+        try {
+            free_.push_back(std::move(encoder));
+        } catch (const std::bad_alloc&) {  // no room to keep it: let it go
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<QuickEncoder>> free_;
+};
+
 // The quick encoding every extracted icon and thumbnail takes: each row
 // Sub-filtered (the pixel minus its left neighbour, so flat runs and pixels
 // repeated by enlarging become zeroes) while red and blue are swapped, or,
@@ -94,7 +137,9 @@ std::optional<std::vector<std::uint8_t>> encodeQuickly(const std::vector<std::ui
     const std::size_t rowBytes = std::size_t{width} * 4;
     const std::size_t stride = rowBytes + 1;
     const std::size_t filteredSize = stride * height;
-    thread_local QuickEncoder encoder;
+    static EncoderPool pool;
+    const EncoderPool::Lease lease(pool);
+    QuickEncoder& encoder = *lease;
     // Filled completely below, so not cleared.
     std::uint8_t* const filtered = encoder.filtered(filteredSize);
     for (std::uint32_t y = 0; y < height; ++y) {
