@@ -85,6 +85,24 @@ std::vector<std::byte> copied(Bytes bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
+// Every way of asking for a file's bytes.
+const std::pair<const char*, Access> kAskers[] = {
+    {"body", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.later(at, n)); }},
+    {"walk", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.read(at, n)); }},
+    {"heads",
+     [](const MappedFile& f, std::uint64_t at, std::size_t n) {
+         const FileBytes range[] = {f.later(at, n)};
+         return readHeads(range, n);
+     }},
+};
+
+// Three chunks and a bit, each byte telling its place.
+std::vector<std::byte> patterned() {
+    std::vector<std::byte> bytes(2 * kChunk + 300);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i % 251);
+    return bytes;
+}
+
 // Every way a range is read into memory is held open in turn, while every
 // way of asking for bytes asks for the range from a second thread. The range
 // is the last chunk not read, so that its read makes the whole file read.
@@ -102,22 +120,12 @@ TEST(ReadsAcrossThreads, ARangeBeingReadIsHandedOutOnlyOnceItsBytesAreIn) {
              return copied(f.read(at, n));
          }},
     };
-    const std::pair<const char*, Access> askers[] = {
-        {"body", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.later(at, n)); }},
-        {"walk", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.read(at, n)); }},
-        {"heads",
-         [](const MappedFile& f, std::uint64_t at, std::size_t n) {
-             const FileBytes range[] = {f.later(at, n)};
-             return readHeads(range, n);
-         }},
-    };
-    std::vector<std::byte> bytes(2 * kChunk + 300);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i % 251);
+    const std::vector<std::byte> bytes = patterned();
     const std::uint64_t at = 2 * kChunk + 10;
     const std::size_t length = 200;
     const std::vector<std::byte> expected(bytes.begin() + at, bytes.begin() + at + length);
     for (const auto& [holderName, holder] : holders) {
-        for (const auto& [askerName, asker] : askers) {
+        for (const auto& [askerName, asker] : kAskers) {
             const std::string what = std::string(holderName) + " held, " + askerName + " asked";
             auto storage = std::make_shared<HeldStorage>(bytes);
             const MappedFile file = MappedFile::fromStorage(storage);
@@ -144,18 +152,8 @@ TEST(ReadsAcrossThreads, ARangeBeingReadIsHandedOutOnlyOnceItsBytesAreIn) {
 // Bytes read before are handed out at once, by every way of asking for
 // them, while another thread's read of other bytes is held open.
 TEST(ReadsAcrossThreads, BytesReadBeforeWaitForNoOtherRead) {
-    const std::pair<const char*, Access> askers[] = {
-        {"body", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.later(at, n)); }},
-        {"walk", [](const MappedFile& f, std::uint64_t at, std::size_t n) { return copied(f.read(at, n)); }},
-        {"heads",
-         [](const MappedFile& f, std::uint64_t at, std::size_t n) {
-             const FileBytes range[] = {f.later(at, n)};
-             return readHeads(range, n);
-         }},
-    };
-    std::vector<std::byte> bytes(2 * kChunk + 300);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i % 251);
-    for (const auto& [askerName, asker] : askers) {
+    const std::vector<std::byte> bytes = patterned();
+    for (const auto& [askerName, asker] : kAskers) {
         auto storage = std::make_shared<HeldStorage>(bytes);
         const MappedFile file = MappedFile::fromStorage(storage);
         file.read(0, 2 * kChunk);
