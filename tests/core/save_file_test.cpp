@@ -348,6 +348,47 @@ TEST_F(SaveFile, AReplacingFileIsTheOwnersAloneUntilItIsComplete) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+// A new file shows under no name, its own or a temporary one, until all of
+// it is written; a failed write leaves nothing; a name taken meanwhile goes
+// to the new file, as a replace would have it.
+TEST_F(SaveFile, ANewFileShowsUnderNoNameUntilComplete) {
+    const int probe = ::open(folder.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) GTEST_SKIP() << "the folder's file system makes no unnamed files";
+    ::close(probe);
+    const auto target = folder / "t.png";
+    const std::string wanted(kBytes.begin(), kBytes.end());
+    enum { look, fail, takeTheName } step = look;
+    std::size_t seen = 99;
+    const WriteWatch watch([&](int fd, const std::uint8_t* data, std::size_t size) -> long {
+        seen = entries();
+        if (step == fail) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (step == takeTheName) {
+            std::ofstream(target) << "taken meanwhile";
+            step = look;
+        }
+        return ::write(fd, data, size);
+    });
+    ASSERT_FALSE(saveFile(target, kBytes));
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(contents(target), wanted);
+
+    step = fail;
+    const auto failed = saveFile(folder / "full.png", kBytes);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->code, ErrorCode::writeFailed);
+    EXPECT_EQ(entries(), 1u);
+
+    fs::remove(target);
+    step = takeTheName;
+    const auto taken = saveFile(target, kBytes);
+    ASSERT_FALSE(taken) << taken->message;
+    EXPECT_EQ(contents(target), wanted);
+    EXPECT_EQ(entries(), 1u);
+}
+
 // A save stopped by a signal once its temporary file is there: the signal
 // still ends the process, with its own status, and takes the file along.
 TEST_F(SaveFile, ATerminationSignalMidSaveLeavesNoTemporaryFile) {
