@@ -7,9 +7,9 @@
 #
 #   fuzz/run-fuzzers.sh [-t SECONDS] [-B BUILD_DIR] [TARGET...]
 #
-# Targets: pe ne ico ani elf dib png icon_file profile profile_writer collection file_mask
-# corpus_index (all when none is named). One
-# fuzzer runs at a time, on one core.
+# Targets: pe ne ico ani elf icns msi appx appimage dib png icon_file profile
+# profile_writer collection file_mask corpus_index (all when none is named).
+# One fuzzer runs at a time, on one core.
 set -euo pipefail
 
 seconds=180
@@ -27,13 +27,16 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build=${build:-$source_dir/build/fuzz-run}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf dib png icon_file profile profile_writer collection file_mask corpus_index)
+[ ${#targets[@]} -eq 0 ] && targets=(pe ne ico ani elf icns msi appx appimage dib png icon_file profile profile_writer collection file_mask
+  corpus_index)
 
 # Inputs longer than a format needs only slow the search down; executables
 # need room for a section table and a resource tree, single images less.
 max_len() {
   case $1 in
     pe | ne | icon_file) echo 32768 ;;
+    # A compound file's sectors and an icon family's members are larger.
+    msi | icns) echo 65536 ;;
     profile | profile_writer) echo 4096 ;;
     # An index holds two bucket tables of at least 2^16 entries.
     corpus_index) echo 1048576 ;;
