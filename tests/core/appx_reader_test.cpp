@@ -52,6 +52,18 @@ std::string manifest(const std::string& logo, const std::string& visual) {
            "</Application></Applications></Package>";
 }
 
+// An icon image as an .ico stores it (a 32-bit bitmap and its mask), which
+// parses as a picture but is no PNG.
+Data dibOf(std::uint32_t side) {
+    Data dib(40 + side * side * 4 + side * ((side + 31) / 32 * 4));
+    poke(dib, 0, 4, 40);
+    poke(dib, 4, 4, side);
+    poke(dib, 8, 4, side * 2);
+    poke(dib, 12, 2, 1);
+    poke(dib, 14, 2, 32);
+    return dib;
+}
+
 // Per icon, its name and its images' widths.
 TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
     const std::string visual =
@@ -71,6 +83,7 @@ TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
         {"Assets/a-1/b-2/c-3/d-4/StoreLogo.png", pngOf(201)},      // qualifier folders four deep
         {"Assets/a-1/b-2/c-3/d-4/e-5/StoreLogo.png", pngOf(202)},  // five: too deep
         {"Assets/StoreLogo.scale-150.png", textOf("not a picture")},
+        {"Assets/StoreLogo.scale-125.png", dibOf(16)},  // a picture, but no PNG
         {"Images/scale-200/Tile.png", pngOf(300)},
         {"Assets/Small.targetsize-48_altform-unplated.png", pngOf(48)},
         {"Assets/My%20Logo.scale-100.png", pngOf(71)},
