@@ -206,5 +206,52 @@ TEST(Dib, BitfieldsWithoutAlphaMaskUseTheAndMask) {
         *image, [](int x, int y) { return opaqueUnlessMasked(rgbAt(x, y), x, y); }, "bitfields");
 }
 
+// The bitmaps made for images that come from no icon file (a Mac icon's
+// members, a drawn SVG): each header field as an .ico holds it, and the
+// pixels and transparency read back as they went in, rows in either order.
+TEST(Dib, MadeIconBitmapsHoldTheirHeaderAndReadBack) {
+    const auto field = [](const std::vector<std::byte>& dib, std::size_t at, int width) {
+        return peek(dib, at, width);
+    };
+    Image image;
+    image.width = 3;
+    image.height = 2;
+    image.bgra = {1, 2, 3, 255, 4, 5, 6, 0, 7, 8, 9, 200, 10, 11, 12, 255, 13, 14, 15, 100, 16, 17, 18, 255};
+    const auto rgb = encodeIconBitmap(image);
+    ASSERT_TRUE(rgb);
+    const std::vector<std::uint64_t> rgbHeader{40, 3, 4, 1, 32, 0, 24, 0};
+    EXPECT_EQ((std::vector<std::uint64_t>{field(*rgb, 0, 4), field(*rgb, 4, 4), field(*rgb, 8, 4),
+                                          field(*rgb, 12, 2), field(*rgb, 14, 2), field(*rgb, 16, 4),
+                                          field(*rgb, 20, 4), field(*rgb, 32, 4)}),
+              rgbHeader);
+    EXPECT_EQ(rgb->size(), 40u + 24 + 2 * 4);
+    const auto back = decodeDib(*rgb);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->bgra, image.bgra);
+    EXPECT_EQ(back->mask, (std::vector<std::uint8_t>{0, 1, 0, 0, 1, 0}));
+
+    // Two colours a bit: index 1 is red, and the middle column is clear.
+    const std::vector<std::uint32_t> palette{0x000000, 0xFF0000};
+    const auto mono = encodeIndexedIconBitmap(3, 2, 1, palette, std::vector<std::uint8_t>{1, 0, 1, 0, 0, 1},
+                                              std::vector<std::uint8_t>{0, 1, 0, 0, 1, 0});
+    ASSERT_TRUE(mono);
+    const std::vector<std::uint64_t> monoHeader{40, 3, 4, 1, 1, 0, 8, 2};
+    EXPECT_EQ((std::vector<std::uint64_t>{field(*mono, 0, 4), field(*mono, 4, 4), field(*mono, 8, 4),
+                                          field(*mono, 12, 2), field(*mono, 14, 2), field(*mono, 16, 4),
+                                          field(*mono, 20, 4), field(*mono, 32, 4)}),
+              monoHeader);
+    const auto decoded = decodeDib(*mono);
+    ASSERT_TRUE(decoded);
+    const std::uint8_t red[] = {0, 0, 255, 255}, black[] = {0, 0, 0, 255};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const bool clear = i % 3 == 1;
+        const std::uint8_t* want = (i == 0 || i == 2 || i == 5) ? red : black;
+        EXPECT_EQ(decoded->mask[i], clear ? 1 : 0) << i;
+        if (!clear) {
+            EXPECT_TRUE(std::equal(want, want + 4, decoded->bgra.begin() + 4 * i)) << i;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace pictrove::test
