@@ -210,8 +210,13 @@ TEST(Dib, BitfieldsWithoutAlphaMaskUseTheAndMask) {
 // members, a drawn SVG): each header field as an .ico holds it, and the
 // pixels and transparency read back as they went in, rows in either order.
 TEST(Dib, MadeIconBitmapsHoldTheirHeaderAndReadBack) {
-    const auto field = [](const std::vector<std::byte>& dib, std::size_t at, int width) {
-        return peek(dib, at, width);
+    // Size, width, doubled height, planes, bits, compression, image size, colours used.
+    const auto header = [](const std::vector<std::byte>& dib) {
+        std::vector<std::uint64_t> fields;
+        for (const auto& [at, width] :
+             {std::pair{0, 4}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 4}, {20, 4}, {32, 4}})
+            fields.push_back(peek(dib, at, width));
+        return fields;
     };
     Image image;
     image.width = 3;
@@ -219,11 +224,7 @@ TEST(Dib, MadeIconBitmapsHoldTheirHeaderAndReadBack) {
     image.bgra = {1, 2, 3, 255, 4, 5, 6, 0, 7, 8, 9, 200, 10, 11, 12, 255, 13, 14, 15, 100, 16, 17, 18, 255};
     const auto rgb = encodeIconBitmap(image);
     ASSERT_TRUE(rgb);
-    const std::vector<std::uint64_t> rgbHeader{40, 3, 4, 1, 32, 0, 24, 0};
-    EXPECT_EQ((std::vector<std::uint64_t>{field(*rgb, 0, 4), field(*rgb, 4, 4), field(*rgb, 8, 4),
-                                          field(*rgb, 12, 2), field(*rgb, 14, 2), field(*rgb, 16, 4),
-                                          field(*rgb, 20, 4), field(*rgb, 32, 4)}),
-              rgbHeader);
+    EXPECT_EQ(header(*rgb), (std::vector<std::uint64_t>{40, 3, 4, 1, 32, 0, 24, 0}));
     EXPECT_EQ(rgb->size(), 40u + 24 + 2 * 4);
     const auto back = decodeDib(*rgb);
     ASSERT_TRUE(back);
@@ -235,21 +236,15 @@ TEST(Dib, MadeIconBitmapsHoldTheirHeaderAndReadBack) {
     const auto mono = encodeIndexedIconBitmap(3, 2, 1, palette, std::vector<std::uint8_t>{1, 0, 1, 0, 0, 1},
                                               std::vector<std::uint8_t>{0, 1, 0, 0, 1, 0});
     ASSERT_TRUE(mono);
-    const std::vector<std::uint64_t> monoHeader{40, 3, 4, 1, 1, 0, 8, 2};
-    EXPECT_EQ((std::vector<std::uint64_t>{field(*mono, 0, 4), field(*mono, 4, 4), field(*mono, 8, 4),
-                                          field(*mono, 12, 2), field(*mono, 14, 2), field(*mono, 16, 4),
-                                          field(*mono, 20, 4), field(*mono, 32, 4)}),
-              monoHeader);
+    EXPECT_EQ(header(*mono), (std::vector<std::uint64_t>{40, 3, 4, 1, 1, 0, 8, 2}));
     const auto decoded = decodeDib(*mono);
     ASSERT_TRUE(decoded);
-    const std::uint8_t red[] = {0, 0, 255, 255}, black[] = {0, 0, 0, 255};
-    for (std::size_t i = 0; i < 6; ++i) {
-        const bool clear = i % 3 == 1;
-        const std::uint8_t* want = (i == 0 || i == 2 || i == 5) ? red : black;
-        EXPECT_EQ(decoded->mask[i], clear ? 1 : 0) << i;
-        if (!clear) {
-            EXPECT_TRUE(std::equal(want, want + 4, decoded->bgra.begin() + 4 * i)) << i;
-        }
+    EXPECT_EQ(decoded->mask, (std::vector<std::uint8_t>{0, 1, 0, 0, 1, 0}));
+    for (const std::size_t i : {0, 2, 3, 5}) {
+        const std::uint8_t red = i == 3 ? 0 : 255;
+        EXPECT_EQ(std::vector(decoded->bgra.begin() + 4 * i, decoded->bgra.begin() + 4 * i + 4),
+                  (std::vector<std::uint8_t>{0, 0, red, 255}))
+            << i;
     }
 }
 

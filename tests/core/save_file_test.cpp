@@ -214,6 +214,13 @@ TEST_F(SaveFile, DurableSavesFlushTheFileBeforeTheFolder) {
     EXPECT_EQ(fs::absolute(flushes[1].path), fs::absolute(folder));
     EXPECT_EQ(flushes[1].target, "12");
 
+    // A new file, too, is followed by its folder.
+    flushes.clear();
+    ASSERT_FALSE(saveFile(folder / "new.ico", kBytes, {.durability = Durability::flushed}));
+    ASSERT_EQ(flushes.size(), 2u);
+    EXPECT_EQ(fs::absolute(flushes[1].path), fs::absolute(folder));
+    fs::remove(folder / "new.ico");
+
     fail = true;
     const auto failed = saveFile(target, kBytes, {.durability = Durability::flushed});
     ASSERT_TRUE(failed);
