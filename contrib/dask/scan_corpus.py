@@ -23,9 +23,21 @@ The report's pictures come from the records (--thumbnail N), else from the
 files where this machine can read them.
 
 With --scheduler the script joins that cluster (whose workers must find the
-CLI at --cli); without it, it starts a cluster of --workers processes on this
-machine that listens on the loopback address only, with a web dashboard only
-when --dashboard names the address to serve it on (such as 127.0.0.1:8787).
+CLI at --cli), with the TLS settings of Dask's configuration if it has any;
+without it, it starts a cluster of --workers processes on this machine that
+listens on the loopback address only and accepts its owner alone: its
+scheduler, nannies, workers and this script's client speak TLS with a
+certificate and key made for the run and held in memory, and any peer that
+cannot show that certificate is turned away before it can run anything. This
+needs python3-cryptography; without it the script stops (status 2) rather
+than start an open cluster. Each node also answers health checks ("ok") on a
+free loopback port.
+
+--dashboard ADDRESS (such as 127.0.0.1:8787) serves the local cluster's web
+dashboard there, in plain HTTP and with no login: the progress of the tasks,
+the workers' memory, CPU and logs, their call stacks and the task names. It
+is the one part of the cluster that anyone who can reach ADDRESS can read,
+though not use to run anything.
 
 Exit status: 0 when every file was read, 1 when some file or folder could not
 be (their records and messages say why), 2 when the scan itself could not run;
@@ -102,19 +114,37 @@ def partitions(files, count):
     return [files[i : i + size] for i in range(0, len(files), size)]
 
 
-def local_cluster(workers, dashboard):
-    """Worker processes on this machine, reached on the loopback address only."""
-    from distributed import Nanny, Scheduler, SpecCluster
+class Unavailable(Exception):
+    """What the scan needs and this machine lacks."""
 
+
+def local_cluster(workers, dashboard):
+    """Worker processes on this machine, reached on the loopback address over TLS
+    with a certificate made for this run and held in memory: a client, worker or
+    nanny without it is turned away, so only this process can use the cluster."""
+    import dask
+    from distributed import Nanny, Scheduler, Security, SpecCluster
+
+    try:
+        security = Security.temporary()
+    except ImportError as error:
+        raise Unavailable("the local cluster needs python3-cryptography for its certificate: %s" % error)
     # Every node keeps a small web server for its health checks; it listens
-    # on the loopback address too, on a free port.
-    quiet = {"host": "127.0.0.1", "dashboard": False, "dashboard_address": "127.0.0.1:0"}
+    # on the loopback address too, on a free port, and answers those alone.
+    quiet = {"host": "127.0.0.1", "protocol": "tls://", "security": security, "dashboard": False,
+             "dashboard_address": "127.0.0.1:0"}
+    health = ["distributed.http.health"]
+    routes = {"distributed.worker.http.routes": health, "distributed.scheduler.http.routes": health}
     scheduler = {"cls": Scheduler, "options": dict(quiet)}
     if dashboard:
         scheduler["options"].update(dashboard=True, dashboard_address=dashboard)
+        del routes["distributed.scheduler.http.routes"]  # the dashboard's pages, as Dask serves them
     worker = {"cls": Nanny, "options": dict(quiet, nthreads=1, silence_logs=logging.WARN)}
-    return SpecCluster(scheduler=scheduler, workers={i: worker for i in range(workers)}, worker=worker,
-                       silence_logs=logging.WARN)
+    # The scheduler and the nannies read the routes while the cluster starts,
+    # and each nanny hands its copy of the settings on to its worker.
+    with dask.config.set(routes):
+        return SpecCluster(scheduler=scheduler, workers={i: worker for i in range(workers)}, worker=worker,
+                           security=security, silence_logs=logging.WARN)
 
 
 def count(text):
@@ -177,7 +207,7 @@ def main():
             os.replace(temporary, args.output)
             status = max([status] + [afterwards(args, verb, target) for verb, target in
                                      (("index", args.index), ("report", args.report)) if target])
-    except OSError as error:
+    except (OSError, Unavailable) as error:
         print("scan_corpus: %s" % error, file=sys.stderr)
         status = 2
     finally:

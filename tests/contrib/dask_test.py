@@ -4,6 +4,7 @@
     dask_test.py --cli PATH --data DIR [unittest arguments]
 """
 
+import importlib.util
 import os
 import shutil
 import socket
@@ -192,6 +193,74 @@ class Mirror(unittest.TestCase):
                 self.assertEqual(set(heard) - {"scan"}, expected)
                 if dashboard:
                     self.assertEqual(heard.count("127.0.0.2"), 1)
+
+
+class LocalClusterOwner(unittest.TestCase):
+    """The cluster the script starts runs code for the user who started it, and only for them."""
+
+    def test_another_user_cannot_run_code_on_it(self):
+        if os.getuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root to try the cluster as another user")
+        with script_module().local_cluster(2, None) as cluster:
+            with Client(cluster, timeout=30) as client:  # the owner gets in
+                self.assertEqual(set(client.run(os.getuid).values()), {0})
+            intruder = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                       sys.executable, "-c", INTRUDER, cluster.scheduler_address],
+                                      capture_output=True, cwd="/", timeout=90)
+        self.assertEqual(intruder.returncode, 3, intruder.stdout + intruder.stderr)
+        self.assertEqual(intruder.stdout.count(b"refused"), 2, intruder.stdout)
+
+    def test_without_cryptography_the_script_stops(self):
+        work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, work)
+        # A cryptography that fails to import, as when the package is not installed.
+        os.mkdir(os.path.join(work, "cryptography"))
+        with open(os.path.join(work, "cryptography", "__init__.py"), "w") as f:
+            f.write("raise ImportError('No module named cryptography')\n")
+        output = os.path.join(work, "records.jsonl")
+        with open(output, "w") as f:
+            f.write("old\n")
+        done = subprocess.run([sys.executable, SCRIPT, "--workers", "1", "--cli", CLI, "--output", output,
+                               os.path.join(DATA, "ico")], capture_output=True, timeout=120,
+                              env=dict(os.environ, PYTHONPATH=work))
+        self.assertEqual(done.returncode, 2, done.stderr)
+        self.assertNotIn(b"Traceback", done.stderr)
+        self.assertIn(b"python3-cryptography", done.stderr)
+        with open(output) as f:
+            self.assertEqual(f.read(), "old\n")
+        self.assertEqual(sorted(os.listdir(work)), ["cryptography", "records.jsonl"])
+
+
+# Run as another user with the scheduler's address: tries it in the clear and over
+# TLS with a certificate of its own and no check of the scheduler's; exits with 3
+# when both are turned away, 0 after running code in the cluster.
+INTRUDER = """
+import os, ssl, sys
+from distributed import Client, Security
+
+class OwnCertificate(Security):
+    def get_connection_args(self, role):
+        args = super().get_connection_args(role)
+        args["ssl_context"].verify_mode = ssl.CERT_NONE
+        return args
+
+where = sys.argv[1].split("://")[1]
+for scheme, security in (("tcp", None), ("tls", OwnCertificate.temporary())):
+    try:
+        with Client(scheme + "://" + where, security=security, timeout=5) as client:
+            print(scheme, "ran as", client.run(os.getuid), client.run_on_scheduler(os.getuid))
+            sys.exit(0)
+    except (OSError, TimeoutError) as error:
+        print(scheme, "refused:", error)
+sys.exit(3)
+"""
+
+
+def script_module():
+    spec = importlib.util.spec_from_file_location("scan_corpus", SCRIPT)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
 def complaints(stderr):
