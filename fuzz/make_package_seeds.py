@@ -180,6 +180,12 @@ def appx_seeds():
         "bundle.msixbundle": zipped([(name, package), ("AppxMetadata/AppxBundleManifest.xml", bundle_manifest)],
                                     stored=True),
         "plain.zip": zipped([("readme.txt", "no package")]),
+        # Logos named without an extension, and through an entity.
+        "no_extension.msix": zipped([("AppxManifest.xml", APPX_MANIFEST.replace(".png", "")),
+                                     ("Assets/Logo.scale-200.png", png(16)), ("Assets/Small.png", png(8, 1))]),
+        "entity.msix": zipped([("AppxManifest.xml", APPX_MANIFEST.replace(
+            "<Package ", '<!DOCTYPE Package [<!ENTITY logo "Assets\\Logo">]><Package ').replace(
+            "Assets\\Logo.png", "&logo;")), ("Assets/Logo.png", png(16))]),
     }
 
 

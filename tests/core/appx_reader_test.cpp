@@ -98,6 +98,44 @@ TEST(AppxReader, EveryVariantOfEachLogoTheManifestNames) {
               std::vector<std::string>{"Assets\\StoreLogo.png 50 100 200 201"});
 }
 
+// A logo named without an extension is a PNG, its variants named as any
+// other's. One given through an entity of the manifest's own document type,
+// which the reader leaves unexpanded, names no member.
+TEST(AppxReader, LogosNamedWithoutAnExtension) {
+    const std::string entity =
+        "<?xml version=\"1.0\"?><!DOCTYPE Package [<!ENTITY logo \"Assets\\Logo\">]>"
+        "<Package><Properties><Logo>&logo;</Logo></Properties><Applications><Application>"
+        "<VisualElements Square44x44Logo=\"Assets\\Small\" Square150x150Logo=\"&logo;\"/>"
+        "</Application></Applications></Package>";
+    struct Case {
+        const char* what;
+        std::string manifest;
+        std::vector<std::string> icons;
+    } cases[] = {
+        {"qualified variants with the implied extension",
+         manifest("Assets\\StoreLogo", "<VisualElements Square44x44Logo=\"Assets\\Small.png\"/>"),
+         {"Assets\\StoreLogo 50 100 48", "Assets\\Small.png 44"}},
+        {"beside the same logo with its extension",
+         manifest("Assets\\StoreLogo", "<VisualElements Square44x44Logo=\"Assets\\StoreLogo.png\"/>"),
+         {"Assets\\StoreLogo 50 100 48"}},
+        {"a folder and no file name", manifest("Assets\\", ""), {}},
+        {"entities", entity, {"Assets\\Small 44"}},
+    };
+    const std::vector<Member> members{
+        {"Assets/StoreLogo.png", pngOf(50)},
+        {"Assets/StoreLogo.scale-200.png", pngOf(100)},
+        {"Assets/StoreLogo.targetsize-48.png", pngOf(48)},
+        {"Assets/StoreLogo", pngOf(20)},
+        {"Assets/Small.png", pngOf(44)},
+        {"Assets/.png", pngOf(10)},
+    };
+    for (const Case& c : cases) {
+        std::vector<Member> all{{"AppxManifest.xml", textOf(c.manifest)}};
+        all.insert(all.end(), members.begin(), members.end());
+        EXPECT_EQ(iconsOf(openBytes(zipOf(all))), c.icons) << c.what;
+    }
+}
+
 TEST(AppxReader, ABundleIsReadThroughItsStoredApplicationPackage) {
     const Data package =
         zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png", ""))}, {"Logo.png", pngOf(16)}});

@@ -316,6 +316,18 @@ std::string logoMember(std::string_view logo) {
     return path;
 }
 
+// The member a logo names, as logosVaried gives its variants: the resource
+// system takes a logo named without an extension for a PNG file. Nothing
+// for a name without a file name.
+std::optional<std::string> logoFile(std::string_view logo) {
+    std::string member = logoMember(logo);
+    const auto slash = member.rfind('/');
+    const std::size_t file = slash == std::string::npos ? 0 : slash + 1;
+    if (file == member.size()) return std::nullopt;
+    if (member.find('.', file) == std::string::npos) member += ".png";
+    return member;
+}
+
 // Where a package the bundle names lies, when it is stored as it is (only
 // then can it be read in place) and overlaps none of `taken`, to which it
 // is added: no byte of the bundle is read as part of two packages.
@@ -341,8 +353,10 @@ struct LogoSource {
     std::vector<std::vector<std::size_t>> variants;  // by logo, in the archive's order
 };
 
-LogoSource logoSource(Archive archive, const std::unordered_map<std::string, std::size_t>& logoAt) {
-    LogoSource source{std::move(archive), std::vector<std::vector<std::size_t>>(logoAt.size())};
+// `logoAt` maps logo members to indexes of the `logos` logos.
+LogoSource logoSource(Archive archive, const std::unordered_map<std::string, std::size_t>& logoAt,
+                      std::size_t logos) {
+    LogoSource source{std::move(archive), std::vector<std::vector<std::size_t>>(logos)};
     for (std::size_t i = 0; i < source.archive.names().size(); ++i) {
         for (const std::string& varied : logosVaried(source.archive.names()[i])) {
             const auto found = logoAt.find(varied);
@@ -397,17 +411,16 @@ std::optional<std::vector<IconGroup>> readPackage(Archive package, std::vector<A
     const auto document = xml ? parsed(*xml) : std::nullopt;
     if (!document) return std::vector<IconGroup>{};
     const std::vector<std::string> logos = manifestLogos(*document);
+    // Logos that name one member (two spellings of one name) are one icon:
+    // the later ones keep no variants.
     std::unordered_map<std::string, std::size_t> logoAt;
     for (std::size_t i = 0; i < logos.size(); ++i) {
-        std::string member = logoMember(logos[i]);
-        // A logo is a picture file: one without an extension has no variants.
-        const auto dot = member.rfind('.'), slash = member.rfind('/');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-            logoAt.emplace(std::move(member), i);
+        if (auto member = logoFile(logos[i])) logoAt.emplace(std::move(*member), i);
     }
     std::vector<LogoSource> sources;
-    sources.push_back(logoSource(std::move(package), logoAt));
-    for (Archive& resource : resources) sources.push_back(logoSource(std::move(resource), logoAt));
+    sources.push_back(logoSource(std::move(package), logoAt, logos.size()));
+    for (Archive& resource : resources)
+        sources.push_back(logoSource(std::move(resource), logoAt, logos.size()));
     return logoIcons(logos, sources, made, groupLimit);
 }
 
