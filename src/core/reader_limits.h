@@ -74,6 +74,18 @@ inline constexpr std::size_t kMaxMsiNameLength = 1024;
 // stream, a logo in an app package, an icon in an AppImage.
 inline constexpr std::uint64_t kMaxPackageMember = std::uint64_t{64} << 20;
 
+// What the members of one app package (with a bundle's packages) may
+// inflate to, kept or not: kInflatedFloor, and kInflatedPerByte bytes for
+// each byte of the file, at most kMaxInflatedBytes. A real package inflates to
+// about its own size or less: its logos are PNGs, which deflate no
+// further, its manifest a few kilobytes (4 MiB at most, which the floor
+// holds even for a small package), and a member that is no logo is left
+// after its first 33 bytes. The most is what may be kept (kMaxMadeBytes)
+// and the floor again.
+inline constexpr std::uint64_t kInflatedFloor = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kInflatedPerByte = 4;
+inline constexpr std::uint64_t kMaxInflatedBytes = kMaxMadeBytes + kInflatedFloor;
+
 // App packages: the most members an archive may list, and the largest
 // manifest read (real ones take a few kilobytes).
 inline constexpr std::uint64_t kMaxPackageEntries = std::uint64_t{1} << 20;

@@ -30,6 +30,8 @@ Source fromIconFile(std::shared_ptr<const IconFile> file) {
     source.offsetOf = [raw = file.get()](const IconImage& image) { return raw->offsetOf(image.data); };
     source.decode = [raw = file.get()](const IconImage& image) { return raw->decode(image); };
     source.decodeBudgetPassed = [raw = file.get()] { return raw->decodeBudgetPassed(); };
+    source.requestPixels = decodeBudget(file->fileSize());
+    source.release = [raw = file.get()] { raw->releaseFile(); };
     source.storage = std::move(file);
     return source;
 }
@@ -52,6 +54,7 @@ Source fromCollection(CollectionReader reader) {
         };
         source.icons.push_back(std::move(icon));
     }
+    source.requestPixels = decodeBudget(0);
     // A record holds one small icon: nothing to remember or to budget.
     source.decode = [](const IconImage& image) -> std::shared_ptr<const Image> {
         auto decoded = decodeImage(image);
@@ -84,6 +87,7 @@ Result<Source> openSource(MappedFile file, const std::string& path, const std::s
         if (*collection) return fromCollection(std::move(**collection));
     }
     IconFile own = IconFile::fromFile(std::move(file));
+    if (auto why = own.readFailure()) return Error{ErrorCode::invalidFormat, std::move(*why)};
     const bool isPe = own.kind() == SourceKind::pe32 || own.kind() == SourceKind::pe32plus;
     // A system library without icons of its own shows its .mun file's.
     if (isPe && own.count() == 0 && systemResourcesFile(pathFromUtf8(path))) {
@@ -101,7 +105,9 @@ Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionE
         auto collection = CollectionReader::fromFile(file, asciiLower(collectionExtension));
         if (collection && *collection) return fromCollection(std::move(**collection));
     }
-    return fromIconFile(std::make_shared<const IconFile>(IconFile::fromFile(std::move(file))));
+    IconFile icons = IconFile::fromFile(std::move(file));
+    if (auto why = icons.readFailure()) return Error{ErrorCode::invalidFormat, std::move(*why)};
+    return fromIconFile(std::make_shared<const IconFile>(std::move(icons)));
 }
 
 }  // namespace pictrove

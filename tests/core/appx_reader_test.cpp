@@ -296,10 +296,106 @@ TEST(AppxReader, LimitsLeaveOutWhatPassesThem) {
 
     const MappedFile package = readWhereAsked(zipOf(
         {{"AppxManifest.xml", manifestText}, {"Logo.png", pngOf(16)}, {"Logo.scale-400.png", pngOf(64)}}));
+    // Past what may be kept, the file gives an error, not an icon short of
+    // a picture.
     MadeBytes little(pngOf(16).size());
-    const auto groups = readAppxIcons(FileView(package), little);
-    ASSERT_TRUE(groups && groups->size() == 1);
-    EXPECT_EQ(groups->front().images.size(), 1u);
+    EXPECT_TRUE(readAppxIcons(FileView(package), little));
+    EXPECT_TRUE(little.failure());
+}
+
+// A zip whose central directory names the data of `name` again under
+// `copies` more names: the copies' names are `name` with its last three
+// characters before ".png" counting up from "101".
+Data withSharedEntries(const Data& zip, const std::string& name, int copies) {
+    const std::size_t end = zip.size() - 22;  // no comment
+    const std::uint64_t entries = peek(zip, end + 10, 2), cdSize = peek(zip, end + 12, 4),
+                        cdOffset = peek(zip, end + 16, 4);
+    std::size_t at = cdOffset;
+    while (std::memcmp(zip.data() + at + 46, name.data(), name.size()) != 0)
+        at += 46 + peek(zip, at + 28, 2) + peek(zip, at + 30, 2) + peek(zip, at + 32, 2);
+    const Data entry(zip.begin() + static_cast<std::ptrdiff_t>(at),
+                     zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + name.size()));
+    Data out(zip.begin(), zip.begin() + static_cast<std::ptrdiff_t>(cdOffset + cdSize));
+    for (int i = 1; i <= copies; ++i) {
+        Data copy = entry;
+        poke(copy, 30, 2, 0);  // no extra field
+        poke(copy, 32, 2, 0);  // no comment
+        const std::string number = std::to_string(100 + i);
+        std::memcpy(copy.data() + 46 + name.size() - 7, number.data(), 3);
+        out.insert(out.end(), copy.begin(), copy.end());
+    }
+    Data eocd(zip.begin() + static_cast<std::ptrdiff_t>(end), zip.end());
+    poke(eocd, 8, 2, entries + static_cast<std::uint64_t>(copies));
+    poke(eocd, 10, 2, entries + static_cast<std::uint64_t>(copies));
+    poke(eocd, 12, 4, out.size() - cdOffset);
+    out.insert(out.end(), eocd.begin(), eocd.end());
+    return out;
+}
+
+// A PNG's signature and header, then `length` zero bytes: it deflates to a
+// thousandth of its size.
+Data pngHeadThenZeros(std::size_t length) {
+    Data bytes = pngOf(16);
+    bytes.resize(33);
+    bytes.resize(33 + length);
+    return bytes;
+}
+
+// Packages whose members inflate to far more than the package's size: what
+// is inflated is counted, a member no logo needs is left after its first
+// bytes, and a limit passed is the file's error.
+TEST(AppxReader, WhatIsInflatedIsBoundedByThePackagesSize) {
+    const Data manifestText = textOf(manifest("Logo.png", ""));
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const auto package = [&](const Data& variant, int count) {
+        std::vector<Member> members{{"AppxManifest.xml", manifestText}};
+        for (int i = 0; i < count; ++i)
+            members.push_back({"Logo.scale-" + std::to_string(100 + i) + ".png", variant});
+        return zipOf(members);
+    };
+    const Data one = zipOf({{"AppxManifest.xml", manifestText},
+                            {"Logo.scale-100.png", pngHeadThenZeros(8 * kMiB)},
+                            {"Logo.scale-200.png", pngOf(32)}});
+    const Data pngs = package(pngHeadThenZeros(16 * kMiB), 6);
+    struct Case {
+        const char* what;
+        Data file;
+        std::uint64_t madeLimit;
+        const char* failure;  // a part of it; null for none
+        std::uint64_t mostTakenOut;
+    } cases[] = {
+        // Ten names for one member's bytes, the first taken whole.
+        {"members sharing their bytes", withSharedEntries(one, "Logo.scale-100.png", 9),
+         limits::kMaxMadeBytes, "share their bytes", 8 * kMiB + 64 * 1024},
+        {"variants that are no PNG", package(Data(4 * kMiB), 10), limits::kMaxMadeBytes, nullptr,
+         manifestText.size() + 10 * 33},
+        // Past the budget by at most one piece inflated.
+        {"PNG variants past the inflation budget", pngs, limits::kMaxMadeBytes, "inflate to more",
+         limits::kInflatedFloor + 4 * pngs.size() + 64 * 1024},
+        {"PNG variants past what may be kept", pngs, 40 * kMiB, "take more bytes",
+         manifestText.size() + 2 * (16 * kMiB + 33) + 33},
+    };
+    for (const Case& c : cases) {
+        const MappedFile file = readWhereAsked(c.file);
+        MadeBytes made(c.madeLimit);
+        readAppxIcons(FileView(file), made);
+        EXPECT_EQ(made.failure().has_value(), c.failure != nullptr) << c.what;
+        if (c.failure && made.failure()) {
+            EXPECT_NE(made.failure()->find(c.failure), std::string::npos)
+                << c.what << ": " << *made.failure();
+        }
+        EXPECT_LE(made.takenOut(), c.mostTakenOut) << c.what;
+        EXPECT_LE(c.file.size(), 100u * 1024) << c.what;
+    }
+    // A member that is a variant of two logos is inflated once.
+    const Data twice = zipOf({{"AppxManifest.xml", textOf(manifest("Logo.png",
+                                                                   "<VisualElements "
+                                                                   "Square44x44Logo=\"Logo.scale-200."
+                                                                   "png\"/>"))},
+                              {"Logo.scale-200.png", pngOf(32)}});
+    const IconFile icons = openBytes(twice);
+    EXPECT_EQ(iconsOf(icons), (std::vector<std::string>{"Logo.png 32", "Logo.scale-200.png 32"}));
+    EXPECT_FALSE(icons.readFailure());
 }
 
 TEST(AppxReader, OtherArchivesAreNoIconSource) {

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -33,10 +35,62 @@ namespace {
 
 // --- the byte source as a libzip source ----------------------------------
 
+// What the archives of one file may inflate, together, and why their
+// reading stopped: every byte inflated counts, kept or not.
+class Inflation {
+public:
+    Inflation(MadeBytes& made, std::uint64_t fileSize)
+        : made_(made),
+          budget_(std::min(limits::kMaxInflatedBytes,
+                           limits::kInflatedFloor +
+                               std::min(fileSize, limits::kMaxInflatedBytes) * limits::kInflatedPerByte)) {}
+
+    // Counts `length` bytes inflated; false, said as the file's failure,
+    // once they pass the budget.
+    bool count(std::uint64_t length) {
+        made_.countTakenOut(length);
+        if (made_.takenOut() <= budget_) return true;
+        fail(
+            "its members inflate to more than a file of its size may have taken out (64 MiB and 4 bytes "
+            "for each of its bytes, at most 320 MiB)");
+        return false;
+    }
+    void fail(std::string why) { made_.fail(std::move(why)); }
+    bool failed() const { return made_.failure().has_value(); }
+    MadeBytes& made() { return made_; }
+
+private:
+    MadeBytes& made_;
+    std::uint64_t budget_;
+};
+
+constexpr const char* kSharedBytes = "two of its members share their bytes: the archive is damaged";
+
 struct ZipView {
     FileView view;
     std::uint64_t at = 0;
     zip_error_t error;
+    // The parts of the file read for members, start to end, apart: no byte
+    // is inflated as part of two members, so a member's bytes cannot be
+    // named over and over. The reads of the member being read join them
+    // when it is closed.
+    std::map<std::uint64_t, std::uint64_t> readForMembers;
+    std::vector<FileRange> readForMember;
+    bool readingMember = false;
+    bool shared = false;  // a member's read met another's
+
+    bool readBefore(std::uint64_t offset, std::uint64_t length) const {
+        const auto after = readForMembers.lower_bound(offset + length);
+        return after != readForMembers.begin() && std::prev(after)->second > offset;
+    }
+    void memberClosed() {
+        for (const FileRange& range : readForMember) {
+            auto& end = readForMembers[range.offset];
+            end = std::max(end, range.offset + range.length);
+        }
+        readForMember.clear();
+        readingMember = false;
+    }
 };
 
 zip_int64_t zipCallback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
@@ -45,6 +99,14 @@ zip_int64_t zipCallback(void* user, void* data, zip_uint64_t length, zip_source_
         case ZIP_SOURCE_OPEN: source.at = 0; return 0;
         case ZIP_SOURCE_READ: {
             const std::uint64_t count = std::min<std::uint64_t>(length, source.view.size() - source.at);
+            if (source.readingMember && count > 0) {
+                if (source.readBefore(source.at, count)) {
+                    source.shared = true;
+                    zip_error_set(&source.error, ZIP_ER_INCONS, 0);
+                    return -1;
+                }
+                source.readForMember.push_back({source.at, count});
+            }
             // Copied without being kept: libzip keeps the central directory
             // itself, and a member is read once.
             source.view.copyOut(source.at, static_cast<std::byte*>(data), count);
@@ -110,10 +172,54 @@ std::string memberName(std::string_view stored) {
     return lowered(out);
 }
 
+// A member being inflated. Every byte inflated counts against the file's
+// budget, and every byte of the archive read for it must have been read for
+// no other member.
+class Member {
+public:
+    Member(ZipView& view, Inflation& inflation, zip_file_t* file, std::uint64_t size)
+        : view_(view), inflation_(inflation), file_(file), size_(size) {}
+    Member(const Member&) = delete;
+    Member& operator=(const Member&) = delete;
+    ~Member() {
+        file_.reset();
+        view_.memberClosed();
+    }
+
+    std::uint64_t size() const { return size_; }  // as it claims
+
+    // Inflates up to `length` more bytes onto the end of `bytes`, fewer
+    // where it ends; false when it is damaged or a limit is passed.
+    bool inflate(std::vector<std::byte>& bytes, std::uint64_t length) {
+        constexpr std::uint64_t kPiece = 64 * 1024;
+        while (length > 0) {
+            const std::size_t done = bytes.size();
+            const auto piece = static_cast<std::size_t>(std::min(kPiece, length));
+            bytes.resize(done + piece);
+            const zip_int64_t got = zip_fread(file_.get(), bytes.data() + done, piece);
+            bytes.resize(done + static_cast<std::size_t>(std::max<zip_int64_t>(got, 0)));
+            if (got < 0) {
+                if (view_.shared) inflation_.fail(kSharedBytes);
+                return false;
+            }
+            if (!inflation_.count(static_cast<std::uint64_t>(got))) return false;
+            if (got == 0) break;
+            length -= static_cast<std::uint64_t>(got);
+        }
+        return true;
+    }
+
+private:
+    ZipView& view_;
+    Inflation& inflation_;
+    std::unique_ptr<zip_file_t, MemberClose> file_;
+    std::uint64_t size_;
+};
+
 class Archive {
 public:
-    static std::optional<Archive> open(const FileView& file) {
-        auto source = std::make_unique<ZipView>(ZipView{file, 0, {}});
+    static std::optional<Archive> open(const FileView& file, Inflation& inflation) {
+        auto source = std::make_unique<ZipView>(ZipView{file, 0, {}, {}, {}, false, false});
         zip_error_init(&source->error);
         zip_source_t* zipSource = zip_source_function_create(zipCallback, source.get(), nullptr);
         if (!zipSource) return std::nullopt;
@@ -122,7 +228,7 @@ public:
             zip_source_free(zipSource);
             return std::nullopt;
         }
-        Archive result(std::move(source), archive);
+        Archive result(std::move(source), archive, inflation);
         const zip_int64_t count = zip_get_num_entries(archive, 0);
         if (count < 0 || static_cast<std::uint64_t>(count) > limits::kMaxPackageEntries) return std::nullopt;
         for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
@@ -146,35 +252,42 @@ public:
         return stat;
     }
 
+    // A member opened for inflating; nothing when it cannot be, or once the
+    // file's reading has failed.
+    std::unique_ptr<Member> member(std::size_t index) const {
+        const auto info = stat(index);
+        if (!info || inflation_->failed()) return nullptr;
+        source_->readingMember = true;
+        zip_file_t* file = zip_fopen_index(archive_.get(), index, 0);
+        if (!file) {
+            if (source_->shared) inflation_->fail(kSharedBytes);
+            source_->memberClosed();
+            return nullptr;
+        }
+        return std::make_unique<Member>(*source_, *inflation_, file, info->size);
+    }
+
     // A member whole, when it inflates to the size it claims and no more
     // than `limit` bytes (a zip bomb claims little and inflates much). The
     // memory grows with what really comes out, not with what is claimed.
     std::optional<std::vector<std::byte>> read(std::size_t index, std::uint64_t limit) const {
-        const auto info = stat(index);
-        if (!info || info->size > limit) return std::nullopt;
-        const std::unique_ptr<zip_file_t, MemberClose> member(zip_fopen_index(archive_.get(), index, 0));
-        if (!member) return std::nullopt;
-        constexpr std::size_t kPiece = 64 * 1024;
+        const auto member = this->member(index);
+        if (!member || member->size() > limit) return std::nullopt;
         std::vector<std::byte> bytes;
-        for (;;) {
-            const std::size_t done = bytes.size();
-            if (done > info->size) return std::nullopt;
-            bytes.resize(done + std::min<std::uint64_t>(kPiece, info->size + 1 - done));
-            const zip_int64_t got = zip_fread(member.get(), bytes.data() + done, bytes.size() - done);
-            if (got < 0) return std::nullopt;
-            bytes.resize(done + static_cast<std::size_t>(got));
-            if (got == 0) break;
-        }
-        if (bytes.size() != info->size) return std::nullopt;
+        if (!member->inflate(bytes, member->size() + 1) || bytes.size() != member->size())
+            return std::nullopt;
         return bytes;
     }
 
+    Inflation& inflation() const { return *inflation_; }
+
 private:
-    Archive(std::unique_ptr<ZipView> source, zip_t* archive)
-        : source_(std::move(source)), archive_(archive) {}
+    Archive(std::unique_ptr<ZipView> source, zip_t* archive, Inflation& inflation)
+        : source_(std::move(source)), archive_(archive), inflation_(&inflation) {}
     std::unique_ptr<ZipView> source_;  // what the archive reads through
     std::unique_ptr<zip_t, ZipClose> archive_;
     std::vector<std::string> names_;  // by index, as memberName gives them
+    Inflation* inflation_;            // the file's, which outlives its archives
 };
 
 // --- the manifests -------------------------------------------------------
@@ -351,6 +464,9 @@ std::optional<FileView> storedPackage(const FileView& file, const Archive& bundl
 struct LogoSource {
     Archive archive;
     std::vector<std::vector<std::size_t>> variants;  // by logo, in the archive's order
+    // By member, what it is as a logo, once read: a member that is a variant
+    // of two logos is inflated once.
+    std::unordered_map<std::size_t, std::optional<IconImage>> read = {};
 };
 
 // `logoAt` maps logo members to indexes of the `logos` logos.
@@ -368,32 +484,52 @@ LogoSource logoSource(Archive archive, const std::unordered_map<std::string, std
     return source;
 }
 
+// A logo variant: a PNG, known for one from its first inflated bytes (its
+// signature and header) and only then inflated whole. Nothing when it is no
+// PNG or is damaged, or when a limit is passed, which is then said as the
+// file's failure.
+std::optional<IconImage> logoImage(const Archive& archive, std::size_t index, MadeBytes& made) {
+    constexpr std::uint64_t kPngHead = 33;  // the signature and the IHDR chunk
+    const auto member = archive.member(index);
+    std::vector<std::byte> bytes;
+    if (!member || !member->inflate(bytes, kPngHead) || !peekPng(bytes) || bytes.size() > member->size())
+        return std::nullopt;
+    if (member->size() > limits::kMaxPackageMember || !made.hasRoomFor(member->size())) {
+        made.fail(
+            "its logos take more bytes than a file of its size may have taken out (64 MiB, or 64 for each "
+            "of its bytes, at most 256 MiB)");
+        return std::nullopt;
+    }
+    if (!member->inflate(bytes, member->size() + 1 - bytes.size()) || bytes.size() != member->size())
+        return std::nullopt;
+    const auto kept = made.keep(std::move(bytes));
+    return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
+}
+
 // The icons of `logos` whose variants `sources` hold (the package's own
 // first), each variant name taken once.
-std::vector<IconGroup> logoIcons(const std::vector<std::string>& logos,
-                                 const std::vector<LogoSource>& sources, MadeBytes& made,
-                                 std::size_t groupLimit) {
+std::vector<IconGroup> logoIcons(const std::vector<std::string>& logos, std::vector<LogoSource>& sources,
+                                 MadeBytes& made, std::size_t groupLimit) {
     std::vector<IconGroup> groups;
     std::size_t images = 0;
     for (std::size_t logo = 0; logo < logos.size() && groups.size() < groupLimit; ++logo) {
         IconGroup group;
         std::unordered_set<std::string_view> taken;  // views into the archives' names
-        for (const LogoSource& source : sources) {
+        for (LogoSource& source : sources) {
             for (const std::size_t i : source.variants[logo]) {
-                if (images >= limits::kMaxImagesPerFile) break;
-                const auto info = source.archive.stat(i);
-                if (!info || !made.hasRoomFor(info->size) || taken.contains(source.archive.names()[i]))
-                    continue;
-                auto bytes = source.archive.read(i, limits::kMaxPackageMember);
-                if (!bytes || !isPng(*bytes)) continue;
-                const auto kept = made.keep(std::move(*bytes));
-                if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) {
-                    group.images.push_back(*image);
+                if (images >= limits::kMaxImagesPerFile || made.failure()) break;
+                if (taken.contains(source.archive.names()[i])) continue;
+                auto found = source.read.find(i);
+                if (found == source.read.end())
+                    found = source.read.emplace(i, logoImage(source.archive, i, made)).first;
+                if (found->second) {
+                    group.images.push_back(*found->second);
                     taken.insert(source.archive.names()[i]);
                     ++images;
                 }
             }
         }
+        if (made.failure()) break;
         if (group.images.empty()) continue;
         group.name = ResourceName::text(logos[logo]);
         groups.push_back(std::move(group));
@@ -437,7 +573,7 @@ std::vector<IconGroup> readBundle(const FileView& file, const Archive& bundle, s
     std::vector<Archive> resources;
     for (const BundledPackage& package : packages) {
         const auto window = storedPackage(file, bundle, package, taken);
-        auto archive = window ? Archive::open(*window) : std::nullopt;
+        auto archive = window ? Archive::open(*window, bundle.inflation()) : std::nullopt;
         if (package.application && !archive) return {};
         if (!archive) continue;
         if (package.application) {
@@ -455,7 +591,8 @@ std::vector<IconGroup> readBundle(const FileView& file, const Archive& bundle, s
 
 std::optional<std::vector<IconGroup>> formats::readAppxIcons(const FileView& file, MadeBytes& made,
                                                              std::size_t groupLimit) {
-    auto archive = Archive::open(file);
+    Inflation inflation(made, file.size());
+    auto archive = Archive::open(file, inflation);
     if (!archive) return std::nullopt;
     if (const auto manifest = archive->find("appxmetadata/appxbundlemanifest.xml"))
         return readBundle(file, *archive, *manifest, made, groupLimit);

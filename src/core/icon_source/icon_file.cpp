@@ -68,7 +68,9 @@ const char* sourceKindName(SourceKind kind) {
 Result<IconFile> IconFile::open(const std::filesystem::path& path, GroupKind kind, std::size_t groupLimit) {
     auto file = MappedFile::open(path);
     if (!file) return file.error();
-    return fromFile(std::move(*file), kind, groupLimit);
+    IconFile result = fromFile(std::move(*file), kind, groupLimit);
+    if (auto why = result.readFailure()) return Error{ErrorCode::invalidFormat, std::move(*why)};
+    return result;
 }
 
 Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& path, GroupKind kind,
@@ -229,7 +231,12 @@ std::shared_ptr<const Image> IconFile::remembered(const IconImage& image, std::u
 std::shared_ptr<const Image> IconFile::decode(const IconImage& image) const {
     return remembered(image, 0, [&]() -> std::optional<Image> {
         Decoding& state = *decoding_;
-        if (!state.budget.take(std::uint64_t{image.info.width} * image.info.height)) return std::nullopt;
+        const std::uint64_t pixels = std::uint64_t{image.info.width} * image.info.height;
+        if (PixelBudget* request = DecodeRequest::current()) {
+            if (!request->take(pixels)) throw DecodeBudgetPassed();
+        } else if (!state.budget.take(pixels)) {
+            return std::nullopt;
+        }
         state.decodes.fetch_add(1, std::memory_order_relaxed);
         return decodeImage(image);
     });

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "icon_source/icon_group.h"
@@ -42,6 +43,11 @@ public:
                                                   GroupKind kind = GroupKind::icons,
                                                   std::size_t groupLimit = limits::kMaxIconGroups);
 
+    // Why its reader stopped short of the whole file (a limit its
+    // container passed, damage that spoils all it holds); open() then gives
+    // it as its error.
+    std::optional<std::string> readFailure() const { return made_ ? made_->failure() : std::nullopt; }
+
     // The .mun file the groups came from; empty when they are the file's own.
     const std::filesystem::path& redirectedTo() const { return redirectedTo_; }
 
@@ -49,6 +55,10 @@ public:
     std::optional<std::uint64_t> offsetOf(const FileBytes& data) const;
 
     SourceKind kind() const { return kind_; }
+    // Bytes in the file the groups came from.
+    std::uint64_t fileSize() const { return file_.size(); }
+    // Closes the file; what was read of it stays (MappedFile::release).
+    void releaseFile() const { file_.release(); }
     std::size_t count() const { return groups_.size(); }
     const IconGroup& group(std::size_t index) const { return groups_.at(index); }
     const std::vector<IconGroup>& groups() const { return groups_; }

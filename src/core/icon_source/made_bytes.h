@@ -4,11 +4,13 @@
 // file cannot have gigabytes made of it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "byte_reader.h"
@@ -60,6 +62,21 @@ public:
 
     std::uint64_t total() const { return total_; }
 
+    // Bytes taken out of compressed storage to be looked at, kept or not (a
+    // member inflated to read its header): the work a reader counts against
+    // its file's budget.
+    void countTakenOut(std::uint64_t length) { takenOut_ += std::min(length, UINT64_MAX - takenOut_); }
+    std::uint64_t takenOut() const { return takenOut_; }
+
+    // Why a reader stopped short of the whole file: a limit passed, or a
+    // container damaged in a way that spoils all it holds. The first reason
+    // is kept; the file then gives it as its error, never the icons read
+    // before it.
+    void fail(std::string why) {
+        if (!failure_) failure_ = std::move(why);
+    }
+    const std::optional<std::string>& failure() const { return failure_; }
+
 private:
     static bool within(Bytes bytes, Bytes whole) {
         return bytes.data() >= whole.data() && bytes.data() + bytes.size() <= whole.data() + whole.size();
@@ -67,6 +84,8 @@ private:
 
     std::uint64_t limit_;
     std::uint64_t total_ = 0;
+    std::uint64_t takenOut_ = 0;
+    std::optional<std::string> failure_;
     std::vector<std::vector<std::byte>> kept_;
     std::vector<MappedFile> later_;
 };
