@@ -168,9 +168,25 @@ TEST(MsiReader, TakesOutOnlyTheIconsDelivered) {
     ASSERT_TRUE(groups);
     ASSERT_EQ(groups->size(), 1u);
     EXPECT_EQ(made.total(), small.size());
-    // A stream past what may still be made is passed over.
+    // A stream past what may still be made is the file's error, said before
+    // any of it is read.
     MadeBytes little(small.size() - 1);
     EXPECT_EQ(readMsiIcons(FileView(file), little)->size(), 0u);
+    EXPECT_TRUE(little.failure());
+    EXPECT_EQ(little.takenOut(), 0u);
+}
+
+// Rows naming one stream read it once, however many they are.
+TEST(MsiReader, RowsNamingOneStreamShareItsReading) {
+    const Data ico = readFixture("ico/multi.ico");
+    Database database{{"a.ico"}, std::vector<std::uint32_t>(20000, 1), {}, {{"a.ico", ico}}};
+    const MappedFile file = readWhereAsked(database.build());
+    MadeBytes made(ico.size());
+    const auto groups = readMsiIcons(FileView(file), made);
+    ASSERT_TRUE(groups);
+    EXPECT_EQ(groups->size(), 20000u);
+    EXPECT_EQ(made.takenOut(), ico.size());
+    EXPECT_FALSE(made.failure());
 }
 
 }  // namespace

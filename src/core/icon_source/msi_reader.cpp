@@ -147,6 +147,15 @@ public:
         return bytes;
     }
 
+    // The size of a stream; nothing when it is missing or longer than the
+    // file. Known from the compound file's directory, before any reading.
+    std::optional<std::uint64_t> streamSize(const std::string& name) const {
+        const Input input(child(name));
+        const auto size = input ? gsf_input_size(input.get()) : -1;
+        if (size < 0 || static_cast<std::uint64_t>(size) > fileSize_) return std::nullopt;
+        return static_cast<std::uint64_t>(size);
+    }
+
     std::size_t stringIdSize() const { return longStringIds_ ? 3 : 2; }
 
     // The string `id` names, when it is no longer than `longest`.
@@ -256,6 +265,25 @@ std::optional<IconGroup> streamIcon(Bytes bytes) {
     return readIcoFile(FileView(bytes));
 }
 
+// The icon of an Icon row's stream, read once the bytes it takes are known
+// to be within what the file may have taken out; past that, the file's
+// failure.
+std::optional<IconGroup> iconOfStream(const Database& database, const std::string& stream, MadeBytes& made) {
+    const auto size = database.streamSize(stream);
+    if (!size) return std::nullopt;
+    if (*size > limits::kMaxPackageMember || !made.hasRoomFor(*size)) {
+        made.fail(
+            "its icon streams take more bytes than a file of its size may have taken out (64 MiB, or 64 for "
+            "each of its bytes, at most 256 MiB)");
+        return std::nullopt;
+    }
+    auto bytes = database.stream(stream, limits::kMaxPackageMember);
+    if (!bytes) return std::nullopt;
+    made.countTakenOut(bytes->size());
+    const auto kept = made.keep(std::move(*bytes));
+    return kept ? streamIcon(*kept) : std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::vector<IconGroup>> formats::readMsiIcons(const FileView& file, MadeBytes& made,
@@ -283,15 +311,16 @@ std::optional<std::vector<IconGroup>> formats::readMsiIcons(const FileView& file
         break;
     }
 
+    // Rows naming one stream share its reading.
+    std::unordered_map<std::string, std::optional<IconGroup>> read;
     for (const std::string& name : names) {
-        if (groups.size() >= groupLimit) break;
-        auto bytes = database->stream(msiStreamName("Icon." + name, false), limits::kMaxPackageMember);
-        if (!bytes || !made.hasRoomFor(bytes->size())) continue;
-        const auto kept = made.keep(std::move(*bytes));
-        auto group = kept ? streamIcon(*kept) : std::nullopt;
-        if (!group) continue;
-        group->name = ResourceName::text(name);
-        groups.push_back(std::move(*group));
+        if (groups.size() >= groupLimit || made.failure()) break;
+        const std::string stream = msiStreamName("Icon." + name, false);
+        auto found = read.find(stream);
+        if (found == read.end()) found = read.emplace(stream, iconOfStream(*database, stream, made)).first;
+        if (!found->second) continue;
+        groups.push_back(*found->second);
+        groups.back().name = ResourceName::text(name);
     }
     return groups;
 }
