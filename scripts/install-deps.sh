@@ -14,6 +14,8 @@ packages=(
   python3-icoextract
   # independent tools the tests compare against, and the makers of fixtures
   icoutils python3 python3-pil python3-pefile python3-distributed bash-completion
+  # a module whose library is missing, made from a copy of the build
+  patchelf
   # the Dask script's local cluster: its temporary TLS certificate
   python3-cryptography
   # the pictures of macOS icon files, and Debian's maker and reader of them

@@ -21,6 +21,7 @@
 #include "icon_source/icon_file.h"
 #include "icon_writer.h"
 #include "image/png.h"
+#include "module_loader.h"
 #include "path_text.h"
 #include "paths.h"
 #include "save_file.h"
@@ -589,15 +590,23 @@ int forEachSource(const Options& options, const std::vector<InputFile>& inputs, 
         [&](std::size_t n) {
             FileReport report;
             const InputFile& input = inputs[n];
-            const auto source = openSource(input.path, options.collectionExtension, kind);
-            if (source && input.found && source->kind == sourceKindName(SourceKind::none)) {
-                report.skipped = true;
-            } else if (source) {
-                visit(n, input, *source, report);
-            } else {
-                report.err = "pictrove-cli: " + input.path + ": " + source.error().message + "\n";
+            const auto fail = [&](const Error& error) {
+                report = FileReport{};
+                report.err = "pictrove-cli: " + input.path + ": " + error.message + "\n";
                 report.ok = false;
-                if (failed) failed(input, source.error(), report);
+                if (failed) failed(input, error, report);
+            };
+            try {
+                const auto source = openSource(input.path, options.collectionExtension, kind);
+                if (source && input.found && source->kind == sourceKindName(SourceKind::none)) {
+                    report.skipped = true;
+                } else if (source) {
+                    visit(n, input, *source, report);
+                } else {
+                    fail(source.error());
+                }
+            } catch (const ModuleError& error) {  // the file may be fine: this run cannot read it
+                fail(Error{ErrorCode::readFailed, error.what()});
             }
             if (finished) finished(n);
             return report;

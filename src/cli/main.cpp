@@ -21,6 +21,7 @@
 #include "cli/scan.h"
 #include "cli/thumbnail.h"
 #include "memory_reuse.h"
+#include "module_loader.h"
 #include "path_text.h"
 #include "temporary_files.h"
 
@@ -455,6 +456,19 @@ static int run(const std::vector<std::string>& args) {
     return usageError("unknown command " + command);
 }
 
+// A module the build made that this run cannot load ends what was asked
+// with the module's name and why, whatever command met it (those that read
+// files one by one say so for each file and go on).
+static int runReportingModules(const std::vector<std::string>& args) {
+    try {
+        return run(args);
+    } catch (const pictrove::ModuleError& error) {
+        std::cout.flush();
+        std::cerr << "pictrove-cli: " << error.what() << "\n";
+        return 1;
+    }
+}
+
 #ifdef _WIN32
 // Arguments arrive as UTF-16, so that any file name can be given; from here
 // on they are UTF-8, which is also what the console is told to show.
@@ -463,13 +477,13 @@ int wmain(int argc, wchar_t** argv) {
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(pictrove::utf8FromUtf16(argv[i]));
-    return run(args);
+    return runReportingModules(args);
 }
 #else
 int main(int argc, char** argv) {
     pictrove::keepFreedMemory();
     // Ctrl+C or a kill in the middle of a save leaves no temporary file.
     pictrove::removeTemporariesOnSignals();
-    return run({argv + 1, argv + argc});
+    return runReportingModules({argv + 1, argv + argc});
 }
 #endif

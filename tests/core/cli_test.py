@@ -1138,6 +1138,127 @@ class DecodeWork(OutputFolder):
         self.assertEqual(self.written(), [])
 
 
+PLANTED_MODULE = r"""
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+__attribute__((constructor)) static void planted(void) {
+    const char* marker = getenv("PLANTED_MARKER");
+    if (marker) close(open(marker, O_CREAT | O_WRONLY, 0644));
+}
+const void* pictrove_codecs(void) { return 0; }
+"""
+
+
+def app_package(path):
+    """An app package of one PNG logo, made with zipfile."""
+    logo = io.BytesIO()
+    Image.new("RGBA", (44, 44), (0, 120, 215, 255)).save(logo, "PNG")
+    import zipfile
+    with zipfile.ZipFile(path, "w") as archive:
+        archive.writestr("AppxManifest.xml", "<Package><Properties><Logo>Logo.png</Logo></Properties></Package>")
+        archive.writestr("Logo.png", logo.getvalue())
+    return path
+
+
+@unittest.skipIf(ON_WINDOWS, "the Windows build has its codecs built in")
+class Modules(unittest.TestCase):
+    """Where the modules come from: one folder, stamped, never another picture in their place."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.top = self.tmp.name
+        folder = os.path.dirname(os.path.realpath(CLI))
+        for up in ("..", "../..", "../../.."):
+            built = os.path.normpath(os.path.join(folder, up, "lib", "pictrove"))
+            if os.path.exists(os.path.join(built, "pictrove-codecs.so")):
+                self.built = built
+                break
+        else:
+            self.skipTest("no module folder in this build")
+        # A copy of the program outside the build, as an install lays it out.
+        self.bin = os.path.join(self.top, "bin")
+        os.makedirs(self.bin)
+        self.cli = shutil.copy(CLI, self.bin)
+        self.marker = os.path.join(self.top, "planted-ran")
+        self.env = dict(os.environ, PLANTED_MARKER=self.marker)
+        self.png_icons = os.path.abspath(data("pe/three32.dll"))  # its fourth image of icon 1 is a 256 px PNG
+
+    def run_copy(self, *args):
+        return subprocess.run([self.cli, *args], capture_output=True, text=True, cwd=self.top, env=self.env)
+
+    def plant(self, path):
+        source = os.path.join(self.top, "planted.c")
+        with open(source, "w") as out:
+            out.write(PLANTED_MODULE)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        made = subprocess.run(["cc", "-shared", "-fPIC", "-o", path, source], capture_output=True, text=True)
+        if made.returncode != 0:
+            self.skipTest("no C compiler: " + made.stderr)
+
+    def install_modules(self):
+        for name in os.listdir(self.built):
+            shutil.copy(os.path.join(self.built, name), self.bin)
+
+    def test_a_copy_looks_beside_itself_only_and_says_what_is_missing(self):
+        # Where earlier builds looked too: the working folder and lib/pictrove above the program.
+        self.plant(os.path.join(self.top, "pictrove-codecs.so"))
+        self.plant(os.path.join(self.top, "lib", "pictrove", "pictrove-codecs.so"))
+        out = os.path.join(self.top, "out")
+        result = self.run_copy("extract", "--size", "256", "-o", out, self.png_icons)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("cannot load module " + os.path.join(os.path.realpath(self.bin), "pictrove-codecs.so"),
+                      result.stderr)
+        self.assertFalse(os.path.exists(self.marker), "a planted module ran")
+        # A scan record says so instead of a record without its hash.
+        record = json.loads(self.run_copy("scan", "--thumbnail", "32", self.png_icons).stdout)
+        self.assertIn("pictrove-codecs.so", record.get("error", ""), record)
+        # A package is not listed as a file without icons.
+        package = app_package(os.path.join(self.top, "app.msix"))
+        listed = self.run_copy("list", "--json", package)
+        self.assertEqual(listed.returncode, 1, listed.stdout)
+        self.assertIn("pictrove-appx.so", json.loads(listed.stdout)[0]["error"])
+        self.assertFalse(os.path.exists(self.marker), "a planted module ran")
+        # Installed beside it, the same copy reads them all.
+        self.install_modules()
+        result = self.run_copy("extract", "--size", "256", "-o", out, self.png_icons)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.run_copy("list", package).stdout.splitlines()[0], package + ": 1 icon (APPX)")
+
+    def test_a_module_of_another_build_or_open_to_others_is_refused_before_it_runs(self):
+        self.install_modules()
+        codecs = os.path.join(self.bin, "pictrove-codecs.so")
+        self.plant(codecs)
+        refused = self.run_copy("thumbnail", self.png_icons, os.path.join(self.top, "t.png"))
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn(codecs + ": it is no module of this build of Pictrove", refused.stderr)
+        self.assertFalse(os.path.exists(self.marker), "a module of another build ran before it was checked")
+        # Another module of this very build, under the codec's name.
+        shutil.copy(os.path.join(self.built, "pictrove-msi.so"), codecs)
+        self.assertIn("no module of this build", self.run_copy("thumbnail", self.png_icons, "t.png").stderr)
+        shutil.copy(os.path.join(self.built, "pictrove-codecs.so"), codecs)
+        os.chmod(codecs, 0o757)
+        self.assertIn(codecs + ": every user may change it",
+                      self.run_copy("thumbnail", self.png_icons, "t.png").stderr)
+        os.chmod(codecs, 0o755)
+        self.assertEqual(self.run_copy("thumbnail", self.png_icons, "t.png").returncode, 0)
+
+    def test_a_library_missing_at_run_time_is_named(self):
+        if not shutil.which("patchelf"):
+            self.skipTest("patchelf is missing")
+        self.install_modules()
+        codecs = os.path.join(self.bin, "pictrove-codecs.so")
+        subprocess.run(["patchelf", "--replace-needed", "libspng.so.0", "libpictrove-gone.so.0", codecs], check=True)
+        for args in (["thumbnail", self.png_icons, "t.png"], ["extract", "-o", "out", self.png_icons]):
+            result = self.run_copy(*args)
+            self.assertEqual(result.returncode, 1, args)
+            self.assertIn("libpictrove-gone.so.0", result.stderr, args)
+        self.assertFalse(os.path.exists(os.path.join(self.top, "t.png")))
+        record = json.loads(self.run_copy("scan", "--thumbnail", "32", self.png_icons).stdout)
+        self.assertIn("libpictrove-gone.so.0", record.get("error", ""), record)
+
+
 class Usage(unittest.TestCase):
     def test_usage_errors_exit_2_with_the_usage_text(self):
         cases = [

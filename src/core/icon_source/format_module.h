@@ -8,14 +8,22 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "icon_source/readers.h"
 
 namespace pictrove {
 
+// What a module's reader says beside its groups: a module it needed in turn
+// (the SVG drawing, for AppImages) that could not be loaded. The reader
+// gives what it read without it; the program raises the error.
+struct ReadNotes {
+    std::string unloaded;
+};
+
 using PackageReader = std::optional<std::vector<IconGroup>> (*)(const FileView& file, MadeBytes& made,
-                                                                std::size_t groupLimit);
+                                                                std::size_t groupLimit, ReadNotes& notes);
 
 // What a module reads; null when the build lacked its library.
 struct FormatReader {

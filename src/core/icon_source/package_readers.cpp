@@ -1,7 +1,7 @@
 // What the core knows of installer databases, app packages and AppImages
 // itself: their first bytes and the names of an installer's streams. Their
-// reading is handed to each kind's module (format_module.h), loaded from
-// beside the program the first time it is needed.
+// reading is handed to each kind's module (format_module.h), loaded
+// from the module folder the first time it is needed.
 #include <string>
 #include <string_view>
 
@@ -79,35 +79,49 @@ std::string msiStreamName(std::string_view name, bool table) {
 
 namespace {
 
-const FormatReader* loadReader(const char* module) {
-    return static_cast<const FormatReader*>(
-        loadModuleTable(module, kFormatModuleEntry, sizeof(FormatReader)));
-}
-
-std::optional<std::vector<IconGroup>> readThrough(const FormatReader* reader, const FileView& file,
-                                                  MadeBytes& made, std::size_t groupLimit) {
-    return reader && reader->read ? reader->read(file, made, groupLimit) : std::nullopt;
+// The reader of a module the build made: a module missing at run time, or
+// one it needs in turn, throws ModuleError.
+[[maybe_unused]] std::optional<std::vector<IconGroup>> readThrough(const char* module, const FileView& file,
+                                                                   MadeBytes& made, std::size_t groupLimit) {
+    const auto& reader =
+        *static_cast<const FormatReader*>(loadModuleTable(module, kFormatModuleEntry, sizeof(FormatReader)));
+    ReadNotes notes;
+    auto groups = reader.read ? reader.read(file, made, groupLimit, notes) : std::nullopt;
+    if (!notes.unloaded.empty()) throw ModuleError(notes.unloaded);
+    return groups;
 }
 
 }  // namespace
 
-// Each module is looked for once, whichever thread comes first.
-std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
-                                                   std::size_t groupLimit) {
-    static const FormatReader* const reader = loadReader(kMsiModule);
-    return readThrough(reader, file, made, groupLimit);
+// A kind whose module the build did not make is no kind this build reads.
+std::optional<std::vector<IconGroup>> readMsiIcons([[maybe_unused]] const FileView& file,
+                                                   [[maybe_unused]] MadeBytes& made,
+                                                   [[maybe_unused]] std::size_t groupLimit) {
+#ifdef PICTROVE_HAVE_MSI_MODULE
+    return readThrough(kMsiModule, file, made, groupLimit);
+#else
+    return std::nullopt;
+#endif
 }
 
-std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
-                                                    std::size_t groupLimit) {
-    static const FormatReader* const reader = loadReader(kAppxModule);
-    return readThrough(reader, file, made, groupLimit);
+std::optional<std::vector<IconGroup>> readAppxIcons([[maybe_unused]] const FileView& file,
+                                                    [[maybe_unused]] MadeBytes& made,
+                                                    [[maybe_unused]] std::size_t groupLimit) {
+#ifdef PICTROVE_HAVE_APPX_MODULE
+    return readThrough(kAppxModule, file, made, groupLimit);
+#else
+    return std::nullopt;
+#endif
 }
 
-std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
-                                                        std::size_t groupLimit) {
-    static const FormatReader* const reader = loadReader(kAppImageModule);
-    return readThrough(reader, file, made, groupLimit);
+std::optional<std::vector<IconGroup>> readAppImageIcons([[maybe_unused]] const FileView& file,
+                                                        [[maybe_unused]] MadeBytes& made,
+                                                        [[maybe_unused]] std::size_t groupLimit) {
+#ifdef PICTROVE_HAVE_APPIMAGE_MODULE
+    return readThrough(kAppImageModule, file, made, groupLimit);
+#else
+    return std::nullopt;
+#endif
 }
 
 }  // namespace pictrove

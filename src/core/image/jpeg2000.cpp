@@ -74,10 +74,15 @@ bool canDecodeJpeg2000() {
 }
 
 std::optional<Image> decodeJpeg2000(Bytes data) {
-    // Looked for once, whichever thread comes first.
-    static const auto* const decoder = static_cast<const Jpeg2000Decoder*>(
+#ifdef PICTROVE_HAVE_JPEG2000_MODULE
+    // Built, so it must be there: a missing module throws ModuleError.
+    const auto& decoder = *static_cast<const Jpeg2000Decoder*>(
         loadModuleTable(kJpeg2000Module, kJpeg2000ModuleEntry, sizeof(Jpeg2000Decoder)));
-    return decoder && decoder->decode ? decoder->decode(data) : std::nullopt;
+    return decoder.decode ? decoder.decode(data) : std::nullopt;
+#else
+    (void)data;
+    return std::nullopt;
+#endif
 }
 
 }  // namespace pictrove

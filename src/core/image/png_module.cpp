@@ -7,25 +7,21 @@
 namespace pictrove::png_codec {
 namespace {
 
-const Codecs* codecs() {
-    // Once, whichever thread comes first. Without the module no PNG picture
-    // can be read or written: those pictures are left out, as damaged ones are.
-    static const auto* const loaded =
-        static_cast<const Codecs*>(loadModuleTable(kCodecModule, kCodecModuleEntry, sizeof(Codecs)));
-    return loaded;
+// Without the module no PNG picture can be read or written: that is an error
+// (ModuleError) for whoever asked, never a picture left out as if damaged.
+const Codecs& codecs() {
+    return *static_cast<const Codecs*>(loadModuleTable(kCodecModule, kCodecModuleEntry, sizeof(Codecs)));
 }
 
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t width, std::uint32_t height) {
-    const Codecs* loaded = codecs();
-    return loaded ? loaded->decodePng(png, width, height) : std::nullopt;
+    return codecs().decodePng(png, width, height);
 }
 
 std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,
                                                     std::uint32_t height, bool fast) {
-    const Codecs* loaded = codecs();
-    return loaded ? loaded->encodePng(std::move(bgra), width, height, fast) : std::nullopt;
+    return codecs().encodePng(std::move(bgra), width, height, fast);
 }
 
 }  // namespace pictrove::png_codec

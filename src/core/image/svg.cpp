@@ -18,10 +18,14 @@ bool isSvg(Bytes data) {
 
 std::optional<Image> renderSvg(Bytes data, std::uint32_t side) {
     if (side == 0 || side > limits::kMaxImageSide || !isSvg(data)) return std::nullopt;
-    // Looked for once, whichever thread comes first.
-    static const auto* const drawing =
-        static_cast<const SvgDrawing*>(loadModuleTable(kSvgModule, kSvgModuleEntry, sizeof(SvgDrawing)));
-    return drawing && drawing->draw ? drawing->draw(data, side) : std::nullopt;
+#ifdef PICTROVE_HAVE_SVG_MODULE
+    // Built, so it must be there: a missing module throws ModuleError.
+    const auto& drawing =
+        *static_cast<const SvgDrawing*>(loadModuleTable(kSvgModule, kSvgModuleEntry, sizeof(SvgDrawing)));
+    return drawing.draw ? drawing.draw(data, side) : std::nullopt;
+#else
+    return std::nullopt;
+#endif
 }
 
 }  // namespace pictrove
