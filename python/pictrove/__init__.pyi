@@ -6,7 +6,8 @@ import numpy
 import numpy.typing
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-Source = Union[PathArg, bytearray, memoryview, mmap.mmap]
+# open() reads bytes as a file's content, never as its name.
+Source = Union[str, "os.PathLike[str]", "os.PathLike[bytes]", bytes, bytearray, memoryview, mmap.mmap]
 
 class Error(Exception): ...
 class FileError(Error, OSError): ...

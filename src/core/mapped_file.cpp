@@ -163,6 +163,12 @@ std::unique_lock<std::mutex> MappedFile::Storage::takeTurn() {
     return lock;
 }
 
+void MappedFile::Storage::release() {
+    const auto lock = takeTurn();
+    if (!released_) closeFile();
+    released_ = true;
+}
+
 Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool walk) {
     if (offset >= size_) return {};
     const std::size_t end =
@@ -186,6 +192,12 @@ Bytes MappedFile::Storage::read(std::uint64_t offset, std::uint64_t length, bool
     if (walk && walkBlock_ > chunk_ && end > chunk_) {
         blockFrom = blockFrom / walkBlock_ * walkBlock_;
         blockTo = std::min((blockTo - 1) / walkBlock_ * walkBlock_ + walkBlock_, size_);
+    }
+    if (released_) {
+        // No more reads: only the chunks of the range itself count.
+        if (firstWith(false, static_cast<std::size_t>(offset) / chunk_, pastLastChunk) != pastLastChunk)
+            throw FileReleased();
+        return {data + offset, end - static_cast<std::size_t>(offset)};
     }
     const std::size_t first = blockFrom / chunk_;
     const std::size_t last = (blockTo - 1) / chunk_;
@@ -229,6 +241,7 @@ void MappedFile::Storage::copyOut(std::uint64_t offset, std::byte* into, std::si
             std::memcpy(into, memory_->data() + from, end - from);
             copied = end - from;
         } else {
+            if (released_) throw FileReleased();
             copied = readAt(from, into, end - from);
             bytesRead_ += copied;
         }
@@ -382,7 +395,7 @@ std::size_t viewSize(std::uint64_t fileSize) {
 class DescriptorStorage final : public MappedFile::Storage {
 public:
     DescriptorStorage(int fd, std::size_t size) : Storage(size), fd_(fd) {}
-    ~DescriptorStorage() override { ::close(fd_); }
+    ~DescriptorStorage() override { closeFile(); }
 
 private:
     std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
@@ -395,13 +408,17 @@ private:
         }
         return done;
     }
+    void closeFile() override {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
     int fd_;
 };
 #else
 class HandleStorage final : public MappedFile::Storage {
 public:
     HandleStorage(HANDLE file, std::size_t size) : Storage(size), file_(file) {}
-    ~HandleStorage() override { CloseHandle(file_); }
+    ~HandleStorage() override { closeFile(); }
 
 private:
     std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
@@ -417,6 +434,10 @@ private:
             done += got;
         }
         return done;
+    }
+    void closeFile() override {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
     }
     HANDLE file_;
 };

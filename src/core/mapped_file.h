@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -92,6 +93,11 @@ public:
     // How many bytes came from the file so far.
     std::uint64_t bytesRead() const;
 
+    // Closes the file, keeping what was read of it: those bytes are still
+    // handed out, while a read that needs any other throws FileReleased.
+    // For every copy of this MappedFile, from any thread.
+    void release() const;
+
 private:
     explicit MappedFile(std::shared_ptr<Storage> storage) : storage_(std::move(storage)) {}
     std::shared_ptr<Storage> storage_;
@@ -100,6 +106,12 @@ private:
 // Address space for the whole file, with memory behind it taken chunk by
 // chunk as the chunks are read. A chunk is read once: a short read (the file
 // shrank) leaves zeros. Reads from several threads take turns.
+// A read of bytes never read before from a file that was closed (release()).
+class FileReleased : public std::runtime_error {
+public:
+    FileReleased() : std::runtime_error("the file was closed before these bytes of it were read") {}
+};
+
 class MappedFile::Storage {
 public:
     static constexpr std::size_t kChunk = 4 * 1024;
@@ -123,6 +135,8 @@ public:
     std::uint64_t readWholeUpTo() const { return readWholeUpTo_; }
     bool allRead() const { return allRead_.load(std::memory_order_acquire); }
     bool made() const { return made_; }  // by a reader, not read from a file
+    // Closes the file under the turn at it (see MappedFile::release).
+    void release();
 
 protected:
     struct Options {
@@ -144,6 +158,8 @@ protected:
     // Called on a thread that is about to wait for another thread's turn at
     // the file (a source for tests learns that two threads want bytes at once).
     virtual void waiting() {}
+    // Lets go of the file, on the turn at it; no readAt follows.
+    virtual void closeFile() {}
 
 private:
     // The first chunk in [from, to) that was read (or not), else `to`.
@@ -166,6 +182,7 @@ private:
     std::atomic<bool> allRead_{false};
     std::mutex mutex_;  // guards the members below
     std::uint64_t bytesRead_ = 0;
+    bool released_ = false;  // the file is closed: what was not read is gone
     // A bit for each chunk, set once its bytes are in place: read without
     // the lock by a read whose chunks are all in (most reads of a walk).
     std::unique_ptr<std::atomic<std::uint64_t>[]> loaded_;
@@ -250,6 +267,10 @@ inline void MappedFile::copyOut(std::uint64_t offset, std::byte* into, std::size
 
 inline std::uint64_t MappedFile::bytesRead() const {
     return storage_ ? storage_->bytesRead() : 0;
+}
+
+inline void MappedFile::release() const {
+    if (storage_) storage_->release();
 }
 
 // What the readers see of a file, or of a part of it (an animated cursor's

@@ -40,6 +40,10 @@ struct Source {
     std::function<std::shared_ptr<const Image>(const IconImage&)> decode;
     // Whether images were left undecoded because the file's budget was spent.
     std::function<bool()> decodeBudgetPassed = [] { return false; };
+    // The pixels one request of it may have decoded (DecodeRequest).
+    std::uint64_t requestPixels = 0;
+    // Closes its file, keeping what was read (MappedFile::release).
+    std::function<void()> release = [] {};
 };
 
 // Why icons of a file whose decode budget was spent are missing.

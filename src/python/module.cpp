@@ -18,7 +18,9 @@
 #include "fingerprint/dhash.h"
 #include "group_file.h"
 #include "icon_source/icon_file.h"
+#include "image/decoded_images.h"
 #include "image/png.h"
+#include "module_loader.h"
 #include "path_text.h"
 
 namespace py = pybind11;
@@ -40,6 +42,17 @@ struct EngineError {
 [[noreturn]] void fail(const Error& error) {
     throw EngineError{error};
 }
+
+// What the package itself refuses, as pictrove.Error.
+struct PackageError {
+    std::string message;
+};
+
+// Whether NumPy was imported with the module; rgba() needs it. Imported
+// then and not on first use, where two threads would wait on each other:
+// one importing it inside pybind11's guard with the GIL let go, the other
+// holding the GIL at that guard.
+bool numpyReady = false;
 
 // The bytes the object offers through the buffer protocol, pinned (a
 // bytearray cannot be resized, an mmap not closed) until the last thing read
@@ -68,21 +81,24 @@ std::string pathBytes(const py::handle& path) {
     return bytes;
 }
 
-// A bytes object is a file name when it holds no NUL byte (no name can) and
-// is neither empty nor longer than a path may be; the bytes of an icon
-// source always hold one (every format's header has zero bytes).
-bool isPathBytes(const py::bytes& bytes) {
+// Paths are str and os.PathLike; a bytes object is always content (a zip
+// member whose text is a path is not that file). What earlier versions took
+// as a path, bytes without a NUL that name a file, is told apart from
+// content that is no icon source, so the caller learns what changed.
+bool isPath(const py::handle& object) {
+    return py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__");
+}
+
+bool namesFile(const py::handle& object) {
+    if (!py::isinstance<py::bytes>(object)) return false;
     constexpr std::size_t kLongestPath = 4096;
     char* data = nullptr;
     Py_ssize_t size = 0;
-    PyBytes_AsStringAndSize(bytes.ptr(), &data, &size);
-    return size > 0 && static_cast<std::size_t>(size) <= kLongestPath &&
-           std::memchr(data, 0, static_cast<std::size_t>(size)) == nullptr;
-}
-
-bool isPath(const py::handle& object) {
-    if (py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__")) return true;
-    return py::isinstance<py::bytes>(object) && isPathBytes(py::reinterpret_borrow<py::bytes>(object));
+    PyBytes_AsStringAndSize(object.ptr(), &data, &size);
+    if (size <= 0 || static_cast<std::size_t>(size) > kLongestPath ||
+        std::memchr(data, 0, static_cast<std::size_t>(size)) != nullptr)
+        return false;
+    return py::module_::import("os").attr("path").attr("exists")(object).cast<bool>();
 }
 
 std::uint32_t checkedSide(std::uint32_t size) {
@@ -132,6 +148,7 @@ public:
         std::optional<std::vector<std::uint8_t>> png;
         {
             const py::gil_scoped_release free;
+            const DecodeRequest request(source_->requestPixels);
             if (image().info.png) {
                 const Bytes bytes = imageBytes(image());
                 const auto* first = reinterpret_cast<const std::uint8_t*>(bytes.data());
@@ -185,15 +202,18 @@ public:
         std::optional<std::vector<std::uint8_t>> png;
         {
             const py::gil_scoped_release free;
+            const DecodeRequest request(source_->requestPixels);
             if (const auto picture = icon().icon(size)) png = encodePng(*picture);
         }
         return bytesOrNone(png);
     }
     py::object rgba(std::uint32_t size) const {
         checkedSide(size);
+        if (!numpyReady) throw PackageError("rgba() needs NumPy, which this Python cannot import");
         std::optional<Image> picture;
         {
             const py::gil_scoped_release free;
+            const DecodeRequest request(source_->requestPixels);
             picture = icon().icon(size);
         }
         if (!picture) return py::none();
@@ -215,6 +235,7 @@ public:
         std::optional<std::uint64_t> hash;
         {
             const py::gil_scoped_release free;
+            const DecodeRequest request(source_->requestPixels);
             hash = iconDhash(icon());
         }
         return hash ? py::object(py::int_(*hash)) : py::none();
@@ -271,7 +292,12 @@ public:
         return py::module_::import("os").attr("fsdecode")(py::bytes(to));
     }
     const py::object& path() const { return path_; }
-    void close() { source_.reset(); }
+    // Icons taken before keep what was read of the file; the file itself
+    // is closed now, not when the last of them goes.
+    void close() {
+        if (source_) source_->release();
+        source_.reset();
+    }
     bool closed() const { return !source_; }
     std::string repr() const {
         if (!source_) return "<pictrove.IconSource closed>";
@@ -306,7 +332,7 @@ IconSource openSource(const py::object& object) {
         return IconSource(readable(source, path), py::module_::import("os").attr("fspath")(object));
     }
     if (!PyObject_CheckBuffer(object.ptr()))
-        throw py::type_error("open() takes a path (str, bytes, os.PathLike) or a bytes-like object, not " +
+        throw py::type_error("open() takes a path (str, os.PathLike) or a bytes-like object, not " +
                              py::str(py::type::of(object).attr("__name__")).cast<std::string>());
     Bytes bytes;
     auto pinned = pinBuffer(object, bytes);
@@ -314,6 +340,10 @@ IconSource openSource(const py::object& object) {
         const py::gil_scoped_release free;
         source = openUnnamedSource(MappedFile::fromBorrowed(bytes, std::move(pinned)));
     }
+    if (source && source->kind == sourceKindName(SourceKind::none) && namesFile(object))
+        fail(Error{ErrorCode::invalidFormat,
+                   "Not an icon source: bytes are read as the content of a file, not as its name; give "
+                   "a path as str or os.PathLike (os.fsdecode(name), pathlib.Path(name))"});
     return IconSource(readable(source, ""), py::none());
 }
 
@@ -381,8 +411,26 @@ PYBIND11_MODULE(_pictrove, m) {
             const bool unreadable = e.error.code == pictrove::ErrorCode::cannotOpen ||
                                     e.error.code == pictrove::ErrorCode::readFailed;
             PyErr_SetString((unreadable ? fileErrorType : formatErrorType).ptr(), e.error.message.c_str());
+        } catch (const pictrove::ModuleError& e) {  // never another picture in its place
+            PyErr_SetString(errorType.ptr(), e.what());
+        } catch (const pictrove::DecodeBudgetPassed& e) {  // never None, the answer for a damaged image
+            PyErr_SetString(errorType.ptr(), e.what());
+        } catch (const pictrove::FileReleased&) {
+            PyErr_SetString(errorType.ptr(),
+                            "the icon source was closed before this was read from its file: keep it open "
+                            "until its icons have given what they are asked for");
+        } catch (const PackageError& e) {
+            PyErr_SetString(errorType.ptr(), e.message.c_str());
         }
     });
+
+    try {
+        py::module_::import("numpy");
+        py::array_t<std::uint8_t> warm(std::vector<py::ssize_t>{0});  // sets up NumPy's API here, once
+        numpyReady = true;
+    } catch (const py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+    }
 
     py::class_<StoredImage>(m, "StoredImage", "One image of an icon as the file stores it.")
         .def_property_readonly("width", [](const StoredImage& s) { return s.image().info.width; })
@@ -438,7 +486,9 @@ PYBIND11_MODULE(_pictrove, m) {
                                "The .mun file a system library's icons came from, else None.")
         .def_property_readonly("path", &IconSource::path, "The path given to open(); None for a buffer.")
         .def_property_readonly("closed", &IconSource::closed)
-        .def("close", &IconSource::close, "Lets go of the file or buffer; icons taken before stay usable.")
+        .def("close", &IconSource::close,
+             "Closes the file. Icons taken before still give what was read of it; what needs more of the "
+             "file raises Error.")
         .def("__enter__", [](IconSource& self) -> IconSource& { return self; })
         .def("__exit__", [](IconSource& self, const py::args&) { self.close(); })
         .def("__repr__", &IconSource::repr);
@@ -448,7 +498,7 @@ PYBIND11_MODULE(_pictrove, m) {
         m.attr(name).attr("__module__") = "pictrove";
 
     m.def("open", &openSource, py::arg("source"),
-          "Opens a path (str, os.PathLike, or bytes without a NUL byte) or a bytes-like object (bytes, "
+          "Opens a path (str, os.PathLike) or the content of a file as a bytes-like object (bytes, "
           "bytearray, memoryview, mmap), read where it lies. Raises FileError for a file that cannot be read "
           "and FormatError for bytes that are no icon source.");
     m.def("scan", &scan, py::arg("path"), py::arg("all_icons") = false, py::arg("thumbnail") = py::none(),

@@ -168,10 +168,15 @@ def test_a_system_library_leads_to_its_mun_file_only_by_its_path(files):
 
 def test_the_path_kinds_and_bytes_that_hold_no_icon_source():
     path = os.path.join(DATA, FIXTURES["ICO"])
-    for given in (path, os.fsencode(path), __import__("pathlib").Path(path)):
+    bytes_path = type("BytesPath", (), {"__fspath__": lambda self: os.fsencode(path)})()
+    for given in (path, __import__("pathlib").Path(path), bytes_path):
         assert len(pictrove.open(given)) == 1
-    # Bytes without a NUL byte are a name; no icon source lacks one.
-    with pytest.raises(pictrove.FileError):
+    # Bytes are content, even when they read as the name of a file: a zip
+    # member holding a program's path is not that program. Where earlier
+    # versions took them as a name, the error says what changed.
+    with pytest.raises(pictrove.FormatError, match="not as its name"):
+        pictrove.open(os.fsencode(path))
+    with pytest.raises(pictrove.FormatError, match="^Not an icon source$"):
         pictrove.open(b"no such file")
     # What the tool lists with no icons and no kind is no icon source; an
     # executable without icons is one.
@@ -360,6 +365,75 @@ def app_package(folder):
 def test_app_packages_are_read_through_their_module(tmp_path):
     with pictrove.open(app_package(tmp_path)) as source:
         assert (source.kind, len(source), source[0].images[0].width) == ("APPX", 1, 44)
+
+
+def test_a_kept_icon_answers_alike_however_often_it_is_asked(files):
+    # Each call has a budget of its own: a launcher that keeps an icon for
+    # hours gets the first answer every time (the 256 px PNG of this small
+    # library used to take the file's budget whole by the 257th call).
+    icon = pictrove.open(files["PE32"])[1]
+    first = (icon.png(256), icon.dhash(), icon.images[4].png())
+    assert all(first)
+    for _ in range(600):
+        assert (icon.png(256), icon.dhash(), icon.images[4].png()) == first
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        assert set(pool.map(lambda _: icon.png(256), range(400))) == {first[0]}
+
+
+def test_closing_a_source_closes_its_file(files, tmp_path):
+    # An icon file too large to be read whole: its 256 px bitmap is read
+    # only when first decoded, and not at all here before the close.
+    import struct
+    def dib(side, colour):
+        mask = ((side + 31) // 32) * 4 * side
+        return (struct.pack("<IiiHHIIiiII", 40, side, 2 * side, 1, 32, 0, 0, 0, 0, 0, 0)
+                + bytes(colour) * side * side + bytes(mask))
+    images = [dib(32, (0, 0, 255, 255)), dib(256, (255, 0, 0, 255))]
+    offset = 6 + 16 * len(images)
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    for side, image in zip((32, 256), images):
+        directory += struct.pack("<BBBBHHII", side % 256, side % 256, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    big = tmp_path / "big.ico"
+    big.write_bytes(directory + b"".join(images))
+    def open_files():
+        names = set()
+        for fd in os.listdir("/proc/self/fd"):
+            try:
+                names.add(os.readlink(os.path.join("/proc/self/fd", fd)))
+            except OSError:  # the listing's own descriptor, gone by now
+                pass
+        return names
+    kept = []
+    for _ in range(3):
+        with pictrove.open(str(big)) as source:
+            kept.append(source[0])
+            shown = source[0].png(32)
+        assert str(big) not in open_files()
+    # What was read still answers; what needs more of the file says why.
+    assert kept[-1].png(32) == shown
+    with pytest.raises(pictrove.Error, match="closed"):
+        kept[-1].png(256)
+    small = pictrove.open(files["ICO"])
+    icon = small[0]
+    small.close()
+    assert icon.png(48) == pictrove.open(files["ICO"])[0].png(48)  # read whole when opened
+
+
+def test_rgba_first_from_many_threads_never_hangs():
+    # A fresh interpreter, where nothing imported NumPy before the package.
+    script = textwrap.dedent("""
+        import concurrent.futures, sys, pictrove
+        icons = list(pictrove.open(sys.argv[1]))
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            shapes = list(pool.map(lambda n: icons[n % len(icons)].rgba(16).shape, range(64)))
+        print(len(shapes), shapes[0])
+    """)
+    for _ in range(3):
+        done = subprocess.run([sys.executable, "-c", script, os.path.join(DATA, FIXTURES["PE32"])],
+                              capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.split(None, 1) == ["64", "(16, 16, 4)\n"]
 
 
 @pytest.mark.skipif(os.environ.get("PICTROVE_PIP_TEST") != "1", reason="ctest runs it on its own")

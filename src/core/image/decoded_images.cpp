@@ -9,4 +9,20 @@ bool PixelBudget::take(std::uint64_t pixels) {
     return !passed();
 }
 
+namespace {
+thread_local PixelBudget* openRequest = nullptr;
+}  // namespace
+
+DecodeRequest::DecodeRequest(std::uint64_t pixels) : budget_(pixels), outer_(openRequest) {
+    openRequest = &budget_;
+}
+
+DecodeRequest::~DecodeRequest() {
+    openRequest = outer_;
+}
+
+PixelBudget* DecodeRequest::current() {
+    return openRequest;
+}
+
 }  // namespace pictrove

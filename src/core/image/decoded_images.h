@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <stdexcept>
 
 #include "image/image.h"
 
@@ -100,6 +101,35 @@ private:
     std::uint64_t limit_;
     std::atomic<std::uint64_t> used_{0};
     std::atomic<bool> passed_{false};
+};
+
+// One request's budget of pixels (a call of the Python package, which may
+// keep a file open for hours and ask of it again and again): while one is
+// open on a thread, what that thread decodes is taken from it rather than
+// from the file's budget, and passing it throws DecodeBudgetPassed instead
+// of leaving the image out, so the caller learns why there is no picture.
+// A failure of that kind is not remembered: the next request has a budget
+// of its own.
+class DecodeRequest {
+public:
+    explicit DecodeRequest(std::uint64_t pixels);
+    ~DecodeRequest();
+    DecodeRequest(const DecodeRequest&) = delete;
+    DecodeRequest& operator=(const DecodeRequest&) = delete;
+    // The request open on this thread, if any.
+    static PixelBudget* current();
+
+private:
+    PixelBudget budget_;
+    PixelBudget* outer_;
+};
+
+class DecodeBudgetPassed : public std::runtime_error {
+public:
+    DecodeBudgetPassed()
+        : std::runtime_error(
+              "the picture was not made: it would decode more pixels than one request may (16 million, "
+              "or 16 for each byte of its file)") {}
 };
 
 }  // namespace pictrove
