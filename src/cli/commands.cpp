@@ -646,6 +646,14 @@ bool namesStream(const std::filesystem::path& path) {
 #endif
 }
 
+// A file whose icons are only its intact part: said after what was shown
+// of it, and the run fails.
+void noteDamage(const InputFile& input, const Source& source, FileReport& report) {
+    if (source.damage.empty()) return;
+    report.err += "pictrove-cli: " + input.path + ": " + source.damage + "\n";
+    report.ok = false;
+}
+
 // "icon" or "cursor", as the options ask, and "s" after it unless `count` is 1.
 std::string groupWord(const Options& options, std::size_t count) {
     return std::string(options.cursors ? "cursor" : "icon") + (count == 1 ? "" : "s");
@@ -660,6 +668,8 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
             options, err,
             [&](std::size_t, const InputFile& input, const Source& source, FileReport& report) {
                 report.json = listJson(input.path, source, options.size);
+                noteDamage(input, source, report);
+                if (!source.damage.empty()) report.json["error"] = source.damage;
             },
             [&](const InputFile& input, const Error& error, FileReport& report) {
                 report.json = {{"file", input.path}, {"error", error.message}};
@@ -674,6 +684,7 @@ int list(const Options& options, std::ostream& out, std::ostream& err) {
         options, err,
         [&](std::size_t, const InputFile& input, const Source& source, FileReport& report) {
             report.out = listText(input.path, source, options.size, groupWord(options, source.icons.size()));
+            noteDamage(input, source, report);
         },
         {}, [&](FileReport& report) { out << report.out << std::flush; });
 }
@@ -723,6 +734,7 @@ int extract(const Options& options, std::ostream& err) {
             }
             report.err = messages.str();
             report.ok = ok;
+            noteDamage(input, source, report);
         },
         {}, [](FileReport&) {}, [&](std::size_t n) { book.pass(n); });
 }

@@ -212,7 +212,10 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
             return errorRecord(file, "Cannot read file " + file + ": changed while read");
         const bool undecoded = source->decodeBudgetPassed();
         if (undecoded) record["error"] = kDecodeBudgetPassed;
-        return {jsonLine(record), undecoded};
+        // The intact icons are recorded; the record says the rest is damaged.
+        if (!source->damage.empty())
+            record["error"] = undecoded ? source->damage + "; " + kDecodeBudgetPassed : source->damage;
+        return {jsonLine(record), undecoded || !source->damage.empty()};
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
     } catch (const std::runtime_error& error) {  // no library to hash with

@@ -16,6 +16,7 @@ Source fromIconFile(std::shared_ptr<const IconFile> file) {
     Source source;
     source.kind = sourceKindName(file->kind());
     source.redirectedTo = utf8Of(file->redirectedTo());
+    source.damage = file->damage();
     for (std::size_t i = 0; i < file->count(); ++i) {
         SourceIcon icon;
         icon.name = file->group(i).name;
@@ -90,7 +91,7 @@ Result<Source> openSource(MappedFile file, const std::string& path, const std::s
     if (auto why = own.readFailure()) return Error{ErrorCode::invalidFormat, std::move(*why)};
     const bool isPe = own.kind() == SourceKind::pe32 || own.kind() == SourceKind::pe32plus;
     // A system library without icons of its own shows its .mun file's.
-    if (isPe && own.count() == 0 && systemResourcesFile(pathFromUtf8(path))) {
+    if (isPe && own.count() == 0 && own.damage().empty() && systemResourcesFile(pathFromUtf8(path))) {
         if (auto redirected = IconFile::openFollowingRedirect(pathFromUtf8(path));
             redirected && !redirected->redirectedTo().empty())
             return fromIconFile(std::make_shared<const IconFile>(std::move(*redirected)));

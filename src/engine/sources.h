@@ -31,6 +31,7 @@ struct Source {
     std::string kind;
     std::vector<SourceIcon> icons;
     std::string redirectedTo;             // the .mun file the icons came from, if any
+    std::string damage;                   // why the icons are only the intact part of the file, if so
     std::shared_ptr<const void> storage;  // keeps the file's bytes alive for the images
     // Where an image's bytes lie in the file; nothing where that is not known.
     std::function<std::optional<std::uint64_t>(const IconImage&)> offsetOf;

@@ -291,6 +291,10 @@ public:
         if (to.empty()) return py::none();
         return py::module_::import("os").attr("fsdecode")(py::bytes(to));
     }
+    py::object damage() const {
+        const std::string& damage = source()->damage;
+        return damage.empty() ? py::none() : py::object(py::str(damage));
+    }
     const py::object& path() const { return path_; }
     // Icons taken before keep what was read of the file; the file itself
     // is closed now, not when the last of them goes.
@@ -485,6 +489,9 @@ PYBIND11_MODULE(_pictrove, m) {
         .def_property_readonly("redirected_to", &IconSource::redirectedTo,
                                "The .mun file a system library's icons came from, else None.")
         .def_property_readonly("path", &IconSource::path, "The path given to open(); None for a buffer.")
+        .def_property_readonly("damage", &IconSource::damage,
+                               "What of the file is damaged when its icons are only the intact part of "
+                               "it (an executable cut short), else None.")
         .def_property_readonly("closed", &IconSource::closed)
         .def("close", &IconSource::close,
              "Closes the file. Icons taken before still give what was read of it; what needs more of the "

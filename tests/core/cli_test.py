@@ -1138,6 +1138,64 @@ class DecodeWork(OutputFolder):
         self.assertEqual(self.written(), [])
 
 
+class DamagedFiles(OutputFolder):
+    """An executable cut short shows what is intact and says the rest is damaged."""
+
+    def cut(self, length, name="cut.dll"):
+        with open(data("pe/three64.dll"), "rb") as f:
+            content = f.read()
+        path = os.path.join(self.out.name, name)
+        with open(path, "wb") as f:
+            f.write(content[:length])
+        return path
+
+    def test_a_file_cut_short_lists_its_intact_icons_and_fails(self):
+        whole = json.loads(run("scan", "--all-icons", data("pe/three64.dll")).stdout)
+        intact_images = {(i["offset"], i["length"]): icon["group_sha256"]
+                         for icon in whole["all"] for i in icon["images"]}
+        # Past the tree's root, at half the file, past all but the last image.
+        for length in (2048, 13312, 22000):
+            path = self.cut(length)
+            listed = run("list", path)
+            self.assertEqual(listed.returncode, 1, (length, listed.stderr))
+            self.assertIn(path + ": the file is damaged: icon resources it names lie past its end",
+                          listed.stderr, length)
+            count = int(re.match(re.escape(path) + r": (\d+) icons? \(PE32\+\)", listed.stdout).group(1))
+            self.assertLess(count, 3, length)
+            record = json.loads(run("scan", "--all-icons", path).stdout)
+            self.assertIn("the file is damaged", record.get("error", ""), length)
+            self.assertEqual(record["icons"], count, length)
+            for icon in record.get("all", []):  # what is shown lies wholly in the file
+                for image in icon["images"]:
+                    self.assertLessEqual(image["offset"] + image["length"], length)
+                    self.assertIn((image["offset"], image["length"]), intact_images)
+            as_json = json.loads(run("list", "--json", path).stdout)[0]
+            self.assertEqual((as_json["count"], as_json["error"][:19]), (count, "the file is damaged"))
+            out = os.path.join(self.out.name, "out-%d" % length)
+            extracted = run("extract", path, "-o", out)
+            self.assertEqual(extracted.returncode, 1, length)
+            self.assertIn("the file is damaged", extracted.stderr)
+            self.assertEqual(len(os.listdir(out)) if os.path.isdir(out) else 0, count)
+
+    def test_slack_past_the_end_that_nothing_uses_is_no_damage(self):
+        # The resource section says it runs 4 KiB past the end of the file.
+        path = self.cut(26624, "slack.dll")
+        with open(path, "r+b") as f:
+            content = f.read()
+            pe = struct.unpack_from("<I", content, 0x3C)[0]
+            sections = pe + 24 + struct.unpack_from("<H", content, pe + 20)[0]
+            for n in range(struct.unpack_from("<H", content, pe + 6)[0]):
+                at = sections + 40 * n
+                if content[at:at + 5] == b".rsrc":
+                    f.seek(at + 16)
+                    f.write(struct.pack("<I", struct.unpack_from("<I", content, at + 16)[0] + 0x1000))
+        listed = run("list", path)
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertEqual(listed.stdout.replace(path, "X"),
+                         run("list", data("pe/three64.dll")).stdout.replace(data("pe/three64.dll"), "X"))
+        self.assertNotIn("error", json.loads(run("scan", path).stdout))
+
+
 PLANTED_MODULE = r"""
 #include <fcntl.h>
 #include <stdlib.h>

@@ -420,6 +420,21 @@ def test_closing_a_source_closes_its_file(files, tmp_path):
     assert icon.png(48) == pictrove.open(files["ICO"])[0].png(48)  # read whole when opened
 
 
+def test_a_file_cut_short_tells_its_damage_and_gives_what_is_intact(files, tmp_path):
+    with open(files["PE32+"], "rb") as f:
+        content = f.read()
+    cut = tmp_path / "cut.dll"
+    cut.write_bytes(content[:len(content) // 2])
+    record = cli_record(str(cut))
+    for given in (str(cut), cut.read_bytes()):
+        with pictrove.open(given) as source:
+            assert source.damage == record["error"] and source.damage.startswith("the file is damaged")
+            assert len(source) == record["icons"] and [i.group_sha256() for i in source] == \
+                [i["group_sha256"] for i in record["all"]]
+    with pictrove.open(files["PE32+"]) as whole:
+        assert whole.damage is None
+
+
 def test_rgba_first_from_many_threads_never_hangs():
     # A fresh interpreter, where nothing imported NumPy before the package.
     script = textwrap.dedent("""

@@ -77,7 +77,7 @@ Result<IconFile> IconFile::openFollowingRedirect(const std::filesystem::path& pa
                                                  std::size_t groupLimit) {
     auto own = open(path, kind, groupLimit);
     const bool isPe = own && (own->kind() == SourceKind::pe32 || own->kind() == SourceKind::pe32plus);
-    if (!isPe || own->count() > 0) return own;
+    if (!isPe || own->count() > 0 || !own->damage().empty()) return own;
     const auto mun = systemResourcesFile(path);
     if (!mun) return own;
     auto redirected = open(*mun, kind, groupLimit);
@@ -125,7 +125,12 @@ IconFile IconFile::fromFile(MappedFile file, GroupKind kind, std::size_t groupLi
     std::optional<IconGroup> single;
     switch (result.kind_) {
         case SourceKind::pe32:
-        case SourceKind::pe32plus: result.groups_ = readPeIcons(source, kind, groupLimit); break;
+        case SourceKind::pe32plus: {
+            bool cut = false;
+            result.groups_ = readPeIcons(source, kind, groupLimit, &cut);
+            if (cut) result.damage_ = kCutShort;
+            break;
+        }
         case SourceKind::ne: result.groups_ = readNeIcons(source, kind, groupLimit); break;
         case SourceKind::ico:
         case SourceKind::cur: single = readIcoFile(source); break;

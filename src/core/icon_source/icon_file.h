@@ -19,6 +19,11 @@
 
 namespace pictrove {
 
+// What an executable whose icon resources lie past its end is told by.
+inline constexpr const char* kCutShort =
+    "the file is damaged: icon resources it names lie past its end (it was cut short); the icons shown are "
+    "those still whole";
+
 enum class SourceKind { none, pe32, pe32plus, ne, ico, cur, ani, elf, icns, msi, appx, appimage };
 
 const char* sourceKindName(SourceKind kind);
@@ -47,6 +52,10 @@ public:
     // container passed, damage that spoils all it holds); open() then gives
     // it as its error.
     std::optional<std::string> readFailure() const { return made_ ? made_->failure() : std::nullopt; }
+
+    // What of the file is damaged when the groups are only the intact part
+    // of it (an executable cut short); empty when nothing is known to be.
+    const std::string& damage() const { return damage_; }
 
     // The .mun file the groups came from; empty when they are the file's own.
     const std::filesystem::path& redirectedTo() const { return redirectedTo_; }
@@ -101,6 +110,7 @@ private:
     SourceKind kind_ = SourceKind::none;
     std::vector<IconGroup> groups_;
     std::filesystem::path redirectedTo_;
+    std::string damage_;
     std::shared_ptr<Decoding> decoding_;
     std::shared_ptr<MadeBytes> made_;  // what images not stored as such are held in
 };

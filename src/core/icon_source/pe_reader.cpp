@@ -27,24 +27,31 @@ constexpr std::size_t kEntrySize = 8;
 struct Section {
     std::uint32_t virtualAddress = 0;
     std::uint32_t virtualSize = 0;
-    std::uint32_t rawSize = 0;
+    std::uint32_t rawSize = 0;  // cut to the end of the file
     std::uint32_t rawOffset = 0;
+    std::uint32_t declaredSize = 0;  // as the section table gives it
 };
 
 class PeImage {
 public:
-    static std::optional<PeImage> parse(const FileView& file);
+    // Nothing when the file is no PE image with resources; `cut` is set
+    // when it names resources that lie past the end of the file.
+    static std::optional<PeImage> parse(const FileView& file, bool& cut);
 
     const FileView& file() const { return file_; }
 
     // Where [rva, rva + size) is in the file, or nothing when it is not all
-    // in one section's raw data.
+    // in one section's raw data (noted as cut when it would be, were the
+    // file as long as its section table says).
     std::optional<FileRange> atRva(std::uint32_t rva, std::uint32_t size) const {
         for (const Section& section : sections_) {
-            const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
+            const std::uint32_t span = std::max({section.virtualSize, section.rawSize, section.declaredSize});
             if (rva < section.virtualAddress || rva - section.virtualAddress >= span) continue;
             const std::uint64_t delta = rva - section.virtualAddress;
-            if (delta + size > section.rawSize) return std::nullopt;
+            if (delta + size > section.rawSize) {
+                if (delta + size <= section.declaredSize) cut_ = true;
+                return std::nullopt;
+            }
             return FileRange{std::uint64_t{section.rawOffset} + delta, size};
         }
         return std::nullopt;
@@ -54,13 +61,33 @@ public:
     // Its bytes are read as the walk reaches them, not at once.
     const FileView& resources() const { return resources_; }
 
+    // [offset, offset + length) of the tree, when all of it is in the file;
+    // noted as cut when only the end of the file keeps it out.
+    std::optional<Bytes> inTree(std::uint64_t offset, std::uint64_t length) const {
+        auto bytes = resources_.exact(offset, length);
+        if (!bytes && fitsIn(declaredTreeSize_, offset, length)) cut_ = true;
+        return bytes;
+    }
+
+    // Whether [offset, offset + length) of the tree is in the file, read or
+    // not; noted as cut when only the end of the file keeps it out.
+    bool fitsTree(std::uint64_t offset, std::uint64_t length) const {
+        if (fitsIn(resources_.size(), offset, length)) return true;
+        if (fitsIn(declaredTreeSize_, offset, length)) cut_ = true;
+        return false;
+    }
+
+    bool cut() const { return cut_; }
+
 private:
     FileView file_;
     std::vector<Section> sections_;
     FileView resources_;
+    std::uint64_t declaredTreeSize_ = 0;
+    mutable bool cut_ = false;
 };
 
-std::optional<PeImage> PeImage::parse(const FileView& file) {
+std::optional<PeImage> PeImage::parse(const FileView& file, bool& cut) {
     constexpr std::size_t kSignatureAndFileHeader = 24;
     constexpr std::size_t kSectionHeaderSize = 40;
     const auto peOffset = file.u32At(0x3C);
@@ -104,19 +131,28 @@ std::optional<PeImage> PeImage::parse(const FileView& file) {
         section.rawOffset = table.u32();
         table.skip(16);  // relocations, line numbers, characteristics
         if (!table.ok()) break;
-        // Raw data that runs past the end of the file is cut to what is there.
-        if (section.rawOffset > file.size()) continue;
-        section.rawSize = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(section.rawSize, file.size() - section.rawOffset));
+        // Raw data that runs past the end of the file is cut to what is
+        // there: the section table tells what was cut off, should a
+        // resource lie there. Slack past the end that nothing uses is
+        // common and no damage.
+        section.declaredSize = section.rawSize;
+        section.rawSize = section.rawOffset > file.size()
+                              ? 0
+                              : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                    section.rawSize, file.size() - section.rawOffset));
         image.sections_.push_back(section);
     }
 
     for (const Section& section : image.sections_) {
-        const std::uint32_t span = std::max(section.virtualSize, section.rawSize);
+        const std::uint32_t span = std::max({section.virtualSize, section.rawSize, section.declaredSize});
         if (resourceRva < section.virtualAddress || resourceRva - section.virtualAddress >= span) continue;
         const std::uint32_t delta = resourceRva - section.virtualAddress;
-        if (delta >= section.rawSize) return std::nullopt;
+        if (delta >= section.rawSize) {
+            cut = delta < section.declaredSize;
+            return std::nullopt;
+        }
         image.resources_ = file.window(std::uint64_t{section.rawOffset} + delta, section.rawSize - delta);
+        image.declaredTreeSize_ = std::max(section.rawSize, section.declaredSize) - delta;
         return image;
     }
     return std::nullopt;
@@ -129,12 +165,11 @@ struct DirectoryEntry {
 
 // The entries of the directory at `offset`; empty when it does not fit.
 std::vector<DirectoryEntry> readDirectory(const PeImage& pe, std::uint32_t offset) {
-    const FileView& tree = pe.resources();
-    const auto header = tree.exact(offset, kDirectoryHeaderSize);
+    const auto header = pe.inTree(offset, kDirectoryHeaderSize);
     if (!header) return {};
     const std::size_t count = std::size_t{loadU16(header->data() + 12)} + loadU16(header->data() + 14);
     if (count > limits::kMaxDirectoryEntries) return {};
-    const auto list = tree.exact(std::uint64_t{offset} + kDirectoryHeaderSize, count * kEntrySize);
+    const auto list = pe.inTree(std::uint64_t{offset} + kDirectoryHeaderSize, count * kEntrySize);
     if (!list) return {};
     ByteReader in(*list);
     std::vector<DirectoryEntry> entries(count);
@@ -150,13 +185,11 @@ std::vector<DirectoryEntry> readDirectory(const PeImage& pe, std::uint32_t offse
 // whole language directory for every name would let many names sharing one
 // huge directory cost quadratic time.
 std::optional<DirectoryEntry> readFirstEntry(const PeImage& pe, std::uint32_t offset) {
-    const FileView& tree = pe.resources();
-    const auto header = tree.exact(offset, kDirectoryHeaderSize + kEntrySize);
+    const auto header = pe.inTree(offset, kDirectoryHeaderSize + kEntrySize);
     if (!header) return std::nullopt;
     const std::size_t count = std::size_t{loadU16(header->data() + 12)} + loadU16(header->data() + 14);
     const std::uint64_t entries = std::uint64_t{offset} + kDirectoryHeaderSize;
-    if (count == 0 || count > limits::kMaxDirectoryEntries ||
-        !fitsIn(tree.size(), entries, count * kEntrySize)) {
+    if (count == 0 || count > limits::kMaxDirectoryEntries || !pe.fitsTree(entries, count * kEntrySize)) {
         return std::nullopt;
     }
     return DirectoryEntry{loadU32(header->data() + kDirectoryHeaderSize),
@@ -164,17 +197,17 @@ std::optional<DirectoryEntry> readFirstEntry(const PeImage& pe, std::uint32_t of
 }
 
 std::optional<std::string> readName(const PeImage& pe, std::uint32_t offset) {
-    const FileView& tree = pe.resources();
-    const auto length = tree.u16At(offset);
-    if (!length) return std::nullopt;
-    const auto chars = tree.exact(std::uint64_t{offset} + 2, std::uint64_t{*length} * 2);
+    const auto lengthBytes = pe.inTree(offset, 2);
+    if (!lengthBytes) return std::nullopt;
+    const std::uint16_t length = loadU16(lengthBytes->data());
+    const auto chars = pe.inTree(std::uint64_t{offset} + 2, std::uint64_t{length} * 2);
     if (!chars) return std::nullopt;
     std::string utf8;
-    utf8.reserve(*length);
-    for (std::size_t i = 0; i < *length; ++i) {
+    utf8.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
         std::uint32_t c = loadU16(chars->data() + 2 * i);
         // Surrogate pairs become one code point; a lone surrogate becomes U+FFFD.
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < *length) {
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < length) {
             const std::uint32_t low = loadU16(chars->data() + 2 * (i + 1));
             if (low >= 0xDC00 && low < 0xE000) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
@@ -214,7 +247,6 @@ struct Resource {
 // crafted tree can make it go round. The resources' own bytes are left for
 // the caller to read when it needs them.
 std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset) {
-    const FileView& tree = pe.resources();
     std::vector<Resource> resources;
     for (const DirectoryEntry& entry : readDirectory(pe, typeOffset)) {
         if (!(entry.target & kSubdirectoryFlag)) continue;
@@ -223,7 +255,7 @@ std::vector<Resource> readResources(const PeImage& pe, std::uint32_t typeOffset)
         const auto language = readFirstEntry(pe, languages);
         if (!language || (language->target & kSubdirectoryFlag)) continue;
 
-        const auto dataEntry = tree.exact(language->target, 8);
+        const auto dataEntry = pe.inTree(language->target, 8);
         if (!dataEntry) continue;
         const auto data = pe.atRva(loadU32(dataEntry->data()), loadU32(dataEntry->data() + 4));
         if (!data) continue;
@@ -255,9 +287,19 @@ std::optional<std::uint32_t> findType(const PeImage& pe, std::uint16_t type) {
 
 }  // namespace
 
-std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind, std::size_t groupLimit) {
-    const auto pe = PeImage::parse(file);
+std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind, std::size_t groupLimit, bool* cut) {
+    bool headersCut = false;
+    const auto pe = PeImage::parse(file, headersCut);
+    if (cut) *cut = headersCut;
     if (!pe) return {};
+    // Whatever the walk met past the end of the file, once it is over.
+    struct Report {
+        const PeImage& pe;
+        bool* cut;
+        ~Report() {
+            if (cut) *cut = *cut || pe.cut();
+        }
+    } report{*pe, cut};
     const bool cursors = kind == GroupKind::cursors;
     const auto groupType = findType(*pe, cursors ? kRtGroupCursor : kRtGroupIcon);
     const auto iconType = findType(*pe, cursors ? kRtCursor : kRtIcon);

@@ -30,8 +30,12 @@ namespace pictrove {
 // are read only for the groups delivered, so a thumbnail of the first icon
 // does not look at every image. Delivers at most `groupLimit` groups, the first ones in
 // the shell's order.
+// `cut`, when given, is set when the resource tree, or a resource of the
+// kind asked for, lies past the end of the file (a file cut short): the
+// groups delivered are those still whole. Slack past the end that no
+// resource uses leaves it clear.
 std::vector<IconGroup> readPeIcons(const FileView& file, GroupKind kind = GroupKind::icons,
-                                   std::size_t groupLimit = limits::kMaxIconGroups);
+                                   std::size_t groupLimit = limits::kMaxIconGroups, bool* cut = nullptr);
 
 // 16-bit NE executables, libraries and icon libraries (.icl): group icons
 // (0x800E) whose entries name icons (0x8003); for cursors group cursors
