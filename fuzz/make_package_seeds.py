@@ -200,6 +200,22 @@ def elf_runtime():
     return bytes(header)
 
 
+def iso_appimage(work, folder):
+    """A type 1 AppImage: genisoimage's ISO 9660 image of `folder`, unpadded,
+    dated 0, with the runtime's header in its system area."""
+    header = bytearray(elf_runtime())
+    header[8:11] = b"AI\x01"
+    system_area = os.path.join(work, "system_area")
+    with open(system_area, "wb") as f:
+        f.write(header)
+    image = os.path.join(work, "type1.iso")
+    environment = dict(os.environ, SOURCE_DATE_EPOCH="0")
+    subprocess.run(["genisoimage", "-quiet", "-no-pad", "-R", "-G", system_area, "-o", image, folder],
+                   check=True, capture_output=True, env=environment)
+    with open(image, "rb") as f:
+        return f.read()
+
+
 def appimage_seeds():
     """AppImages of mksquashfs images, when it is at hand: a linked
     .DirIcon and a .desktop icon of several sizes, one of them SVG."""
@@ -213,6 +229,12 @@ def appimage_seeds():
                              "usr/share/icons/hicolor/16x16/apps/app.png": png(16, 1), ".DirIcon": png(8, 2)},
         "gzip.AppImage": {".DirIcon": png(4, 3)},
     }
+    if shutil.which("genisoimage"):
+        variants["type1.AppImage"] = {"app.desktop": b"[Desktop Entry]\nIcon=app\n", "app.svg": svg,
+                                      "usr/share/icons/hicolor/16x16/apps/app.png": png(16, 1),
+                                      ".DirIcon": "usr/share/icons/hicolor/16x16/apps/app.png"}
+    else:
+        print("genisoimage is missing: no type 1 AppImage seed")
     seeds = {}
     with tempfile.TemporaryDirectory() as work:
         for name, files in variants.items():
@@ -225,6 +247,9 @@ def appimage_seeds():
                 else:
                     with open(target, "wb") as f:
                         f.write(content)
+            if name.startswith("type1"):
+                seeds[name] = iso_appimage(work, folder)
+                continue
             image = os.path.join(work, name + ".sqfs")
             compression = ["-comp", "gzip"] if name.startswith("gzip") else ["-comp", "xz"]
             subprocess.run(["mksquashfs", folder, image, "-quiet", "-noappend", "-all-root", "-no-progress",

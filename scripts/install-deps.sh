@@ -25,9 +25,10 @@ packages=(
   libgsf-1-dev msitools wixl
   # app packages: libzip and pugixml, zip and unzip to make and read them back
   libzip-dev libpugixml-dev zip unzip
-  # AppImages: libsquashfs and librsvg (SVG icons), mksquashfs, unsquashfs
-  # and rsvg-convert to make and read them back
-  libsquashfs-dev librsvg2-dev squashfs-tools librsvg2-bin
+  # AppImages: libsquashfs (type 2), libarchive (type 1's ISO 9660) and
+  # librsvg (SVG icons); mksquashfs, unsquashfs, genisoimage, xorriso and
+  # rsvg-convert to make and read them back
+  libsquashfs-dev libarchive-dev librsvg2-dev squashfs-tools genisoimage xorriso librsvg2-bin
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 nsis-common
   # validators of the installed desktop files, and the Debian package's tools
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev file

@@ -1,5 +1,8 @@
-// AppImages made here by mksquashfs from folders the test lays out, behind a
-// copy of a real ELF program marked as an AppImage runtime.
+// AppImages made here from folders the test lays out: of type 2 by
+// mksquashfs, behind a copy of a real ELF program marked as an AppImage
+// runtime; of type 1 by genisoimage, with the start of that program in the
+// ISO 9660 image's system area. And one type 1 AppImage of AppImage's own
+// tools (tests/data/appimage/README.md).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -36,13 +39,18 @@ struct Entry {
     std::string path;
     Data bytes = {};
     std::string linkTo = {};
+    std::string hardLinkTo = {};  // a file of the folder
 };
+
+// The types of AppImage: 2 holds a SquashFS image, 1 an ISO 9660 one.
+constexpr int kTypes[] = {2, 1};
 
 class AppImageReader : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::system("command -v mksquashfs >/dev/null 2>&1") != 0)
-            GTEST_SKIP() << "mksquashfs is missing";
+        if (std::system("command -v mksquashfs >/dev/null 2>&1") != 0 ||
+            std::system("command -v genisoimage >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "mksquashfs or genisoimage is missing";
         work_ = fs::temp_directory_path() /
                 ("pictrove-appimage-" +
                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -51,19 +59,40 @@ protected:
     }
     void TearDown() override { fs::remove_all(work_); }
 
-    // The AppImage of a folder of `entries`.
-    Data appImage(const std::vector<Entry>& entries) {
+    // The AppImage of `type` of a folder of `entries`.
+    Data appImage(const std::vector<Entry>& entries, int type = 2) {
         const fs::path folder = work_ / "folder";
         fs::remove_all(folder);
         fs::create_directories(folder);
         for (const Entry& entry : entries) {
-            if (entry.linkTo.empty()) {
-                writeFile(folder / entry.path, entry.bytes);
-            } else {
-                fs::create_directories((folder / entry.path).parent_path());
+            fs::create_directories((folder / entry.path).parent_path());
+            if (!entry.linkTo.empty()) {
                 fs::create_symlink(entry.linkTo, folder / entry.path);
+            } else if (!entry.hardLinkTo.empty()) {
+                fs::create_hard_link(folder / entry.hardLinkTo, folder / entry.path);
+            } else {
+                writeFile(folder / entry.path, entry.bytes);
             }
         }
+        return type == 1 ? isoAppImage(folder) : squashAppImage(folder);
+    }
+
+    // Rock Ridge names and links, the runtime's first 32 KiB as the system
+    // area, and its mark.
+    Data isoAppImage(const fs::path& folder) {
+        const fs::path image = work_ / "image.iso";
+        Data runtime = readFile("/bin/true");
+        runtime.resize(32 * 1024);
+        runtime[8] = std::byte{'A'}, runtime[9] = std::byte{'I'}, runtime[10] = std::byte{1};
+        writeFile(work_ / "runtime", runtime);
+        const std::string command = "genisoimage -quiet -no-pad -R -J -V AppImage -G '" +
+                                    (work_ / "runtime").string() + "' -o '" + image.string() + "' '" +
+                                    folder.string() + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return readFile(image);
+    }
+
+    Data squashAppImage(const fs::path& folder) {
         const fs::path image = work_ / "image.sqfs";
         fs::remove(image);
         const std::string command = "mksquashfs '" + folder.string() + "' '" + image.string() +
@@ -82,22 +111,29 @@ protected:
 const std::string kDesktop = "[Desktop Entry]\nType=Application\nName=A\nIcon = app\n";
 
 TEST_F(AppImageReader, DirIconThenTheDesktopFilesIconOfEverySize) {
-    const Data file = appImage({
-        {"app.desktop", textOf("[Desktop Action New]\nIcon=other\n" + kDesktop)},
-        {"app.png", pngOf(64)},
-        {".DirIcon", {}, "app.png"},
-        {"usr/share/icons/hicolor/16x16/apps/app.png", pngOf(16)},
-        {"usr/share/icons/hicolor/64x64/apps/app.png", {}, "../../../../../../app.png"},  // once in the icon
-        {"usr/share/icons/hicolor/256x256/apps/app.png", pngOf(256)},
-        {"usr/share/icons/hicolor/32x32/apps/other.png", pngOf(32)},
-    });
-    const IconFile icons = IconFile::fromFile(readWhereAsked(file));
-    ASSERT_EQ(icons.kind(), SourceKind::appimage);
-    EXPECT_EQ(iconsOf(icons), (std::vector<std::string>{".DirIcon 64", "app 64 16 256"}));
-    // The picture both names lead to is read once: both icons hold the same bytes.
-    EXPECT_EQ(icons.group(0).images[0].data.get().data(), icons.group(1).images[0].data.get().data());
-    EXPECT_EQ(iconsOf(IconFile::fromFile(readWhereAsked(file), GroupKind::icons, 1)),
-              std::vector<std::string>{".DirIcon 64"});
+    for (const int type : kTypes) {
+        SCOPED_TRACE(type);
+        const Data file = appImage(
+            {
+                {"app.desktop", textOf("[Desktop Action New]\nIcon=other\n" + kDesktop)},
+                {"app.png", pngOf(64)},
+                {".DirIcon", {}, "app.png"},
+                {"usr/share/icons/hicolor/16x16/apps/app.png", pngOf(16)},
+                {"usr/share/icons/hicolor/64x64/apps/app.png",
+                 {},
+                 "../../../../../../app.png"},  // once in the icon
+                {"usr/share/icons/hicolor/256x256/apps/app.png", pngOf(256)},
+                {"usr/share/icons/hicolor/32x32/apps/other.png", pngOf(32)},
+            },
+            type);
+        const IconFile icons = IconFile::fromFile(readWhereAsked(file));
+        ASSERT_EQ(icons.kind(), SourceKind::appimage);
+        EXPECT_EQ(iconsOf(icons), (std::vector<std::string>{".DirIcon 64", "app 64 16 256"}));
+        // The picture both names lead to is read once: both icons hold the same bytes.
+        EXPECT_EQ(icons.group(0).images[0].data.get().data(), icons.group(1).images[0].data.get().data());
+        EXPECT_EQ(iconsOf(IconFile::fromFile(readWhereAsked(file), GroupKind::icons, 1)),
+                  std::vector<std::string>{".DirIcon 64"});
+    }
 }
 
 TEST_F(AppImageReader, LinksAreFollowedInsideTheImageOnly) {
@@ -120,19 +156,28 @@ TEST_F(AppImageReader, LinksAreFollowedInsideTheImageOnly) {
         {"a target above the root", {{".DirIcon", {}, "../../outside.png"}, {"outside.png", pngOf(8)}}, {}},
         {"a folder", {{".DirIcon/x.png", pngOf(8)}}, {}},
         {"not a picture", {{".DirIcon", textOf("#!/bin/sh\n")}}, {}},
+        // One file under two names, either of them met first.
+        {"a hard link", {{"a/icon.png", pngOf(12)}, {".DirIcon", {}, {}, "a/icon.png"}}, {".DirIcon 12"}},
+        {"a hard link's first name",
+         {{".DirIcon", pngOf(12)}, {"z/icon.png", {}, {}, ".DirIcon"}},
+         {".DirIcon 12"}},
     };
-    for (const Case& c : cases) {
-        const IconFile icons = openBytes(appImage(c.entries));
-        EXPECT_EQ(icons.kind(), SourceKind::appimage) << c.what;
-        EXPECT_EQ(iconsOf(icons), c.icons) << c.what;
-    }
-    // Sixteen hops are followed, the seventeenth is not.
-    for (const std::size_t hops : {std::size_t{16}, std::size_t{17}}) {
-        std::vector<Entry> chain{{".DirIcon", {}, "l1"}};
-        for (std::size_t i = 1; i < hops; ++i)
-            chain.push_back({"l" + std::to_string(i), {}, "l" + std::to_string(i + 1)});
-        chain.push_back({"l" + std::to_string(hops), pngOf(8)});
-        EXPECT_EQ(openBytes(appImage(chain)).count(), hops <= limits::kMaxLinkHops ? 1u : 0u) << hops;
+    for (const int type : kTypes) {
+        for (const Case& c : cases) {
+            const IconFile icons = openBytes(appImage(c.entries, type));
+            EXPECT_EQ(icons.kind(), SourceKind::appimage) << c.what << ", type " << type;
+            EXPECT_EQ(iconsOf(icons), c.icons) << c.what << ", type " << type;
+            EXPECT_EQ(icons.readFailure(), std::nullopt) << c.what << ", type " << type;
+        }
+        // Sixteen hops are followed, the seventeenth is not.
+        for (const std::size_t hops : {std::size_t{16}, std::size_t{17}}) {
+            std::vector<Entry> chain{{".DirIcon", {}, "l1"}};
+            for (std::size_t i = 1; i < hops; ++i)
+                chain.push_back({"l" + std::to_string(i), {}, "l" + std::to_string(i + 1)});
+            chain.push_back({"l" + std::to_string(hops), pngOf(8)});
+            EXPECT_EQ(openBytes(appImage(chain, type)).count(), hops <= limits::kMaxLinkHops ? 1u : 0u)
+                << hops << ", type " << type;
+        }
     }
 }
 
@@ -148,10 +193,16 @@ TEST_F(AppImageReader, TheDesktopFileNamesAnIconNotAPath) {
         {"the key of another group", "[Desktop Action X]\nIcon=app\n", {}},
         {"a key that only starts alike", "[Desktop Entry]\nIconName=app\n", {}},
     };
-    for (const Case& c : cases) {
-        const IconFile icons =
-            openBytes(appImage({{"a.desktop", textOf(c.desktop)}, {"app.png", pngOf(48)}}));
-        EXPECT_EQ(iconsOf(icons), c.icons) << c.what;
+    for (const int type : kTypes) {
+        for (const Case& c : cases) {
+            // The first desktop file by name counts, wherever its bytes lie.
+            const IconFile icons = openBytes(appImage({{"b.desktop", textOf("[Desktop Entry]\nIcon=other\n")},
+                                                       {"a.desktop", textOf(c.desktop)},
+                                                       {"other.png", pngOf(8)},
+                                                       {"app.png", pngOf(48)}},
+                                                      type));
+            EXPECT_EQ(iconsOf(icons), c.icons) << c.what << ", type " << type;
+        }
     }
 }
 
@@ -181,6 +232,40 @@ TEST_F(AppImageReader, DamageGivesNoIcons) {
         const IconFile icons =
             openBytes(Data(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
         EXPECT_EQ(icons.count(), 0u) << length;
+    }
+}
+
+// A type 1 AppImage of AppImage's own tools: Rock Ridge and Joliet names,
+// files compressed with zisofs, and .DirIcon a second name of the icon
+// beside the desktop file.
+TEST_F(AppImageReader, TypeOneOfAppImagesOwnTools) {
+    const Data file = readFixture("appimage/type1-appimageextract.AppImage");
+    const IconFile icons = openBytes(file);
+    ASSERT_EQ(icons.kind(), SourceKind::appimage);
+    EXPECT_EQ(iconsOf(icons), (std::vector<std::string>{".DirIcon 48", "AppImageExtract 48"}));
+    EXPECT_EQ(icons.group(0).images[0].data.get().data(), icons.group(1).images[0].data.get().data());
+    EXPECT_EQ(icons.readFailure(), std::nullopt);
+    Data unmarked = file;
+    unmarked[10] = std::byte{3};
+    EXPECT_EQ(openBytes(unmarked).kind(), SourceKind::elf);
+}
+
+// Damage in an ISO 9660 image is the file's error, never a part of its
+// icons; without its volume descriptor it is no AppImage.
+TEST_F(AppImageReader, TypeOneDamageIsTheFilesError) {
+    const Data file =
+        appImage({{"a.desktop", textOf(kDesktop)}, {"app.png", pngOf(8)}, {".DirIcon", pngOf(8)}}, 1);
+    const std::vector<std::string> whole{".DirIcon 8", "app 8"};
+    ASSERT_EQ(iconsOf(openBytes(file)), whole);
+    Data noDescriptor = file;
+    noDescriptor[0x8001] = std::byte{'X'};
+    EXPECT_EQ(openBytes(noDescriptor).kind(), SourceKind::none);
+    // Unpadded, the image's last block holds a picture's bytes: cut before
+    // it, the image lacks them or its tree.
+    for (std::size_t length = 0x8010; length < file.size() - 2048; length += 1000) {
+        const IconFile icons =
+            openBytes(Data(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
+        EXPECT_NE(icons.readFailure(), std::nullopt) << length;
     }
 }
 

@@ -303,11 +303,9 @@ SVG = """<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox=
 THEME_SIDES = (16, 24, 32, 48, 64, 128, 256, 512)
 
 
-def make_appimage(work):
-    """mksquashfs's image of an application folder behind a runtime: a copy
-    of a real program with the AppImage mark. .DirIcon links to the icon
-    beside the .desktop file, which the theme's folders hold at more sizes,
-    one of them drawn."""
+def appimage_folder(work):
+    """An application folder: .DirIcon links to the icon beside the .desktop
+    file, which the theme's folders hold at more sizes, one of them drawn."""
     folder = os.path.join(work, "folder")
     apps = os.path.join(folder, "usr", "share", "icons", "hicolor", "{}", "apps")
     for path, side in (("tool.png", 96), (os.path.join(apps.format("32x32"), "tool.png"), 32)):
@@ -319,6 +317,13 @@ def make_appimage(work):
     with open(os.path.join(folder, "tool.desktop"), "w") as f:
         f.write("[Desktop Entry]\nType=Application\nName=Tool\nExec=tool\nIcon=tool\n")
     os.symlink("tool.png", os.path.join(folder, ".DirIcon"))
+    return folder
+
+
+def make_appimage(work):
+    """mksquashfs's image of the folder behind a runtime: a copy of a real
+    program with the AppImage mark."""
+    folder = appimage_folder(work)
     image = os.path.join(work, "image.sqfs")
     run("mksquashfs", folder, image, "-quiet", "-noappend", "-all-root", "-no-progress")
     target = os.path.join(work, "made.AppImage")
@@ -330,13 +335,9 @@ def make_appimage(work):
     return target
 
 
-def read_appimage(work, path):
-    """unsquashfs takes the folder out of the image behind the runtime;
+def read_folder(work, out):
+    """The icons of an application folder taken out of its image;
     rsvg-convert draws the SVG icon at the theme's sizes."""
-    with open("/bin/true", "rb") as f:
-        offset = len(f.read())
-    out = os.path.join(work, "unsquashed")
-    run("unsquashfs", "-q", "-n", "-o", str(offset), "-d", out, path)
     apps = os.path.join(out, "usr", "share", "icons", "hicolor", "{}", "apps")
     named = [rgba(os.path.join(out, "tool.png")), rgba(os.path.join(apps.format("32x32"), "tool.png"))]
     for side in THEME_SIDES:
@@ -347,6 +348,36 @@ def read_appimage(work, path):
     return [[rgba(os.path.join(out, ".DirIcon"))], named]
 
 
+def read_appimage(work, path):
+    """unsquashfs takes the folder out of the image behind the runtime."""
+    with open("/bin/true", "rb") as f:
+        offset = len(f.read())
+    out = os.path.join(work, "unsquashed")
+    run("unsquashfs", "-q", "-n", "-o", str(offset), "-d", out, path)
+    return read_folder(work, out)
+
+
+def make_type1_appimage(work):
+    """genisoimage's ISO 9660 image of the folder, with Rock Ridge names,
+    the start of a real program as its system area, and the type 1 mark."""
+    folder = appimage_folder(work)
+    with open("/bin/true", "rb") as f:
+        runtime = bytearray(f.read(32768))
+    runtime[8:11] = b"AI\x01"
+    with open(os.path.join(work, "runtime"), "wb") as f:
+        f.write(runtime)
+    target = os.path.join(work, "made.AppImage")
+    run("genisoimage", "-quiet", "-R", "-J", "-G", os.path.join(work, "runtime"), "-o", target, folder)
+    return target
+
+
+def read_type1_appimage(work, path):
+    """xorriso takes the folder out of the ISO 9660 image."""
+    out = os.path.join(work, "extracted")
+    run("xorriso", "-osirrox", "on", "-indev", path, "-extract", "/", out)
+    return read_folder(work, out)
+
+
 KINDS = {
     # name: (tools, maker, reader)
     "icns": (("png2icns", "icns2png"), make_icns, read_icns),
@@ -355,6 +386,7 @@ KINDS = {
     "msixbundle": (("zip", "unzip"), make_bundle, read_bundle),
     "msixresources": (("zip", "unzip"), make_resource_bundle, read_resource_bundle),
     "appimage": (("mksquashfs", "unsquashfs", "rsvg-convert"), make_appimage, read_appimage),
+    "appimage1": (("genisoimage", "xorriso", "rsvg-convert"), make_type1_appimage, read_type1_appimage),
 }
 
 

@@ -1,11 +1,17 @@
-// AppImages of type 2: an ELF runtime ("AI" and 2 at byte 8), and right
-// behind its section headers a SquashFS image (read by libsquashfs through
-// a file over the byte source) of the application's folder. Its icons are
-// .DirIcon and the icon the folder's .desktop file names, found beside it
-// and in the hicolor theme's size folders. Links are followed inside the
-// image only: a target that leaves it, or a chain longer than a few hops,
-// ends the search. SVG icons are drawn at the sizes of the theme.
+// AppImages: an ELF runtime ("AI" and the type at byte 8) with an image of
+// the application's folder. Type 2 puts a SquashFS image right behind the
+// runtime's section headers (read by libsquashfs through a file over the
+// byte source); type 1 is an ISO 9660 image as a whole, the runtime in its
+// system area (read by libarchive through callbacks over the byte source).
+// Their icons are .DirIcon and the icon the folder's first .desktop file
+// names, found beside it and in the hicolor theme's size folders. Links are
+// followed inside the image only: a target that leaves it, or a chain
+// longer than a few hops, ends the search. SVG icons are listed at the
+// sizes of the theme.
 #include "icon_source/format_module.h"
+
+#include <archive.h>
+#include <archive_entry.h>
 
 #include <sqfs/compressor.h>
 #include <sqfs/data_reader.h>
@@ -16,6 +22,7 @@
 #include <sqfs/io.h>
 #include <sqfs/super.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <memory>
@@ -111,6 +118,13 @@ std::optional<std::string> normalised(std::string_view path) {
     return out;
 }
 
+// A picture file of an image, found by its path: the same file, however
+// many names lead to it, has the same id.
+struct Member {
+    std::uint64_t id = 0;
+    std::uint64_t size = 0;
+};
+
 class SquashImage {
 public:
     static std::unique_ptr<SquashImage> open(const FileView& view) {
@@ -133,6 +147,21 @@ public:
             sqfs_data_reader_load_fragment_table(image->data_.get(), &image->super_) != 0)
             return nullptr;
         return image;
+    }
+
+    std::optional<Member> member(const std::string& path) {
+        Inode inode = find(path);
+        sqfs_u64 size = 0;
+        if (!inode || sqfs_inode_get_file_size(inode.get(), &size) != 0) return std::nullopt;
+        const std::uint64_t id = inode->base.inode_number;
+        inodes_.try_emplace(id, std::move(inode));
+        return Member{id, size};
+    }
+    // Each file is read when asked for.
+    void prefetch(const std::vector<std::string>&) {}
+    std::optional<std::vector<std::byte>> read(const Member& member, std::uint64_t limit) const {
+        const auto found = inodes_.find(member.id);
+        return found == inodes_.end() ? std::nullopt : read(*found->second, limit);
     }
 
     // The file at `path`, links followed inside the image.
@@ -201,7 +230,233 @@ private:
     std::unique_ptr<sqfs_compressor_t, Destroy> compressor_;
     std::unique_ptr<sqfs_data_reader_t, Destroy> data_;
     std::unique_ptr<sqfs_dir_reader_t, Destroy> directories_;  // released first: it uses the compressor
+    std::map<std::uint64_t, Inode> inodes_;                    // of the members found, by number
 };
+
+// --- type 1: the ISO 9660 image, read by libarchive ----------------------
+
+// The file as libarchive's input: a block at a time, copied into a buffer
+// of its own, never past the file's end.
+struct IsoInput {
+    FileView view;
+    std::uint64_t at = 0;
+    std::array<std::byte, 64 * 1024> buffer{};
+};
+
+la_ssize_t isoRead(archive*, void* data, const void** buffer) {
+    auto& input = *static_cast<IsoInput*>(data);
+    const std::uint64_t count = std::min<std::uint64_t>(input.buffer.size(), input.view.size() - input.at);
+    if (!input.view.copyOut(input.at, input.buffer.data(), count)) return ARCHIVE_FATAL;
+    input.at += count;
+    *buffer = input.buffer.data();
+    return static_cast<la_ssize_t>(count);
+}
+
+la_int64_t isoSeek(archive*, void* data, la_int64_t offset, int whence) {
+    auto& input = *static_cast<IsoInput*>(data);
+    // The view is at most kMaxFileView long: these fit in 64 signed bits.
+    const auto size = static_cast<std::int64_t>(input.view.size());
+    const std::int64_t base = whence == SEEK_SET   ? 0
+                              : whence == SEEK_CUR ? static_cast<std::int64_t>(input.at)
+                                                   : size;
+    if (offset < -base || offset > size - base) return ARCHIVE_FATAL;
+    input.at = static_cast<std::uint64_t>(base + offset);
+    return base + offset;
+}
+
+struct ArchiveFree {
+    void operator()(archive* reader) const { archive_read_free(reader); }
+};
+
+// libarchive reads an ISO 9660 image from start to end only, its files in
+// the order of their places. So the image is walked once for its names,
+// and once more for each set of files wanted: the desktop file, then the
+// pictures, each read when the walk passes it.
+class IsoImage {
+public:
+    static std::unique_ptr<IsoImage> open(const FileView& view, MadeBytes& made) {
+        auto image = std::unique_ptr<IsoImage>(new IsoImage(view, made));
+        if (!image->walk([&](archive*, archive_entry* entry) {
+                image->note(entry);
+                return true;
+            }))
+            return nullptr;
+        return image;
+    }
+
+    // The file at `path`, links followed inside the image.
+    std::optional<Member> member(std::string path) const {
+        for (std::size_t hop = 0; hop <= limits::kMaxLinkHops; ++hop) {
+            const auto clean = normalised(path);
+            const auto found = clean ? entries_.find(*clean) : entries_.end();
+            if (found == entries_.end()) return std::nullopt;
+            const Entry& entry = found->second;
+            if (entry.kind == Kind::file) return Member{entry.id, entry.size};
+            if (entry.kind == Kind::folder || entry.target.empty()) return std::nullopt;
+            if (entry.kind == Kind::hardLink) {
+                path = entry.target;  // named from the image's root
+                continue;
+            }
+            // An absolute target names the system's files, not the image's.
+            if (entry.target.front() == '/') return std::nullopt;
+            const auto slash = clean->rfind('/');
+            path = (slash == std::string::npos ? std::string() : clean->substr(0, slash + 1)) + entry.target;
+        }
+        return std::nullopt;
+    }
+
+    // The files `paths` lead to, taken out in one walk.
+    void prefetch(const std::vector<std::string>& paths) {
+        std::map<std::uint64_t, std::uint64_t> wanted;  // size by id
+        for (const std::string& path : paths) {
+            const auto found = member(path);
+            if (found && !fetched_.contains(found->id) && found->size <= limits::kMaxPackageMember &&
+                made_.hasRoomFor(found->size))
+                wanted.emplace(found->id, found->size);
+        }
+        if (wanted.empty()) return;
+        walk([&](archive* reader, archive_entry* entry) {
+            const char* name = archive_entry_pathname(entry);
+            const auto path = name ? normalised(name) : std::nullopt;
+            const auto found = path ? entries_.find(*path) : entries_.end();
+            if (found == entries_.end() || found->second.kind != Kind::file) return true;
+            const auto want = wanted.find(found->second.id);
+            if (want == wanted.end()) return true;
+            if (auto bytes = takeOut(reader, want->second)) fetched_.emplace(want->first, std::move(*bytes));
+            wanted.erase(want);
+            return !wanted.empty() && !made_.failure();
+        });
+    }
+
+    std::optional<std::vector<std::byte>> read(const Member& member, std::uint64_t limit) {
+        if (member.size > limit) return std::nullopt;
+        if (!fetched_.contains(member.id)) prefetch({files_.at(member.id)});
+        const auto found = fetched_.find(member.id);
+        if (found == fetched_.end()) return std::nullopt;
+        auto bytes = std::move(found->second);
+        fetched_.erase(found);
+        return bytes;
+    }
+
+    // The name of the first .desktop file in the root folder, by name, as a
+    // SquashFS image lists them.
+    std::optional<std::string> desktopFile() const {
+        for (const auto& [path, entry] : entries_) {
+            if (path.size() > 8 && path.ends_with(".desktop") && path.find('/') == std::string::npos)
+                return path;
+        }
+        return std::nullopt;
+    }
+
+private:
+    enum class Kind { file, folder, symbolicLink, hardLink };
+    struct Entry {
+        Kind kind = Kind::file;
+        std::uint64_t id = 0;  // of a file: its place in files_
+        std::uint64_t size = 0;
+        std::string target;  // of a link
+    };
+
+    IsoImage(const FileView& view, MadeBytes& made)
+        : input_(std::make_unique<IsoInput>()),
+          made_(made),
+          budget_(std::min(limits::kMaxInflatedBytes,
+                           limits::kInflatedFloor +
+                               std::min(view.size(), limits::kMaxInflatedBytes) * limits::kInflatedPerByte)) {
+        input_->view = view;
+    }
+
+    void note(archive_entry* entry) {
+        const char* name = archive_entry_pathname(entry);
+        const auto path = name ? normalised(name) : std::nullopt;
+        if (!path || path->empty()) return;
+        Entry noted;
+        const char* target = nullptr;
+        if ((target = archive_entry_hardlink(entry))) {
+            noted.kind = Kind::hardLink;
+        } else if (archive_entry_filetype(entry) == AE_IFLNK) {
+            noted.kind = Kind::symbolicLink;
+            target = archive_entry_symlink(entry);
+        } else if (archive_entry_filetype(entry) == AE_IFDIR) {
+            noted.kind = Kind::folder;
+        } else if (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry) &&
+                   archive_entry_size(entry) >= 0) {
+            noted.id = files_.size();
+            noted.size = static_cast<std::uint64_t>(archive_entry_size(entry));
+        } else {
+            return;
+        }
+        if (target) noted.target = target;
+        const bool isFile = noted.kind == Kind::file;
+        // Of two entries of one name, the first counts.
+        if (entries_.emplace(*path, std::move(noted)).second && isFile) files_.push_back(*path);
+    }
+
+    // The bytes of the entry the walk is at, which has `size` of them;
+    // nothing, said as the file's failure, when they cannot be read or pass
+    // what a file of this size may have taken out.
+    std::optional<std::vector<std::byte>> takeOut(archive* reader, std::uint64_t size) {
+        made_.countTakenOut(size);
+        if (made_.takenOut() > budget_) {
+            made_.fail(
+                "its image's files take out to more than a file of its size may (64 MiB and 4 bytes for "
+                "each of its bytes, at most 320 MiB)");
+            return std::nullopt;
+        }
+        std::vector<std::byte> bytes(static_cast<std::size_t>(size));
+        for (std::uint64_t done = 0; done < size;) {
+            const la_ssize_t got = archive_read_data(reader, bytes.data() + done, size - done);
+            if (got <= 0) {
+                damaged(reader);
+                return std::nullopt;
+            }
+            done += static_cast<std::uint64_t>(got);
+        }
+        return bytes;
+    }
+
+    // One walk from the start, each entry handed to `visit` until it says
+    // to stop; false when the image is damaged or lists too many entries,
+    // which the file then gives as its error.
+    template <class Visit>
+    bool walk(Visit visit) {
+        const std::unique_ptr<archive, ArchiveFree> reader(archive_read_new());
+        input_->at = 0;
+        if (!reader || archive_read_support_format_iso9660(reader.get()) != ARCHIVE_OK ||
+            archive_read_set_read_callback(reader.get(), isoRead) != ARCHIVE_OK ||
+            archive_read_set_seek_callback(reader.get(), isoSeek) != ARCHIVE_OK ||
+            archive_read_set_callback_data(reader.get(), input_.get()) != ARCHIVE_OK ||
+            archive_read_open1(reader.get()) != ARCHIVE_OK)
+            return damaged(reader.get());
+        for (std::uint64_t walked = 0;; ++walked) {
+            archive_entry* entry = nullptr;
+            const int status = archive_read_next_header(reader.get(), &entry);
+            if (status == ARCHIVE_EOF) return true;
+            if (status != ARCHIVE_OK && status != ARCHIVE_WARN) return damaged(reader.get());
+            if (walked == limits::kMaxPackageEntries) {
+                made_.fail("its image lists more than " + std::to_string(limits::kMaxPackageEntries) +
+                           " entries");
+                return false;
+            }
+            if (!visit(reader.get(), entry)) return !made_.failure();
+        }
+    }
+
+    bool damaged(archive* reader) {
+        const char* why = reader ? archive_error_string(reader) : nullptr;
+        made_.fail(std::string("its ISO 9660 image is damaged") + (why ? std::string(": ") + why : ""));
+        return false;
+    }
+
+    std::unique_ptr<IsoInput> input_;  // where libarchive's callbacks find it, however this moves
+    MadeBytes& made_;
+    std::uint64_t budget_;
+    std::map<std::string, Entry> entries_;
+    std::vector<std::string> files_;                           // by id
+    std::map<std::uint64_t, std::vector<std::byte>> fetched_;  // by id, until read
+};
+
+// --- the icons, whatever the image ---------------------------------------
 
 // The Icon key of a desktop file's [Desktop Entry] group.
 std::string iconKey(std::string_view text) {
@@ -244,27 +499,49 @@ void addImages(std::vector<std::byte> bytes, MadeBytes& made, std::vector<IconIm
     }
 }
 
-}  // namespace
+// Where the desktop file's icon may lie: beside it, then in the theme's
+// size folders.
+std::vector<std::string> namedIconPaths(const std::string& icon) {
+    const bool hasExtension = icon.ends_with(".png") || icon.ends_with(".svg");
+    std::vector<std::string> paths = hasExtension ? std::vector<std::string>{icon}
+                                                  : std::vector<std::string>{icon + ".png", icon + ".svg"};
+    const std::string stem = hasExtension ? icon.substr(0, icon.size() - 4) : icon;
+    for (const std::uint32_t side : kThemeSizes) {
+        const std::string size = std::to_string(side);
+        paths.push_back("usr/share/icons/hicolor/" + size + "x" + size + "/apps/" + stem + ".png");
+    }
+    paths.push_back("usr/share/icons/hicolor/scalable/apps/" + stem + ".svg");
+    return paths;
+}
 
-std::optional<std::vector<IconGroup>> formats::readAppImageIcons(const FileView& file, MadeBytes& made,
-                                                                 std::size_t groupLimit) {
-    const auto offset = imageOffset(file);
-    if (!offset) return std::nullopt;
-    std::vector<IconGroup> groups;
-    const auto image = SquashImage::open(file.window(*offset, file.size() - *offset));
-    if (!image) return groups;
+// The groups of an image of either type: .DirIcon, then the desktop file's
+// icon.
+template <class Image>
+std::vector<IconGroup> iconGroups(Image& image, MadeBytes& made, std::size_t groupLimit) {
+    const auto desktop = image.desktopFile();
+    const auto entry = desktop ? image.member(*desktop) : std::nullopt;
+    const auto text = entry ? image.read(*entry, limits::kMaxDesktopFileBytes) : std::nullopt;
+    const std::string icon =
+        text ? iconKey(std::string_view(reinterpret_cast<const char*>(text->data()), text->size())) : "";
+    // A name, not a path: the icon theme's way.
+    const bool named = !icon.empty() && icon.find('/') == std::string::npos;
+    const std::vector<std::string> paths = named ? namedIconPaths(icon) : std::vector<std::string>{};
+    std::vector<std::string> wanted{".DirIcon"};
+    wanted.insert(wanted.end(), paths.begin(), paths.end());
+    image.prefetch(wanted);
+
     // Each picture file read (and an SVG drawn) once, however many names
     // lead to it: .DirIcon is often a link to the named icon.
     // A file named twice for one icon gives its images to it once.
-    std::map<std::uint32_t, std::vector<IconImage>> pictures;  // by inode number
-    std::set<std::pair<const IconGroup*, std::uint32_t>> given;
+    std::vector<IconGroup> groups;
+    std::map<std::uint64_t, std::vector<IconImage>> pictures;  // by member id
+    std::set<std::pair<const IconGroup*, std::uint64_t>> given;
     const auto take = [&](const std::string& path, IconGroup& group) {
-        const Inode inode = image->find(path);
-        if (!inode || !given.emplace(&group, inode->base.inode_number).second) return;
-        const auto [picture, first] = pictures.try_emplace(inode->base.inode_number);
-        sqfs_u64 size = 0;
-        if (first && sqfs_inode_get_file_size(inode.get(), &size) == 0 && made.hasRoomFor(size)) {
-            if (auto bytes = image->read(*inode, limits::kMaxPackageMember))
+        const auto member = image.member(path);
+        if (!member || !given.emplace(&group, member->id).second) return;
+        const auto [picture, first] = pictures.try_emplace(member->id);
+        if (first && made.hasRoomFor(member->size)) {
+            if (auto bytes = image.read(*member, limits::kMaxPackageMember))
                 addImages(std::move(*bytes), made, picture->second);
         }
         group.images.insert(group.images.end(), picture->second.begin(), picture->second.end());
@@ -278,26 +555,28 @@ std::optional<std::vector<IconGroup>> formats::readAppImageIcons(const FileView&
     IconGroup dirIcon;
     take(".DirIcon", dirIcon);
     deliver(std::move(dirIcon), ".DirIcon");
-
-    const auto desktop = image->desktopFile();
-    const Inode entry = desktop ? image->find(*desktop) : nullptr;
-    const auto text = entry ? image->read(*entry, limits::kMaxDesktopFileBytes) : std::nullopt;
-    const std::string icon =
-        text ? iconKey(std::string_view(reinterpret_cast<const char*>(text->data()), text->size())) : "";
-    // A name, not a path: the icon theme's way.
-    if (icon.empty() || icon.find('/') != std::string::npos || groups.size() >= groupLimit) return groups;
-    IconGroup named;
-    const bool hasExtension = icon.ends_with(".png") || icon.ends_with(".svg");
-    for (const std::string& beside : hasExtension ? std::vector<std::string>{icon}
-                                                  : std::vector<std::string>{icon + ".png", icon + ".svg"})
-        take(beside, named);
-    const std::string stem = hasExtension ? icon.substr(0, icon.size() - 4) : icon;
-    for (const std::uint32_t side : kThemeSizes) {
-        const std::string size = std::to_string(side);
-        take("usr/share/icons/hicolor/" + size + "x" + size + "/apps/" + stem + ".png", named);
-    }
-    take("usr/share/icons/hicolor/scalable/apps/" + stem + ".svg", named);
-    deliver(std::move(named), icon);
+    if (!named || groups.size() >= groupLimit) return groups;
+    IconGroup namedIcon;
+    for (const std::string& path : paths) take(path, namedIcon);
+    deliver(std::move(namedIcon), icon);
     return groups;
+}
+
+}  // namespace
+
+std::optional<std::vector<IconGroup>> formats::readAppImageIcons(const FileView& file, MadeBytes& made,
+                                                                 std::size_t groupLimit) {
+    // Type 1: the runtime lies in the system area of an ISO 9660 image,
+    // whose first volume descriptor follows it at 32 KiB.
+    if (file.u8At(10) == std::optional<std::uint8_t>(1)) {
+        if (!file.hasTagAt(0x8001, "CD001")) return std::nullopt;
+        const auto image = IsoImage::open(file, made);
+        return image ? iconGroups(*image, made, groupLimit) : std::vector<IconGroup>{};
+    }
+    const auto offset = imageOffset(file);
+    if (!offset) return std::nullopt;
+    const auto image = SquashImage::open(file.window(*offset, file.size() - *offset));
+    if (!image) return std::vector<IconGroup>{};
+    return iconGroups(*image, made, groupLimit);
 }
 }  // namespace pictrove

@@ -15,11 +15,12 @@ bool isZipFile(Bytes head) {
     return hasTagAt(head, 0, "PK\x03\x04");
 }
 
+// Type 2 (SquashFS) or type 1 (ISO 9660).
 bool isAppImage(Bytes head) {
     return hasTagAt(head, 0,
                     "\x7F"
                     "ELF") &&
-           hasTagAt(head, 8, "AI\x02");
+           (hasTagAt(head, 8, "AI\x02") || hasTagAt(head, 8, "AI\x01"));
 }
 
 bool isCompoundFile(Bytes head) {
