@@ -14,6 +14,7 @@
 
 #include "cli/inputs.h"
 #include "cli/ordered_jobs.h"
+#include "cli/ordered_stream.h"
 #include "cli/output_names.h"
 #include "collection_file.h"
 #include "engine/sources.h"
@@ -120,10 +121,12 @@ nlohmann::ordered_json listJson(const std::string& path, const Source& source, s
 
 class Progress {
 public:
-    Progress(const Options& options, std::size_t total, std::ostream& err)
-        : enabled_(options.progress && total > 1), total_(total), err_(err) {}
+    // The count of files is known only once the walk is over: a tree's files
+    // are read as they are found.
+    Progress(const Options& options, std::ostream& err)
+        : enabled_(options.progress && (options.recursive || options.files.size() > 1)), err_(err) {}
     void step(std::size_t done, const std::string& file) {
-        if (enabled_) err_ << "\r[" << done + 1 << "/" << total_ << "] " << file << "\x1b[K" << std::flush;
+        if (enabled_) err_ << "\r[" << done + 1 << "] " << file << "\x1b[K" << std::flush;
     }
     // Reports go on lines of their own, not after the progress line.
     void clear() {
@@ -135,7 +138,6 @@ public:
 
 private:
     bool enabled_;
-    std::size_t total_;
     std::ostream& err_;
 };
 
@@ -564,6 +566,8 @@ bool writeOutputs(std::size_t n, const InputFile& input, const Source& source, c
 
 // What reading one file gave: its output, its messages and whether all went well.
 struct FileReport {
+    std::size_t n = 0;  // the input's place in the run
+    std::string path;
     std::string out;
     std::string err;
     bool ok = true;
@@ -574,22 +578,33 @@ struct FileReport {
 using Visit = std::function<void(std::size_t, const InputFile&, const Source&, FileReport&)>;
 using Failed = std::function<void(const InputFile&, const Error&, FileReport&)>;
 
-// Reads every input, several at a time when there are many, and hands the
+// Reads every input as `inputs` finds it, several at a time, and hands the
 // readable ones to `visit` and the others, after a message, to `failed`;
-// `deliver` then sees the reports in input order. `finished` hears of every
-// input once its work is over, whatever it was. Returns the exit status.
-int forEachSource(const Options& options, const std::vector<InputFile>& inputs, bool complete,
-                  std::ostream& err, const Visit& visit, const Failed& failed,
-                  const std::function<void(FileReport&)>& deliver,
+// `deliver` then sees the reports in input order as soon as each one's turn
+// comes, so a tree's first files show while the rest is still being walked.
+// `finished` hears of every input once its work is over, whatever it was.
+// Returns the exit status.
+int forEachSource(const Options& options, InputStream& inputs, std::ostream& err, const Visit& visit,
+                  const Failed& failed, const std::function<void(FileReport&)>& deliver,
                   const std::function<void(std::size_t)>& finished = {}) {
-    int status = complete ? 0 : 1;
+    bool allOk = true;
     const GroupKind kind = options.cursors ? GroupKind::cursors : GroupKind::icons;
-    Progress progress(options, inputs.size(), err);
-    runInOrder<FileReport>(
-        inputs.size(),
-        [&](std::size_t n) {
+    Progress progress(options, err);
+    struct Job {
+        std::size_t n;
+        InputFile input;
+    };
+    std::size_t count = 0;
+    runStreamInOrder<Job, FileReport>(
+        [&]() -> std::optional<Job> {
+            auto input = inputs.next();
+            if (!input) return std::nullopt;
+            return Job{count++, std::move(*input)};
+        },
+        [&](Job& job) {
             FileReport report;
-            const InputFile& input = inputs[n];
+            const std::size_t n = job.n;
+            const InputFile& input = job.input;
             const auto fail = [&](const Error& error) {
                 report = FileReport{};
                 report.err = "pictrove-cli: " + input.path + ": " + error.message + "\n";
@@ -608,26 +623,29 @@ int forEachSource(const Options& options, const std::vector<InputFile>& inputs, 
             } catch (const ModuleError& error) {  // the file may be fine: this run cannot read it
                 fail(Error{ErrorCode::readFailed, error.what()});
             }
+            report.n = n;
+            report.path = input.path;
             if (finished) finished(n);
             return report;
         },
-        [&](std::size_t n, FileReport& report) {
+        [&](FileReport& report) {
             if (!report.err.empty()) {
                 progress.clear();
                 err << report.err;
             }
-            progress.step(n, inputs[n].path);
-            if (!report.ok) status = 1;
+            progress.step(report.n, report.path);
+            if (!report.ok) allOk = false;
             if (!report.skipped) deliver(report);
-        });
-    return status;
+        },
+        // One named file is read on this thread, as it spreads its own work.
+        options.recursive || options.files.size() > 1 ? workerCount(SIZE_MAX) : 1);
+    return allOk && inputs.complete() ? 0 : 1;
 }
 
 int forEachSource(const Options& options, std::ostream& err, const Visit& visit, const Failed& failed,
                   const std::function<void(FileReport&)>& deliver) {
-    bool complete = true;
-    const std::vector<InputFile> inputs = collectInputs(options, err, complete);
-    return forEachSource(options, inputs, complete, err, visit, failed, deliver);
+    InputStream inputs(options, err);
+    return forEachSource(options, inputs, err, visit, failed, deliver);
 }
 
 // A pipe, a device, or a stream the shell opened (/dev/stdout, which links
@@ -699,13 +717,12 @@ int extract(const Options& options, std::ostream& err) {
         }
         removeStaleTemporaries(*options.outputDir);
     }
-    bool complete = true;
-    const std::vector<InputFile> inputs = collectInputs(options, err, complete);
-    NameBook book(inputs.size(), options.outputDir && foldsLetterCase(*options.outputDir));
+    InputStream inputs(options, err);
+    NameBook book(options.files.size(), options.outputDir && foldsLetterCase(*options.outputDir));
     // One file spreads its icons over the cores; many files go a file per core.
     const bool manyFiles = options.recursive || options.files.size() > 1;
     return forEachSource(
-        options, inputs, complete, err,
+        options, inputs, err,
         [&](std::size_t n, const InputFile& input, const Source& source, FileReport& report) {
             std::ostringstream messages;
             bool ok = true;

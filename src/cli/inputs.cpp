@@ -148,25 +148,35 @@ void FolderWalk::report(const std::string& folder, const std::string& why) {
     complete_ = false;
 }
 
-std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete) {
-    std::vector<InputFile> files;
-    complete = true;
-    for (const std::string& argument : options.files) {
+std::optional<InputFile> InputStream::next() {
+    for (;;) {
+        if (walk_) {
+            if (auto file = walk_->next()) return file;
+            complete_ = complete_ && walk_->complete();
+            walk_.reset();
+        }
+        if (argument_ >= options_->files.size()) return std::nullopt;
+        const std::string& argument = options_->files[argument_++];
         std::error_code ec;
-        if (options.recursive && fs::is_directory(pathFromUtf8(argument), ec)) {
+        if (options_->recursive && fs::is_directory(pathFromUtf8(argument), ec)) {
             // What an earlier run wrote there is no source to read again.
-            if (options.outputDir && fs::equivalent(pathFromUtf8(argument), *options.outputDir, ec)) {
-                err << "pictrove-cli: " << argument << ": not walked: it is the output folder\n";
-                complete = false;
+            if (options_->outputDir && fs::equivalent(pathFromUtf8(argument), *options_->outputDir, ec)) {
+                *err_ << "pictrove-cli: " << argument << ": not walked: it is the output folder\n";
+                complete_ = false;
                 continue;
             }
-            FolderWalk walk(options, err, argument);
-            while (auto file = walk.next()) files.push_back(std::move(*file));
-            complete = complete && walk.complete();
-        } else {
-            files.push_back({argument, fileNamePart(argument), false});
+            walk_.emplace(*options_, *err_, argument);
+            continue;
         }
+        return InputFile{argument, fileNamePart(argument), false};
     }
+}
+
+std::vector<InputFile> collectInputs(const Options& options, std::ostream& err, bool& complete) {
+    InputStream inputs(options, err);
+    std::vector<InputFile> files;
+    while (auto file = inputs.next()) files.push_back(std::move(*file));
+    complete = inputs.complete();
     return files;
 }
 

@@ -44,6 +44,25 @@ private:
     bool complete_ = true;
 };
 
+// The files to read, one at a time, in collectInputs' order: a folder is
+// walked as its files are asked for, so the first comes at once however
+// large the tree.
+class InputStream {
+public:
+    InputStream(const Options& options, std::ostream& err) : options_(&options), err_(&err) {}
+
+    std::optional<InputFile> next();
+    // False once a folder could not be read or was not walked (reported on err).
+    bool complete() const { return complete_; }
+
+private:
+    const Options* options_;
+    std::ostream* err_;
+    std::size_t argument_ = 0;
+    std::optional<FolderWalk> walk_;
+    bool complete_ = true;
+};
+
 // The files to read, in a stable order. Folders are walked only with
 // --recursive: depth first, entries in byte order of their names, links to
 // folders (on Windows every folder reparse point: links, junctions, mount

@@ -132,7 +132,9 @@ void NameBook::pass(std::size_t input) {
 }
 
 void NameBook::settle(std::size_t input) {
-    if (input >= settled_.size() || settled_[input]) return;
+    // A run that streams its inputs tells their count only as it goes.
+    if (input >= settled_.size()) settled_.resize(input + 1, false);
+    if (settled_[input]) return;
     settled_[input] = true;
     while (next_ < settled_.size() && settled_[next_]) ++next_;
     turn_.notify_all();

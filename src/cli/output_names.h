@@ -58,7 +58,8 @@ std::string folderNameKey(std::string_view name, bool foldsCase);
 // same names.
 class NameBook {
 public:
-    // `foldsCase`: the output folder takes names differing only in letter case for one.
+    // `foldsCase`: the output folder takes names differing only in letter case
+    // for one. `inputs` is the count known so far: more may come.
     explicit NameBook(std::size_t inputs, bool foldsCase = false)
         : settled_(inputs, false), foldsCase_(foldsCase) {}
 

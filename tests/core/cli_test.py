@@ -319,6 +319,27 @@ class ExtractCommand(OutputFolder):
             self.assertIn("b/deep: cannot read folder", result.stderr)
             self.assertIn(os.path.join(tree, "z.dll"), result.stdout)
 
+    def test_a_tree_is_listed_as_it_is_walked(self):
+        # What the walk meets last is reported when it is met: after the
+        # files before it were listed, not before any of them (a listing
+        # of 300,000 files once began only when the whole tree was walked).
+        tree = os.path.join(self.out.name, "streamed")
+        os.makedirs(os.path.join(tree, *["zz"] + ["d"] * 66))
+        for n in range(300):
+            shutil.copy(data("ico/bpp1.ico"), os.path.join(tree, "i%03d.ico" % n))
+        for command in ("list", "extract"):
+            args = [command, "-r", tree] + (["-o", os.path.join(self.out.name, "streamed-out")]
+                                            if command == "extract" else [])
+            merged = subprocess.run([CLI, *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            self.assertEqual(merged.returncode, 1, command)
+            lines = merged.stdout.splitlines()
+            deep = next(n for n, line in enumerate(lines) if "folders nested too deep" in line)
+            if command == "list":
+                # At most a window of files (16 for each of up to 8 threads) is read ahead of the output.
+                self.assertGreaterEqual(deep, 2 * (300 - 128), lines[:3])
+                self.assertEqual(sum(line.endswith("1 icon (ICO)") for line in lines), 300)
+        self.assertEqual(len(os.listdir(os.path.join(self.out.name, "streamed-out"))), 300)
+
     def test_index_takes_one_icon(self):
         self.extract(data("sample.dll"), "--index", "7")
         self.assertEqual(self.written(), ["sample.dll_7.png"])
