@@ -258,6 +258,50 @@ TEST(IcnsReader, ConvertedPicturesStayWithinTheirShare) {
     EXPECT_LE(made.total(), 4000u);
 }
 
+// A 128 x 128 member (it32) whose planes are each one value throughout.
+Data flatPacked128(int red, int green, int blue) {
+    Data out = repeated(0, 4);
+    for (const int value : {red, green, blue}) {
+        for (std::size_t left = 128 * 128; left > 0;) {
+            const std::size_t run = std::min<std::size_t>(left, 130);
+            out.insert(out.end(), {std::byte(run + 125), std::byte(value)});
+            left -= run;
+        }
+    }
+    return out;
+}
+
+// A file may hold thousands of packed members of a few hundred bytes each,
+// whose pictures would take hundreds of MB: listing them makes none, and a
+// picture is made from its member alone when first read, once.
+TEST(IcnsReader, PicturesAreMadeWhenTheirPixelsAreFirstRead) {
+    std::vector<std::pair<std::string, Data>> members{
+        {"t8mk", repeated(0x40, 128 * 128)},
+        {"ic04", joined({textOf("ARGB"), twoRuns(1, 1), twoRuns(2, 2), twoRuns(3, 3), twoRuns(4, 4)})},
+        {"icl8", repeated(0x23, 1024)},
+    };
+    for (int i = 0; i < 40; ++i) members.push_back({"it32", flatPacked128(i, i + 100, i + 200)});
+    const MappedFile file = readWhereAsked(icnsFile(members));
+    MadeBytes made(std::uint64_t{64} << 20);
+    const auto group = readIcnsFile(FileView(file), made);
+    ASSERT_TRUE(group);
+    ASSERT_EQ(group->images.size(), 42u);
+    EXPECT_EQ(imageList(*group)[0], "16x16x32");
+    EXPECT_EQ(imageList(*group)[1], "32x32x8");
+    EXPECT_EQ(imageList(*group)[41], "128x128x32");
+    EXPECT_EQ(made.madeSoFar(), 0u);
+    const std::uint64_t bitmap128 = 40 + 128 * 128 * 4 + 128 * 16;
+    EXPECT_EQ(group->images[9].data.size(), bitmap128);
+    for (int round = 0; round < 2; ++round) {
+        const auto picture = decodeDib(group->images[9].data);  // the it32 member of i = 7
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->width, 128u);
+        EXPECT_EQ(std::vector<std::uint8_t>(picture->bgra.end() - 4, picture->bgra.end()),
+                  (std::vector<std::uint8_t>{207, 107, 7, 0x40}));
+        EXPECT_EQ(made.madeSoFar(), bitmap128) << round;
+    }
+}
+
 // A bare codestream of one 8-bit grey component, `width` x `height`, in
 // one tile whose one packet is empty: it decodes to a flat picture.
 Data codestream(std::uint32_t width, std::uint32_t height) {

@@ -5,14 +5,22 @@
 // ic05, icp4, icp5 beginning "ARGB"), and the older 24-bit ones (is32,
 // il32, ih32, it32), whose transparency is the 8-bit mask member of their
 // size (s8mk, l8mk, h8mk, t8mk). Everything but PNG is converted to a 32-bit
-// bitmap, so that the rest of the program sees only bitmaps and PNG; JPEG
-// 2000 only when its pixels are first read, its size coming from its
-// header. The classic members are bitmaps of their own depth, as an icon
-// file's low-colour images are: 1-bit pictures followed by their mask
-// (ICN#, ics#, icm#, ich#), and 4- and 8-bit ones in the system's 16- and
-// 256-colour palettes (icl4 ... ich8), transparent where the 1-bit member
-// of their size masks them.
+// bitmap, so that the rest of the program sees only bitmaps and PNG. The
+// classic members are bitmaps of their own depth, as an icon file's
+// low-colour images are: 1-bit pictures followed by their mask (ICN#, ics#,
+// icm#, ich#), and 4- and 8-bit ones in the system's 16- and 256-colour
+// palettes (icl4 ... ich8), transparent where the 1-bit member of their
+// size masks them.
+//
+// A conversion is made only when its bitmap is first read: a file may hold
+// thousands of members of a few hundred bytes each, whose bitmaps would
+// take hundreds of MB, and one thumbnail needs one of them. Listing takes
+// each picture's size from its type (JPEG 2000: from its header), and looks
+// through packed data only far enough to know it is whole, so that a
+// damaged member is left out as it always was, never listed and then found
+// to be no picture.
 #include <array>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -117,7 +125,8 @@ std::vector<Member> readMembers(const FileView& file) {
 // PackBits as icon files use it, one channel of `count` bytes: a byte below
 // 0x80 is followed by that many plus one bytes to copy, one of 0x80 or more
 // by one byte to repeat that many less 125 times. A run past the channel's
-// end is cut there. False when the data ends first.
+// end is cut there. False when the data ends first. With no `out`, it only
+// walks the channel, to know that it is whole.
 bool unpackChannel(ByteReader& in, std::uint8_t* out, std::size_t count, std::size_t step) {
     std::size_t done = 0;
     while (done < count) {
@@ -127,16 +136,26 @@ bool unpackChannel(ByteReader& in, std::uint8_t* out, std::size_t count, std::si
             const std::size_t run = std::min<std::size_t>(control + 1u, count - done);
             const Bytes literal = in.bytes(run);
             if (!in.ok()) return false;
-            for (std::size_t i = 0; i < run; ++i)
+            for (std::size_t i = 0; out && i < run; ++i)
                 out[(done + i) * step] = std::to_integer<std::uint8_t>(literal[i]);
             done += run;
         } else {
             const std::size_t run = std::min<std::size_t>(control - 125u, count - done);
             const std::uint8_t value = in.u8();
             if (!in.ok()) return false;
-            for (std::size_t i = 0; i < run; ++i) out[(done + i) * step] = value;
+            for (std::size_t i = 0; out && i < run; ++i) out[(done + i) * step] = value;
             done += run;
         }
+    }
+    return true;
+}
+
+// Whether `planes` packed channels of `pixels` each lie whole in `data`
+// from `offset` on, so that the member they are will decode.
+bool planesWhole(Bytes data, std::size_t offset, std::size_t planes, std::size_t pixels) {
+    ByteReader in(data, offset);
+    for (std::size_t plane = 0; plane < planes; ++plane) {
+        if (!unpackChannel(in, nullptr, pixels, 0)) return false;
     }
     return true;
 }
@@ -180,41 +199,48 @@ std::optional<Image> decodeArgb(Bytes data, std::uint32_t side) {
     return image;
 }
 
-// Hands a converted picture on as a bitmap kept in `made`.
-std::optional<IconImage> keptBitmap(std::optional<Image> image, MadeBytes& made) {
-    if (!image) return std::nullopt;
-    deriveMaskFromAlpha(*image);
-    auto bitmap = encodeIconBitmap(*image);
-    if (!bitmap) return std::nullopt;
-    const auto kept = made.keep(std::move(*bitmap));
-    return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
+// What the bitmap of a picture takes: header, palette, colour rows and the
+// 1-bit mask rows. Sides are at most limits::kMaxImageSide.
+std::uint64_t bitmapBytes(std::uint64_t width, std::uint64_t height, std::uint16_t bits = 32) {
+    const std::uint64_t palette = bits < 32 ? std::uint64_t{4} << bits : 0;
+    return 40 + palette + (width * bits + 31) / 32 * 4 * height + (width + 31) / 32 * 4 * height;
 }
 
-// What a bitmap of a picture takes in `made`.
-std::uint64_t bitmapBytes(std::uint64_t width, std::uint64_t height) {
-    return 40 + width * height * 4 + (width + 31) / 32 * 4 * height;
+using MakeBitmap = std::function<std::optional<std::vector<std::byte>>()>;
+
+// A picture listed at its size and depth, its bitmap kept in `made` and
+// made by `make` when first read. What cannot be made then (no memory for
+// it) leaves the bitmap's bytes all zero, which no decoder takes for a
+// picture, as a JPEG 2000 member that fails to decode does.
+std::optional<IconImage> laterBitmap(ImageInfo info, MadeBytes& made, MakeBitmap make) {
+    const std::uint64_t length = bitmapBytes(info.width, info.height, info.bits);
+    const auto later = made.keepLater(length, [length, make = std::move(make)] {
+        auto bitmap = make();
+        return bitmap && bitmap->size() == length ? std::move(*bitmap) : std::vector<std::byte>{};
+    });
+    if (!later) return std::nullopt;
+    return IconImage{info, *later, std::nullopt};
+}
+
+std::optional<std::vector<std::byte>> bitmapOf(const std::optional<Image>& image) {
+    return image ? encodeIconBitmap(*image) : std::nullopt;
 }
 
 // How much of a JPEG 2000 member is looked at for its size.
 constexpr std::uint64_t kJpeg2000Head = 256;
 
-// A JPEG 2000 member, listed at the size its header gives and decoded only
-// when its bitmap is first read (a list of the icon's sizes needs none
-// decoded). One decoded at another size makes an empty bitmap, which no
-// decoder takes.
+// A JPEG 2000 member, listed at the size its header gives (a list of the
+// icon's sizes needs none decoded). One decoded at another size makes no
+// bitmap.
 std::optional<IconImage> laterJpeg2000(const FileBytes& body, MadeBytes& made) {
     const auto size = canDecodeJpeg2000() ? jpeg2000Size(body.head(kJpeg2000Head)) : std::nullopt;
     if (!size || size->first > limits::kMaxImageSide || size->second > limits::kMaxImageSide)
         return std::nullopt;
     const std::uint32_t width = size->first, height = size->second;
-    const auto later = made.keepLater(bitmapBytes(width, height), [body, width, height] {
+    return laterBitmap({width, height, 32, false}, made, [body, width, height] {
         const auto image = decodeJpeg2000(body);
-        auto bitmap = image && image->width == width && image->height == height ? encodeIconBitmap(*image)
-                                                                                : std::nullopt;
-        return std::move(bitmap).value_or(std::vector<std::byte>{});
+        return image && image->width == width && image->height == height ? bitmapOf(image) : std::nullopt;
     });
-    if (!later) return std::nullopt;
-    return IconImage{ImageInfo{width, height, 32, false}, *later, std::nullopt};
 }
 
 std::optional<IconImage> readPicture(const FileView& file, const Member& member, std::uint32_t argbSide,
@@ -223,8 +249,11 @@ std::optional<IconImage> readPicture(const FileView& file, const Member& member,
     const Bytes head = body.head(kImageHeadSize);
     if (isPng(head)) return inspectImage(body, head);
     if (argbSide && hasTagAt(head, 0, "ARGB")) {
-        if (!made.hasRoomFor(bitmapBytes(argbSide, argbSide))) return std::nullopt;
-        return keptBitmap(decodeArgb(body, argbSide), made);
+        const std::size_t pixels = std::size_t{argbSide} * argbSide;
+        if (!made.hasRoomFor(bitmapBytes(argbSide, argbSide)) || !planesWhole(body, 4, 4, pixels))
+            return std::nullopt;
+        return laterBitmap({argbSide, argbSide, 32, false}, made,
+                           [body, argbSide] { return bitmapOf(decodeArgb(body, argbSide)); });
     }
     return isJpeg2000(head) ? laterJpeg2000(body, made) : std::nullopt;
 }
@@ -233,15 +262,22 @@ std::optional<IconImage> readPicture(const FileView& file, const Member& member,
 std::optional<IconImage> readRgb(const FileView& file, const Member& colour, const RgbType& type,
                                  const Member* mask, MadeBytes& made) {
     if (!made.hasRoomFor(bitmapBytes(type.side, type.side))) return std::nullopt;
-    auto image =
-        decodeRgb(file.read(colour.body.offset, colour.body.length), type.side, type.colour == "it32");
-    if (!image) return std::nullopt;
-    const std::size_t pixels = image->pixelCount();
-    if (const Bytes alpha = mask ? file.read(mask->body.offset, pixels) : Bytes(); alpha.size() == pixels) {
-        for (std::size_t i = 0; i < pixels; ++i)
-            image->bgra[i * 4 + 3] = std::to_integer<std::uint8_t>(alpha[i]);
-    }
-    return keptBitmap(std::move(image), made);
+    const std::size_t pixels = std::size_t{type.side} * type.side;
+    const bool leadingZeros = type.colour == "it32";
+    const Bytes data = file.read(colour.body.offset, colour.body.length);
+    if (data.size() != pixels * 4 && !planesWhole(data, leadingZeros ? 4 : 0, 3, pixels)) return std::nullopt;
+    const FileBytes body = file.later(colour.body.offset, colour.body.length);
+    const FileBytes maskBody = mask ? file.later(mask->body.offset, pixels) : FileBytes();
+    return laterBitmap(
+        {type.side, type.side, 32, false}, made,
+        [body, maskBody, side = type.side, leadingZeros]() -> std::optional<std::vector<std::byte>> {
+            auto image = decodeRgb(body, side, leadingZeros);
+            const Bytes alpha = maskBody;
+            if (!image || alpha.size() != maskBody.size()) return std::nullopt;
+            for (std::size_t i = 0; i < alpha.size(); ++i)
+                image->bgra[i * 4 + 3] = std::to_integer<std::uint8_t>(alpha[i]);
+            return bitmapOf(image);
+        });
 }
 
 // The system palettes: 16 colours, and 256 made of a colour cube without
@@ -272,33 +308,45 @@ constexpr std::array<std::uint32_t, 256> makePalette256() {
 }
 constexpr std::array<std::uint32_t, 256> kPalette256 = makePalette256();
 
-// A classic member of `bits` a pixel, transparent where its mask is clear:
-// a 1-bit member's own, else `mask` (the size's, or nothing). Nothing when
-// the member holds fewer bytes than its picture (and mask).
-std::optional<IconImage> readClassic(const FileView& file, const Member& member, const ClassicSize& size,
-                                     std::uint16_t bits, Bytes mask, MadeBytes& made) {
-    const std::size_t pixels = std::size_t{size.width} * size.height;
-    const std::size_t length = pixels * bits / 8 * (bits == 1 ? 2 : 1);
-    if (member.body.length < length) return std::nullopt;
-    const Bytes data = file.read(member.body.offset, length);
-    if (data.size() != length) return std::nullopt;
-    if (bits == 1) mask = data.subspan(pixels / 8);
+// The bitmap of a classic picture of `bits` a pixel, transparent where
+// `mask` is clear (none: opaque). `colours` and `mask` hold all its pixels.
+std::optional<std::vector<std::byte>> classicBitmap(Bytes colours, Bytes mask, std::uint32_t width,
+                                                    std::uint32_t height, std::uint16_t bits) {
     const std::span<const std::uint32_t> palette = bits == 1   ? std::span<const std::uint32_t>(kMonoPalette)
                                                    : bits == 4 ? std::span<const std::uint32_t>(kPalette16)
                                                                : std::span<const std::uint32_t>(kPalette256);
-    const auto bitAt = [](Bytes bytes, std::size_t index, std::uint16_t width) {
-        const std::size_t bit = index * width;
-        return std::to_integer<std::uint8_t>(bytes[bit / 8]) >> (8 - width - bit % 8) & ((1u << width) - 1);
+    const auto bitAt = [](Bytes bytes, std::size_t index, std::uint16_t depth) {
+        const std::size_t bit = index * depth;
+        return std::to_integer<std::uint8_t>(bytes[bit / 8]) >> (8 - depth - bit % 8) & ((1u << depth) - 1);
     };
+    const std::size_t pixels = std::size_t{width} * height;
     std::vector<std::uint8_t> indexes(pixels), transparent(pixels);
     for (std::size_t i = 0; i < pixels; ++i) {
         transparent[i] = !mask.empty() && !bitAt(mask, i, 1);
         // A transparent pixel is black, or it would invert what lies below.
-        indexes[i] = static_cast<std::uint8_t>(transparent[i] ? palette.size() - 1 : bitAt(data, i, bits));
+        indexes[i] = static_cast<std::uint8_t>(transparent[i] ? palette.size() - 1 : bitAt(colours, i, bits));
     }
-    auto bitmap = encodeIndexedIconBitmap(size.width, size.height, bits, palette, indexes, transparent);
-    const auto kept = bitmap ? made.keep(std::move(*bitmap)) : std::nullopt;
-    return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
+    return encodeIndexedIconBitmap(width, height, bits, palette, indexes, transparent);
+}
+
+// A classic member of `bits` a pixel, transparent where its mask is clear:
+// a 1-bit member's own, else `mask` (the size's, or nothing). Nothing when
+// the member holds fewer bytes than its picture (and mask).
+std::optional<IconImage> readClassic(const FileView& file, const Member& member, const ClassicSize& size,
+                                     std::uint16_t bits, FileBytes mask, MadeBytes& made) {
+    const std::size_t pixels = std::size_t{size.width} * size.height;
+    const std::size_t length = pixels * bits / 8 * (bits == 1 ? 2 : 1);
+    if (member.body.length < length) return std::nullopt;
+    const FileBytes data = file.later(member.body.offset, length);
+    if (bits == 1) mask = data.from(pixels / 8);
+    return laterBitmap({size.width, size.height, bits, false}, made,
+                       [data, mask, width = size.width, height = size.height,
+                        bits]() -> std::optional<std::vector<std::byte>> {
+                           const Bytes colours = data, maskBits = mask;
+                           if (colours.size() != data.size() || maskBits.size() != mask.size())
+                               return std::nullopt;
+                           return classicBitmap(colours, maskBits, width, height, bits);
+                       });
 }
 
 }  // namespace
@@ -318,12 +366,12 @@ std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made) {
     }
     // The mask of each classic size: the second half of its first 1-bit
     // member that holds both.
-    std::array<Bytes, kClassicSizes.size()> classicMasks{};
+    std::array<FileBytes, kClassicSizes.size()> classicMasks{};
     for (std::size_t s = 0; s < kClassicSizes.size(); ++s) {
         const std::uint64_t half = std::uint64_t{kClassicSizes[s].width} * kClassicSizes[s].height / 8;
         for (const Member& member : members) {
             if (member.type != kClassicSizes[s].types[0] || member.body.length < 2 * half) continue;
-            classicMasks[s] = file.read(member.body.offset + half, half);
+            classicMasks[s] = file.later(member.body.offset + half, half);
             break;
         }
     }

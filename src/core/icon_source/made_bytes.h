@@ -61,6 +61,14 @@ public:
     }
 
     std::uint64_t total() const { return total_; }
+    // How many bytes were made so far: those kept, and those keepLater kept
+    // that were read since (for checks: listing a file's images makes none).
+    std::uint64_t madeSoFar() const {
+        std::uint64_t made = 0;
+        for (const auto& each : kept_) made += each.size();
+        for (const MappedFile& each : later_) made += each.bytesRead();
+        return made;
+    }
 
     // Bytes taken out of compressed storage to be looked at, kept or not (a
     // member inflated to read its header): the work a reader counts against

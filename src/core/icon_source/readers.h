@@ -58,9 +58,9 @@ std::optional<IconGroup> readElfIcon(const FileView& file);
 
 // macOS icon files (.icns): every picture member as one image of one icon,
 // PNG ones straight from the file, the others (24-bit with their 8-bit
-// masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps kept in `made`
-// (JPEG 2000 ones when their pixels are first read), the classic 1-, 4- and
-// 8-bit ones to bitmaps of their depth.
+// masks, 32-bit ARGB, JPEG 2000) converted to 32-bit bitmaps, the classic
+// 1-, 4- and 8-bit ones to bitmaps of their depth. The bitmaps are kept in
+// `made` and made when their pixels are first read: listing makes none.
 std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made);
 
 // Whether the first bytes are a compound file's (installer databases, old
