@@ -3,6 +3,7 @@
 // runtime; of type 1 by genisoimage, with the start of that program in the
 // ISO 9660 image's system area. And one type 1 AppImage of AppImage's own
 // tools (tests/data/appimage/README.md).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,8 +11,11 @@
 #include <fstream>
 #include <string>
 
+#include "icon_source/format_module.h"
 #include "icon_source/readers.h"
 #include "image/png.h"
+#include "image/svg.h"
+#include "module_loader.h"
 #include "test_support.h"
 
 namespace pictrove::test {
@@ -266,6 +270,108 @@ TEST_F(AppImageReader, TypeOneDamageIsTheFilesError) {
         const IconFile icons =
             openBytes(Data(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
         EXPECT_NE(icons.readFailure(), std::nullopt) << length;
+    }
+}
+
+// The SVG helper's work in the AppImage module so far, once a read loaded
+// the module (the loader gives one table a module).
+SvgWork svgWork() {
+    void* module = dlopen((moduleFolder() / kAppImageModule).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(module, nullptr) << "the AppImage module is not loaded";
+    const auto entry = module ? reinterpret_cast<const void* (*)()>(dlsym(module, kSvgWorkEntry)) : nullptr;
+    SvgWork work;
+    if (entry) work = *static_cast<const SvgWork*>(entry());
+    if (module) dlclose(module);
+    return work;
+}
+
+std::string svgOf(const std::string& body, const std::string& size = "width=\"64\" height=\"64\"") {
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" " + size +
+           ">" + body + "</svg>";
+}
+
+// A document whose every level uses the one below ten times: a drawing of
+// ten to the ninth shapes.
+std::string fanOut() {
+    std::string body =
+        "<defs><path id=\"l0\" d=\"M0 0 L64 64 L0 64 Z\" fill=\"#f00\" fill-opacity=\"0.01\"/>";
+    for (int level = 1; level <= 9; ++level) {
+        body += "<g id=\"l" + std::to_string(level) + "\">";
+        for (int use = 0; use < 10; ++use)
+            body += "<use xlink:href=\"#l" + std::to_string(level - 1) + "\"/>";
+        body += "</g>";
+    }
+    return svgOf(body + "</defs><use xlink:href=\"#l9\"/>");
+}
+
+std::string manyPaths(int count) {
+    std::string body;
+    for (int i = 0; i < count; ++i) {
+        const int x = i * 37 % 500, y = i * 91 % 500;
+        body += "<path d=\"M" + std::to_string(x) + " " + std::to_string(y) + " L" + std::to_string(500 - y) +
+                " " + std::to_string(x) + " L" + std::to_string(y) + " 250 Z\" fill=\"#" +
+                std::to_string(100000 + i % 800000) + "\" fill-opacity=\"0.5\"/>";
+    }
+    return svgOf(body, "width=\"512\" height=\"512\" viewBox=\"0 0 512 512\"");
+}
+
+// An SVG icon is listed at the theme's sizes from one reading of it, each
+// size drawn when it is first read and once; a drawing that fails is not
+// tried at another size. The helper's runs are counted, never timed: each
+// run is stopped by its limits, the same for every document.
+TEST_F(AppImageReader, SvgIconsAreDrawnWhenReadOnceAndNotAgainAfterAFailure) {
+    if (!fs::exists(moduleFolder() / kSvgHelper)) GTEST_SKIP() << "this build draws no SVG";
+    openBytes(appImage({{".DirIcon", pngOf(8)}}));  // loads the module
+    struct Case {
+        const char* what;
+        std::string svg;
+        bool listed;                    // with the theme's eight sizes
+        bool drawn;                     // at 256 when asked for
+        bool allSizes;                  // drawn at every size within the file's processor time
+        const char* failure = nullptr;  // of the file
+    } cases[] = {
+        {"a plain picture", svgOf("<circle cx=\"32\" cy=\"32\" r=\"20\" fill=\"#3a7\"/>"), true, true, true},
+        // About a second a drawing, so the file's time runs out.
+        {"20,000 paths", manyPaths(20'000), true, true, false},
+        {"a huge view box",
+         svgOf("<circle cx=\"5e29\" cy=\"5e29\" r=\"4e29\" fill=\"#3a7\"/>",
+               "width=\"100000000\" height=\"100000000\" viewBox=\"0 0 1e30 1e30\""),
+         true, true, true},
+        {"a fan-out of uses", fanOut(), true, false, false},
+        {"no document librsvg reads", "<svg><g></svg>", false, false, false},
+        {"400,000 paths, past the time or memory to read them", manyPaths(400'000), false, false, false,
+         "of its SVG pictures"},
+    };
+    for (const Case& c : cases) {
+        const SvgWork before = svgWork();
+        const IconFile icons =
+            openBytes(appImage({{"a.desktop", textOf(kDesktop)}, {"app.svg", textOf(c.svg)}}));
+        const SvgWork listed = svgWork();
+        EXPECT_EQ(listed.reads - before.reads, 1u) << c.what;
+        EXPECT_EQ(listed.draws, before.draws) << c.what;
+        EXPECT_EQ(icons.readFailure().value_or("").find(c.failure ? c.failure : "-") != std::string::npos,
+                  c.failure != nullptr)
+            << c.what << ": " << icons.readFailure().value_or("");
+        if (!c.listed) {
+            EXPECT_EQ(icons.count(), 0u) << c.what;
+            continue;
+        }
+        ASSERT_EQ(iconsOf(icons), std::vector<std::string>{"app 16 24 32 48 64 128 256 512"}) << c.what;
+        // A thumbnail of 256: that size alone, once, however often asked.
+        EXPECT_EQ(icons.icon(0, 256).has_value(), c.drawn) << c.what;
+        EXPECT_EQ(icons.icon(0, 256).has_value(), c.drawn) << c.what;
+        const SvgWork shown = svgWork();
+        EXPECT_EQ(shown.draws - listed.draws, 1u) << c.what;
+        EXPECT_EQ(shown.pixelsDrawn - listed.pixelsDrawn, 256u * 256) << c.what;
+        // Every size: the seven others once each at most, none after a
+        // failure.
+        std::size_t decoded = 0;
+        for (const IconImage& image : icons.group(0).images) decoded += decodeImage(image).has_value();
+        const std::uint64_t draws = svgWork().draws - shown.draws;
+        if (c.allSizes) {
+            EXPECT_EQ(decoded, 8u) << c.what;
+        }
+        EXPECT_EQ(draws, c.drawn ? decoded - 1 + (decoded < 8) : 0u) << c.what;
     }
 }
 

@@ -7,7 +7,7 @@
 // names, found beside it and in the hicolor theme's size folders. Links are
 // followed inside the image only: a target that leaves it, or a chain
 // longer than a few hops, ends the search. SVG icons are listed at the
-// sizes of the theme.
+// sizes of the theme and each size drawn when it is first read.
 #include "icon_source/format_module.h"
 
 #include <archive.h>
@@ -26,6 +26,7 @@
 #include <array>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -481,21 +482,65 @@ std::string iconKey(std::string_view text) {
 // The sizes an SVG icon is drawn at: those of the icon theme's folders.
 constexpr std::array<std::uint32_t, 8> kThemeSizes{16, 24, 32, 48, 64, 128, 256, 512};
 
-// The images of one picture file: a PNG as it is, an SVG drawn at each
-// theme size.
-void addImages(std::vector<std::byte> bytes, MadeBytes& made, std::vector<IconImage>& images) {
+// What the bitmap of a drawing of `side` x `side` takes.
+std::uint64_t bitmapBytes(std::uint64_t side) {
+    return 40 + side * side * 4 + (side + 31) / 32 * 4 * side;
+}
+
+// An SVG document whose bitmaps are drawn when first read, each at its own
+// size. A drawing that fails is not tried again at another size: it would
+// fail there too, and a document made to take long would take it each time.
+class SvgPicture {
+public:
+    SvgPicture(std::vector<std::byte> document, std::shared_ptr<SvgBudget> budget)
+        : document_(std::move(document)), budget_(std::move(budget)) {}
+
+    std::vector<std::byte> bitmap(std::uint32_t side) {
+        const std::lock_guard lock(mutex_);
+        if (failed_) return {};
+        SvgOutcome drawn;
+        try {
+            drawn = drawSvg(document_, side, *budget_);
+        } catch (const std::exception& error) {  // this module's own: none may leave it
+            drawn.why = error.what();
+        }
+        auto bitmap = drawn.image ? encodeIconBitmap(*drawn.image) : std::nullopt;
+        if (!bitmap || bitmap->size() != bitmapBytes(side)) {
+            failed_ = true;
+            return {};
+        }
+        return std::move(*bitmap);
+    }
+
+private:
+    std::mutex mutex_;
+    const std::vector<std::byte> document_;
+    const std::shared_ptr<SvgBudget> budget_;  // the file's
+    bool failed_ = false;
+};
+
+// The images of one picture file: a PNG as it is, an SVG at each theme
+// size, read but not drawn.
+void addImages(std::vector<std::byte> bytes, MadeBytes& made, const std::shared_ptr<SvgBudget>& budget,
+               std::vector<IconImage>& images) {
     if (isPng(bytes)) {
         const auto kept = made.keep(std::move(bytes));
         if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) images.push_back(*image);
         return;
     }
     if (!isSvg(bytes)) return;
+    const SvgOutcome read = readSvg(bytes, *budget);
+    if (read.status == SvgOutcome::Status::overLimit) made.fail(read.why);
+    if (read.status != SvgOutcome::Status::done) return;
+    const auto picture = std::make_shared<SvgPicture>(std::move(bytes), budget);
     for (const std::uint32_t side : kThemeSizes) {
-        if (!made.hasRoomFor(std::uint64_t{side} * side * 5)) return;
-        const auto drawn = renderSvg(bytes, side);
-        auto bitmap = drawn ? encodeIconBitmap(*drawn) : std::nullopt;
-        const auto kept = bitmap ? made.keep(std::move(*bitmap)) : std::nullopt;
-        if (auto image = kept ? inspectImage(FileBytes(*kept)) : std::nullopt) images.push_back(*image);
+        const auto later =
+            made.keepLater(bitmapBytes(side), [picture, side] { return picture->bitmap(side); });
+        if (!later) {
+            made.fail("the bitmaps of its SVG icon would pass what a file of its size may make");
+            return;
+        }
+        images.push_back(IconImage{ImageInfo{side, side, 32, false}, *later, std::nullopt});
     }
 }
 
@@ -534,6 +579,7 @@ std::vector<IconGroup> iconGroups(Image& image, MadeBytes& made, std::size_t gro
     // lead to it: .DirIcon is often a link to the named icon.
     // A file named twice for one icon gives its images to it once.
     std::vector<IconGroup> groups;
+    const auto budget = std::make_shared<SvgBudget>();
     std::map<std::uint64_t, std::vector<IconImage>> pictures;  // by member id
     std::set<std::pair<const IconGroup*, std::uint64_t>> given;
     const auto take = [&](const std::string& path, IconGroup& group) {
@@ -542,7 +588,7 @@ std::vector<IconGroup> iconGroups(Image& image, MadeBytes& made, std::size_t gro
         const auto [picture, first] = pictures.try_emplace(member->id);
         if (first && made.hasRoomFor(member->size)) {
             if (auto bytes = image.read(*member, limits::kMaxPackageMember))
-                addImages(std::move(*bytes), made, picture->second);
+                addImages(std::move(*bytes), made, budget, picture->second);
         }
         group.images.insert(group.images.end(), picture->second.begin(), picture->second.end());
     };
