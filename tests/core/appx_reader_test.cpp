@@ -290,9 +290,12 @@ TEST(AppxReader, LimitsLeaveOutWhatPassesThem) {
     claimSize(bomb, "Logo.scale-200.png", 100);
     EXPECT_EQ(iconsOf(openBytes(bomb)), std::vector<std::string>{"Logo.png 16"});
 
+    // A manifest too large to be read is an error, never a package without icons.
     Data big(limits::kMaxManifestBytes + 1, std::byte{' '});
     std::memcpy(big.data(), manifestText.data(), manifestText.size());
-    EXPECT_EQ(openBytes(zipOf({{"AppxManifest.xml", big}, {"Logo.png", pngOf(16)}})).count(), 0u);
+    const IconFile tooBig = openBytes(zipOf({{"AppxManifest.xml", big}, {"Logo.png", pngOf(16)}}));
+    EXPECT_EQ(tooBig.count(), 0u);
+    EXPECT_NE(tooBig.readFailure().value_or("").find("larger than the 4 MiB"), std::string::npos);
 
     const MappedFile package = readWhereAsked(zipOf(
         {{"AppxManifest.xml", manifestText}, {"Logo.png", pngOf(16)}, {"Logo.scale-400.png", pngOf(64)}}));
@@ -406,7 +409,10 @@ TEST(AppxReader, OtherArchivesAreNoIconSource) {
         EXPECT_EQ(icons.count(), 0u);
     }
     EXPECT_EQ(openBytes(zipOf({{"readme.txt", textOf("hello")}})).kind(), SourceKind::none);
-    EXPECT_EQ(openBytes(zipOf({{"AppxManifest.xml", textOf("<Package")}})).kind(), SourceKind::appx);
+    // A package whose manifest is no XML is a damaged package.
+    const IconFile damaged = openBytes(zipOf({{"AppxManifest.xml", textOf("<Package")}}));
+    EXPECT_EQ(damaged.kind(), SourceKind::appx);
+    EXPECT_NE(damaged.readFailure().value_or("").find("no XML document"), std::string::npos);
 }
 
 }  // namespace

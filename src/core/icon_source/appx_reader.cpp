@@ -506,6 +506,15 @@ std::optional<IconImage> logoImage(const Archive& archive, std::size_t index, Ma
     return kept ? inspectImage(FileBytes(*kept)) : std::nullopt;
 }
 
+// A manifest that cannot be read leaves nothing to read the package by:
+// the file is damaged (or its manifest too large to be one), never a
+// package without icons.
+void failOnManifest(bool read, MadeBytes& made) {
+    made.fail(read
+                  ? "its manifest is no XML document: the package is damaged"
+                  : "its manifest cannot be read: it is damaged, or larger than the 4 MiB a manifest may be");
+}
+
 // The icons of `logos` whose variants `sources` hold (the package's own
 // first), each variant name taken once.
 std::vector<IconGroup> logoIcons(const std::vector<std::string>& logos, std::vector<LogoSource>& sources,
@@ -517,7 +526,10 @@ std::vector<IconGroup> logoIcons(const std::vector<std::string>& logos, std::vec
         std::unordered_set<std::string_view> taken;  // views into the archives' names
         for (LogoSource& source : sources) {
             for (const std::size_t i : source.variants[logo]) {
-                if (images >= limits::kMaxImagesPerFile || made.failure()) break;
+                if (images >= limits::kMaxImagesPerFile)
+                    made.fail("it holds more logo images than one file may have read (" +
+                              std::to_string(limits::kMaxImagesPerFile) + ")");
+                if (made.failure()) break;
                 if (taken.contains(source.archive.names()[i])) continue;
                 auto found = source.read.find(i);
                 if (found == source.read.end())
@@ -545,7 +557,10 @@ std::optional<std::vector<IconGroup>> readPackage(Archive package, std::vector<A
     if (!manifestIndex) return std::nullopt;
     const auto xml = package.read(*manifestIndex, limits::kMaxManifestBytes);
     const auto document = xml ? parsed(*xml) : std::nullopt;
-    if (!document) return std::vector<IconGroup>{};
+    if (!document) {
+        failOnManifest(xml.has_value(), made);
+        return std::vector<IconGroup>{};
+    }
     const std::vector<std::string> logos = manifestLogos(*document);
     // Logos that name one member (two spellings of one name) are one icon:
     // the later ones keep no variants.
@@ -566,6 +581,7 @@ std::vector<IconGroup> readBundle(const FileView& file, const Archive& bundle, s
                                   MadeBytes& made, std::size_t groupLimit) {
     const auto xml = bundle.read(manifestIndex, limits::kMaxManifestBytes);
     const auto document = xml ? parsed(*xml) : std::nullopt;
+    if (!document) failOnManifest(xml.has_value(), made);
     const std::vector<BundledPackage> packages =
         document ? bundledPackages(*document) : std::vector<BundledPackage>{};
     std::vector<FileRange> taken;
