@@ -37,12 +37,13 @@ class CMakeBuild(build_ext):
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built, target)
         # The PNG codec, the readers of installer databases, app packages and
-        # AppImages and the SVG renderer, which the module loads from beside
-        # itself when it first needs them.
+        # AppImages and the SVG drawing program, which the module loads (or
+        # starts) from beside itself, and from nowhere else, when it first
+        # needs them. Copied with their modes: the drawing program runs.
         modules = os.path.join(build, "lib", "pictrove")
         for module in os.listdir(modules):
-            if module.startswith("pictrove-") and module.endswith(".so"):
-                shutil.copyfile(os.path.join(modules, module), os.path.join(os.path.dirname(target), module))
+            if module.startswith("pictrove-") and (module.endswith(".so") or module == "pictrove-svg-draw"):
+                shutil.copy(os.path.join(modules, module), os.path.join(os.path.dirname(target), module))
 
 
 setup(
