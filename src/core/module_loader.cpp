@@ -163,7 +163,7 @@ const void* loadModuleTable(const char* fileName, const char* entryName, std::si
     static std::mutex mutex;
     static std::map<std::string, Outcome, std::less<> > loaded;
     const std::lock_guard lock(mutex);
-    auto [found, first] = loaded.try_emplace(fileName);
+    auto [found, first] = loaded.try_emplace(std::string(fileName) + '\0' + entryName);
     if (first) {
         try {
             found->second.table = load(fileName, entryName, tableSize);

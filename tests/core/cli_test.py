@@ -1174,15 +1174,16 @@ class DamagedFiles(OutputFolder):
         whole = json.loads(run("scan", "--all-icons", data("pe/three64.dll")).stdout)
         intact_images = {(i["offset"], i["length"]): icon["group_sha256"]
                          for icon in whole["all"] for i in icon["images"]}
-        # Past the tree's root, at half the file, past all but the last image.
-        for length in (2048, 13312, 22000):
+        # Past the tree's root, at half the file (the group directories lie
+        # last), and through the second group's directory.
+        for length, intact in ((2048, 0), (13312, 0), (26400, 1)):
             path = self.cut(length)
             listed = run("list", path)
             self.assertEqual(listed.returncode, 1, (length, listed.stderr))
             self.assertIn(path + ": the file is damaged: icon resources it names lie past its end",
                           listed.stderr, length)
             count = int(re.match(re.escape(path) + r": (\d+) icons? \(PE32\+\)", listed.stdout).group(1))
-            self.assertLess(count, 3, length)
+            self.assertEqual(count, intact, length)
             record = json.loads(run("scan", "--all-icons", path).stdout)
             self.assertIn("the file is damaged", record.get("error", ""), length)
             self.assertEqual(record["icons"], count, length)
