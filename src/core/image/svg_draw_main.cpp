@@ -24,7 +24,24 @@
 #include "image/svg_render.h"
 #include "reader_limits.h"
 
+// The sanitizers reserve terabytes of address space for their shadow
+// memory, so under them no address-space limit can be set: the memory
+// bound is theirs to keep there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PICTROVE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define PICTROVE_SANITIZED 1
+#endif
+#endif
+
 namespace {
+
+#ifdef PICTROVE_SANITIZED
+constexpr bool kLimitAddressSpace = false;
+#else
+constexpr bool kLimitAddressSpace = true;
+#endif
 
 template <class Number>
 bool parse(std::string_view text, Number& value) {
@@ -83,7 +100,8 @@ int run(int count, char** arguments) {
     const rlim_t seconds = microseconds / 1'000'000 + 1;
     const rlimit cpu{seconds, seconds + 1};
     if (microseconds == 0 || setitimer(ITIMER_PROF, &timer, nullptr) != 0 ||
-        setrlimit(RLIMIT_CPU, &cpu) != 0 || !limit(RLIMIT_AS, memory) || !limit(RLIMIT_CORE, 0))
+        setrlimit(RLIMIT_CPU, &cpu) != 0 || (kLimitAddressSpace && !limit(RLIMIT_AS, memory)) ||
+        !limit(RLIMIT_CORE, 0))
         return fail(1, std::string("cannot set its limits: ") + std::strerror(errno));
 
     std::vector<std::byte> data;
