@@ -257,9 +257,9 @@ sys.exit(3)
 
 
 def script_module():
-    spec = importlib.util.spec_from_file_location("scan_corpus", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("scan_corpus", SCRIPT)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
