@@ -80,10 +80,29 @@ std::string msiStreamName(std::string_view name, bool table) {
 
 namespace {
 
-// The reader of a module the build made: a module missing at run time, or
-// one it needs in turn, throws ModuleError.
-[[maybe_unused]] std::optional<std::vector<IconGroup>> readThrough(const char* module, const FileView& file,
-                                                                   MadeBytes& made, std::size_t groupLimit) {
+// The module of each kind, where the build made it; a kind whose module the
+// build did not make is no kind this build reads.
+#ifdef PICTROVE_HAVE_MSI_MODULE
+constexpr const char* kMsiBuilt = kMsiModule;
+#else
+constexpr const char* kMsiBuilt = nullptr;
+#endif
+#ifdef PICTROVE_HAVE_APPX_MODULE
+constexpr const char* kAppxBuilt = kAppxModule;
+#else
+constexpr const char* kAppxBuilt = nullptr;
+#endif
+#ifdef PICTROVE_HAVE_APPIMAGE_MODULE
+constexpr const char* kAppImageBuilt = kAppImageModule;
+#else
+constexpr const char* kAppImageBuilt = nullptr;
+#endif
+
+// The reader of `module`: one the build made that is missing at run time,
+// or a module it needs in turn, throws ModuleError.
+std::optional<std::vector<IconGroup>> readThrough(const char* module, const FileView& file, MadeBytes& made,
+                                                  std::size_t groupLimit) {
+    if (!module) return std::nullopt;
     const auto& reader =
         *static_cast<const FormatReader*>(loadModuleTable(module, kFormatModuleEntry, sizeof(FormatReader)));
     ReadNotes notes;
@@ -94,35 +113,19 @@ namespace {
 
 }  // namespace
 
-// A kind whose module the build did not make is no kind this build reads.
-std::optional<std::vector<IconGroup>> readMsiIcons([[maybe_unused]] const FileView& file,
-                                                   [[maybe_unused]] MadeBytes& made,
-                                                   [[maybe_unused]] std::size_t groupLimit) {
-#ifdef PICTROVE_HAVE_MSI_MODULE
-    return readThrough(kMsiModule, file, made, groupLimit);
-#else
-    return std::nullopt;
-#endif
+std::optional<std::vector<IconGroup>> readMsiIcons(const FileView& file, MadeBytes& made,
+                                                   std::size_t groupLimit) {
+    return readThrough(kMsiBuilt, file, made, groupLimit);
 }
 
-std::optional<std::vector<IconGroup>> readAppxIcons([[maybe_unused]] const FileView& file,
-                                                    [[maybe_unused]] MadeBytes& made,
-                                                    [[maybe_unused]] std::size_t groupLimit) {
-#ifdef PICTROVE_HAVE_APPX_MODULE
-    return readThrough(kAppxModule, file, made, groupLimit);
-#else
-    return std::nullopt;
-#endif
+std::optional<std::vector<IconGroup>> readAppxIcons(const FileView& file, MadeBytes& made,
+                                                    std::size_t groupLimit) {
+    return readThrough(kAppxBuilt, file, made, groupLimit);
 }
 
-std::optional<std::vector<IconGroup>> readAppImageIcons([[maybe_unused]] const FileView& file,
-                                                        [[maybe_unused]] MadeBytes& made,
-                                                        [[maybe_unused]] std::size_t groupLimit) {
-#ifdef PICTROVE_HAVE_APPIMAGE_MODULE
-    return readThrough(kAppImageModule, file, made, groupLimit);
-#else
-    return std::nullopt;
-#endif
+std::optional<std::vector<IconGroup>> readAppImageIcons(const FileView& file, MadeBytes& made,
+                                                        std::size_t groupLimit) {
+    return readThrough(kAppImageBuilt, file, made, groupLimit);
 }
 
 }  // namespace pictrove
