@@ -180,6 +180,42 @@ def work_bombs(big=True):
     return bombs
 
 
+def svg_fan_out():
+    """An SVG whose every level uses the one below ten times: ten to the
+    ninth shapes to draw, in 1 KB."""
+    body = '<defs><path id="l0" d="M0 0 L64 64 L0 64 Z" fill="#f00" fill-opacity="0.01"/>'
+    for level in range(1, 10):
+        body += f'<g id="l{level}">' + f'<use xlink:href="#l{level - 1}"/>' * 10 + "</g>"
+    return ('<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
+            'width="64" height="64">' + body + '</defs><use xlink:href="#l9"/></svg>')
+
+
+def svg_appimage(folder, svg):
+    """A type-2 AppImage in `folder` whose desktop file's icon is `svg`:
+    mksquashfs's image behind a copy of a real program with the AppImage
+    mark. Its path."""
+    import shutil
+    import subprocess
+    import tempfile
+    with tempfile.TemporaryDirectory() as work:
+        app = os.path.join(work, "app")
+        os.makedirs(app)
+        with open(os.path.join(app, "app.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=App\nExec=app\nIcon=app\n")
+        with open(os.path.join(app, "app.svg"), "w") as f:
+            f.write(svg)
+        image = os.path.join(work, "image.sqfs")
+        subprocess.run([shutil.which("mksquashfs") or "/usr/bin/mksquashfs", app, image, "-quiet",
+                        "-noappend", "-all-root", "-no-progress"], check=True, stdout=subprocess.DEVNULL)
+        with open("/bin/true", "rb") as f:
+            runtime = bytearray(f.read())
+        runtime[8:11] = b"AI\x02"
+        target = os.path.join(folder, "app.AppImage")
+        with open(target, "wb") as f, open(image, "rb") as g:
+            f.write(runtime + g.read())
+    return target
+
+
 def write(target, name, data):
     folder = os.path.join(HERE, "crashers", target)
     os.makedirs(folder, exist_ok=True)

@@ -347,7 +347,7 @@ std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, Pn
             if (auto png = pngs.stored(output.icon, output.image)) return png;
             const std::string& suffix = output.suffix;
             report << "pictrove-cli: " << path << ": image " << suffix.substr(0, suffix.size() - 4)
-                   << " cannot be decoded\n";
+                   << " cannot be decoded" << undecodedBecause({icon.images[output.image]}) << "\n";
             return std::nullopt;
         }
         case Kind::shown:
@@ -363,7 +363,9 @@ std::optional<std::vector<std::uint8_t>> outputBytes(const std::string& path, Pn
     } else if (const auto shown = icon.icon(kIconSize)) {
         bytes = encodeBitmapFile(prepareExportBitmap(*shown));
     }
-    if (!bytes) report << "pictrove-cli: " << path << ": icon " << output.icon << " cannot be decoded\n";
+    if (!bytes)
+        report << "pictrove-cli: " << path << ": icon " << output.icon << " cannot be decoded"
+               << undecodedBecause(icon.images) << "\n";
     return bytes;
 }
 

@@ -116,7 +116,8 @@ std::optional<std::uint64_t> referenceHash(const Options& options, std::ostream&
     }
     const auto icon = source->icons[index].icon(kIconSize);
     if (!icon) {
-        err << "pictrove-cli: " << reference << ": icon " << index << " cannot be decoded\n";
+        err << "pictrove-cli: " << reference << ": icon " << index << " cannot be decoded"
+            << undecodedBecause(source->icons[index].images) << "\n";
         return std::nullopt;
     }
     return differenceHash(*icon);

@@ -354,8 +354,22 @@ public:
         : Storage(size, madeOptions(size)), make_(std::move(make)) {}
 
 private:
+    std::string whyNotMade() const override {
+        const std::lock_guard lock(whyGuard_);
+        return why_;
+    }
+
     std::size_t readAt(std::uint64_t offset, std::byte* into, std::size_t length) override {
-        const std::vector<std::byte> bytes = make_();
+        std::vector<std::byte> bytes;
+        try {
+            bytes = make_();
+        } catch (const std::bad_alloc&) {
+            const std::lock_guard lock(whyGuard_);
+            why_ = "out of memory";
+        } catch (const std::exception& error) {
+            const std::lock_guard lock(whyGuard_);
+            why_ = *error.what() ? error.what() : "it could not be made";
+        }
         const std::size_t count =
             offset < bytes.size()
                 ? std::min<std::size_t>(length, bytes.size() - static_cast<std::size_t>(offset))
@@ -371,6 +385,8 @@ private:
         return options;
     }
     std::function<std::vector<std::byte>()> make_;
+    mutable std::mutex whyGuard_;
+    std::string why_;
 };
 
 class BorrowedStorage final : public MappedFile::Storage {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -51,7 +52,9 @@ public:
     static MappedFile fromBuffer(std::vector<std::byte> bytes);
     // Bytes a reader makes rather than finds: `size` of them, which `make`
     // gives (zeros past what it gives) when they are first read, once. They
-    // are no part of any file: their FileBytes have no fileOffset.
+    // are no part of any file: their FileBytes have no fileOffset. A maker
+    // that cannot make them throws; they then read as zeros, and
+    // FileBytes::whyNotMade() gives its what().
     static MappedFile madeOnFirstRead(std::uint64_t size, std::function<std::vector<std::byte>()> make);
     // Reads bytes that stay where they are, owned by someone else, without
     // a copy; `keeper` holds them in place as long as the file and whatever
@@ -135,6 +138,9 @@ public:
     std::uint64_t readWholeUpTo() const { return readWholeUpTo_; }
     bool allRead() const { return allRead_.load(std::memory_order_acquire); }
     bool made() const { return made_; }  // by a reader, not read from a file
+    // Why bytes a reader makes could not be made, once they were asked for;
+    // empty while they were not, or when they were made.
+    virtual std::string whyNotMade() const { return {}; }
     // Closes the file under the turn at it (see MappedFile::release).
     void release();
 
@@ -217,6 +223,9 @@ public:
         if (!storage_) return FileBytes(memory_.subspan(static_cast<std::size_t>(count)));
         return FileBytes(storage_, offset_ + count, size_ - count);
     }
+    // Why these bytes, made by a reader, could not be made (see
+    // MappedFile::madeOnFirstRead); empty for bytes that were.
+    std::string whyNotMade() const { return storage_ ? storage_->whyNotMade() : std::string(); }
     // Where the range starts in its file; nothing for bytes that were in
     // memory from the start.
     std::optional<std::uint64_t> fileOffset() const {

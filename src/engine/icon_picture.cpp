@@ -60,7 +60,10 @@ Image fitInto(const Image& image, std::uint32_t size) {
 
 Result<std::vector<std::uint8_t>> iconPng(const Source& source, const SourceIcon& icon, std::uint32_t size) {
     const auto picture = bestPicture(source, icon, size);
-    if (!picture || picture->image->empty()) return Error{ErrorCode::invalidFormat, "no icon to show"};
+    if (!picture || picture->image->empty()) {
+        const std::string why = whyNotMade(icon.images);
+        return Error{ErrorCode::invalidFormat, why.empty() ? "no icon to show" : "no icon to show: " + why};
+    }
     if (const Bytes stored = picture->storedPng; !stored.empty()) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(stored.data());
         return std::vector<std::uint8_t>(bytes, bytes + stored.size());

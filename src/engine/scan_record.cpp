@@ -210,12 +210,24 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
         // What was read of it must all be of one file.
         if (!opened->unchanged())
             return errorRecord(file, "Cannot read file " + file + ": changed while read");
-        const bool undecoded = source->decodeBudgetPassed();
-        if (undecoded) record["error"] = kDecodeBudgetPassed;
-        // The intact icons are recorded; the record says the rest is damaged.
-        if (!source->damage.empty())
-            record["error"] = undecoded ? source->damage + "; " + kDecodeBudgetPassed : source->damage;
-        return {jsonLine(record), undecoded || !source->damage.empty()};
+        // The intact icons are recorded; the record says the rest is damaged,
+        // or was not decoded, and why.
+        std::vector<std::string> errors;
+        if (!source->damage.empty()) errors.push_back(source->damage);
+        if (source->decodeBudgetPassed()) errors.push_back(kDecodeBudgetPassed);
+        const std::size_t recorded =
+            settings.allIcons ? source->icons.size() : std::min<std::size_t>(1, source->icons.size());
+        for (std::size_t i = 0; i < recorded; ++i) {
+            if (const std::string why = whyNotMade(source->icons[i].images); !why.empty()) {
+                errors.push_back("icon " + std::to_string(i) + " cannot be decoded: " + why);
+                break;
+            }
+        }
+        if (errors.empty()) return {jsonLine(record), false};
+        std::string error = errors.front();
+        for (std::size_t i = 1; i < errors.size(); ++i) error += "; " + errors[i];
+        record["error"] = std::move(error);
+        return {jsonLine(record), true};
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
     } catch (const std::runtime_error& error) {  // no library to hash with

@@ -47,6 +47,13 @@ struct Source {
     std::function<void()> release = [] {};
 };
 
+// What follows "cannot be decoded" in a message: ": " and why a picture of
+// these images could not be made, when that is known (whyNotMade).
+inline std::string undecodedBecause(const std::vector<IconImage>& images) {
+    const std::string why = whyNotMade(images);
+    return why.empty() ? why : ": " + why;
+}
+
 // Why icons of a file whose decode budget was spent are missing.
 inline constexpr const char* kDecodeBudgetPassed =
     "the rest of its images were not decoded: they would pass the pixels one file may have decoded "

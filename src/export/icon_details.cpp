@@ -46,7 +46,11 @@ IconDetails::IconDetails(OriginalIcon original, QWidget* owner, QString folder)
                                        Qt::SmoothTransformation);
             picture->setPixmap(pixmap);
         } else {
-            picture->setText(QStringLiteral("(cannot be decoded)"));
+            // A picture the reader draws, stopped by its limits, says why.
+            const std::string why = whyNotMade({images[i]});
+            picture->setText(
+                why.empty() ? QStringLiteral("(cannot be decoded)")
+                            : QStringLiteral("(cannot be decoded:\n%1)").arg(QString::fromStdString(why)));
         }
         grid->addWidget(picture, row, 0, Qt::AlignCenter);
         grid->addWidget(new QLabel(describe(images[i])), row, 1);

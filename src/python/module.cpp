@@ -115,6 +115,13 @@ py::object bytesOrNone(const std::optional<std::vector<std::uint8_t>>& bytes) {
 
 using SharedSource = std::shared_ptr<const Source>;
 
+// A picture a reader makes that was stopped (an SVG drawing past its time)
+// is an error saying why, never None, the answer for a damaged image.
+void raiseIfNotMade(const std::vector<IconImage>& images) {
+    if (const std::string why = whyNotMade(images); !why.empty())
+        throw PackageError{"the picture was not made: " + why};
+}
+
 class StoredImage {
 public:
     StoredImage(SharedSource source, std::size_t icon, std::size_t image)
@@ -157,6 +164,7 @@ public:
                 png = encodePng(*decoded);
             }
         }
+        if (!png) raiseIfNotMade({image()});
         return bytesOrNone(png);
     }
     std::string repr() const {
@@ -205,6 +213,7 @@ public:
             const DecodeRequest request(source_->requestPixels);
             if (const auto picture = icon().icon(size)) png = encodePng(*picture);
         }
+        if (!png) raiseIfNotMade(icon().images);
         return bytesOrNone(png);
     }
     py::object rgba(std::uint32_t size) const {
@@ -216,7 +225,10 @@ public:
             const DecodeRequest request(source_->requestPixels);
             picture = icon().icon(size);
         }
-        if (!picture) return py::none();
+        if (!picture) {
+            raiseIfNotMade(icon().images);
+            return py::none();
+        }
         py::array_t<std::uint8_t> array({picture->height, picture->width, std::uint32_t{4}});
         std::uint8_t* out = array.mutable_data();
         const std::uint8_t* in = picture->bgra.data();
@@ -238,6 +250,7 @@ public:
             const DecodeRequest request(source_->requestPixels);
             hash = iconDhash(icon());
         }
+        if (!hash) raiseIfNotMade(icon().images);
         return hash ? py::object(py::int_(*hash)) : py::none();
     }
     py::object groupSha256() const {
@@ -450,7 +463,7 @@ PYBIND11_MODULE(_pictrove, m) {
         .def("data", &StoredImage::data, "The image's stored bytes: a bitmap without file header, or a PNG.")
         .def("png", &StoredImage::png,
              "The image as a PNG at its own size, as extract --all-sizes writes it; None when it cannot "
-             "be decoded.")
+             "be decoded, pictrove.Error when it is a drawing that its limits stopped.")
         .def("__repr__", &StoredImage::repr);
 
     py::class_<Icon>(m, "Icon", "One icon (or cursor) of a source: a group of stored images.")
@@ -465,13 +478,15 @@ PYBIND11_MODULE(_pictrove, m) {
              "None for a group without images or one too large.")
         .def("png", &Icon::png, py::arg("size") = 32,
              "The icon chosen and scaled for size x size (8 to 1024) as a PNG, byte for byte what "
-             "extract --size writes; None when it cannot be decoded.")
+             "extract --size writes; None when it cannot be decoded; pictrove.Error when a drawing (an SVG "
+             "icon) was stopped by its limits.")
         .def("rgba", &Icon::rgba, py::arg("size") = 32,
              "The icon at size x size as a numpy uint8 array of shape (size, size, 4), red, green, blue, "
-             "alpha; None when it cannot be decoded.")
+             "alpha; None when it cannot be decoded; pictrove.Error when a drawing (an SVG icon) was stopped "
+             "by its limits.")
         .def("dhash", &Icon::dhash,
              "The difference hash of the icon at 32 x 32 (an int), the scan record's dhash; None when "
-             "it cannot be decoded.")
+             "it cannot be decoded; pictrove.Error when a drawing (an SVG icon) was stopped by its limits.")
         .def("group_sha256", &Icon::groupSha256,
              "The SHA-256 of group_bytes() in hexadecimal, the scan record's group_sha256.")
         .def("__repr__", &Icon::repr);

@@ -336,10 +336,11 @@ TEST_F(AppImageReader, SvgIconsAreDrawnWhenReadOnceAndNotAgainAfterAFailure) {
         bool drawn;                     // at 256 when asked for
         bool allSizes;                  // drawn at every size within the file's processor time
         const char* failure = nullptr;  // of the file
+        const char* stopped = nullptr;  // why a drawing was not made
     } cases[] = {
         {"a plain picture", svgOf("<circle cx=\"32\" cy=\"32\" r=\"20\" fill=\"#3a7\"/>"), true, true, true},
         // About a second a drawing, so the file's time runs out.
-        {"20,000 paths", manyPaths(20'000), true, true, false},
+        {"20,000 paths", manyPaths(20'000), true, true, false, nullptr, "s of processor time"},
         {"a huge view box",
          svgOf("<circle cx=\"5e29\" cy=\"5e29\" r=\"4e29\" fill=\"#3a7\"/>",
                "width=\"100000000\" height=\"100000000\" viewBox=\"0 0 1e30 1e30\""),
@@ -383,6 +384,12 @@ TEST_F(AppImageReader, SvgIconsAreDrawnWhenReadOnceAndNotAgainAfterAFailure) {
             EXPECT_EQ(decoded, 8u) << c.what;
         }
         EXPECT_EQ(draws, c.drawn ? decoded - 1 + (decoded < 8) : 0u) << c.what;
+        // A drawing that was stopped tells why to whoever asked for it.
+        const std::string why = whyNotMade(icons.group(0).images);
+        EXPECT_EQ(why.empty(), decoded == 8) << c.what << ": " << why;
+        if (c.stopped) {
+            EXPECT_NE(why.find(c.stopped), std::string::npos) << c.what << ": " << why;
+        }
     }
 }
 

@@ -1152,6 +1152,21 @@ class DecodeWork(OutputFolder):
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("twenty.ico: the rest of its images were not decoded", result.stderr)
 
+    @unittest.skipIf(ON_WINDOWS, "the Windows build reads no AppImage")
+    def test_a_drawing_stopped_by_its_limits_says_why_wherever_it_was_asked_for(self):
+        # Ten to the ninth shapes: listed from one reading, stopped when drawn.
+        path = crafted.svg_appimage(self.folder.name, crafted.svg_fan_out())
+        self.assertEqual(run("list", path).returncode, 0)
+        why = "icon 0 cannot be decoded: reading and drawing its SVG pictures takes more than 1.5 s of processor time"
+        result = run("scan", path)
+        self.assertEqual((result.returncode, json.loads(result.stdout)["error"]), (1, why))
+        result = run("extract", path, "-o", self.out.name)
+        self.assertEqual((result.returncode, result.stderr), (1, f"pictrove-cli: {path}: {why}\n"))
+        result = run("thumbnail", path, os.path.join(self.out.name, "thumb.png"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("no icon to show: reading and drawing its SVG pictures", result.stderr)
+        self.assertEqual(self.written(), [])
+
     def test_a_group_past_the_group_file_cap_says_so(self):
         result = run("extract", self.bombs["work-bitmap-63.dll"], "--group-ico", "-o", self.out.name)
         self.assertEqual(result.returncode, 1, result.stderr)

@@ -367,6 +367,15 @@ def test_app_packages_are_read_through_their_module(tmp_path):
         assert (source.kind, len(source), source[0].images[0].width) == ("APPX", 1, 44)
 
 
+def test_a_drawing_stopped_by_its_limits_is_an_error_never_none(tmp_path):
+    sys.path.insert(0, os.path.join(ROOT, "fuzz"))
+    import make_crafted_crashers as crafted
+    with pictrove.open(crafted.svg_appimage(tmp_path, crafted.svg_fan_out())) as source:
+        for ask in (lambda: source[0].png(256), source[0].dhash, lambda: source[0].images[0].png()):
+            with pytest.raises(pictrove.Error, match="not made: reading and drawing its SVG pictures takes"):
+                ask()
+
+
 def test_a_kept_icon_answers_alike_however_often_it_is_asked(files):
     # Each call has a budget of its own: a launcher that keeps an icon for
     # hours gets the first answer every time (the 256 px PNG of this small

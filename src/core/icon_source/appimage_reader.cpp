@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -490,6 +491,7 @@ std::uint64_t bitmapBytes(std::uint64_t side) {
 // An SVG document whose bitmaps are drawn when first read, each at its own
 // size. A drawing that fails is not tried again at another size: it would
 // fail there too, and a document made to take long would take it each time.
+// A failure throws why, which the bitmap's bytes keep (whyNotMade).
 class SvgPicture {
 public:
     SvgPicture(std::vector<std::byte> document, std::shared_ptr<SvgBudget> budget)
@@ -497,17 +499,19 @@ public:
 
     std::vector<std::byte> bitmap(std::uint32_t side) {
         const std::lock_guard lock(mutex_);
-        if (failed_) return {};
+        if (!failure_.empty()) throw std::runtime_error(failure_);
         SvgOutcome drawn;
         try {
             drawn = drawSvg(document_, side, *budget_);
-        } catch (const std::exception& error) {  // this module's own: none may leave it
+        } catch (const std::exception& error) {
             drawn.why = error.what();
         }
         auto bitmap = drawn.image ? encodeIconBitmap(*drawn.image) : std::nullopt;
         if (!bitmap || bitmap->size() != bitmapBytes(side)) {
-            failed_ = true;
-            return {};
+            failure_ = drawn.why.empty() ? "its SVG picture gave no bitmap of " + std::to_string(side) +
+                                               " x " + std::to_string(side)
+                                         : drawn.why;
+            throw std::runtime_error(failure_);
         }
         return std::move(*bitmap);
     }
@@ -516,7 +520,7 @@ private:
     std::mutex mutex_;
     const std::vector<std::byte> document_;
     const std::shared_ptr<SvgBudget> budget_;  // the file's
-    bool failed_ = false;
+    std::string failure_;                      // of the first drawing that failed
 };
 
 // The images of one picture file: a PNG as it is, an SVG at each theme

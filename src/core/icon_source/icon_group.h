@@ -47,6 +47,16 @@ struct IconGroup {
     std::vector<IconImage> images;     // in directory order; never empty
 };
 
+// Why a picture of these images could not be made, when one of them is a
+// picture a reader makes (an SVG drawing) that was asked for and stopped:
+// a front end gives it with "cannot be decoded". Empty otherwise.
+inline std::string whyNotMade(const std::vector<IconImage>& images) {
+    for (const IconImage& image : images) {
+        if (auto why = image.data.whyNotMade(); !why.empty()) return why;
+    }
+    return {};
+}
+
 // Where a resource's bytes are in its file, to be read when needed.
 struct FileRange {
     std::uint64_t offset = 0;
