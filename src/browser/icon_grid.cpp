@@ -35,6 +35,10 @@ public:
     bool collection = false;
     // What tells the file of the icon `next` gave last from another put in its place later.
     virtual std::optional<IconStamp> stamp() const { return std::nullopt; }
+    // Why the first icon passed over for a picture a reader draws was not
+    // drawn (an SVG icon stopped by its limits): no damage, so the user is
+    // told. Empty when there was none.
+    std::string notDrawn;
 };
 
 // The icons the engine finds in executables, libraries and icon files, or,
@@ -63,7 +67,12 @@ public:
         constexpr std::size_t kBatch = 256;
         if (index_ % kBatch == 0) file_.readAhead(index_, kBatch);
         auto icon = file_.icon(index_++);
-        if (!icon) return Step::skipped;
+        if (!icon) {
+            if (const std::string why = whyNotMade(file_.group(position).images);
+                !why.empty() && notDrawn.empty())
+                notDrawn = "icon " + std::to_string(position) + " cannot be decoded: " + why;
+            return Step::skipped;
+        }
         record = std::make_shared<IconRecord>(std::move(*icon));
         return Step::icon;
     }
@@ -171,6 +180,8 @@ void TForm1::LoadIcons(const QString& fileName, bool updateCaption) {
     Bevel->setVisible(anyPlaced);
     // Shown before the pictures of the file before are let go.
     displayArea()->repaint();
+    if (!source->notDrawn.empty())
+        throw UserError(QStringLiteral("%1: %2").arg(fileName, QString::fromStdString(source->notDrawn)));
 }
 
 void TForm1::ClearIcons() {

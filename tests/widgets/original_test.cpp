@@ -269,6 +269,30 @@ private slots:
         }
     }
 
+    // An icon passed over because the drawing of its picture was stopped
+    // by its limits (a 1 KB SVG of ten to the ninth shapes) is no damage
+    // to hide: the user is told why the file shows nothing.
+    void aDrawingStoppedByItsLimitsIsToldNotHidden() {
+        QTemporaryDir dir;
+        const QString maker = QString(PICTROVE_TEST_DATA) + "/../../fuzz";
+        const int made = QProcess::execute(
+            "python3", {"-c",
+                        "import sys; sys.path.insert(0, sys.argv[1]); import make_crafted_crashers as c; "
+                        "c.svg_appimage(sys.argv[2], c.svg_fan_out())",
+                        maker, dir.path()});
+        if (made != 0) QSKIP("no mksquashfs to make an AppImage with");
+        seam_.errors.clear();
+        auto form = std::make_unique<TForm1>(
+            TForm1::Startup{PICTROVE_EXE, {PICTROVE_EXE, dir.filePath("app.AppImage")}});
+        pictrove::guarded(form.get(), [&] { form->FormActivate(); });
+        QCOMPARE(form->iconPictures().size(), std::size_t{0});
+        QCOMPARE(
+            seam_.errors,
+            QStringList{dir.filePath("app.AppImage") +
+                        ": icon 0 cannot be decoded: reading and drawing its SVG pictures takes more than "
+                        "1.5 s of processor time."});
+    }
+
     // Each row of the details window saves and copies its own image.
     void detailsRowsHandOutTheirOwnImage() {
         QTemporaryDir dir;
