@@ -19,6 +19,12 @@
 // through packed data only far enough to know it is whole, so that a
 // damaged member is left out as it always was, never listed and then found
 // to be no picture.
+//
+// A type names one picture of the icon: readers look a picture up by its
+// type, so a type given again names no further picture, and the first member
+// of a type that is whole is the one taken. Thousands of members of one type
+// are then one image, not thousands to convert.
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <span>
@@ -376,7 +382,9 @@ std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made) {
         }
     }
     IconGroup group;
+    std::vector<std::string_view> taken;  // the types that gave an image, a few dozen at most
     for (const Member& member : members) {
+        if (std::find(taken.begin(), taken.end(), member.type) != taken.end()) continue;
         std::optional<IconImage> image;
         for (std::size_t s = 0; s < kClassicSizes.size(); ++s) {
             for (std::size_t depth = 0; depth < kClassicBits.size(); ++depth) {
@@ -392,7 +400,9 @@ std::optional<IconGroup> readIcnsFile(const FileView& file, MadeBytes& made) {
         for (const PictureType& type : kPictureTypes) {
             if (member.type == type.type) image = readPicture(file, member, type.argbSide, made);
         }
-        if (image) group.images.push_back(*image);
+        if (!image) continue;
+        group.images.push_back(*image);
+        taken.push_back(member.type);
     }
     if (group.images.empty()) return std::nullopt;
     return group;
