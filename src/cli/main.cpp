@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -458,13 +459,20 @@ static int run(const std::vector<std::string>& args) {
 
 // A module the build made that this run cannot load ends what was asked
 // with the module's name and why, whatever command met it (those that read
-// files one by one say so for each file and go on).
+// files one by one say so for each file and go on). So does running out of
+// memory (a corpus too large for the machine): outputs are saved whole or
+// not at all, so none is left half written.
 static int runReportingModules(const std::vector<std::string>& args) {
     try {
         return run(args);
     } catch (const pictrove::ModuleError& error) {
         std::cout.flush();
         std::cerr << "pictrove-cli: " << error.what() << "\n";
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::cout.flush();
+        std::cerr << "pictrove-cli: out of memory: " << (args.empty() ? std::string() : args.front())
+                  << " needs more memory than it was given\n";
         return 1;
     }
 }

@@ -56,7 +56,11 @@ public:
     bool boolean(bool) override { return scalar(Value::other); }
     bool number_integer(number_integer_t) override { return scalar(Value::other); }
     bool number_unsigned(number_unsigned_t value) override {
-        if (at(Place::icon) && key_ == "index") icon_.index = static_cast<std::size_t>(value);
+        if (at(Place::icon) && key_ == "index") {
+            // No file holds more icons than 32 bits count, nor does the index.
+            if (value > UINT32_MAX) return invalid();
+            icon_.index = static_cast<std::size_t>(value);
+        }
         return scalar(Value::other);
     }
     bool number_float(number_float_t, const string_t&) override { return scalar(Value::other); }

@@ -25,7 +25,9 @@
 #include "engine/scan_record.h"
 #include "engine/sources.h"
 #include "fingerprint/dhash.h"
+#include "fingerprint/sha256.h"
 #include "image/png.h"
+#include "path_text.h"
 #include "save_file.h"
 
 namespace pictrove::cli {
@@ -128,8 +130,16 @@ FamilyPictures picturesOf(const ClusterMember& member, const RecordFacts* facts,
             if (auto shown = pageThumbnail(thumbnail->second)) return {shown, shown};
         }
     }
-    const auto source =
-        openSource(member.file, options.collectionExtension, GroupKind::icons, member.index + 1);
+    // Drawn from the file of that name only when it is still the file the
+    // record describes, by its SHA-256; any other gets the placeholder.
+    if (!facts || facts->sha256.empty()) return {};
+    auto opened = OpenedFile::open(pathFromUtf8(member.file));
+    if (!opened) return {};
+    const auto digest = opened->digest();
+    if (!digest || hexText(digest->sha256) != facts->sha256) return {};
+    auto bytes = opened->bytes();
+    if (!bytes) return {};
+    const auto source = openSource(std::move(*bytes), member.file, options.collectionExtension);
     if (!source || member.index >= source->icons.size()) return {};
     const SourceIcon& icon = source->icons[member.index];
     const auto small = iconPng(*source, icon, kSmallPicture);

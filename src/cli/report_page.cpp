@@ -249,7 +249,10 @@ const char* const kReportPageTail = R"html(</script>
   // A search named in the address goes through the box, as one typed there.
   function searchFromAddress() {
     const asked = /^#search=(.*)$/.exec(location.hash);
-    if (asked) search.value = decodeURIComponent(asked[1]);
+    if (asked) {
+      // An address the page cannot decode ("100%") searches for the text as it stands.
+      try { search.value = decodeURIComponent(asked[1]); } catch (e) { search.value = asked[1]; }
+    }
     search.dispatchEvent(new Event("input"));
   }
   search.addEventListener("input", () => show(search.value));

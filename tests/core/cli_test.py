@@ -808,6 +808,8 @@ class SimilarCommand(Corpus):
             '{"file":"not base64","file_bytes":"a!bc","main":{"index":0,"dhash":"%s"}}' % dhash,
             # a key given twice stands for its last value
             '{"file":"named twice","file_bytes":"YWI=","file_bytes":1,"main":{"index":0,"dhash":"%s"}}' % dhash,
+            # no icon index past 32 bits, which the index could not keep
+            '{"file":"index past 32 bits","main":{"index":4294967297,"dhash":"%s"}}' % dhash,
         ]
         path = os.path.join(self.out.name, "records.jsonl")
         with open(path, "w") as f:
@@ -815,7 +817,7 @@ class SimilarCommand(Corpus):
         found = self.similar("--max-distance", "4", "--scan-file", path, dhash)
         self.assertEqual(found.returncode, 1, found.stderr)
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tab\t0", "0\tcompact\t0", "0\tspaced\t0", "4\tjq\t0"])
-        self.assertIn(b": 11 lines are not a scan record (the first: line 10)", found.stderr)
+        self.assertIn(b": 12 lines are not a scan record (the first: line 10)", found.stderr)
         # Only the limit itself is in.
         found = self.similar("--max-distance", "3", "--scan-file", "-", dhash, stdin="\n".join(lines[:3]).encode())
         self.assertEqual(found.stdout.decode().splitlines(), ["0\tcompact\t0", "0\tspaced\t0"])
@@ -943,6 +945,28 @@ class IndexCommand(IndexedCorpus):
                              run("similar", *args, "--scan-file", records, data("sample.dll")).stdout)
             self.assertIn("sample.dll", run("similar", *args, "--index", index, data("sample.dll")).stdout)
 
+    @unittest.skipIf(SANITIZED or ON_WINDOWS, "a sanitizer needs address space of its own; no limits on Windows")
+    def test_out_of_memory_is_said_and_leaves_no_output(self):
+        import resource
+
+        def limited(limit):
+            return lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        # The least address space the program starts in, then 50,000 records
+        # that need more.
+        limit = 8 << 20
+        while subprocess.run([CLI, "--version"], capture_output=True, preexec_fn=limited(limit)).returncode:
+            limit *= 2
+        records = "".join(record_line("f%06d.exe" % i, i * 0x9E3779B97F4A7C15 % (1 << 64), group="%064x" % i) + "\n"
+                          for i in range(50000)).encode()
+        before = sorted(os.listdir(self.out.name))
+        for command in (["index", "-", "-o", os.path.join(self.out.name, "corpus.idx")], ["clusters", "-"],
+                        ["report", "-", "-o", os.path.join(self.out.name, "report.html")]):
+            result = subprocess.run([CLI, *command], input=records, capture_output=True, preexec_fn=limited(limit))
+            self.assertEqual(result.returncode, 1, (command, result.stderr))
+            self.assertEqual(result.stderr.decode(), f"pictrove-cli: out of memory: {command[0]} needs more memory "
+                             "than it was given\n")
+            self.assertEqual(sorted(os.listdir(self.out.name)), before, command)
+
     def test_a_group_hash_finds_its_icons(self):
         shared, other = "ab" * 32, "cd" * 32
         records = self.write("records.jsonl", [
@@ -966,10 +990,12 @@ class IndexCommand(IndexedCorpus):
         self.assertIn("built without the group hashes", found.stderr)
 
     def test_lines_that_are_no_record_are_reported_and_the_rest_indexed(self):
-        records = self.write("records.jsonl", [record_line("a.exe", 5), "not json", '["a"]', record_line("b.exe", 5)])
+        past32 = '{"file": "c.exe", "main": {"index": 4294967297, "dhash": "%016x"}}' % 5
+        records = self.write("records.jsonl",
+                             [record_line("a.exe", 5), "not json", '["a"]', past32, record_line("b.exe", 5)])
         result = run("index", records, "-", "-o", os.path.join(self.out.name, "corpus.idx"))
         self.assertEqual(result.returncode, 1)
-        self.assertIn(": 2 lines are not a scan record (the first: line 2)", result.stderr)
+        self.assertIn(": 3 lines are not a scan record (the first: line 2)", result.stderr)
         found = run("similar", "--max-distance", "0", "--index", os.path.join(self.out.name, "corpus.idx"), "0" * 15 + "5")
         self.assertEqual(found.stdout, "0\ta.exe\t0\n0\tb.exe\t0\n")
         # Records that cannot be read leave the index there was as it was.

@@ -102,6 +102,16 @@ class PageData(Reports):
             self.assertEqual(subprocess.run([CLI, "thumbnail", "-s", str(side), file, expected]).returncode, 0)
             self.assertEqual(png_pixels(shown["pictures"][number]).tobytes(),
                              Image.open(expected).convert("RGBa").tobytes(), side)
+        # Drawn from a file of the recorded name only while it is the file
+        # recorded: a copy is drawn, another file put in its place is not.
+        stand_in = self.path(os.path.basename(file))
+        with open(records) as f:
+            renamed = f.read().replace(json.dumps(file), json.dumps(stand_in))
+        for content, drawn in [(file, True), (data("ico/multi.ico"), False)]:
+            shutil.copy(content, stand_in)
+            family = page_data(self.report("-", stdin=renamed.encode())[0])["families"][0]
+            self.assertEqual(family[4][family[1]][0], stand_in)
+            self.assertEqual(family[2] >= 0 and family[3] >= 0, drawn, content)
         # The files gone, no picture is found: each family shows the placeholder.
         with open(records) as f:
             moved = f.read().replace(DATA, self.path("gone"))
@@ -258,6 +268,18 @@ class Browser(Reports):
             self.assertTrue(all(int(row[5]) <= 4 for f in by_hash.families for row in f["rows"][1:]))
         nothing = self.shown(page, "no%20such%20name")
         self.assertEqual((nothing.status, nothing.families), ("Nothing matches.", []))
+
+    def test_an_address_the_page_cannot_decode_searches_for_its_text_as_it_stands(self):
+        lines = ""
+        for name, dhash in [("100%-a.ico", 1), ("100%-b.ico", 3), ("other-a.ico", 1 << 40), ("other-b.ico", 3 << 40)]:
+            lines += json.dumps({"file": name, "sha256": "0" * 64, "icons": 1,
+                                 "main": {"index": 0, "dhash": "%016x" % dhash, "group_sha256": None}}) + "\n"
+        self.report("-", stdin=lines.encode())
+        page = self.path("report.html")
+        for query in ("100%", "100%25"):
+            shown = self.shown(page, query)
+            self.assertEqual([row[0] for f in shown.families for row in f["rows"][1:]], ["100%-a.ico", "100%-b.ico"],
+                             query)
 
     def test_more_families_are_built_as_the_end_of_the_list_comes_into_view(self):
         rng = random.Random(5)
