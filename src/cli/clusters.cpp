@@ -57,11 +57,15 @@ bool linkNearHashes(const CorpusIndex& index, const std::vector<std::uint32_t>& 
                 const auto me = index.entry(entry);
                 if (!me) continue;
                 // Each pair once: from the hash that sorts first.
+                // Copies of one hash are joined already: the first of each
+                // hash near stands for them all.
                 const bool sound = index.findNear(
-                    me->dhash, settings.radius, settings.allIcons, [&](std::size_t other, int distance) {
+                    me->dhash, settings.radius, settings.allIcons,
+                    [&](std::size_t other, int distance) {
                         if (distance > 0 && other > entry)
                             links.emplace_back(entry, static_cast<std::uint32_t>(other));
-                    });
+                    },
+                    true);
                 if (!sound) damaged = true;
                 if (links.size() >= kBatch) hand();
             }

@@ -399,8 +399,31 @@ bool CorpusIndex::withGroup(std::string_view sha256, bool allIcons,
 // enough: only the buckets within that many bits of the hash's bucket. Table
 // B, bucketed on the low half, then gives the rest: the entries whose high
 // half is too far for A, which leaves their low half fewer bits still.
+namespace {
+
+// Where the run of entries from `first` for which `same` holds ends, before
+// `limit`, for entries sorted so that such a run is one stretch: found by
+// steps that double, then halving, so a run of a million costs some forty
+// looks.
+template <class Same>
+std::uint64_t runEnd(std::uint64_t first, std::uint64_t limit, const Same& same) {
+    std::uint64_t in = first, out = first + 1, step = 1;  // `in` is in the run
+    while (out < limit && same(out)) {
+        in = out;
+        step *= 2;
+        out = std::min(limit, in + step);
+    }
+    while (out - in > 1) {
+        const std::uint64_t middle = in + (out - in) / 2;
+        (same(middle) ? in : out) = middle;
+    }
+    return in + 1;
+}
+
+}  // namespace
+
 bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
-                           const std::function<void(std::size_t, int)>& hit) const {
+                           const std::function<void(std::size_t, int)>& hit, bool oneOfEachHash) const {
     const Image& image = *image_;
     const Layout& at = image.at();
     const std::uint32_t bits = image.counts().bits;
@@ -412,6 +435,14 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
         const int distance = hammingDistance(stored, hash);
         if (distance <= radius && (image.u32(at.owner, position) & wanted)) hit(position, distance);
     };
+    // The first entry compared among `positions` (of one stored hash).
+    const auto reportFirst = [&](std::uint64_t count, std::uint64_t stored, const auto& position) {
+        const int distance = hammingDistance(stored, hash);
+        if (distance > radius) return;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            if (image.u32(at.owner, position(i)) & wanted) return hit(position(i), distance);
+        }
+    };
 
     bool sound = true;
     const std::uint64_t buckets = std::uint64_t{1} << bits;
@@ -419,9 +450,18 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
         const auto range = image.bucket(at.dirA, b);
         if (!range) return sound = false;
         const std::uint64_t top = b >> (bits - 16);
-        for (std::uint64_t p = range->first; p < range->second; ++p) {
+        for (std::uint64_t p = range->first; p < range->second;) {
             const std::uint64_t stored = image.hashA(p, top);
-            if (!highOnly || std::popcount((stored ^ hash) >> 32) <= highMost) report(p, stored);
+            const bool near = !highOnly || std::popcount((stored ^ hash) >> 32) <= highMost;
+            if (!oneOfEachHash) {
+                if (near) report(p, stored);
+                ++p;
+                continue;
+            }
+            const std::uint64_t end =
+                runEnd(p, range->second, [&](std::uint64_t q) { return image.hashA(q, top) == stored; });
+            if (near) reportFirst(end - p, stored, [&](std::uint64_t i) { return p + i; });
+            p = end;
         }
         return true;
     };
@@ -437,16 +477,41 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
         const auto range = image.bucket(at.dirB, b);
         if (!range) return sound = false;
         const std::uint64_t low32 = (b >> (bits - 16)) << 16;
-        for (std::uint64_t p = range->first; p < range->second; ++p) {
-            const std::uint64_t lowHalf = low32 | load<std::uint16_t>(image.bytes(at.keysB + 2 * p));
-            if (std::popcount(lowHalf ^ (hash & 0xFFFFFFFFu)) > lowMost) continue;
+        const auto key = [&](std::uint64_t p) { return load<std::uint16_t>(image.bytes(at.keysB + 2 * p)); };
+        for (std::uint64_t p = range->first; p < range->second;) {
+            const std::uint64_t lowHalf = low32 | key(p);
+            if (std::popcount(lowHalf ^ (hash & 0xFFFFFFFFu)) > lowMost) {
+                // Table B is sorted on the low half first: all of this low
+                // half is as far.
+                p = oneOfEachHash
+                        ? runEnd(p, range->second, [&](std::uint64_t q) { return key(q) == key(p); })
+                        : p + 1;
+                continue;
+            }
             const std::uint32_t position = image.u32(at.linkB, p);
             if (position >= image.counts().entries) return sound = false;
             const auto top = image.top16(position);
             if (!top) return sound = false;
             const std::uint64_t stored = image.hashA(position, *top);
             if ((stored & 0xFFFFFFFFu) != lowHalf) return sound = false;
-            if (std::popcount((stored ^ hash) >> 32) > highMost) report(position, stored);
+            const bool near = std::popcount((stored ^ hash) >> 32) > highMost;
+            if (!oneOfEachHash) {
+                if (near) report(position, stored);
+                ++p;
+                continue;
+            }
+            // Then on the high half: the copies of this hash come together.
+            const auto fullHashOf = [&](std::uint64_t q) -> std::optional<std::uint64_t> {
+                const std::uint32_t linked = image.u32(at.linkB, q);
+                if (linked >= image.counts().entries) return std::nullopt;
+                const auto topOf = image.top16(linked);
+                return topOf ? std::optional(image.hashA(linked, *topOf)) : std::nullopt;
+            };
+            const std::uint64_t end =
+                runEnd(p, range->second, [&](std::uint64_t q) { return fullHashOf(q) == stored; });
+            if (near)
+                reportFirst(end - p, stored, [&](std::uint64_t i) { return image.u32(at.linkB, p + i); });
+            p = end;
         }
         return true;
     });

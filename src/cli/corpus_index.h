@@ -58,8 +58,14 @@ public:
     // `radius` of `hash`, each once, in no set order. `allIcons` chooses the
     // entries compared, as `similar --all-icons` does. False when a damaged
     // part of the index was met (the hits handed out so far stand).
+    // With `oneOfEachHash`, only the first of the entries compared that
+    // share one hash is handed out, and the others cost next to nothing
+    // (for families, whose copies of one hash are joined already: a corpus
+    // of a hundred thousand blank icons would otherwise hand each out to
+    // every hash near it).
     bool findNear(std::uint64_t hash, int radius, bool allIcons,
-                  const std::function<void(std::size_t entry, int distance)>& hit) const;
+                  const std::function<void(std::size_t entry, int distance)>& hit,
+                  bool oneOfEachHash = false) const;
     // Every entry whose group hash is `sha256` (64 hex digits), likewise.
     bool withGroup(std::string_view sha256, bool allIcons,
                    const std::function<void(std::size_t entry)>& hit) const;

@@ -79,6 +79,9 @@ TEST(CorpusIndex, FindsEveryIconWithinTheRadiusOnceWhateverTheBucketTables) {
     // Hashes at the ends of every table.
     for (const std::uint64_t edge : kEdges)
         icons.push_back({"edges", static_cast<std::uint32_t>(icons.size() % 3), edge});
+    // Long runs of one hash, as blank icons make: main icons and others.
+    for (std::size_t copy = 0; copy < 900; ++copy)
+        icons.push_back({"blank", static_cast<std::uint32_t>(icons.size() % 3), kEdges[copy % 2 ? 0 : 3]});
     for (const std::uint32_t bits : {16u, 20u, 22u}) {
         const CorpusIndex index = indexOf(icons, bits);
         std::vector<IndexEntry> entries;
@@ -97,6 +100,23 @@ TEST(CorpusIndex, FindsEveryIconWithinTheRadiusOnceWhateverTheBucketTables) {
                         EXPECT_TRUE(hits.emplace(n, distance).second) << "entry " << n << " handed out twice";
                     }));
                     ASSERT_EQ(hits, bruteForce(entries, query, radius, allIcons))
+                        << "bits " << bits << " radius " << radius << " all " << allIcons;
+                    // One of each hash: the first entry compared of each
+                    // hash among the hits.
+                    Hits firsts;
+                    std::set<std::uint64_t> hashes;
+                    for (const auto& [n, distance] : hits) {
+                        if (hashes.insert(entries[n].dhash).second) firsts.emplace(n, distance);
+                    }
+                    Hits distinct;
+                    ASSERT_TRUE(index.findNear(
+                        query, radius, allIcons,
+                        [&](std::size_t n, int distance) {
+                            EXPECT_TRUE(distinct.emplace(n, distance).second)
+                                << "entry " << n << " handed out twice";
+                        },
+                        true));
+                    ASSERT_EQ(distinct, firsts)
                         << "bits " << bits << " radius " << radius << " all " << allIcons;
                 }
             }
