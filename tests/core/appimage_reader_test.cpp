@@ -267,7 +267,11 @@ TEST_F(AppImageReader, TypeOneDamageIsTheFilesError) {
     EXPECT_EQ(openBytes(noDescriptor).kind(), SourceKind::none);
     // Unpadded, the image's last block holds a picture's bytes: cut before
     // it, the image lacks them or its tree.
-    for (std::size_t length = 0x8010; length < file.size() - 2048; length += 1000) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t length = 0x8010; length < file.size() - 2048; length += 1000) cuts.push_back(length);
+    // Cut inside that last block: its picture's bytes end early.
+    for (const std::size_t kept : {1, 20, 60}) cuts.push_back(file.size() - 2048 + kept);
+    for (const std::size_t length : cuts) {
         const IconFile icons =
             openBytes(Data(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length)));
         EXPECT_NE(icons.readFailure(), std::nullopt) << length;

@@ -126,7 +126,8 @@ class PageData(Reports):
         twin = dict(first, file=self.path("twin"))
         shutil.copy(first["file"], twin["file"])
         damaged = base64.b64encode(b"\x89PNG not at all").decode()
-        for thumbnail, sides in [(first["main"]["thumbnail"], [(64, 64)] * 2), (damaged, [(32, 32), (64, 64)])]:
+        for thumbnail, sides in [(first["main"]["thumbnail"], [(64, 64)] * 2), (damaged, [(32, 32), (64, 64)]),
+                                 ("QQ=A", [(32, 32), (64, 64)])]:  # no base64: padding inside
             pair = [dict(r, main=dict(r["main"], thumbnail=thumbnail)) for r in (first, twin)]
             lines = "".join(json.dumps(r) + "\n" for r in pair)
             shown = page_data(self.report("-", stdin=lines.encode())[0])
