@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The Python package against the Python peers, side by side in one run:
 the main icon of every file of a corpus as a 256 px PNG (the largest image
-where there is none of 256), and the cost of open() + len() on a small file.
+where there is none of 256), then of the files of the corpus that have
+icons alone (where the work is the picture, not looking through files
+without one), and the cost of open() + len() on a small file.
 
     PYTHONPATH=build/release/python bench/python_peers.py [-n RUNS] [CORPUS...]
 
@@ -93,6 +95,21 @@ def main():
     corpora = args or ["/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/x86_64-linux-gnu/wine/i386-windows"]
     files = sorted(p for c in corpora for p in glob.glob(os.path.join(c, "**"), recursive=True) if os.path.isfile(p))
     print("%d files in %s" % (len(files), ", ".join(corpora)))
+    compare(files, runs)
+    with_icons = [path for path in files if with_pictrove(path) is not None]
+    print("%d of them have icons" % len(with_icons))
+    compare(with_icons, runs)
+
+    small = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "ico", "multi.ico")
+    with open(small, "rb") as f:
+        content = f.read()
+    for label, given in (("path", small), ("bytes", content)):
+        calls = 20000
+        best = min(timeit.repeat(lambda: len(pictrove.open(given)), number=calls, repeat=5)) / calls
+        print("open + len of a %d-byte icon file from %s: %.1f us" % (len(content), label, best * 1e6))
+
+
+def compare(files, runs):
     peers = [("pictrove", with_pictrove), ("pefile + Pillow", with_pefile_pillow)]
     if IconExtractor:
         peers.insert(1, ("icoextract", with_icoextract))
@@ -108,14 +125,6 @@ def main():
         median = statistics.median(times[name])
         ratio = "" if name.startswith("pictrove") else "   pictrove / this = %.4f" % (mine / median)
         print("%-16s %8.3f s  %4d icons%s" % (name, median, found[name], ratio))
-
-    small = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "ico", "multi.ico")
-    with open(small, "rb") as f:
-        content = f.read()
-    for label, given in (("path", small), ("bytes", content)):
-        calls = 20000
-        best = min(timeit.repeat(lambda: len(pictrove.open(given)), number=calls, repeat=5)) / calls
-        print("open + len of a %d-byte icon file from %s: %.1f us" % (len(content), label, best * 1e6))
 
 
 if __name__ == "__main__":

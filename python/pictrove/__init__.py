@@ -26,6 +26,7 @@ from ._pictrove import (  # noqa: F401
     Icon,
     IconSource,
     StoredImage,
+    __version__,
     open,
     scan,
     _dhash_rgba,
@@ -34,17 +35,27 @@ from ._pictrove import (  # noqa: F401
 __all__ = ["open", "scan", "scan_many", "dhash", "hamming", "Error", "FileError", "FormatError",
            "IconSource", "Icon", "StoredImage"]
 
+# The tool's message, as it stands, for a file that cannot be read; errno and
+# filename tell the rest, as an OSError's do.
+FileError.__str__ = lambda self: str(self.args[0]) if len(self.args) == 1 else OSError.__str__(self)
+
 _abc.Sequence.register(IconSource)
+# What a Sequence offers beyond its length and items.
+IconSource.index = _abc.Sequence.index
+IconSource.count = _abc.Sequence.count
 
 
-def scan_many(paths, jobs=None, all_icons=False):
-    """Yields scan(path, all_icons) for every path, in input order.
+def scan_many(paths, jobs=None, all_icons=False, thumbnail=None):
+    """Yields scan(path, all_icons, thumbnail) for every path, in input order.
 
     The files are read on `jobs` worker threads (the processors by default)
     with the GIL let go; at most twice as many records as workers are waiting
     at any time, so memory stays flat over any number of paths, and `paths`
     may be an endless iterator.
     """
+    if isinstance(paths, (str, bytes, bytearray, _os.PathLike)):
+        # One name would be scanned a character at a time.
+        raise TypeError("scan_many() takes an iterable of paths; scan() takes one")
     if jobs is None:
         jobs = _os.cpu_count() or 1
     if jobs < 1:
@@ -53,7 +64,7 @@ def scan_many(paths, jobs=None, all_icons=False):
     waiting = []
     try:
         for path in paths:
-            waiting.append(pool.submit(scan, path, all_icons))
+            waiting.append(pool.submit(scan, path, all_icons, thumbnail))
             if len(waiting) >= 2 * jobs:
                 yield waiting.pop(0).result()
         while waiting:

@@ -399,8 +399,9 @@ private:
     std::shared_ptr<const void> keeper_;
 };
 
-Error openError(const std::filesystem::path& path, const std::string& reason) {
-    return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path) + ": " + reason};
+Error openError(const std::filesystem::path& path, const std::string& reason, int systemError = 0) {
+    return Error{ErrorCode::cannotOpen, "Cannot open file " + utf8Of(path) + ": " + reason, systemError,
+                 utf8Of(path)};
 }
 
 std::size_t viewSize(std::uint64_t fileSize) {
@@ -495,16 +496,20 @@ Result<MappedFile> MappedFile::fromOpenFile(int fd, std::uint64_t size) {
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return openError(path, std::strerror(errno));
+    if (fd < 0) {
+        const int error = errno;
+        return openError(path, std::strerror(error), error);
+    }
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
-        return openError(path, std::strerror(error));
+        return openError(path, std::strerror(error), error);
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        return openError(path, S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file");
+        return S_ISDIR(info.st_mode) ? openError(path, "is a folder", EISDIR)
+                                     : openError(path, "not a regular file");
     }
     std::shared_ptr<DescriptorStorage> storage;
     try {

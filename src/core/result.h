@@ -19,6 +19,8 @@ enum class ErrorCode {
 struct Error {
     ErrorCode code;
     std::string message;
+    int systemError = 0;    // the system's error number, where it said why
+    std::string path = {};  // the file it concerns, where one does (UTF-8)
 };
 
 template <class T>

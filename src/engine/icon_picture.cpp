@@ -23,10 +23,7 @@ struct Picture {
 // A stored PNG of just the asked size in 8-bit RGBA, once it has decoded, is
 // the picture already: taking it as stored spares a second compression.
 bool fitsAsStored(const IconImage& stored, const Image& decoded, std::uint32_t size) {
-    constexpr std::size_t kBitDepth = 24, kColourType = 25;  // within the IHDR chunk
-    const Bytes head = stored.data.head(kColourType + 1);
-    return stored.info.png && decoded.width == size && decoded.height == size && head.size() > kColourType &&
-           head[kBitDepth] == std::byte{8} && head[kColourType] == std::byte{6};
+    return decoded.width == size && decoded.height == size && isRgba8Png(stored);
 }
 
 // The image the choice rule picks for `size`, decoded at its own size; the

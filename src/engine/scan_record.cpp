@@ -147,6 +147,10 @@ std::optional<std::string> recordFileName(const Json& record) {
     return std::nullopt;
 }
 
+static ScanRecord errorRecordOf(const std::string& message) {
+    return {jsonLine(Json{{"error", message}}), true};
+}
+
 ScanRecord errorRecord(const std::string& file, const std::string& message) {
     Json record;
     putFileName(record, file);
@@ -168,6 +172,59 @@ std::optional<std::string> groupSha256(const SourceIcon& icon) {
     return written ? std::optional(hexText(group.finish())) : std::nullopt;
 }
 
+namespace {
+
+// The record of one source: what is known of its file (`file` empty for
+// content without a name) and its icons. Whether the bytes read stayed those
+// of one file is the caller's to tell (`unchanged`).
+ScanRecord recordOf(const std::string* file, const FileDigest& digest, Source& source,
+                    const ScanSettings& settings, const std::function<bool()>& unchanged) {
+    Json record;
+    if (file) putFileName(record, *file);
+    record["size"] = digest.size;
+    record["sha256"] = hexText(digest.sha256);
+    record["kind"] = source.kind;
+    record["icons"] = source.icons.size();
+    if (!source.redirectedTo.empty()) record["from"] = source.redirectedTo;
+    if (!source.icons.empty()) {
+        Json main = iconJson(source, 0, settings);
+        if (settings.allIcons) {
+            auto all = Json::array();
+            all.push_back(main);
+            for (std::size_t i = 1; i < source.icons.size(); ++i)
+                all.push_back(iconJson(source, i, settings));
+            record["main"] = std::move(main);
+            record["all"] = std::move(all);
+        } else {
+            record["main"] = std::move(main);
+        }
+    }
+    // What was read of it must all be of one file.
+    if (!unchanged())
+        return errorRecord(file ? *file : "",
+                           "Cannot read file " + (file ? *file : "") + ": changed while read");
+    // The intact icons are recorded; the record says the rest is damaged,
+    // or was not decoded, and why.
+    std::vector<std::string> errors;
+    if (!source.damage.empty()) errors.push_back(source.damage);
+    if (source.decodeBudgetPassed()) errors.push_back(kDecodeBudgetPassed);
+    const std::size_t recorded =
+        settings.allIcons ? source.icons.size() : std::min<std::size_t>(1, source.icons.size());
+    for (std::size_t i = 0; i < recorded; ++i) {
+        if (const std::string why = whyNotMade(source.icons[i].images); !why.empty()) {
+            errors.push_back("icon " + std::to_string(i) + " cannot be decoded: " + why);
+            break;
+        }
+    }
+    if (errors.empty()) return {jsonLine(record), false};
+    std::string error = errors.front();
+    for (std::size_t i = 1; i < errors.size(); ++i) error += "; " + errors[i];
+    record["error"] = std::move(error);
+    return {jsonLine(record), true};
+}
+
+}  // namespace
+
 ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
                       const std::function<void()>& whileRead,
                       const std::function<void(std::uint64_t)>& hold) {
@@ -186,52 +243,28 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
         if (!bytes) return errorRecord(file, bytes.error().message);
         auto source = openSource(std::move(*bytes), file, settings.collectionExtension);
         if (!source) return errorRecord(file, source.error().message);
-        Json record;
-        putFileName(record, file);
-        record["size"] = digest->size;
-        record["sha256"] = hexText(digest->sha256);
-        record["kind"] = source->kind;
-        record["icons"] = source->icons.size();
-        if (!source->redirectedTo.empty()) record["from"] = source->redirectedTo;
         if (hold) hold(decodingBytes(*source, settings, opened->size()));
-        if (!source->icons.empty()) {
-            Json main = iconJson(*source, 0, settings);
-            if (settings.allIcons) {
-                auto all = Json::array();
-                all.push_back(main);
-                for (std::size_t i = 1; i < source->icons.size(); ++i)
-                    all.push_back(iconJson(*source, i, settings));
-                record["main"] = std::move(main);
-                record["all"] = std::move(all);
-            } else {
-                record["main"] = std::move(main);
-            }
-        }
-        // What was read of it must all be of one file.
-        if (!opened->unchanged())
-            return errorRecord(file, "Cannot read file " + file + ": changed while read");
-        // The intact icons are recorded; the record says the rest is damaged,
-        // or was not decoded, and why.
-        std::vector<std::string> errors;
-        if (!source->damage.empty()) errors.push_back(source->damage);
-        if (source->decodeBudgetPassed()) errors.push_back(kDecodeBudgetPassed);
-        const std::size_t recorded =
-            settings.allIcons ? source->icons.size() : std::min<std::size_t>(1, source->icons.size());
-        for (std::size_t i = 0; i < recorded; ++i) {
-            if (const std::string why = whyNotMade(source->icons[i].images); !why.empty()) {
-                errors.push_back("icon " + std::to_string(i) + " cannot be decoded: " + why);
-                break;
-            }
-        }
-        if (errors.empty()) return {jsonLine(record), false};
-        std::string error = errors.front();
-        for (std::size_t i = 1; i < errors.size(); ++i) error += "; " + errors[i];
-        record["error"] = std::move(error);
-        return {jsonLine(record), true};
+        return recordOf(&file, *digest, *source, settings, [&] { return opened->unchanged(); });
     } catch (const std::bad_alloc&) {
         return errorRecord(file, "out of memory");
     } catch (const std::runtime_error& error) {  // no library to hash with
         return errorRecord(file, error.what());
+    }
+}
+
+ScanRecord scanContent(MappedFile content, const ScanSettings& settings) {
+    try {
+        const Bytes bytes = content.bytes();
+        FileDigest digest;
+        digest.size = bytes.size();
+        digest.sha256 = sha256Of({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+        auto source = openUnnamedSource(std::move(content), settings.collectionExtension);
+        if (!source) return errorRecordOf(source.error().message);
+        return recordOf(nullptr, digest, *source, settings, [] { return true; });
+    } catch (const std::bad_alloc&) {
+        return errorRecordOf("out of memory");
+    } catch (const std::runtime_error& error) {
+        return errorRecordOf(error.what());
     }
 }
 

@@ -40,6 +40,10 @@ ScanRecord scanRecord(const std::string& file, const ScanSettings& settings,
                       const std::function<void()>& whileRead = {},
                       const std::function<void(std::uint64_t)>& hold = {});
 
+// The record of content that has no file name (a buffer): the same fields
+// but "file", its "size" and "sha256" those of the content.
+ScanRecord scanContent(MappedFile content, const ScanSettings& settings);
+
 // The record of a file that could not be read.
 ScanRecord errorRecord(const std::string& file, const std::string& message);
 

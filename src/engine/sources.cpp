@@ -99,14 +99,14 @@ Result<Source> openSource(MappedFile file, const std::string& path, const std::s
     return fromIconFile(std::make_shared<const IconFile>(std::move(own)));
 }
 
-Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionExtension) {
+Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionExtension, GroupKind kind) {
     // Too short for a trailer is no collection, and no error either: there
     // is no name that promised one.
     if (file.size() >= kCollectionTrailerSize) {
         auto collection = CollectionReader::fromFile(file, asciiLower(collectionExtension));
         if (collection && *collection) return fromCollection(std::move(**collection));
     }
-    IconFile icons = IconFile::fromFile(std::move(file));
+    IconFile icons = IconFile::fromFile(std::move(file), kind);
     if (auto why = icons.readFailure()) return Error{ErrorCode::invalidFormat, std::move(*why)};
     return fromIconFile(std::make_shared<const IconFile>(std::move(icons)));
 }

@@ -73,7 +73,8 @@ Result<Source> openSource(MappedFile file, const std::string& path, const std::s
 // The same for bytes that have no name, such as a buffer in memory: a
 // collection when its trailer names `collectionExtension`, the icon engine
 // otherwise.
-Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionExtension = ".ics");
+Result<Source> openUnnamedSource(MappedFile file, const std::string& collectionExtension = ".ics",
+                                 GroupKind kind = GroupKind::icons);
 
 // The sides an icon may be shown at, as `--size` takes them.
 inline constexpr std::uint32_t kSmallestShownSide = 8;

@@ -101,11 +101,37 @@ bool namesFile(const py::handle& object) {
     return py::module_::import("os").attr("path").attr("exists")(object).cast<bool>();
 }
 
-std::uint32_t checkedSide(std::uint32_t size) {
-    if (size < kSmallestShownSide || size > kLargestShownSide)
+// A side in pixels as callers give it: an int (NumPy's too, not a float or
+// a bool) of the sizes the tool draws, else a TypeError or ValueError that
+// says so.
+std::uint32_t checkedSide(const py::handle& given) {
+    if (py::isinstance<py::bool_>(given) || !PyIndex_Check(given.ptr()))
+        throw py::type_error("size must be an int, not " +
+                             py::str(py::type::of(given).attr("__name__")).cast<std::string>());
+    const py::int_ size = py::reinterpret_steal<py::int_>(PyNumber_Index(given.ptr()));
+    if (!size) throw py::error_already_set();
+    const long long side = PyLong_AsLongLong(size.ptr());
+    if (side == -1 && PyErr_Occurred()) PyErr_Clear();
+    if (side < kSmallestShownSide || side > kLargestShownSide)
         throw py::value_error("size must be from " + std::to_string(kSmallestShownSide) + " to " +
                               std::to_string(kLargestShownSide));
-    return size;
+    return static_cast<std::uint32_t>(side);
+}
+
+// Pixels of red, green, blue and alpha as a NumPy array of (height, width, 4).
+py::object rgbaArray(const Image& picture) {
+    if (!numpyReady) throw PackageError{"rgba() needs NumPy, which this Python cannot import"};
+    py::array_t<std::uint8_t> array({picture.height, picture.width, std::uint32_t{4}});
+    std::uint8_t* out = array.mutable_data();
+    const std::uint8_t* in = picture.bgra.data();
+    const py::gil_scoped_release free;
+    for (std::size_t p = 0; p < picture.pixelCount(); ++p, in += 4, out += 4) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        out[3] = in[3];
+    }
+    return array;
 }
 
 py::object bytesOrNone(const std::optional<std::vector<std::uint8_t>>& bytes) {
@@ -167,6 +193,21 @@ public:
         if (!png) raiseIfNotMade({image()});
         return bytesOrNone(png);
     }
+    // Its pixels at its own size, as Icon.rgba() gives an icon's.
+    py::object rgba() const {
+        if (!numpyReady) throw PackageError{"rgba() needs NumPy, which this Python cannot import"};
+        std::shared_ptr<const Image> decoded;
+        {
+            const py::gil_scoped_release free;
+            const DecodeRequest request(source_->requestPixels);
+            decoded = source_->decode(image());
+        }
+        if (!decoded) {
+            raiseIfNotMade({image()});
+            return py::none();
+        }
+        return rgbaArray(*decoded);
+    }
     std::string repr() const {
         const ImageInfo& info = image().info;
         return "<pictrove.StoredImage " + std::to_string(info.width) + "x" + std::to_string(info.height) +
@@ -205,20 +246,26 @@ public:
         }
         return bytesOrNone(bytes);
     }
-    py::object png(std::uint32_t size) const {
-        checkedSide(size);
+    py::object png(const py::object& given) const {
+        const std::uint32_t size = checkedSide(given);
         std::optional<std::vector<std::uint8_t>> png;
         {
             const py::gil_scoped_release free;
             const DecodeRequest request(source_->requestPixels);
-            if (const auto picture = icon().icon(size)) png = encodePng(*picture);
+            const auto decodes = [&](const IconImage& image) { return source_->decode(image) != nullptr; };
+            if (const auto stored = storedPngShownAt(icon().images, size, decodes)) {
+                const auto* first = reinterpret_cast<const std::uint8_t*>(stored->data());
+                png.emplace(first, first + stored->size());
+            } else if (const auto picture = icon().icon(size)) {
+                png = encodePng(*picture);
+            }
         }
         if (!png) raiseIfNotMade(icon().images);
         return bytesOrNone(png);
     }
-    py::object rgba(std::uint32_t size) const {
-        checkedSide(size);
-        if (!numpyReady) throw PackageError("rgba() needs NumPy, which this Python cannot import");
+    py::object rgba(const py::object& given) const {
+        const std::uint32_t size = checkedSide(given);
+        if (!numpyReady) throw PackageError{"rgba() needs NumPy, which this Python cannot import"};
         std::optional<Image> picture;
         {
             const py::gil_scoped_release free;
@@ -229,19 +276,7 @@ public:
             raiseIfNotMade(icon().images);
             return py::none();
         }
-        py::array_t<std::uint8_t> array({picture->height, picture->width, std::uint32_t{4}});
-        std::uint8_t* out = array.mutable_data();
-        const std::uint8_t* in = picture->bgra.data();
-        {
-            const py::gil_scoped_release free;
-            for (std::size_t p = 0; p < picture->pixelCount(); ++p, in += 4, out += 4) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-                out[3] = in[3];
-            }
-        }
-        return array;
+        return rgbaArray(*picture);
     }
     py::object dhash() const {
         std::optional<std::uint64_t> hash;
@@ -264,6 +299,9 @@ public:
     std::string repr() const {
         return "<pictrove.Icon " + std::to_string(index_) + " id=" + py::repr(id()).cast<std::string>() + ">";
     }
+    // One icon of one opened source, however many Icon objects stand for it.
+    bool operator==(const Icon& other) const { return source_ == other.source_ && index_ == other.index_; }
+    std::size_t hash() const { return std::hash<const void*>()(source_.get()) * 31 + index_; }
 
 private:
     SharedSource source_;
@@ -338,13 +376,14 @@ SharedSource readable(Result<Source>& source, const std::string& name) {
     return std::make_shared<const Source>(std::move(*source));
 }
 
-IconSource openSource(const py::object& object) {
+IconSource openSource(const py::object& object, bool cursors) {
     Result<Source> source = Error{ErrorCode::invalidFormat, ""};
+    const GroupKind kind = cursors ? GroupKind::cursors : GroupKind::icons;
     if (isPath(object)) {
         const std::string path = pathBytes(object);
         {
             const py::gil_scoped_release free;
-            source = pictrove::openSource(path, ".ics");
+            source = pictrove::openSource(path, ".ics", kind);
         }
         return IconSource(readable(source, path), py::module_::import("os").attr("fspath")(object));
     }
@@ -355,7 +394,7 @@ IconSource openSource(const py::object& object) {
     auto pinned = pinBuffer(object, bytes);
     {
         const py::gil_scoped_release free;
-        source = openUnnamedSource(MappedFile::fromBorrowed(bytes, std::move(pinned)));
+        source = openUnnamedSource(MappedFile::fromBorrowed(bytes, std::move(pinned)), ".ics", kind);
     }
     if (source && source->kind == sourceKindName(SourceKind::none) && namesFile(object))
         fail(Error{ErrorCode::invalidFormat,
@@ -364,13 +403,24 @@ IconSource openSource(const py::object& object) {
     return IconSource(readable(source, ""), py::none());
 }
 
-py::object scan(const py::object& path, bool allIcons, std::optional<std::uint32_t> thumbnail) {
-    const std::string file = pathBytes(path);
-    if (thumbnail) checkedSide(*thumbnail);
+py::object scan(const py::object& given, bool allIcons, const py::object& thumbnailSide) {
+    std::optional<std::uint32_t> thumbnail;
+    if (!thumbnailSide.is_none()) thumbnail = checkedSide(thumbnailSide);
+    const ScanSettings settings{allIcons, std::nullopt, ".ics", thumbnail};
     ScanRecord record;
-    {
+    if (isPath(given)) {
+        const std::string file = pathBytes(given);
         const py::gil_scoped_release free;
-        record = scanRecord(file, ScanSettings{allIcons, std::nullopt, ".ics", thumbnail});
+        record = scanRecord(file, settings);
+    } else if (PyObject_CheckBuffer(given.ptr())) {
+        // Content, as open() takes it: the record has no "file".
+        Bytes bytes;
+        auto pinned = pinBuffer(given, bytes);
+        const py::gil_scoped_release free;
+        record = scanContent(MappedFile::fromBorrowed(bytes, std::move(pinned)), settings);
+    } else {
+        throw py::type_error("scan() takes a path (str, os.PathLike) or a bytes-like object, not " +
+                             py::str(py::type::of(given).attr("__name__")).cast<std::string>());
     }
     return py::module_::import("json").attr("loads")(py::bytes(record.line));
 }
@@ -427,7 +477,16 @@ PYBIND11_MODULE(_pictrove, m) {
         } catch (const EngineError& e) {
             const bool unreadable = e.error.code == pictrove::ErrorCode::cannotOpen ||
                                     e.error.code == pictrove::ErrorCode::readFailed;
-            PyErr_SetString((unreadable ? fileErrorType : formatErrorType).ptr(), e.error.message.c_str());
+            if (!unreadable) return PyErr_SetString(formatErrorType.ptr(), e.error.message.c_str());
+            // An OSError, with what OSError tells: the error number and the file.
+            py::object error = fileErrorType(e.error.message);
+            if (e.error.systemError) {
+                error.attr("errno") = e.error.systemError;
+                error.attr("strerror") = std::strerror(e.error.systemError);
+            }
+            if (!e.error.path.empty())
+                error.attr("filename") = py::module_::import("os").attr("fsdecode")(py::bytes(e.error.path));
+            PyErr_SetObject(fileErrorType.ptr(), error.ptr());
         } catch (const pictrove::ModuleError& e) {  // never another picture in its place
             PyErr_SetString(errorType.ptr(), e.what());
         } catch (const pictrove::DecodeBudgetPassed& e) {  // never None, the answer for a damaged image
@@ -461,6 +520,9 @@ PYBIND11_MODULE(_pictrove, m) {
         .def_property_readonly("length", &StoredImage::length, "How many bytes data() gives.")
         .def_property_readonly("hotspot", &StoredImage::hotspot, "(x, y) for a cursor's image, else None.")
         .def("data", &StoredImage::data, "The image's stored bytes: a bitmap without file header, or a PNG.")
+        .def("rgba", &StoredImage::rgba,
+             "The image at its own size as a numpy uint8 array of shape (height, width, 4), red, green, "
+             "blue, alpha; None when it cannot be decoded.")
         .def("png", &StoredImage::png,
              "The image as a PNG at its own size, as extract --all-sizes writes it; None when it cannot "
              "be decoded, pictrove.Error when it is a drawing that its limits stopped.")
@@ -489,6 +551,12 @@ PYBIND11_MODULE(_pictrove, m) {
              "it cannot be decoded; pictrove.Error when a drawing (an SVG icon) was stopped by its limits.")
         .def("group_sha256", &Icon::groupSha256,
              "The SHA-256 of group_bytes() in hexadecimal, the scan record's group_sha256.")
+        .def("__eq__",
+             [](const Icon& a, const py::object& b) {
+                 return py::isinstance<Icon>(b) ? py::bool_(a == b.cast<const Icon&>())
+                                                : py::reinterpret_borrow<py::object>(Py_NotImplemented);
+             })
+        .def("__hash__", &Icon::hash)
         .def("__repr__", &Icon::repr);
 
     py::class_<IconSource>(m, "IconSource",
@@ -519,11 +587,14 @@ PYBIND11_MODULE(_pictrove, m) {
     for (const char* name : {"StoredImage", "Icon", "IconSource"})
         m.attr(name).attr("__module__") = "pictrove";
 
-    m.def("open", &openSource, py::arg("source"),
+    m.def("open", &openSource, py::arg("source"), py::kw_only(), py::arg("cursors") = false,
           "Opens a path (str, os.PathLike) or the content of a file as a bytes-like object (bytes, "
-          "bytearray, memoryview, mmap), read where it lies. Raises FileError for a file that cannot be read "
+          "bytearray, memoryview, mmap), read where it lies; cursors=True takes an executable's cursors "
+          "instead of its icons, as list --cursors. Raises FileError for a file that cannot be read "
           "and FormatError for bytes that are no icon source.");
-    m.def("scan", &scan, py::arg("path"), py::arg("all_icons") = false, py::arg("thumbnail") = py::none(),
-          "The record pictrove-cli scan writes for the file, as a dict; thumbnail=N as scan --thumbnail N.");
+    m.def("scan", &scan, py::arg("source"), py::arg("all_icons") = false, py::arg("thumbnail") = py::none(),
+          "The record pictrove-cli scan writes for a path, as a dict; thumbnail=N as scan --thumbnail N. "
+          "Of a bytes-like object, the record of that content, without \"file\".");
+    m.attr("__version__") = PICTROVE_VERSION;
     m.def("_dhash_rgba", &dhashOfRgba, py::arg("pixels"), py::arg("width"), py::arg("height"));
 }

@@ -510,6 +510,30 @@ class ThumbnailCommand(OutputFolder):
             with open(os.path.join(self.out.name, name), "rb") as f:
                 self.assertEqual(f.read(), png, name)
 
+    def test_the_icon_at_a_stored_pngs_own_size_is_that_png(self):
+        # Pixels as decoding and encoding gave them; bytes as stored, where
+        # they are 8-bit RGBA: a palette PNG, or another size, is encoded.
+        picture = Image.new("RGBA", (256, 256), (0, 90, 200, 255))
+        picture.paste((250, 20, 20, 128), (40, 40, 200, 120))
+        stored = {}
+        for mode in ("RGBA", "P"):
+            buffer = io.BytesIO()
+            picture.convert(mode).save(buffer, "PNG")
+            stored[mode] = buffer.getvalue()
+        for mode, png in stored.items():
+            source = os.path.join(self.out.name, mode + ".ico")
+            with open(source, "wb") as f:
+                f.write(ico_of_pngs([png + b"junk"]))
+            for size in (256, 128):
+                out = tempfile.mkdtemp(dir=self.out.name)
+                self.assertEqual(run("extract", source, "--size", str(size), "-o", out).returncode, 0)
+                with open(os.path.join(out, mode + ".ico_0.png"), "rb") as f:
+                    written = f.read()
+                self.assertEqual(written == png, mode == "RGBA" and size == 256, (mode, size))
+                if size == 256:
+                    self.assertEqual(Image.open(io.BytesIO(written)).convert("RGBA").tobytes(),
+                                     Image.open(io.BytesIO(png)).convert("RGBA").tobytes(), mode)
+
     def test_nothing_is_written_without_an_icon(self):
         with open(data("ico/multi.ico"), "rb") as f:
             cut = os.path.join(self.out.name, "cut.ico")

@@ -7,11 +7,13 @@ PICTROVE_DATA (tests/data) in the environment.
 """
 
 import concurrent.futures
+import errno
 import io
 import itertools
 import json
 import mmap
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -68,11 +70,12 @@ def cli_record(path):
 
 def cli_outputs(path, folder):
     """What extract writes for the file: whole groups, every stored image,
-    and each icon at 48 px."""
+    and each icon at 48 and 256 px (a stored PNG's own size)."""
     cli("extract", path, "-o", str(folder / "all"), "--group-ico", "--all-sizes")
     cli("extract", path, "-o", str(folder / "shown"), "--size", "48")
+    cli("extract", path, "-o", str(folder / "shown256"), "--size", "256")
     written = {}
-    for sub in ("all", "shown"):
+    for sub in ("all", "shown", "shown256"):
         for name in os.listdir(folder / sub):
             with open(folder / sub / name, "rb") as f:
                 written[sub + "/" + name] = f.read()
@@ -110,6 +113,13 @@ def test_scan_record_is_the_tools(files, kind):
     assert pictrove.scan(files[kind], all_icons=True) == record
     assert pictrove.scan(files[kind]) == json.loads(cli("scan", files[kind]).stdout)
     assert pictrove.scan(files[kind], thumbnail=24) == json.loads(cli("scan", "--thumbnail", "24", files[kind]).stdout)
+    # Content: the same record without the file's name (a system library
+    # leads to its .mun file by its name alone).
+    with open(files[kind], "rb") as f:
+        of_content = pictrove.scan(f.read(), all_icons=True)
+    if kind != "mun":
+        assert of_content == {key: value for key, value in record.items() if key != "file"}
+    assert list(pictrove.scan_many([files[kind]] * 2, thumbnail=24)) == [pictrove.scan(files[kind], thumbnail=24)] * 2
     with pictrove.open(files[kind]) as source:
         assert source.kind == record["kind"]
         for icon, scanned in zip(source, record["all"]):
@@ -131,6 +141,7 @@ def test_bytes_are_what_extract_writes(files, kind, tmp_path):
             if group is not None:
                 expected["all/%s_%d.%s" % (stem, icon.index, "cur" if icon.is_cursor else "ico")] = group
             expected["shown/%s_%d.png" % (stem, icon.index)] = icon.png(48)
+            expected["shown256/%s_%d.png" % (stem, icon.index)] = icon.png(256)
             for image, name in stored_names(icon, stem):
                 expected[name] = image.png()
                 if image.is_png:
@@ -212,6 +223,11 @@ def test_errors_carry_the_tools_messages(tmp_path):
             pictrove.open(path)
         assert isinstance(raised.value, base) and isinstance(raised.value, pictrove.Error)
         assert str(raised.value) == cli_error(path)
+    # What an OSError tells besides its text.
+    for path, number in [(cases[0][0], errno.ENOENT), (cases[1][0], errno.EISDIR)]:
+        with pytest.raises(pictrove.FileError) as raised:
+            pictrove.open(pathlib.Path(path))
+        assert (raised.value.errno, raised.value.filename) == (number, path)
     assert pictrove.scan(cases[0][0]) == json.loads(cli("scan", cases[0][0], check=False).stdout)
     assert issubclass(pictrove.FormatError, ValueError)
 
@@ -374,6 +390,44 @@ def test_a_drawing_stopped_by_its_limits_is_an_error_never_none(tmp_path):
         for ask in (lambda: source[0].png(256), source[0].dhash, lambda: source[0].images[0].png()):
             with pytest.raises(pictrove.Error, match="not made: reading and drawing its SVG pictures takes"):
                 ask()
+
+
+def test_what_the_tool_reads_beyond_icons_and_what_python_expects_of_objects(files):
+    assert pictrove.__version__ == cli("--version").stdout.split()[1].decode()
+    # An executable's cursors, as list --cursors lists them.
+    listed = json.loads(cli("list", "--json", "--cursors", files["PE32 cursors only"]).stdout)[0]
+    for given in (files["PE32 cursors only"], open(files["PE32 cursors only"], "rb").read()):
+        with pictrove.open(given, cursors=True) as cursors:
+            assert [(c.id, c.is_cursor, [i.hotspot for i in c.images]) for c in cursors] == \
+                [(c.get("id", c.get("name")), True, [(i["hotspot"]["x"], i["hotspot"]["y"]) for i in c["images"]])
+                 for c in listed["icons"]]
+    with pictrove.open(files["PE32"]) as source, pictrove.open(files["PE32"]) as again:
+        icons = list(source)
+        # One icon of one open source, however many objects stand for it.
+        assert source[1] == icons[1] and hash(source[1]) == hash(icons[1]) and source[1] != icons[0]
+        assert again[1] != icons[1] and len({*icons, *source}) == len(icons)
+        assert (source.index(icons[1]), source.count(icons[1]), source.count(again[1])) == (1, 1, 0)
+        # A stored image's own pixels, as its PNG holds them (compared
+        # premultiplied: a transparent pixel's colour is not kept).
+        from PIL import Image
+        for image in icons[1].images:
+            pixels = image.rgba()
+            assert pixels.shape == (image.height, image.width, 4)
+            assert Image.frombytes("RGBA", (image.width, image.height), pixels.tobytes()).convert("RGBa").tobytes() == \
+                Image.open(io.BytesIO(image.png())).convert("RGBa").tobytes()
+        # Sizes are ints of the sizes the tool draws.
+        assert icons[0].png(numpy.int64(48)) == icons[0].png(48)
+        for size, error in [(-1, ValueError), (7, ValueError), (1025, ValueError), (2 ** 70, ValueError),
+                            (32.0, TypeError), (True, TypeError), ("32", TypeError)]:
+            for ask in (icons[0].png, icons[0].rgba):
+                with pytest.raises(error, match="size must be"):
+                    ask(size)
+        with pytest.raises(TypeError, match="size must be"):
+            pictrove.scan(files["PE32"], thumbnail=32.5)
+    # A lone name is no list of names.
+    for lone in (files["PE32"], pathlib.Path(files["PE32"]), files["PE32"].encode()):
+        with pytest.raises(TypeError, match="iterable of paths"):
+            next(pictrove.scan_many(lone))
 
 
 def test_a_kept_icon_answers_alike_however_often_it_is_asked(files):

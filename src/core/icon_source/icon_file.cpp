@@ -5,6 +5,7 @@
 #include <numeric>
 #include <utility>
 
+#include "group_file.h"
 #include "icon_source/readers.h"
 #include "icon_source/system_resources.h"
 #include "image/dib.h"
@@ -196,6 +197,23 @@ void IconFile::readAhead(std::size_t first, std::size_t count, std::uint32_t siz
             images.push_back(groups_[i].images[bestImage(groups_[i].images, size)].data);
     }
     pictrove::readAhead(std::move(images));
+}
+
+bool isRgba8Png(const IconImage& image) {
+    constexpr std::size_t kBitDepth = 24, kColourType = 25;  // within the IHDR chunk
+    if (!image.info.png) return false;
+    const Bytes head = image.data.head(kColourType + 1);
+    return head.size() > kColourType && head[kBitDepth] == std::byte{8} && head[kColourType] == std::byte{6};
+}
+
+std::optional<Bytes> storedPngShownAt(const std::vector<IconImage>& images, std::uint32_t size,
+                                      const std::function<bool(const IconImage&)>& decodes) {
+    if (images.empty()) return std::nullopt;
+    const IconImage& chosen = images[bestImage(images, size)];
+    if (chosen.info.width != size || chosen.info.height != size || !isRgba8Png(chosen) || !decodes(chosen))
+        return std::nullopt;
+    const Bytes bytes = imageBytes(chosen);
+    return bytes.empty() ? std::nullopt : std::optional(bytes);
 }
 
 std::optional<Image> decodeImage(const IconImage& image) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -134,6 +135,18 @@ std::vector<std::size_t> rankImages(const std::vector<IconImage>& images, std::u
 // The first of rankImages, found without ranking the others; 0 for a group
 // without images.
 std::size_t bestImage(const std::vector<IconImage>& images, std::uint32_t size = kIconSize);
+
+// Whether a stored image is a PNG in 8-bit RGBA, whose decoded pixels a PNG
+// of them would hold unchanged (from its header).
+bool isRgba8Png(const IconImage& image);
+
+// The icon at `size` as the PNG it is stored as: when the image chosen for
+// `size` is a PNG of just that size in 8-bit RGBA, the icon is its pixels
+// unchanged, and its bytes (up to the end of its stream) are a picture of it
+// that needs no encoding. Nothing otherwise, or when `decodes` says the
+// image does not decode (the icon would then be the next best).
+std::optional<Bytes> storedPngShownAt(const std::vector<IconImage>& images, std::uint32_t size,
+                                      const std::function<bool(const IconImage&)>& decodes);
 
 // Decodes any stored image at its own size, without IconFile's memory.
 std::optional<Image> decodeImage(const IconImage& image);
