@@ -112,6 +112,17 @@ TEST(MsiReader, ProductIconFirstThenStoredOrder) {
     EXPECT_EQ(imageList(file.group(0)), imageList(openBytes(program).group(0)));
 }
 
+// Stream names as installers store them: two characters of the name
+// alphabet packed into one, a lone one alone, any other as it is; a table's
+// name marked. Worked out by hand (_StringPool is every installer's).
+TEST(MsiReader, StreamNamesPackTheirCharacters) {
+    EXPECT_EQ(msiStreamName("_StringPool", true), "\u4840\u3f3f\u4577\u446c\u3e6a\u44b2\u482f");
+    EXPECT_EQ(msiStreamName("Icon.a-b c", false), "\u4192\u4472\u413e-\u4825 \u4826");
+    const Data ico = readFixture("ico/multi.ico");
+    const IconFile file = openBytes(Database{{"a-b c.ico"}, {1}, {}, {{"a-b c.ico", ico}}}.build());
+    EXPECT_EQ(namesOf(file), std::vector<std::string>{"a-b c.ico"});
+}
+
 TEST(MsiReader, RowsWithoutAnIconAreLeftOut) {
     const Data ico = readFixture("ico/multi.ico");
     const Data cut(ico.begin(), ico.begin() + 20);

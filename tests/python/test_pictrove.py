@@ -14,6 +14,7 @@ import json
 import mmap
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -428,6 +429,31 @@ def test_what_the_tool_reads_beyond_icons_and_what_python_expects_of_objects(fil
     for lone in (files["PE32"], pathlib.Path(files["PE32"]), files["PE32"].encode()):
         with pytest.raises(TypeError, match="iterable of paths"):
             next(pictrove.scan_many(lone))
+
+
+def test_a_module_missing_at_run_time_is_an_error_naming_it(files, tmp_path):
+    # The package copied alone: its modules are looked for beside it, and
+    # what needs one raises pictrove.Error naming it, never another answer.
+    shutil.copytree(os.path.dirname(pictrove.__file__), tmp_path / "pictrove")
+    script = textwrap.dedent("""
+        import sys
+        import pictrove
+        with pictrove.open(sys.argv[1]) as source:
+            print(len(source))
+            for ask in (lambda: source[0].png(256), lambda: pictrove.open(sys.argv[2])):
+                try:
+                    print(ask())
+                except pictrove.Error as e:
+                    print("Error:", e)
+    """)
+    result = subprocess.run([sys.executable, "-c", script, files["PE32"], app_package(tmp_path)],
+                            env=dict(os.environ, PYTHONPATH=str(tmp_path)), capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    folder = tmp_path / "pictrove"
+    assert result.stdout.splitlines() == [
+        "%d" % len(pictrove.open(files["PE32"])),
+        "Error: cannot load module %s: No such file or directory" % (folder / "pictrove-codecs.so"),
+        "Error: cannot load module %s: No such file or directory" % (folder / "pictrove-appx.so")]
 
 
 def test_a_kept_icon_answers_alike_however_often_it_is_asked(files):

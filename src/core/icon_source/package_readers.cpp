@@ -43,24 +43,18 @@ int packedValue(char c) {
     return -1;
 }
 
-void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+// A packed character, U+3800 to U+4840: three bytes of UTF-8.
+void appendPacked(std::string& out, std::uint32_t c) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
 }  // namespace
 
 std::string msiStreamName(std::string_view name, bool table) {
     std::string out;
-    if (table) appendUtf8(out, 0x4840);
+    if (table) appendPacked(out, 0x4840);
     for (std::size_t i = 0; i < name.size(); ++i) {
         const int first = packedValue(name[i]);
         if (first < 0) {
@@ -69,9 +63,9 @@ std::string msiStreamName(std::string_view name, bool table) {
         }
         const int second = i + 1 < name.size() ? packedValue(name[i + 1]) : -1;
         if (second < 0) {
-            appendUtf8(out, 0x4800 + static_cast<std::uint32_t>(first));
+            appendPacked(out, 0x4800 + static_cast<std::uint32_t>(first));
         } else {
-            appendUtf8(out, 0x3800 + static_cast<std::uint32_t>(first + (second << 6)));
+            appendPacked(out, 0x3800 + static_cast<std::uint32_t>(first + (second << 6)));
             ++i;
         }
     }
