@@ -449,19 +449,26 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
     const auto scanA = [&](std::uint64_t b, bool highOnly) {
         const auto range = image.bucket(at.dirA, b);
         if (!range) return sound = false;
-        const std::uint64_t top = b >> (bits - 16);
-        for (std::uint64_t p = range->first; p < range->second;) {
-            const std::uint64_t stored = image.hashA(p, top);
-            const bool near = !highOnly || std::popcount((stored ^ hash) >> 32) <= highMost;
-            if (!oneOfEachHash) {
-                if (near) report(p, stored);
-                ++p;
-                continue;
+        const std::uint64_t top = b >> (bits - 16), end = range->second;
+        const auto hashAt = [&](std::uint64_t p) { return p < end ? image.hashA(p, top) : 0; };
+        // Each hash is read once: the look at the next entry, which tells
+        // whether a run of copies goes on, is that entry's own.
+        std::uint64_t stored = hashAt(range->first);
+        for (std::uint64_t p = range->first; p < end;) {
+            std::uint64_t next = p + 1, following = hashAt(next);
+            if (oneOfEachHash && next < end && following == stored) {
+                next = runEnd(next, end, [&](std::uint64_t q) { return image.hashA(q, top) == stored; });
+                following = hashAt(next);
             }
-            const std::uint64_t end =
-                runEnd(p, range->second, [&](std::uint64_t q) { return image.hashA(q, top) == stored; });
-            if (near) reportFirst(end - p, stored, [&](std::uint64_t i) { return p + i; });
-            p = end;
+            if (!highOnly || std::popcount((stored ^ hash) >> 32) <= highMost) {
+                if (oneOfEachHash) {
+                    reportFirst(next - p, stored, [&](std::uint64_t i) { return p + i; });
+                } else {
+                    report(p, stored);
+                }
+            }
+            p = next;
+            stored = following;
         }
         return true;
     };
@@ -483,9 +490,10 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
             if (std::popcount(lowHalf ^ (hash & 0xFFFFFFFFu)) > lowMost) {
                 // Table B is sorted on the low half first: all of this low
                 // half is as far.
-                p = oneOfEachHash
-                        ? runEnd(p, range->second, [&](std::uint64_t q) { return key(q) == key(p); })
-                        : p + 1;
+                const std::uint16_t same = key(p);
+                const bool copies = oneOfEachHash && p + 1 < range->second && key(p + 1) == same;
+                p = copies ? runEnd(p + 1, range->second, [&](std::uint64_t q) { return key(q) == same; })
+                           : p + 1;
                 continue;
             }
             const std::uint32_t position = image.u32(at.linkB, p);
@@ -507,8 +515,11 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
                 const auto topOf = image.top16(linked);
                 return topOf ? std::optional(image.hashA(linked, *topOf)) : std::nullopt;
             };
+            const bool copies = p + 1 < range->second && key(p + 1) == key(p) && fullHashOf(p + 1) == stored;
             const std::uint64_t end =
-                runEnd(p, range->second, [&](std::uint64_t q) { return fullHashOf(q) == stored; });
+                copies
+                    ? runEnd(p + 1, range->second, [&](std::uint64_t q) { return fullHashOf(q) == stored; })
+                    : p + 1;
             if (near)
                 reportFirst(end - p, stored, [&](std::uint64_t i) { return image.u32(at.linkB, p + i); });
             p = end;
