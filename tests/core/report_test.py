@@ -56,9 +56,9 @@ class Reports(unittest.TestCase):
             f.write(result.stdout)
         return path
 
-    def report(self, *args, status=0, stdin=None):
+    def report(self, *args, status=0, stdin=None, cwd=None):
         target = self.path("report.html")
-        result = subprocess.run([CLI, "report", *args, "-o", target], capture_output=True, input=stdin)
+        result = subprocess.run([CLI, "report", *args, "-o", target], capture_output=True, input=stdin, cwd=cwd)
         self.assertEqual(result.returncode, status, result.stderr)
         with open(target, "rb") as f:
             return f.read(), result.stderr.decode()
@@ -104,7 +104,9 @@ class PageData(Reports):
                              Image.open(expected).convert("RGBa").tobytes(), side)
         # Drawn from a file of the recorded name only while it is the file
         # recorded: a copy is drawn, another file put in its place is not.
-        stand_in = self.path(os.path.basename(file))
+        # Named relative to the report's folder, before any other member
+        # ("!" sorts before "/"), so that it stays the representative.
+        stand_in = "!" + os.path.basename(file)
         with open(records) as f:
             renamed = f.read().replace(json.dumps(file), json.dumps(stand_in))
         # Nor is an icon the file lacks (a record made up) drawn.
@@ -112,8 +114,8 @@ class PageData(Reports):
                        for r in map(json.loads, renamed.splitlines()))
         for content, lines, drawn in [(file, renamed, True), (data("ico/multi.ico"), renamed, False),
                                       (file, past, False)]:
-            shutil.copy(content, stand_in)
-            family = page_data(self.report("-", stdin=lines.encode())[0])["families"][0]
+            shutil.copy(content, self.path(stand_in))
+            family = page_data(self.report("-", stdin=lines.encode(), cwd=self.out.name)[0])["families"][0]
             self.assertEqual(family[4][family[1]][0], stand_in)
             self.assertEqual(family[2] >= 0 and family[3] >= 0, drawn, content)
         # The files gone, no picture is found: each family shows the placeholder.
