@@ -262,6 +262,11 @@ TEST_F(AppImageReader, TypeOneDamageIsTheFilesError) {
         appImage({{"a.desktop", textOf(kDesktop)}, {"app.png", pngOf(8)}, {".DirIcon", pngOf(8)}}, 1);
     const std::vector<std::string> whole{".DirIcon 8", "app 8"};
     ASSERT_EQ(iconsOf(openBytes(file)), whole);
+    // Walked to its end for an icon it lacks: no icons, and no damage.
+    const IconFile lacking =
+        openBytes(appImage({{"a.desktop", textOf(kDesktop)}, {"other.png", pngOf(8)}}, 1));
+    EXPECT_EQ(lacking.readFailure(), std::nullopt);
+    EXPECT_EQ(lacking.count(), 0u);
     Data noDescriptor = file;
     noDescriptor[0x8001] = std::byte{'X'};
     EXPECT_EQ(openBytes(noDescriptor).kind(), SourceKind::none);

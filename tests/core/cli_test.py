@@ -1015,13 +1015,14 @@ class IndexCommand(IndexedCorpus):
 
     def test_lines_that_are_no_record_are_reported_and_the_rest_indexed(self):
         past32 = '{"file": "c.exe", "main": {"index": 4294967297, "dhash": "%016x"}}' % 5
+        last32 = '{"file": "d.exe", "main": {"index": 4294967295, "dhash": "%016x"}}' % 5
         records = self.write("records.jsonl",
-                             [record_line("a.exe", 5), "not json", '["a"]', past32, record_line("b.exe", 5)])
+                             [record_line("a.exe", 5), "not json", '["a"]', past32, record_line("b.exe", 5), last32])
         result = run("index", records, "-", "-o", os.path.join(self.out.name, "corpus.idx"))
         self.assertEqual(result.returncode, 1)
         self.assertIn(": 3 lines are not a scan record (the first: line 2)", result.stderr)
         found = run("similar", "--max-distance", "0", "--index", os.path.join(self.out.name, "corpus.idx"), "0" * 15 + "5")
-        self.assertEqual(found.stdout, "0\ta.exe\t0\n0\tb.exe\t0\n")
+        self.assertEqual(found.stdout, "0\ta.exe\t0\n0\tb.exe\t0\n0\td.exe\t4294967295\n")
         # Records that cannot be read leave the index there was as it was.
         index = self.build(self.write("other.jsonl", [record_line("c.exe", 6)]))
         with open(index, "rb") as f:
@@ -1089,6 +1090,9 @@ class ClustersCommand(IndexedCorpus):
             # equal group hashes link whatever their pictures
             record_line("group/1.exe", 0x1111, group="12" * 32), record_line("group/2.exe", 0xEEEE0000, group="12" * 32),
             record_line("alone.exe", 0xAAAAAAAAAAAAAAAA),
+            # group hashes that are no hash (not hexadecimal) are none, and link nothing
+            record_line("nohash/1.exe", 0x3C3C3C3C00000000, group="zz" * 32),
+            record_line("nohash/2.exe", 0x000000003C3C3C3C, group="zz" * 32),
         ]
         records = self.write("records.jsonl", lines)
         found = [json.loads(l) for l in self.clusters(records, "--all-icons").splitlines()]
@@ -1103,8 +1107,8 @@ class ClustersCommand(IndexedCorpus):
         # The chain falls apart below its links' distance; every icon on its own with --min-size 1.
         self.assertNotIn("chain/", self.clusters(records, "--radius", "3"))
         singles = [json.loads(l) for l in self.clusters(records, "--radius", "0", "--min-size", "1").splitlines()]
-        self.assertEqual(sum(c["size"] for c in singles), 8)
-        self.assertEqual(singles[0]["size"], 2)  # the group
+        self.assertEqual(sum(c["size"] for c in singles), 10)
+        self.assertEqual([c["size"] for c in singles[:2]], [2, 1])  # the group, and no other
 
     def test_the_same_families_whatever_the_threads_and_the_source(self):
         lines = [record_line("f%04d.exe" % n, (n * 0x9E3779B97F4A7C15) % (1 << 64) if n % 3 else 0xFF ^ (1 << (n % 64)))

@@ -177,6 +177,9 @@ TEST(IcnsReader, DamageLeavesOutWhatItTouches) {
         std::optional<std::uint32_t> firstPixel = std::nullopt;
     } cases[] = {
         {"packed data cut short", icnsFile({{"is32", cut}, {"il32", repeated(0, 4096)}}), {"32x32x32"}},
+        {"packed data ending between runs, after its red plane",
+         icnsFile({{"is32", twoRuns(0x10, 0x20)}, {"il32", repeated(0, 4096)}}),
+         {"32x32x32"}},
         {"a mask of the wrong length leaves it opaque",
          icnsFile({{"is32", good}, {"s8mk", repeated(0, 255)}}),
          {"16x16x32"},

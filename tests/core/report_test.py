@@ -213,7 +213,7 @@ class Families(html.parser.HTMLParser):
     def handle_data(self, text):
         if self.at == ("p", "size"):
             self.families[-1]["size"] += text
-        elif self.at and self.at[0] == "td":
+        elif self.at and self.at[0] in ("td", "th"):
             self.families[-1]["rows"][-1].append(text)
         elif self.at == ("p", "status"):
             self.status += text
@@ -243,8 +243,10 @@ class Browser(Reports):
         self.assertEqual([f["number"] for f in shown.families], list(range(1, len(shown.families) + 1)))
         sizes = [int(f["size"].split()[0]) for f in shown.families]
         self.assertEqual(sizes, sorted(sizes, reverse=True))
-        # Five members at first; the rest come when the family is opened.
+        # Five members at first, under a row of headings; the rest come when
+        # the family is opened.
         self.assertEqual([len(f["rows"]) - 1 for f in shown.families], [min(5, s) for s in sizes])
+        self.assertEqual({tuple(f["rows"][0]) for f in shown.families}, {("File", "Index", "Distance", "Hash", "SHA-256")})
         pictures = [i for i in shown.images if i.get("src", "").startswith("data:image/png;base64,")]
         self.assertEqual(len(pictures), 2 * len(shown.families))
         self.assertEqual(sorted({i["width"] for i in pictures}), ["32", "64"])
