@@ -502,9 +502,9 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
             if (!top) return sound = false;
             const std::uint64_t stored = image.hashA(position, *top);
             if ((stored & 0xFFFFFFFFu) != lowHalf) return sound = false;
-            const bool near = std::popcount((stored ^ hash) >> 32) > highMost;
+            const bool inReach = std::popcount((stored ^ hash) >> 32) > highMost;
             if (!oneOfEachHash) {
-                if (near) report(position, stored);
+                if (inReach) report(position, stored);
                 ++p;
                 continue;
             }
@@ -520,7 +520,7 @@ bool CorpusIndex::findNear(std::uint64_t hash, int radius, bool allIcons,
                 copies
                     ? runEnd(p + 1, range->second, [&](std::uint64_t q) { return fullHashOf(q) == stored; })
                     : p + 1;
-            if (near)
+            if (inReach)
                 reportFirst(end - p, stored, [&](std::uint64_t i) { return image.u32(at.linkB, p + i); });
             p = end;
         }
