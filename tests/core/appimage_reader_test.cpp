@@ -402,5 +402,29 @@ TEST_F(AppImageReader, SvgIconsAreDrawnWhenReadOnceAndNotAgainAfterAFailure) {
     }
 }
 
+// The files a process has open.
+std::size_t openFiles() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+// A thumbnailer or an indexer draws icons all day in one process: a hundred
+// drawings leave no file of theirs open behind them.
+TEST_F(AppImageReader, DrawingsLeaveNothingOpen) {
+    if (!fs::exists(moduleFolder() / kSvgHelper)) GTEST_SKIP() << "this build draws no SVG";
+    const Data file = appImage(
+        {{"a.desktop", textOf(kDesktop)}, {"app.svg", textOf(svgOf("<rect width=\"60\" height=\"9\"/>"))}});
+    openBytes(file).icon(0, 16);  // loads the module and the libraries it needs
+    const std::size_t before = openFiles();
+    const SvgWork start = svgWork();
+    for (int round = 0; round < 100; ++round) {
+        const IconFile icons = openBytes(file);
+        ASSERT_TRUE(icons.icon(0, 48).has_value()) << round;
+    }
+    EXPECT_EQ(svgWork().draws - start.draws, 100u);
+    EXPECT_EQ(openFiles(), before);
+}
+
 }  // namespace
 }  // namespace pictrove::test

@@ -1391,6 +1391,20 @@ class Modules(unittest.TestCase):
         self.assertIn(codecs + ": every user may change it",
                       self.run_copy("thumbnail", self.png_icons, "t.png").stderr)
         os.chmod(codecs, 0o755)
+        if os.geteuid() == 0:  # only the superuser may give a file away
+            os.chown(codecs, 65534, 65534)
+            self.assertIn(codecs + ": it belongs to another user",
+                          self.run_copy("thumbnail", self.png_icons, "t.png").stderr)
+            # Run by that user, its own module and the superuser's are both loaded.
+            as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            os.chmod(self.top, 0o755)
+            if shutil.which("setpriv") and subprocess.run([*as_nobody, "test", "-r", self.png_icons]).returncode == 0:
+                for owner in (65534, 0):
+                    os.chown(codecs, owner, owner)
+                    scanned = subprocess.run([*as_nobody, self.cli, "scan", "--thumbnail", "32", self.png_icons],
+                                             capture_output=True, text=True, cwd=self.top, env=self.env)
+                    self.assertNotIn("error", json.loads(scanned.stdout), (owner, scanned.stdout))
+            os.chown(codecs, 0, 0)
         self.assertEqual(self.run_copy("thumbnail", self.png_icons, "t.png").returncode, 0)
 
     def test_a_library_missing_at_run_time_is_named(self):

@@ -144,6 +144,40 @@ TEST(CorpusIndex, KeepsNamesIndexesAndWhichIconsAreCompared) {
     EXPECT_EQ(seen, expected);
 }
 
+// Copies of one hash reached through table B are followed by their links
+// into table A; a link past the entries is damage there too, though the
+// bytes just past table A (its padding) read as the same hash.
+TEST(CorpusIndex, ALinkPastTheEntriesAmongCopiesIsDamage) {
+    constexpr std::uint64_t kCopied = 0xFFFF000000000000;  // what the padding after its keys reads as
+    IndexBuilder builder;
+    for (const char* file : {"a", "b", "c"})
+        ASSERT_TRUE(builder.addLine(std::string("{\"file\":\"") + file +
+                                    "\",\"main\":{\"index\":0,\"dhash\":\"" + dhashText(kCopied) + "\"}}"));
+    auto image = builder.finish(16);
+    ASSERT_TRUE(image.ok());
+    // The parts before the links, each rounded up to 8 bytes.
+    const auto rounded = [](std::uint64_t bytes) { return (bytes + 7) / 8 * 8; };
+    const std::uint64_t buckets = (1u << 16) + 1, slots = (1u << 16) + 1;
+    const std::uint64_t linkB = 72 + rounded(4 * buckets) + rounded(6 * 3) + rounded(4 * slots) +
+                                rounded(4 * buckets) + rounded(2 * 3);
+    // Three high bits away and the same low half: found through table B.
+    const std::uint64_t query = kCopied ^ 0x0007000000000000;
+    const auto search = [&](std::vector<std::byte> bytes) {
+        auto index = CorpusIndex::fromBytes(std::move(bytes));
+        EXPECT_TRUE(index.ok());
+        std::vector<std::size_t> hits;
+        const bool sound =
+            index.ok() && index->findNear(
+                              query, 4, false, [&](std::size_t n, int) { hits.push_back(n); }, true);
+        return std::pair{sound, hits};
+    };
+    EXPECT_EQ(search(*image), std::pair(true, std::vector<std::size_t>{0}));
+    std::vector<std::byte> damaged = *image;
+    ASSERT_EQ(std::to_integer<int>(damaged[linkB + 4]), 1);  // the second copy's link
+    damaged[linkB + 4] = std::byte{3};
+    EXPECT_FALSE(search(damaged).first);
+}
+
 // Single linkage by hand: every pair within the radius joined.
 std::vector<std::set<std::pair<std::string, std::size_t>>> familiesByHand(const CorpusIndex& index,
                                                                           int radius) {

@@ -265,6 +265,7 @@ class Browser(Reports):
         self.assertRegex(by_name.status, r"^\d+ icons? in \d+ famil(y|ies) match\.$")
         self.assertTrue(by_name.families)
         self.assertTrue(all("three32" in row[0] for f in by_name.families for row in f["rows"][1:]))
+        self.assertEqual({tuple(f["rows"][0]) for f in by_name.families}, {("File", "Index", "Distance", "Hash", "SHA-256")})
         prefix = member[4][:10]
         by_file_hash = self.shown(page, prefix.upper())
         self.assertEqual([row[0] for f in by_file_hash.families for row in f["rows"][1:]],
@@ -274,6 +275,8 @@ class Browser(Reports):
             by_hash = self.shown(page, "%016x" % (int(member[3], 16) ^ flipped))
             distances = {row[5] for f in by_hash.families for row in f["rows"][1:] if row[3] == member[3]}
             self.assertEqual(distances, expected, flipped)
+            # The distances stand under a heading of their own, after a search by hash alone.
+            self.assertEqual({f["rows"][0][-1] for f in by_hash.families}, {"To search"} if by_hash.families else set())
             self.assertTrue(all(int(row[5]) <= 4 for f in by_hash.families for row in f["rows"][1:]))
         nothing = self.shown(page, "no%20such%20name")
         self.assertEqual((nothing.status, nothing.families), ("Nothing matches.", []))
