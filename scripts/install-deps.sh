@@ -11,6 +11,7 @@ packages=(
   # the Python package, its tests (pip into a virtual environment) and its
   # benchmark's peers
   pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-wheel
+  python3-wheel-whl python3-build debootstrap
   python3-icoextract
   # independent tools the tests compare against, and the makers of fixtures
   icoutils python3 python3-pil python3-pefile python3-distributed bash-completion

@@ -117,7 +117,8 @@ const void* load(const char* fileName, const char* entryName, std::size_t tableS
     if (status.st_uid != 0 && status.st_uid != geteuid()) refuse(module, "it belongs to another user");
     if (status.st_mode & S_IWOTH) refuse(module, "every user may change it");
     if (readModuleStamp(module) != moduleStamp(fileName))
-        refuse(module, "it is no module of this build of Pictrove (" PICTROVE_MODULE_VERSION ")");
+        refuse(module, "it is no module of this build of Pictrove (" PICTROVE_MODULE_VERSION "), which " +
+                           ownBinary().string() + " belongs to");
     void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char* why = dlerror();

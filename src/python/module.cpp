@@ -7,8 +7,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,11 +50,31 @@ struct PackageError {
     std::string message;
 };
 
-// Whether NumPy was imported with the module; rgba() needs it. Imported
-// then and not on first use, where two threads would wait on each other:
-// one importing it inside pybind11's guard with the GIL let go, the other
-// holding the GIL at that guard.
-bool numpyReady = false;
+// NumPy, which only rgba() needs, imported when first asked for. pybind11
+// sets up NumPy's API inside a guard that the first caller holds while the
+// import lets the GIL go; a second thread reaching that guard with the GIL
+// held would wait on it for ever. So the first use waits here, without the
+// GIL, until NumPy is in.
+std::atomic<bool> numpyReady = false;
+std::mutex numpyLoading;
+
+void requireNumpy() {
+    if (numpyReady.load(std::memory_order_acquire)) return;
+    {
+        const py::gil_scoped_release free;
+        numpyLoading.lock();
+    }
+    const std::lock_guard loading(numpyLoading, std::adopt_lock);
+    if (numpyReady.load(std::memory_order_relaxed)) return;
+    try {
+        py::module_::import("numpy");
+        py::array_t<std::uint8_t> warm(std::vector<py::ssize_t>{0});
+    } catch (const py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        throw PackageError{std::string("rgba() needs NumPy, which this Python cannot import: ") + e.what()};
+    }
+    numpyReady.store(true, std::memory_order_release);
+}
 
 // The bytes the object offers through the buffer protocol, pinned (a
 // bytearray cannot be resized, an mmap not closed) until the last thing read
@@ -120,7 +142,7 @@ std::uint32_t checkedSide(const py::handle& given) {
 
 // Pixels of red, green, blue and alpha as a NumPy array of (height, width, 4).
 py::object rgbaArray(const Image& picture) {
-    if (!numpyReady) throw PackageError{"rgba() needs NumPy, which this Python cannot import"};
+    requireNumpy();
     py::array_t<std::uint8_t> array({picture.height, picture.width, std::uint32_t{4}});
     std::uint8_t* out = array.mutable_data();
     const std::uint8_t* in = picture.bgra.data();
@@ -195,7 +217,7 @@ public:
     }
     // Its pixels at its own size, as Icon.rgba() gives an icon's.
     py::object rgba() const {
-        if (!numpyReady) throw PackageError{"rgba() needs NumPy, which this Python cannot import"};
+        requireNumpy();
         std::shared_ptr<const Image> decoded;
         {
             const py::gil_scoped_release free;
@@ -265,7 +287,7 @@ public:
     }
     py::object rgba(const py::object& given) const {
         const std::uint32_t size = checkedSide(given);
-        if (!numpyReady) throw PackageError{"rgba() needs NumPy, which this Python cannot import"};
+        requireNumpy();
         std::optional<Image> picture;
         {
             const py::gil_scoped_release free;
@@ -499,14 +521,6 @@ PYBIND11_MODULE(_pictrove, m) {
             PyErr_SetString(errorType.ptr(), e.message.c_str());
         }
     });
-
-    try {
-        py::module_::import("numpy");
-        py::array_t<std::uint8_t> warm(std::vector<py::ssize_t>{0});  // sets up NumPy's API here, once
-        numpyReady = true;
-    } catch (const py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-    }
 
     py::class_<StoredImage>(m, "StoredImage", "One image of an icon as the file stores it.")
         .def_property_readonly("width", [](const StoredImage& s) { return s.image().info.width; })

@@ -1382,6 +1382,7 @@ class Modules(unittest.TestCase):
         refused = self.run_copy("thumbnail", self.png_icons, os.path.join(self.top, "t.png"))
         self.assertEqual(refused.returncode, 1)
         self.assertIn(codecs + ": it is no module of this build of Pictrove", refused.stderr)
+        self.assertIn("which %s belongs to" % os.path.realpath(self.cli), refused.stderr)
         self.assertFalse(os.path.exists(self.marker), "a module of another build ran before it was checked")
         # Another module of this very build, under the codec's name.
         shutil.copy(os.path.join(self.built, "pictrove-msi.so"), codecs)

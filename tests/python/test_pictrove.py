@@ -3,7 +3,11 @@ attribute and byte string equal to what the tool writes for the same file,
 from a path and from memory; hostile files; threads; no copy of a buffer.
 
 Run by ctest with PYTHONPATH at the built package, PICTROVE_CLI and
-PICTROVE_DATA (tests/data) in the environment.
+PICTROVE_DATA (tests/data) in the environment; the package kinds are made
+by Debian's makers, or taken from PICTROVE_FIXTURES where a root without
+them runs the table (tests/python/wheel_in_bare_root.sh). NumPy and Pillow
+are optional, as they are to the package: what needs them is skipped
+without them.
 """
 
 import concurrent.futures
@@ -15,13 +19,19 @@ import mmap
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import textwrap
 import zipfile
+import zlib
 
-import numpy
 import pytest
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
 
 import pictrove
 
@@ -43,6 +53,12 @@ FIXTURES = {
     "collection": "collection.ics",
     "mun": "windows/System32/IMAGERES.DLL",
 }
+# Made at test time by Debian's own makers, each with its maker's name in
+# tests/core/package_oracle_test.py: a database of wixl's, an app package, an
+# AppImage whose theme holds an SVG icon, a macOS icon file with JPEG 2000
+# members.
+PACKAGES = {"MSI": "make_msi", "MSIX": "make_msix", "AppImage": "make_appimage", "ICNS": "make_icns"}
+FIXTURES.update({kind: None for kind in PACKAGES})
 
 
 def cli(*args, check=True):
@@ -55,10 +71,42 @@ def cli(*args, check=True):
 @pytest.fixture(scope="session")
 def files(tmp_path_factory):
     folder = tmp_path_factory.mktemp("fixtures")
-    paths = {kind: os.path.join(DATA, name) for kind, name in FIXTURES.items()}
+    paths = {kind: os.path.join(DATA, name) for kind, name in FIXTURES.items() if name}
     paths["collection"] = str(folder / "collection.ics")
     cli("extract", paths["PE32"], "--ics", paths["collection"])
+    paths.update(made_packages(folder))
     return paths
+
+
+def made_packages(folder):
+    """{kind: path} of the package kinds made here, or given: each maker's
+    file is made.* in a folder of the maker's name."""
+    given = os.environ.get("PICTROVE_FIXTURES")
+    if not given:
+        sys.path.insert(0, os.path.join(ROOT, "tests", "core"))
+        try:
+            import package_oracle_test as makers
+        except SystemExit:  # it needs Pillow
+            return {}
+    made = {}
+    for kind, maker in PACKAGES.items():
+        work = os.path.join(given or folder, maker)
+        if not given:
+            os.makedirs(work)
+            try:
+                getattr(makers, maker)(work)
+            except (OSError, RuntimeError):  # its maker is missing here
+                continue
+        found = [name for name in os.listdir(work) if name.startswith("made.")] if os.path.isdir(work) else []
+        if found:
+            made[kind] = os.path.join(work, found[0])
+    return made
+
+
+def kind_file(files, kind):
+    if files.get(kind) is None:
+        pytest.skip("no maker of %s files here" % kind)
+    return files[kind]
 
 
 def cli_listing(path):
@@ -94,11 +142,12 @@ def stored_names(icon, stem):
 
 @pytest.mark.parametrize("kind", FIXTURES)
 def test_listing_is_the_tools(files, kind):
-    listing = cli_listing(files[kind])
-    with pictrove.open(files[kind]) as source:
+    path = kind_file(files, kind)
+    listing = cli_listing(path)
+    with pictrove.open(path) as source:
         assert len(source) == listing["count"] and len(source) > 0
         assert source.redirected_to == listing.get("from")
-        assert source.path == files[kind]
+        assert source.path == path
         for icon, listed in zip(source, listing["icons"]):
             assert icon.index == listed["index"]
             assert icon.id == listed.get("id", listed.get("name"))
@@ -110,18 +159,19 @@ def test_listing_is_the_tools(files, kind):
 
 @pytest.mark.parametrize("kind", FIXTURES)
 def test_scan_record_is_the_tools(files, kind):
-    record = cli_record(files[kind])
-    assert pictrove.scan(files[kind], all_icons=True) == record
-    assert pictrove.scan(files[kind]) == json.loads(cli("scan", files[kind]).stdout)
-    assert pictrove.scan(files[kind], thumbnail=24) == json.loads(cli("scan", "--thumbnail", "24", files[kind]).stdout)
+    path = kind_file(files, kind)
+    record = cli_record(path)
+    assert pictrove.scan(path, all_icons=True) == record
+    assert pictrove.scan(path) == json.loads(cli("scan", path).stdout)
+    assert pictrove.scan(path, thumbnail=24) == json.loads(cli("scan", "--thumbnail", "24", path).stdout)
     # Content: the same record without the file's name (a system library
     # leads to its .mun file by its name alone).
-    with open(files[kind], "rb") as f:
+    with open(path, "rb") as f:
         of_content = pictrove.scan(f.read(), all_icons=True)
     if kind != "mun":
         assert of_content == {key: value for key, value in record.items() if key != "file"}
-    assert list(pictrove.scan_many([files[kind]] * 2, thumbnail=24)) == [pictrove.scan(files[kind], thumbnail=24)] * 2
-    with pictrove.open(files[kind]) as source:
+    assert list(pictrove.scan_many([path] * 2, thumbnail=24)) == [pictrove.scan(path, thumbnail=24)] * 2
+    with pictrove.open(path) as source:
         assert source.kind == record["kind"]
         for icon, scanned in zip(source, record["all"]):
             assert "%016x" % icon.dhash() == scanned["dhash"]
@@ -133,10 +183,11 @@ def test_scan_record_is_the_tools(files, kind):
 
 @pytest.mark.parametrize("kind", FIXTURES)
 def test_bytes_are_what_extract_writes(files, kind, tmp_path):
-    written = cli_outputs(files[kind], tmp_path)
-    stem = os.path.basename(files[kind])
+    path = kind_file(files, kind)
+    written = cli_outputs(path, tmp_path)
+    stem = os.path.basename(path)
     expected = {}
-    with pictrove.open(files[kind]) as source:
+    with pictrove.open(path) as source:
         for icon in source:
             group = icon.group_bytes()
             if group is not None:
@@ -153,14 +204,16 @@ def test_bytes_are_what_extract_writes(files, kind, tmp_path):
 @pytest.mark.parametrize("kind", [k for k in FIXTURES if k != "mun"])
 @pytest.mark.parametrize("wrap", [bytes, bytearray, memoryview, "mmap"])
 def test_buffers_give_what_the_path_gives(files, kind, wrap, tmp_path):
+    path = kind_file(files, kind)
+
     def summary(source):
         return (source.kind, [(icon.id, icon.is_cursor, icon.group_bytes(), icon.png(), icon.dhash(),
                                [(i.width, i.height, i.bits, i.hotspot, i.offset, i.data(), i.png())
                                 for i in icon.images]) for icon in source])
 
-    with open(files[kind], "rb") as f:
+    with open(path, "rb") as f:
         content = f.read()
-        with pictrove.open(files[kind]) as source:
+        with pictrove.open(path) as source:
             expected = summary(source)
         if wrap == "mmap":
             buffer = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
@@ -264,7 +317,7 @@ def test_hostile_files_are_errors_or_the_tools_damaged_icons(tmp_path):
                 continue
             assert len(source) == record["icons"], path
             for icon in source[:64]:
-                icon.png(), icon.rgba(), icon.group_bytes(), [i.png() for i in icon.images[:8]]
+                icon.png(), numpy and icon.rgba(), icon.group_bytes(), [i.png() for i in icon.images[:8]]
 
 
 def test_threads_share_one_source_and_open_many(files):
@@ -276,7 +329,7 @@ def test_threads_share_one_source_and_open_many(files):
     with concurrent.futures.ThreadPoolExecutor(8) as pool:
         shared = list(pool.map(lambda n: work(source[n % len(source)]), range(96)))
         assert shared == [serial[n % len(source)] for n in range(96)]
-        paths = [files[kind] for kind in FIXTURES] * 8
+        paths = [files[kind] for kind in FIXTURES if files.get(kind)] * 8
         records = list(pool.map(lambda p: pictrove.scan(p, all_icons=True), paths))
         opened = list(pool.map(lambda p: [work(icon) for icon in pictrove.open(p)], paths))
     assert records == [pictrove.scan(p, all_icons=True) for p in paths]
@@ -344,7 +397,8 @@ def test_a_buffer_is_read_in_place_and_held_while_read(files):
 
 
 def test_dhash_of_arrays_and_pillow_images_is_the_records(files, tmp_path):
-    from PIL import Image
+    Image = pytest.importorskip("PIL.Image")
+    pytest.importorskip("numpy")
 
     cli("extract", files["PE32"], "-o", str(tmp_path))
     record = cli_record(files["PE32"])
@@ -367,15 +421,21 @@ def test_dhash_of_arrays_and_pillow_images_is_the_records(files, tmp_path):
         icon.png(7)
 
 
+def solid_png(side, rgba):
+    """A PNG of one colour, 8-bit RGBA, made by hand."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    rows = (b"\0" + bytes(rgba) * side) * side
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
 def app_package(folder):
-    """An app package of one logo, made with zipfile and Pillow."""
-    from PIL import Image
-    logo = io.BytesIO()
-    Image.new("RGBA", (44, 44), (0, 120, 215, 255)).save(logo, "PNG")
+    """An app package of one logo, made with zipfile."""
     path = os.path.join(folder, "app.msix")
     with zipfile.ZipFile(path, "w") as archive:
         archive.writestr("AppxManifest.xml", "<Package><Properties><Logo>Logo.png</Logo></Properties></Package>")
-        archive.writestr("Logo.png", logo.getvalue())
+        archive.writestr("Logo.png", solid_png(44, (0, 120, 215, 255)))
     return path
 
 
@@ -385,6 +445,8 @@ def test_app_packages_are_read_through_their_module(tmp_path):
 
 
 def test_a_drawing_stopped_by_its_limits_is_an_error_never_none(tmp_path):
+    if not shutil.which("mksquashfs"):
+        pytest.skip("mksquashfs is missing")
     sys.path.insert(0, os.path.join(ROOT, "fuzz"))
     import make_crafted_crashers as crafted
     with pictrove.open(crafted.svg_appimage(tmp_path, crafted.svg_fan_out())) as source:
@@ -408,16 +470,7 @@ def test_what_the_tool_reads_beyond_icons_and_what_python_expects_of_objects(fil
         assert source[1] == icons[1] and hash(source[1]) == hash(icons[1]) and source[1] != icons[0]
         assert again[1] != icons[1] and len({*icons, *source}) == len(icons)
         assert (source.index(icons[1]), source.count(icons[1]), source.count(again[1])) == (1, 1, 0)
-        # A stored image's own pixels, as its PNG holds them (compared
-        # premultiplied: a transparent pixel's colour is not kept).
-        from PIL import Image
-        for image in icons[1].images:
-            pixels = image.rgba()
-            assert pixels.shape == (image.height, image.width, 4)
-            assert Image.frombytes("RGBA", (image.width, image.height), pixels.tobytes()).convert("RGBa").tobytes() == \
-                Image.open(io.BytesIO(image.png())).convert("RGBa").tobytes()
         # Sizes are ints of the sizes the tool draws.
-        assert icons[0].png(numpy.int64(48)) == icons[0].png(48)
         for size, error in [(-1, ValueError), (7, ValueError), (1025, ValueError), (2 ** 70, ValueError),
                             (32.0, TypeError), (True, TypeError), ("32", TypeError)]:
             for ask in (icons[0].png, icons[0].rgba):
@@ -431,10 +484,49 @@ def test_what_the_tool_reads_beyond_icons_and_what_python_expects_of_objects(fil
             next(pictrove.scan_many(lone))
 
 
+def test_rgba_gives_the_pixels_of_the_png(files):
+    Image = pytest.importorskip("PIL.Image")
+    pytest.importorskip("numpy")
+    with pictrove.open(files["PE32"]) as source:
+        icons = list(source)
+        # A stored image's own pixels, as its PNG holds them (compared
+        # premultiplied: a transparent pixel's colour is not kept).
+        for image in icons[1].images:
+            pixels = image.rgba()
+            assert pixels.shape == (image.height, image.width, 4)
+            assert Image.frombytes("RGBA", (image.width, image.height), pixels.tobytes()).convert("RGBa").tobytes() == \
+                Image.open(io.BytesIO(image.png())).convert("RGBa").tobytes()
+        assert icons[0].png(numpy.int64(48)) == icons[0].png(48)
+
+
+def test_without_numpy_all_but_rgba_works(files):
+    # NumPy hidden from a fresh interpreter: the package imports, and rgba()
+    # alone says what it needs, each time it is asked.
+    script = textwrap.dedent("""
+        import sys
+        sys.modules["numpy"] = None
+        import pictrove
+        icon = pictrove.open(sys.argv[1])[1]
+        print(icon.png(32)[:4], "%016x" % icon.dhash())
+        for ask in (icon.rgba, icon.images[0].rgba, icon.rgba):
+            try:
+                ask()
+            except pictrove.Error as e:
+                print(e)
+    """)
+    shown = subprocess.run([sys.executable, "-c", script, files["PE32"]], capture_output=True, text=True)
+    assert shown.returncode == 0, shown.stderr
+    lines = shown.stdout.splitlines()
+    assert lines[0] == "b'\\x89PNG' %016x" % pictrove.open(files["PE32"])[1].dhash()
+    assert lines[1:] == ["rgba() needs NumPy, which this Python cannot import: ModuleNotFoundError: import of numpy halted; "
+                         "None in sys.modules"] * 3
+
+
 def test_a_module_missing_at_run_time_is_an_error_naming_it(files, tmp_path):
     # The package copied alone: its modules are looked for beside it, and
     # what needs one raises pictrove.Error naming it, never another answer.
-    shutil.copytree(os.path.dirname(pictrove.__file__), tmp_path / "pictrove")
+    shutil.copytree(os.path.dirname(pictrove.__file__), tmp_path / "pictrove",
+                    ignore=shutil.ignore_patterns("pictrove-*"))  # as a build lays it out, or an install
     script = textwrap.dedent("""
         import sys
         import pictrove
@@ -463,7 +555,7 @@ def test_a_kept_icon_answers_alike_however_often_it_is_asked(files):
     icon = pictrove.open(files["PE32"])[1]
     first = (icon.png(256), icon.dhash(), icon.images[4].png())
     assert all(first)
-    for _ in range(600):
+    for _ in range(10_000):
         assert (icon.png(256), icon.dhash(), icon.images[4].png()) == first
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         assert set(pool.map(lambda _: icon.png(256), range(400))) == {first[0]}
@@ -525,6 +617,7 @@ def test_a_file_cut_short_tells_its_damage_and_gives_what_is_intact(files, tmp_p
 
 
 def test_rgba_first_from_many_threads_never_hangs():
+    pytest.importorskip("numpy")
     # A fresh interpreter, where nothing imported NumPy before the package.
     script = textwrap.dedent("""
         import concurrent.futures, sys, pictrove
@@ -542,22 +635,38 @@ def test_rgba_first_from_many_threads_never_hangs():
 
 @pytest.mark.skipif(os.environ.get("PICTROVE_PIP_TEST") != "1", reason="ctest runs it on its own")
 def test_pip_installs_the_package_offline_into_a_virtual_environment(files, tmp_path):
+    # A plain environment, and pip's own isolated build, its build packages
+    # (setuptools, wheel) taken from Debian's copies of their wheels.
+    wheels = "/usr/share/python-wheels"
+    if not os.path.isdir(wheels) or not any(name.startswith("wheel-") for name in os.listdir(wheels)):
+        pytest.fail("Debian's python3-wheel-whl is missing: scripts/install-deps.sh installs it")
     venv = tmp_path / "venv"
-    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)], check=True)
+    subprocess.run([sys.executable, "-m", "venv", str(venv)], check=True)
     python = str(venv / "bin" / "python")
-    installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--no-build-isolation",
+    installed = subprocess.run([python, "-m", "pip", "install", "--no-index", "--find-links", wheels,
                                 os.path.join(ROOT, "python")], capture_output=True, text=True)
     assert installed.returncode == 0, installed.stdout + installed.stderr
     # The PNG comes through the codec module, installed beside the package's module.
-    script = ("import sys, pictrove; print(pictrove.__file__); print(pictrove.open(sys.argv[1])[1].group_sha256()); "
-              "print(pictrove.open(sys.argv[2]).kind); print(pictrove.open(sys.argv[1])[1].png(32)[:8].hex())")
+    script = ("import sys, pictrove, importlib.metadata as m; print(pictrove.__file__); "
+              "print(pictrove.open(sys.argv[1])[1].group_sha256()); print(pictrove.open(sys.argv[2]).kind); "
+              "print(pictrove.open(sys.argv[1])[1].png(32)[:8].hex()); print(m.version('pictrove') == pictrove.__version__)")
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
     package = app_package(tmp_path)  # read by its module, installed beside the package's module
     shown = subprocess.run([python, "-c", script, files["PE32"], package], capture_output=True, text=True, env=env,
                            cwd=tmp_path)
     assert shown.returncode == 0, shown.stderr
-    where, digest, kind, png = shown.stdout.split()
+    where, digest, kind, png, versions = shown.stdout.split()
     assert where.startswith(str(venv))
     assert digest == cli_record(files["PE32"])["all"][1]["group_sha256"]
-    assert kind == "APPX"
-    assert png == "89504e470d0a1a0a"
+    assert (kind, png, versions) == ("APPX", "89504e470d0a1a0a", "True")
+    # Each binary finds every library beyond glibc and the C++ runtime in the package.
+    package = os.path.dirname(where)
+    libs = os.path.join(package, "_libs")
+    binaries = [os.path.join(package, name) for name in os.listdir(package) if name.endswith(".so")]
+    binaries += [os.path.join(package, "pictrove-svg-draw")] + [os.path.join(libs, name) for name in os.listdir(libs)]
+    core = ("libc.so", "libm.so", "libstdc++.so", "libgcc_s.so")
+    for binary in binaries:
+        for line in subprocess.run(["ldd", binary], capture_output=True, text=True, env=env, check=True).stdout.splitlines():
+            name, _, found = line.strip().partition(" => ")
+            if found and not name.startswith(core):
+                assert found.startswith(libs + "/"), (binary, line)
