@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
