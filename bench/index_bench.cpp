@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/corpus_index.h"
+#include "corpus/corpus_index.h"
 
 #ifdef PICTROVE_BENCH_FAISS
 #include <faiss/IndexBinaryFlat.h>
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     std::vector<double> opens;
     for (int i = 0; i < 20; ++i) {
         const auto start = Clock::now();
-        auto index = pictrove::cli::CorpusIndex::open(argv[1]);
+        auto index = pictrove::corpus::CorpusIndex::open(argv[1]);
         if (!index) {
             std::fprintf(stderr, "%s\n", index.error().message.c_str());
             return 1;
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         opens.push_back(millisecondsSince(start));
     }
     std::sort(opens.begin(), opens.end());
-    const auto index = pictrove::cli::CorpusIndex::open(argv[1]);
+    const auto index = pictrove::corpus::CorpusIndex::open(argv[1]);
     std::printf("entries %zu, records %zu, groups %zu; open median %.3f ms\n", index->entries(),
                 index->records(), index->groups(), opens[opens.size() / 2]);
 

@@ -11,6 +11,9 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   if(PICTROVE_WERROR)
     add_compile_options(-Werror)
   endif()
+  # The standard library's checks in every debug build too: an index past a
+  # vector's end or an empty optional read stops the test that did it.
+  add_compile_definitions($<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
   if(PICTROVE_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     # The standard library's own checks: a span or vector index past its

@@ -6,15 +6,15 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/clusters.h"
-#include "cli/corpus_index.h"
-#include "cli/record_reader.h"
+#include "corpus/clusters.h"
+#include "corpus/corpus_index.h"
+#include "corpus/record_reader.h"
 #include "fingerprint/dhash.h"
 #include "fuzz_support.h"
 
 namespace {
 
-using namespace pictrove::cli;
+using namespace pictrove::corpus;
 
 void searchIndex(const CorpusIndex& index) {
     // Entries are capped by the file's size: every one takes 16 bytes of it.

@@ -25,15 +25,18 @@ from ._pictrove import (  # noqa: F401
     FormatError,
     Icon,
     IconSource,
+    Index,
     StoredImage,
     __version__,
     open,
     scan,
     _dhash_rgba,
+    _IndexBuilder,
+    _ReportBuilder,
 )
 
-__all__ = ["open", "scan", "scan_many", "dhash", "hamming", "Error", "FileError", "FormatError",
-           "IconSource", "Icon", "StoredImage"]
+__all__ = ["open", "scan", "scan_many", "dhash", "hamming", "Index", "build_index", "clusters", "report", "Error",
+           "FileError", "FormatError", "IconSource", "Icon", "StoredImage"]
 
 # The tool's message, as it stands, for a file that cannot be read; errno and
 # filename tell the rest, as an OSError's do.
@@ -98,3 +101,74 @@ def dhash(image):
 def hamming(a, b):
     """How many of the 64 bits of two hashes differ: 0 for the same picture."""
     return bin((a ^ b) & 0xFFFFFFFFFFFFFFFF).count("1")
+
+
+# --- corpora: records, the look-alike index, families, the report ----------
+
+def _add_records(builder, records):
+    """Feeds `builder` the records: one records file (a path), or an
+    iterable of record dicts (as scan() gives them) and records files."""
+    if isinstance(records, (str, _os.PathLike)):
+        records = [records]
+    elif isinstance(records, (dict, bytes, bytearray)):
+        raise TypeError("records are an iterable of record dicts or records files, or one records file")
+    for record in records:
+        if isinstance(record, dict):
+            builder.add(_json.dumps(record, separators=(",", ":")))
+        elif isinstance(record, (str, _os.PathLike)):
+            builder.add_file(record)
+        else:
+            raise TypeError("a record is a dict (as scan() gives it) or the path of a records file, not "
+                            + type(record).__name__)
+    return builder
+
+
+def _jobs(jobs):
+    if jobs is None:
+        return _os.cpu_count() or 1
+    if jobs < 1:
+        raise ValueError("jobs must be at least 1")
+    return jobs
+
+
+def _similar(self, reference, max_distance=10, all_icons=False):
+    """The icons within max_distance of a difference hash (an int) or of an
+    Icon's, nearest first, as dicts as similar --index --json prints them."""
+    if isinstance(reference, Icon):
+        reference = reference.dhash()
+    if isinstance(reference, bool) or not isinstance(reference, int):
+        raise TypeError("similar() takes a difference hash (an int) or an Icon")
+    if not 0 <= reference < 1 << 64:
+        raise ValueError("a difference hash is 64 bits")
+    return self._similar(reference, max_distance, all_icons)
+
+
+Index.similar = _similar
+
+
+def build_index(records, path, groups=True):
+    """Writes the look-alike index of the records to `path` (whole or not at
+    all), as pictrove-cli index does, and opens it. `records` is a records
+    file, or an iterable of record dicts and records files. Lines that are no
+    scan record are counted in the index's `skipped`; groups=False leaves the
+    group hashes out (--no-groups)."""
+    return _add_records(_IndexBuilder(groups), records).write(path)
+
+
+def clusters(records_or_index, radius=4, min_size=2, all_icons=False, jobs=None):
+    """Yields the icon families of an Index, or of records (built into an
+    index in memory), largest first, as dicts as pictrove-cli clusters prints
+    them."""
+    if isinstance(records_or_index, Index):
+        index = records_or_index
+    else:
+        index = _add_records(_IndexBuilder(True), records_or_index).in_memory()
+    for line in index._clusters(radius, min_size, all_icons, _jobs(jobs)):
+        yield _json.loads(line)
+
+
+def report(records, path, radius=4, min_size=2, all_icons=False, jobs=None):
+    """Writes the HTML page of the records' families to `path` (whole or not
+    at all), as pictrove-cli report does. Returns how many lines of records
+    files were no scan record."""
+    return _add_records(_ReportBuilder(), records).write(path, radius, min_size, all_icons, _jobs(jobs))

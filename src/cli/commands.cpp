@@ -14,9 +14,9 @@
 
 #include "cli/inputs.h"
 #include "cli/ordered_jobs.h"
-#include "cli/ordered_stream.h"
 #include "cli/output_names.h"
 #include "collection_file.h"
+#include "engine/ordered_stream.h"
 #include "engine/sources.h"
 #include "group_file.h"
 #include "icon_source/icon_file.h"

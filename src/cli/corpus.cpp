@@ -5,19 +5,18 @@
 #include <span>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
 #include "cli/commands.h"
 #include "cli/scan.h"
+#include "corpus/report.h"
+#include "corpus/searches.h"
 #include "engine/scan_record.h"
-#include "fingerprint/dhash.h"
 #include "path_text.h"
 #include "save_file.h"
 
 namespace pictrove::cli {
-namespace {
+using namespace corpus;
 
-using Json = nlohmann::ordered_json;
+namespace {
 
 // The index of the records files named, built in memory.
 Result<CorpusIndex> indexOfRecords(const Options& options, std::FILE* in, std::ostream& err, int& status) {
@@ -27,16 +26,6 @@ Result<CorpusIndex> indexOfRecords(const Options& options, std::FILE* in, std::o
     auto image = builder.finish();
     if (!image) return image.error();
     return CorpusIndex::fromBytes(std::move(*image));
-}
-
-Json memberJson(const ClusterMember& member, bool distance) {
-    Json json;
-    putFileName(json, member.file);
-    json["index"] = member.index;
-    json["dhash"] = dhashText(member.dhash);
-    json["group_sha256"] = member.groupSha256 ? Json(*member.groupSha256) : Json(nullptr);
-    if (distance) json["distance"] = member.distance;
-    return json;
 }
 
 }  // namespace
@@ -89,17 +78,33 @@ int clusters(const Options& options, std::FILE* in, std::ostream& out, std::ostr
     settings.minSize = options.minSize;
     settings.allIcons = options.allIcons;
     settings.jobs = options.jobs.value_or(std::max(1u, std::thread::hardware_concurrency()));
-    const bool sound = forEachCluster(*index, settings, [&](const Cluster& cluster) {
-        const ClusterMember& center = cluster.members[cluster.representative];
-        Json line = {{"cluster", cluster.number}, {"size", cluster.members.size()}, {"files", cluster.files}};
-        line["representative"] = memberJson(center, false);
-        auto& members = line["members"] = Json::array();
-        for (const ClusterMember& member : cluster.members) members.push_back(memberJson(member, true));
-        out << jsonLine(line);
-    });
+    const bool sound = forEachCluster(*index, settings,
+                                      [&](const Cluster& cluster) { out << jsonLine(clusterJson(cluster)); });
     out.flush();
     if (!sound) {
         err << "pictrove-cli: the index " << options.indexArgument.value_or("") << " is damaged\n";
+        return 2;
+    }
+    return status;
+}
+
+int report(const Options& options, std::FILE* in, std::ostream& err) {
+    ReportBuilder page;
+    int status = 0;
+    for (const std::string& name : options.files) {
+        status =
+            std::max(status, readRecordLines(
+                                 name, in, [&](std::string_view line) { return page.addLine(line); }, err));
+        if (status == 2) return 2;
+    }
+    ReportSettings settings;
+    settings.radius = options.radius;
+    settings.minSize = options.minSize;
+    settings.allIcons = options.allIcons;
+    settings.jobs = threadsFor(options);
+    settings.collectionExtension = options.collectionExtension;
+    if (const auto error = page.write(*options.outputDir, settings)) {
+        err << "pictrove-cli: " << error->message << "\n";
         return 2;
     }
     return status;

@@ -17,10 +17,9 @@
 #include "cli/commands.h"
 #include "cli/corpus.h"
 #include "cli/numbers.h"
-#include "cli/record_reader.h"
-#include "cli/report.h"
 #include "cli/scan.h"
 #include "cli/thumbnail.h"
+#include "corpus/record_reader.h"
 #include "memory_reuse.h"
 #include "module_loader.h"
 #include "path_text.h"
@@ -285,7 +284,7 @@ const std::vector<OptionRule>& optionRules() {
          [](Options& o,
             const std::string& v) -> std::
                                       optional<std::string> {
-                                          if (!pictrove::cli::parseSha256(v))
+                                          if (!pictrove::corpus::parseSha256(v))
                                               return "--group needs a group_sha256 of 64 hex digits";
                                           o.group = v;
                                           return std::nullopt;

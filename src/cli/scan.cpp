@@ -17,11 +17,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
-#include "cli/corpus_index.h"
 #include "cli/inputs.h"
-#include "cli/ordered_stream.h"
 #include "cli/path_stream.h"
-#include "cli/record_reader.h"
+#include "corpus/corpus_index.h"
+#include "corpus/record_lines.h"
+#include "corpus/record_reader.h"
+#include "corpus/searches.h"
+#include "engine/ordered_stream.h"
 #include "engine/scan_record.h"
 #include "engine/sources.h"
 #include "fingerprint/dhash.h"
@@ -29,6 +31,8 @@
 #include "path_text.h"
 
 namespace pictrove::cli {
+using namespace corpus;
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -84,17 +88,6 @@ int scan(const Options& options, std::FILE* in, std::ostream& out, std::ostream&
 }
 
 namespace {
-
-struct Match {
-    int distance = 0;
-    std::string file;
-    std::size_t index = 0;
-    std::uint64_t hash = 0;
-};
-
-bool before(const Match& a, const Match& b) {
-    return std::tie(a.distance, a.file, a.index) < std::tie(b.distance, b.file, b.index);
-}
 
 // The hash to compare with: REFERENCE as 16 hexadecimal digits, unless a file
 // of that name exists, else icon --index of the icon source REFERENCE.
@@ -208,51 +201,6 @@ private:
 
 }  // namespace
 
-bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
-                 const std::function<void()>& tooLong, const LineLimits& limits) {
-    std::vector<char> buffer(limits.block);
-    std::size_t held = 0;   // bytes of an unfinished line carried over
-    bool skipping = false;  // inside a line too long to hold, passing over it
-    for (;;) {
-        const std::size_t got = std::fread(buffer.data() + held, 1, buffer.size() - held, in);
-        if (std::ferror(in)) return false;
-        const std::size_t filled = held + got;
-        const bool atEnd = got == 0;
-        if (atEnd && filled == 0) break;
-        std::string_view text(buffer.data(), filled);
-        const std::size_t complete =
-            atEnd ? filled : text.rfind('\n') + 1;  // npos + 1 == 0: no full line yet
-        if (complete == 0) {
-            if (skipping) {
-                held = 0;
-            } else if (buffer.size() < limits.longest) {
-                held = filled;
-                buffer.resize(std::min(buffer.size() * 2, limits.longest));
-            } else {
-                tooLong();
-                skipping = true;
-                held = 0;
-            }
-            continue;
-        }
-        std::string_view lines = text.substr(0, complete);
-        if (skipping) {
-            const std::size_t end = lines.find('\n');
-            lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
-            skipping = false;
-        }
-        while (!lines.empty()) {
-            const std::size_t end = lines.find('\n');
-            line(lines.substr(0, end));
-            lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
-        }
-        if (atEnd) break;
-        held = filled - complete;
-        std::memmove(buffer.data(), buffer.data() + complete, held);
-    }
-    return true;
-}
-
 namespace {
 
 // A name as `ls --quoting-style=shell-escape` shows it where it holds a
@@ -306,35 +254,24 @@ int readRecordLines(const std::string& name, std::FILE* in, const std::function<
         err << "pictrove-cli: cannot read " << name << ": " << std::strerror(errno) << "\n";
         return 2;
     }
-    const LineLimits limits;
-    std::size_t number = 0, faults = 0, firstFault = 0;
-    const auto fault = [&] {
-        if (faults++ == 0) firstFault = number;
-    };
-    const bool read = forEachLine(
-        records,
-        [&](std::string_view text) {
-            ++number;
-            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-            if (text.find_first_not_of(" \t") == std::string_view::npos) return;  // a blank line
-            if (!line(text)) fault();
-        },
-        [&] {
-            ++number;
-            fault();
+    const corpus::LineLimits limits;
+    RecordLineCounts counts;
+    const bool read = forEachRecordLine(
+        records, line,
+        [&](std::size_t number) {
             err << "pictrove-cli: " << name << ": line " << number << " is longer than " << limits.longest
                 << " bytes and was passed over\n";
         },
-        limits);
+        counts, limits);
     const int error = errno;
     if (records != in) std::fclose(records);
     if (!read) {
         err << "pictrove-cli: cannot read " << name << ": " << std::strerror(error) << "\n";
         return 2;
     }
-    if (faults) {
+    if (const std::size_t faults = counts.faults) {
         err << "pictrove-cli: " << name << ": " << faults << (faults == 1 ? " line is" : " lines are")
-            << " not a scan record (the first: line " << firstFault << ")\n";
+            << " not a scan record (the first: line " << counts.firstFault << ")\n";
         return 1;
     }
     return 0;
@@ -358,19 +295,10 @@ int searchIndex(const Options& options, std::vector<Match>& matches, std::ostrea
     }
     std::optional<std::uint64_t> reference;
     if (!options.group && !(reference = referenceHash(options, err))) return 1;
-    bool sound = true;
-    const auto take = [&](std::size_t n, int distance) {
-        const auto entry = index->entry(n);
-        const auto file = entry ? index->fileName(entry->record) : std::nullopt;
-        if (!file) {
-            sound = false;
-            return;
-        }
-        matches.push_back({distance, std::string(*file), entry->index, entry->dhash});
-    };
-    sound &= options.group
-                 ? index->withGroup(*options.group, options.allIcons, [&](std::size_t n) { take(n, 0); })
-                 : index->findNear(*reference, options.maxDistance, options.allIcons, take);
+    auto found = options.group ? matchesOfGroup(*index, *options.group, options.allIcons)
+                               : matchesNear(*index, *reference, options.maxDistance, options.allIcons);
+    const bool sound = found.has_value();
+    if (found) matches = std::move(*found);
     if (!sound) {
         err << "pictrove-cli: the index " << name << " is damaged\n";
         return 2;
@@ -419,11 +347,7 @@ int similar(const Options& options, std::FILE* in, std::ostream& out, std::ostre
     std::sort(matches.begin(), matches.end(), before);
     for (const Match& match : matches) {
         if (options.json) {
-            Json line = {{"distance", match.distance}};
-            putFileName(line, match.file);
-            line["index"] = match.index;
-            line["dhash"] = dhashText(match.hash);
-            out << jsonLine(line);
+            out << jsonLine(matchJson(match));
         } else {
             out << match.distance << '\t' << shellQuoted(match.file) << '\t' << match.index << '\n';
         }

@@ -33,17 +33,6 @@ std::size_t threadsFor(const Options& options);
 ScanRecord scanFile(const PathEntry& entry, const Options& options,
                     const std::function<void()>& whileRead = {}, MemoryLedger::Turn* turn = nullptr);
 
-// Reads `in` in blocks and hands `line` each line without its line end. A
-// line longer than `longest` is passed over whole, `tooLong` called in its
-// place, so memory stays bounded whatever the input. False on a read error,
-// with errno telling why.
-struct LineLimits {
-    std::size_t block = std::size_t{4} << 20;
-    std::size_t longest = std::size_t{256} << 20;
-};
-bool forEachLine(std::FILE* in, const std::function<void(std::string_view)>& line,
-                 const std::function<void()>& tooLong, const LineLimits& limits = {});
-
 // Hands `line` each line of the records file `name` ("-" for `in`) that is
 // not blank, without its line end; `line` says whether it was a scan record.
 // Returns 2 when the file cannot be read, 1 when some of its lines were no

@@ -40,17 +40,19 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& target) {
 #ifndef _WIN32
 Error createError(const std::filesystem::path& target, int error) {
     return Error{ErrorCode::cannotCreate,
-                 "Cannot create file " + target.string() + ": " + std::strerror(error)};
+                 "Cannot create file " + target.string() + ": " + std::strerror(error), error,
+                 target.string()};
 }
 
 Error writeError(const std::filesystem::path& target, int error) {
-    return Error{ErrorCode::writeFailed,
-                 "Cannot write file " + target.string() + ": " + std::strerror(error)};
+    return Error{ErrorCode::writeFailed, "Cannot write file " + target.string() + ": " + std::strerror(error),
+                 error, target.string()};
 }
 
 Error unsafeReplaceError(const std::filesystem::path& target, int error) {
     return Error{ErrorCode::writeFailed,
-                 "Cannot replace file " + target.string() + " safely: " + std::strerror(error)};
+                 "Cannot replace file " + target.string() + " safely: " + std::strerror(error), error,
+                 target.string()};
 }
 #endif
 

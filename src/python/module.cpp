@@ -15,6 +15,12 @@
 #include <string>
 #include <utility>
 
+#include "corpus/clusters.h"
+#include "corpus/corpus_index.h"
+#include "corpus/record_lines.h"
+#include "corpus/record_reader.h"
+#include "corpus/report.h"
+#include "corpus/searches.h"
 #include "engine/scan_record.h"
 #include "engine/sources.h"
 #include "fingerprint/dhash.h"
@@ -24,19 +30,24 @@
 #include "image/png.h"
 #include "module_loader.h"
 #include "path_text.h"
+#include "save_file.h"
 
 namespace py = pybind11;
 
 namespace pictrove::python {
 namespace {
 
+using corpus::forEachRecordLine;
+using corpus::RecordLineCounts;
+
 // The exception classes, made when the module is loaded.
 py::handle errorType;
 py::handle fileErrorType;
 py::handle formatErrorType;
 
-// An error of the engine on its way to Python: a file that cannot be read
-// becomes a FileError (an OSError), anything else a FormatError (a ValueError).
+// An error of the engine on its way to Python: a file that cannot be read or
+// written becomes a FileError (an OSError), anything else a FormatError (a
+// ValueError).
 struct EngineError {
     Error error;
 };
@@ -471,6 +482,208 @@ std::uint64_t dhashOfRgba(const py::buffer& pixels, std::uint32_t width, std::ui
     return differenceHash(image);
 }
 
+// --- corpora: the look-alike index, its searches and families ------------
+
+py::object jsonObject(const nlohmann::ordered_json& json) {
+    return py::module_::import("json").attr("loads")(py::bytes(jsonLine(json)));
+}
+
+// An index file, mapped, or one built in memory; its searches answer as
+// similar --index and clusters do.
+class Index {
+public:
+    Index(corpus::CorpusIndex index, std::string name, std::size_t skipped)
+        : index_(std::make_shared<corpus::CorpusIndex>(std::move(index))),
+          name_(std::move(name)),
+          skipped_(skipped) {}
+
+    static Index open(const py::object& path) {
+        const std::string name = pathBytes(path);
+        Result<corpus::CorpusIndex> index = Error{ErrorCode::invalidFormat, ""};
+        {
+            const py::gil_scoped_release free;
+            index = corpus::CorpusIndex::open(std::filesystem::path(name));
+        }
+        if (!index) fail(index.error());
+        return Index(std::move(*index), name, 0);
+    }
+
+    std::size_t size() const { return index_->entries(); }
+    std::size_t records() const { return index_->records(); }
+    std::size_t skipped() const { return skipped_; }
+    void setSkipped(std::size_t skipped) { skipped_ = skipped; }
+    bool keepsGroups() const { return index_->keepsGroups(); }
+
+    py::list similar(std::uint64_t hash, int maxDistance, bool allIcons) const {
+        if (maxDistance < 0 || maxDistance > 64) throw py::value_error("max_distance must be from 0 to 64");
+        std::optional<std::vector<corpus::Match>> found;
+        {
+            const py::gil_scoped_release free;
+            found = corpus::matchesNear(*index_, hash, maxDistance, allIcons);
+        }
+        return listOf(found);
+    }
+
+    py::list group(const std::string& sha256, bool allIcons) const {
+        if (!corpus::parseSha256(sha256)) throw py::value_error("a group hash is 64 hexadecimal digits");
+        if (!index_->keepsGroups())
+            throw PackageError{"the index " + name_ + " was built without the group hashes"};
+        std::optional<std::vector<corpus::Match>> found;
+        {
+            const py::gil_scoped_release free;
+            found = corpus::matchesOfGroup(*index_, sha256, allIcons);
+        }
+        return listOf(found);
+    }
+
+    // The families as clusters prints them, one JSON text each, largest
+    // first: the package reads them one at a time.
+    std::vector<std::string> clusters(int radius, std::size_t minSize, bool allIcons,
+                                      std::size_t jobs) const {
+        if (radius < 0 || radius > 64) throw py::value_error("radius must be from 0 to 64");
+        corpus::ClusterSettings settings;
+        settings.radius = radius;
+        settings.minSize = std::max<std::size_t>(minSize, 1);
+        settings.allIcons = allIcons;
+        settings.jobs = std::max<std::size_t>(jobs, 1);
+        std::vector<std::string> lines;
+        bool sound = false;
+        {
+            const py::gil_scoped_release free;
+            sound = corpus::forEachCluster(*index_, settings, [&](const corpus::Cluster& cluster) {
+                lines.push_back(jsonLine(corpus::clusterJson(cluster)));
+            });
+        }
+        if (!sound) damaged();
+        return lines;
+    }
+
+private:
+    [[noreturn]] void damaged() const { throw PackageError{"the index " + name_ + " is damaged"}; }
+
+    py::list listOf(const std::optional<std::vector<corpus::Match>>& found) const {
+        if (!found) damaged();
+        py::list out;
+        for (const corpus::Match& match : *found) out.append(jsonObject(corpus::matchJson(match)));
+        return out;
+    }
+
+    std::shared_ptr<const corpus::CorpusIndex> index_;
+    std::string name_;
+    std::size_t skipped_;
+};
+
+// Hands `record` every record line of the records file at `path`, as the
+// tool reads a records file; returns how many lines were no scan record.
+std::size_t addRecordsFile(const py::object& path, const std::function<bool(std::string_view)>& record) {
+    const std::string name = pathBytes(path);
+    RecordLineCounts counts;
+    bool read = false;
+    int error = 0;
+    {
+        const py::gil_scoped_release free;
+        if (std::FILE* records = std::fopen(name.c_str(), "rb")) {
+            read = forEachRecordLine(
+                records, record, [](std::size_t) {}, counts);
+            error = errno;
+            std::fclose(records);
+        } else {
+            error = errno;
+        }
+    }
+    if (!read) {
+        Error failure{ErrorCode::readFailed, "cannot read " + name + ": " + std::strerror(error)};
+        failure.systemError = error;
+        failure.path = name;
+        fail(failure);
+    }
+    return counts.faults;
+}
+
+// Record lines gathered for an index, as pictrove-cli index takes them.
+class IndexBuilder {
+public:
+    explicit IndexBuilder(bool keepGroups) : builder_(keepGroups) {}
+
+    bool add(const std::string& line) {
+        const bool taken = builder_.addLine(line);
+        skipped_ += !taken;
+        return taken;
+    }
+
+    void addFile(const py::object& path) {
+        skipped_ += addRecordsFile(path, [&](std::string_view line) { return builder_.addLine(line); });
+    }
+
+    // Written to `path` whole or not at all; the index is then opened there.
+    Index write(const py::object& path) {
+        const std::string name = pathBytes(path);
+        {
+            const py::gil_scoped_release free;
+            const auto image = builder_.finish();
+            if (!image) fail(image.error());
+            const std::span bytes(reinterpret_cast<const std::uint8_t*>(image->data()), image->size());
+            if (const auto error = saveFile(std::filesystem::path(name), bytes)) fail(*error);
+        }
+        Index index = Index::open(path);
+        index.setSkipped(skipped_);
+        return index;
+    }
+
+    // The index in memory, for one search or the families of the records.
+    Index inMemory() {
+        Result<corpus::CorpusIndex> index = Error{ErrorCode::invalidFormat, ""};
+        {
+            const py::gil_scoped_release free;
+            auto image = builder_.finish();
+            if (!image) fail(image.error());
+            index = corpus::CorpusIndex::fromBytes(std::move(*image));
+        }
+        if (!index) fail(index.error());
+        return Index(std::move(*index), "in memory", skipped_);
+    }
+
+private:
+    corpus::IndexBuilder builder_;
+    std::size_t skipped_ = 0;
+};
+
+// Record lines gathered for the page of their families, as pictrove-cli
+// report writes it.
+class ReportBuilder {
+public:
+    bool add(const std::string& line) {
+        const bool taken = page_.addLine(line);
+        skipped_ += !taken;
+        return taken;
+    }
+    void addFile(const py::object& path) {
+        skipped_ += addRecordsFile(path, [&](std::string_view line) { return page_.addLine(line); });
+    }
+    // Returns how many lines were no scan record.
+    std::size_t write(const py::object& path, int radius, std::size_t minSize, bool allIcons,
+                      std::size_t jobs) {
+        if (radius < 0 || radius > 64) throw py::value_error("radius must be from 0 to 64");
+        corpus::ReportSettings settings;
+        settings.radius = radius;
+        settings.minSize = std::max<std::size_t>(minSize, 1);
+        settings.allIcons = allIcons;
+        settings.jobs = std::max<std::size_t>(jobs, 1);
+        const std::string name = pathBytes(path);
+        std::optional<Error> error;
+        {
+            const py::gil_scoped_release free;
+            error = page_.write(std::filesystem::path(name), settings);
+        }
+        if (error) fail(*error);
+        return skipped_;
+    }
+
+private:
+    corpus::ReportBuilder page_;
+    std::size_t skipped_ = 0;
+};
+
 py::handle newError(const char* name, const char* doc, py::handle bases) {
     PyObject* type = PyErr_NewExceptionWithDoc(name, doc, bases.ptr(), nullptr);
     if (!type) throw py::error_already_set();
@@ -497,8 +710,10 @@ PYBIND11_MODULE(_pictrove, m) {
         try {
             if (thrown) std::rethrow_exception(thrown);
         } catch (const EngineError& e) {
-            const bool unreadable = e.error.code == pictrove::ErrorCode::cannotOpen ||
-                                    e.error.code == pictrove::ErrorCode::readFailed;
+            using pictrove::ErrorCode;
+            const ErrorCode code = e.error.code;
+            const bool unreadable = code == ErrorCode::cannotOpen || code == ErrorCode::readFailed ||
+                                    code == ErrorCode::cannotCreate || code == ErrorCode::writeFailed;
             if (!unreadable) return PyErr_SetString(formatErrorType.ptr(), e.error.message.c_str());
             // An OSError, with what OSError tells: the error number and the file.
             py::object error = fileErrorType(e.error.message);
@@ -609,6 +824,35 @@ PYBIND11_MODULE(_pictrove, m) {
     m.def("scan", &scan, py::arg("source"), py::arg("all_icons") = false, py::arg("thumbnail") = py::none(),
           "The record pictrove-cli scan writes for a path, as a dict; thumbnail=N as scan --thumbnail N. "
           "Of a bytes-like object, the record of that content, without \"file\".");
+    py::class_<Index>(m, "Index",
+                      "A look-alike index that pictrove-cli index or build_index() wrote, mapped (or one "
+                      "built in memory). len() is its number of icons.")
+        .def(py::init(&Index::open), py::arg("path"))
+        .def("__len__", &Index::size)
+        .def_property_readonly("records", &Index::records, "How many scan records it was built of.")
+        .def_property_readonly("skipped", &Index::skipped,
+                               "How many of the lines it was built from were no scan record.")
+        .def_property_readonly("keeps_groups", &Index::keepsGroups,
+                               "Whether it holds the group hashes (not built with groups=False).")
+        .def("_similar", &Index::similar, py::arg("dhash"), py::arg("max_distance"), py::arg("all_icons"))
+        .def("group", &Index::group, py::arg("sha256"), py::arg("all_icons") = false,
+             "The icons whose group hash is sha256 (64 hex digits), as similar --index --group lists them.")
+        .def("_clusters", &Index::clusters, py::arg("radius"), py::arg("min_size"), py::arg("all_icons"),
+             py::arg("jobs"));
+    py::class_<IndexBuilder>(m, "_IndexBuilder")
+        .def(py::init<bool>(), py::arg("groups"))
+        .def("add", &IndexBuilder::add, py::arg("line"))
+        .def("add_file", &IndexBuilder::addFile, py::arg("path"))
+        .def("write", &IndexBuilder::write, py::arg("path"))
+        .def("in_memory", &IndexBuilder::inMemory);
+    py::class_<ReportBuilder>(m, "_ReportBuilder")
+        .def(py::init<>())
+        .def("add", &ReportBuilder::add, py::arg("line"))
+        .def("add_file", &ReportBuilder::addFile, py::arg("path"))
+        .def("write", &ReportBuilder::write, py::arg("path"), py::arg("radius"), py::arg("min_size"),
+             py::arg("all_icons"), py::arg("jobs"));
+    m.attr("Index").attr("__module__") = "pictrove";
+
     m.attr("__version__") = PICTROVE_VERSION;
     m.def("_dhash_rgba", &dhashOfRgba, py::arg("pixels"), py::arg("width"), py::arg("height"));
 }

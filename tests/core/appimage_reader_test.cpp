@@ -141,6 +141,36 @@ TEST_F(AppImageReader, DirIconThenTheDesktopFilesIconOfEverySize) {
     }
 }
 
+// The image starts behind the runtime's section headers, wherever a 32-bit
+// or a 64-bit runtime puts them.
+TEST_F(AppImageReader, TheImageIsFoundBehindARuntimeOfEitherWordSize) {
+    const Data whole = appImage({{".DirIcon", pngOf(48)}});
+    const Data runtime = readFile("/bin/true");
+    const Data squash(whole.begin() + static_cast<std::ptrdiff_t>(runtime.size()), whole.end());
+    // A 32-bit runtime: its header, then three section headers of 40 bytes.
+    const auto put = [](Data& bytes, std::size_t at, std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) bytes[at + static_cast<std::size_t>(i)] = std::byte(value >> (8 * i));
+    };
+    Data elf32(52 + 3 * 40);
+    std::memcpy(elf32.data(),
+                "\x7f"
+                "ELF\x01\x01\x01\0AI\x02",
+                11);
+    put(elf32, 0x20, 52, 4);  // where the section headers lie
+    put(elf32, 0x2E, 40, 2);  // the size of one
+    put(elf32, 0x30, 3, 2);   // how many
+    for (const auto& [elfClass, found] : {std::pair{1, true}, std::pair{3, false}}) {
+        Data file = elf32;
+        file[4] = std::byte(elfClass);
+        file.insert(file.end(), squash.begin(), squash.end());
+        const IconFile icons = openBytes(file);
+        EXPECT_EQ(
+            icons.kind() == SourceKind::appimage && iconsOf(icons) == std::vector<std::string>{".DirIcon 48"},
+            found)
+            << elfClass;
+    }
+}
+
 TEST_F(AppImageReader, LinksAreFollowedInsideTheImageOnly) {
     struct Case {
         const char* what;
@@ -387,7 +417,16 @@ TEST_F(AppImageReader, SvgIconsAreDrawnWhenReadOnceAndNotAgainAfterAFailure) {
         // Every size: the seven others once each at most, none after a
         // failure.
         std::size_t decoded = 0;
-        for (const IconImage& image : icons.group(0).images) decoded += decodeImage(image).has_value();
+        for (const IconImage& image : icons.group(0).images) {
+            const auto drawn = decodeImage(image);
+            if (!drawn) continue;
+            ++decoded;
+            // A drawing's mask is its alpha, for whatever writes one.
+            std::size_t maskedRight = 0;
+            for (std::size_t p = 0; p < drawn->pixelCount() && p < drawn->mask.size(); ++p)
+                maskedRight += drawn->mask[p] == (drawn->bgra[4 * p + 3] < 128);
+            EXPECT_EQ(maskedRight, drawn->pixelCount()) << c.what << " at " << drawn->width;
+        }
         const std::uint64_t draws = svgWork().draws - shown.draws;
         if (c.allSizes) {
             EXPECT_EQ(decoded, 8u) << c.what;

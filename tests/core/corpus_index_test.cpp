@@ -6,11 +6,11 @@
 #include <random>
 #include <set>
 
-#include "cli/clusters.h"
-#include "cli/corpus_index.h"
+#include "corpus/clusters.h"
+#include "corpus/corpus_index.h"
 #include "fingerprint/dhash.h"
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 namespace {
 
 struct Icon {
@@ -178,6 +178,42 @@ TEST(CorpusIndex, ALinkPastTheEntriesAmongCopiesIsDamage) {
     EXPECT_FALSE(search(damaged).first);
 }
 
+// A group whose members run past the list of grouped entries is damage, not
+// a reason to read past it.
+TEST(CorpusIndex, AGroupRunningPastItsListIsDamage) {
+    const std::string group(64, 'a');
+    IndexBuilder builder;
+    for (const char* file : {"a", "b", "c"})
+        ASSERT_TRUE(builder.addLine(
+            std::string("{\"file\":\"") + file +
+            "\",\"main\":{\"index\":0,\"dhash\":\"00000000000000ff\",\"group_sha256\":\"" + group + "\"}}"));
+    auto image = builder.finish(16);
+    ASSERT_TRUE(image.ok());
+    // Three entries, no icon but the first of a file, one group hash: the
+    // group's start and end come after 32 bytes of group hashes.
+    const auto rounded = [](std::uint64_t bytes) { return (bytes + 7) / 8 * 8; };
+    const std::uint64_t buckets = (1u << 16) + 1, slots = (1u << 16) + 1;
+    const std::uint64_t groupStart = 72 + rounded(4 * buckets) + rounded(6 * 3) + rounded(4 * slots) +
+                                     rounded(4 * buckets) + rounded(2 * 3) + rounded(4 * 3) + rounded(4 * 3) +
+                                     32;
+    const auto members = [&](std::vector<std::byte> bytes) {
+        auto index = CorpusIndex::fromBytes(std::move(bytes));
+        EXPECT_TRUE(index.ok());
+        std::size_t found = 0;
+        const bool sound = index.ok() && index->withGroup(group, false, [&](std::size_t) { ++found; });
+        return std::pair{sound, found};
+    };
+    EXPECT_EQ(members(*image), std::pair(true, std::size_t{3}));
+    std::vector<std::byte> damaged = *image;
+    ASSERT_EQ(std::to_integer<int>(damaged[groupStart + 4]), 3);  // where the group ends
+    // Ends past the list that still read as entries (the padding and the
+    // names' ends after it), and an end far past.
+    for (const int end : {4, 8, 200}) {
+        damaged[groupStart + 4] = std::byte(end);
+        EXPECT_FALSE(members(damaged).first) << end;
+    }
+}
+
 // Single linkage by hand: every pair within the radius joined.
 std::vector<std::set<std::pair<std::string, std::size_t>>> familiesByHand(const CorpusIndex& index,
                                                                           int radius) {
@@ -238,4 +274,4 @@ TEST(Clusters, AreTheFamiliesOfSingleLinkageWhateverTheThreads) {
 }
 
 }  // namespace
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

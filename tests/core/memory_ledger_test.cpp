@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cli/memory_ledger.h"
-#include "cli/ordered_stream.h"
+#include "engine/ordered_stream.h"
 
 namespace pictrove::cli {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "cli/ordered_jobs.h"
-#include "cli/ordered_stream.h"
 #include "cli/output_names.h"
+#include "engine/ordered_stream.h"
 
 namespace pictrove::cli {
 namespace {

@@ -139,6 +139,15 @@ class PageData(Reports):
             shown = page_data(self.report("-", stdin=lines.encode())[0])
             family = shown["families"][0]
             self.assertEqual([png_pixels(shown["pictures"][n]).size for n in family[2:4]], sides)
+        # A thumbnail no larger than the page shows is carried as the record has it.
+        for side in (63, 64):
+            picture = io.BytesIO()
+            Image.new("RGBA", (side, 64), (200, 30, 30, 255)).save(picture, "PNG", compress_level=0)
+            thumbnail = base64.b64encode(picture.getvalue()).decode()
+            pair = [dict(r, main=dict(r["main"], thumbnail=thumbnail)) for r in (first, twin)]
+            shown = page_data(self.report("-", stdin="".join(json.dumps(r) + "\n" for r in pair).encode())[0])
+            family = shown["families"][0]
+            self.assertEqual([shown["pictures"][n] for n in family[2:4]], [thumbnail] * 2, side)
 
     def test_the_same_records_give_the_same_bytes(self):
         records = self.records("--thumbnail", "48", "--all-icons")

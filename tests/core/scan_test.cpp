@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/path_stream.h"
 #include "cli/scan.h"
+#include "corpus/record_lines.h"
 #include "fingerprint/sha256.h"
 
 namespace pictrove::cli {
@@ -145,7 +146,7 @@ TEST(RecordLines, LinesAcrossBlocksAndLinesTooLongToHold) {
         std::fwrite(c.input.data(), 1, c.input.size(), in);
         std::rewind(in);
         std::vector<std::string> seen;
-        EXPECT_TRUE(forEachLine(
+        EXPECT_TRUE(corpus::forEachLine(
             in, [&](std::string_view line) { seen.emplace_back(line); }, [&] { seen.emplace_back("!"); },
             {.block = 8, .longest = 20}));
         std::fclose(in);

@@ -546,6 +546,20 @@ def test_a_module_missing_at_run_time_is_an_error_naming_it(files, tmp_path):
         "%d" % len(pictrove.open(files["PE32"])),
         "Error: cannot load module %s: No such file or directory" % (folder / "pictrove-codecs.so"),
         "Error: cannot load module %s: No such file or directory" % (folder / "pictrove-appx.so")]
+    # A module of another build (another module of this one, under the
+    # codec's name) is refused before it runs, naming itself and the
+    # package's module.
+    package = os.path.dirname(pictrove.__file__)
+    built = package if os.path.exists(os.path.join(package, "pictrove-msi.so")) else \
+        os.path.join(os.path.dirname(os.path.dirname(package)), "lib", "pictrove")
+    shutil.copy(os.path.join(built, "pictrove-msi.so"), folder / "pictrove-codecs.so")
+    result = subprocess.run([sys.executable, "-c", script, files["PE32"], app_package(tmp_path)],
+                            env=dict(os.environ, PYTHONPATH=str(tmp_path)), capture_output=True, text=True)
+    refused = result.stdout.splitlines()[1]
+    module = [name for name in os.listdir(folder) if name.startswith("_pictrove")][0]
+    assert refused.startswith("Error: cannot load module %s: it is no module of this build of Pictrove" %
+                              (folder / "pictrove-codecs.so")), refused
+    assert refused.endswith("which %s belongs to" % (folder / module)), refused
 
 
 def test_a_kept_icon_answers_alike_however_often_it_is_asked(files):
@@ -614,6 +628,78 @@ def test_a_file_cut_short_tells_its_damage_and_gives_what_is_intact(files, tmp_p
                 [i["group_sha256"] for i in record.get("all", [])]
     with pictrove.open(files["PE32+"]) as whole:
         assert whole.damage is None
+
+
+def test_index_searches_families_and_report_answer_as_the_tool(files, tmp_path):
+    paths = [files[kind] for kind in FIXTURES if files.get(kind)]
+    records = [pictrove.scan(path, all_icons=True) for path in paths]
+    records_file = tmp_path / "records.jsonl"
+    with open(records_file, "w") as f:
+        f.write("".join(json.dumps(r) + "\n" for r in records) + "no record\n\n")
+    # The index: from dicts or from the records file, the tool's bytes.
+    cli_index = tmp_path / "cli.idx"
+    assert cli("index", str(records_file), "-o", str(cli_index), check=False).returncode == 1  # one line is no record
+    index = pictrove.build_index(records, tmp_path / "dicts.idx")
+    from_file = pictrove.build_index(str(records_file), tmp_path / "file.idx")
+    for built in (tmp_path / "dicts.idx", tmp_path / "file.idx"):
+        assert built.read_bytes() == cli_index.read_bytes()
+    assert (len(index), index.records, index.skipped, from_file.skipped) == (len(from_file), len(records), 0, 1)
+    assert len(index) == sum(len(r.get("all", [])) or ("main" in r) for r in records)
+
+    def tool(*args):
+        return [json.loads(line) for line in cli(*args, check=False).stdout.splitlines()]
+
+    # Searches: by hash, by an icon, by group hash, main icons or all.
+    with pictrove.open(files["PE32"]) as source:
+        icon = source[1]
+        for all_icons in (False, True):
+            flag = ["--all-icons"] if all_icons else []
+            reference = "%016x" % icon.dhash()
+            for distance in (0, 10, 30):
+                expected = tool("similar", "--json", "--max-distance", str(distance), *flag, "--index",
+                                str(cli_index), reference)
+                assert index.similar(icon.dhash(), distance, all_icons) == expected
+                assert pictrove.Index(cli_index).similar(icon, distance, all_icons=all_icons) == expected
+            expected = tool("similar", "--json", *flag, "--index", str(cli_index), "--group", icon.group_sha256())
+            assert index.group(icon.group_sha256(), all_icons) == expected and expected
+    # Families, of the index or of the records, as clusters prints them.
+    for settings in ({}, {"radius": 12, "min_size": 3}, {"radius": 0, "all_icons": True}):
+        args = ["--radius", str(settings.get("radius", 4)), "--min-size", str(settings.get("min_size", 2))]
+        args += ["--all-icons"] if settings.get("all_icons") else []
+        expected = tool("clusters", *args, "--index", str(cli_index))
+        assert list(pictrove.clusters(index, **settings)) == expected
+        assert list(pictrove.clusters(records, jobs=1, **settings)) == expected
+    # The report: the tool's page, byte for byte.
+    cli("report", str(records_file), "-o", str(tmp_path / "cli.html"), check=False)
+    assert pictrove.report([str(records_file)], tmp_path / "page.html") == 1
+    assert (tmp_path / "page.html").read_bytes() == (tmp_path / "cli.html").read_bytes()
+    # What cannot be read, is no index or is damaged says so, and a failed
+    # write leaves nothing behind.
+    with pytest.raises(pictrove.FileError) as missing:
+        pictrove.Index(tmp_path / "missing.idx")
+    assert missing.value.errno == errno.ENOENT
+    with pytest.raises(pictrove.FormatError, match="is not an index"):
+        pictrove.Index(records_file)
+    damaged = bytearray(cli_index.read_bytes())
+    damaged[72:72 + 4 * 65537] = b"\xff" * (4 * 65537)  # every bucket of the first table
+    (tmp_path / "damaged.idx").write_bytes(bytes(damaged))
+    assert cli("clusters", "--index", str(tmp_path / "damaged.idx"), check=False).returncode == 2
+    with pytest.raises(pictrove.Error, match="is damaged"):  # found so on the way, as clusters finds it
+        list(pictrove.clusters(pictrove.Index(tmp_path / "damaged.idx")))
+    good = cli_index.read_bytes()
+    (tmp_path / "damaged.idx").write_bytes(good[:16] + b"\x01" + good[17:])
+    with pytest.raises(pictrove.FormatError, match="is damaged"):  # found so when opened
+        pictrove.Index(tmp_path / "damaged.idx")
+    with pytest.raises(pictrove.FileError) as unwritten:
+        pictrove.build_index(records, tmp_path / "no" / "such" / "folder.idx")
+    assert unwritten.value.errno == errno.ENOENT
+    with pytest.raises(pictrove.FileError):
+        pictrove.report([str(tmp_path / "missing.jsonl")], tmp_path / "never.html")
+    assert not (tmp_path / "never.html").exists() and not (tmp_path / "no").exists()
+    with pytest.raises(pictrove.Error, match="without the group hashes"):
+        pictrove.build_index(records, tmp_path / "plain.idx", groups=False).group("ab" * 32)
+    with pytest.raises(TypeError):
+        pictrove.build_index([b"{}"], tmp_path / "bytes.idx")
 
 
 def test_rgba_first_from_many_threads_never_hangs():

@@ -1,4 +1,4 @@
-#include "cli/corpus_index.h"
+#include "corpus/corpus_index.h"
 
 #include <algorithm>
 #include <bit>
@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-#include "cli/record_reader.h"
+#include "corpus/record_reader.h"
 #include "fingerprint/dhash.h"
 
 // The file, every number little-endian, each part after the header starting
@@ -45,7 +45,7 @@
 // groups 4 bytes an entry and 36 a group hash, and the names 8 bytes a
 // record and the names themselves.
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 namespace {
 
 constexpr char kMagic[8] = {'P', 'T', 'R', 'V', 'I', 'D', 'X', '\n'};
@@ -251,8 +251,8 @@ Result<CorpusIndex> CorpusIndex::fromBytes(std::vector<std::byte> bytes) {
 
 Result<CorpusIndex> CorpusIndex::open(const std::filesystem::path& path) {
     const std::string name = path.string();
-    const auto cannot = [&](const std::string& why) {
-        return Error{ErrorCode::cannotOpen, "cannot read the index " + name + ": " + why};
+    const auto cannot = [&](const std::string& why, int systemError = 0) {
+        return Error{ErrorCode::cannotOpen, "cannot read the index " + name + ": " + why, systemError, name};
     };
 #ifdef _WIN32
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -275,7 +275,7 @@ Result<CorpusIndex> CorpusIndex::open(const std::filesystem::path& path) {
                                 std::vector<std::byte>{}, view);
 #else
     const int file = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (file < 0) return cannot(std::strerror(errno));
+    if (file < 0) return cannot(std::strerror(errno), errno);
     struct stat status {};
     if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(file);
@@ -288,7 +288,7 @@ Result<CorpusIndex> CorpusIndex::open(const std::filesystem::path& path) {
     const auto size = static_cast<std::size_t>(status.st_size);
     void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, file, 0);
     ::close(file);
-    if (view == MAP_FAILED) return cannot(std::strerror(errno));
+    if (view == MAP_FAILED) return cannot(std::strerror(errno), errno);
     auto image =
         std::make_shared<Image>(static_cast<const std::byte*>(view), size, std::vector<std::byte>{}, view);
 #endif
@@ -698,4 +698,4 @@ Result<std::vector<std::byte>> IndexBuilder::finish(std::uint32_t bucketBits) {
     return out;
 }
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

@@ -4,7 +4,7 @@
 // JSON inside it. Only each family's representative gets a picture, at most
 // 64 pixels a side, so the page grows with the members' names, not with
 // their pictures.
-#include "cli/report.h"
+#include "corpus/report.h"
 
 #include <map>
 #include <ostream>
@@ -15,13 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/clusters.h"
-#include "cli/commands.h"
-#include "cli/corpus.h"
-#include "cli/corpus_index.h"
-#include "cli/ordered_stream.h"
-#include "cli/scan.h"
+#include "corpus/clusters.h"
+#include "corpus/corpus_index.h"
 #include "engine/icon_picture.h"
+#include "engine/ordered_stream.h"
 #include "engine/scan_record.h"
 #include "engine/sources.h"
 #include "fingerprint/dhash.h"
@@ -30,7 +27,8 @@
 #include "path_text.h"
 #include "save_file.h"
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -123,7 +121,8 @@ struct FamilyPictures {
     std::optional<std::string> large;
 };
 
-FamilyPictures picturesOf(const ClusterMember& member, const RecordFacts* facts, const Options& options) {
+FamilyPictures picturesOf(const ClusterMember& member, const RecordFacts* facts,
+                          const std::string& collectionExtension) {
     if (facts) {
         if (const auto thumbnail = facts->thumbnails.find(member.index);
             thumbnail != facts->thumbnails.end()) {
@@ -139,7 +138,7 @@ FamilyPictures picturesOf(const ClusterMember& member, const RecordFacts* facts,
     if (!digest || hexText(digest->sha256) != facts->sha256) return {};
     auto bytes = opened->bytes();
     if (!bytes) return {};
-    const auto source = openSource(std::move(*bytes), member.file, options.collectionExtension);
+    const auto source = openSource(std::move(*bytes), member.file, collectionExtension);
     if (!source || member.index >= source->icons.size()) return {};
     const SourceIcon& icon = source->icons[member.index];
     const auto small = iconPng(*source, icon, kSmallPicture);
@@ -191,25 +190,30 @@ std::string pageData(Json data) {
 
 }  // namespace
 
-int report(const Options& options, std::FILE* in, std::ostream& err) {
-    IndexBuilder builder;
+struct ReportBuilder::Data {
+    IndexBuilder index;
     RecordFactsBook facts;
-    const int status =
-        addRecords(builder, options.files, in, err, [&](std::string_view line) { facts.add(line); });
-    if (status == 2) return 2;
-    auto image = builder.finish();
-    auto index = image ? CorpusIndex::fromBytes(std::move(*image)) : Result<CorpusIndex>(image.error());
-    if (!index) {
-        err << "pictrove-cli: " << index.error().message << "\n";
-        return 2;
-    }
+};
 
-    const ClusterSettings settings{options.radius, options.minSize, options.allIcons, threadsFor(options)};
+ReportBuilder::ReportBuilder() : data_(std::make_unique<Data>()) {}
+ReportBuilder::~ReportBuilder() = default;
+
+bool ReportBuilder::addLine(std::string_view line) {
+    if (!data_->index.addLine(line)) return false;
+    data_->facts.add(line);
+    return true;
+}
+
+std::optional<Error> ReportBuilder::write(const std::filesystem::path& target, const ReportSettings& given) {
+    auto image = data_->index.finish();
+    auto index = image ? CorpusIndex::fromBytes(std::move(*image)) : Result<CorpusIndex>(image.error());
+    if (!index) return index.error();
+    const RecordFactsBook& facts = data_->facts;
+
+    const ClusterSettings settings{given.radius, given.minSize, given.allIcons, given.jobs};
     std::vector<Cluster> clusters;
-    if (!forEachCluster(*index, settings, [&](const Cluster& cluster) { clusters.push_back(cluster); })) {
-        err << "pictrove-cli: the index of the records is damaged\n";
-        return 2;
-    }
+    if (!forEachCluster(*index, settings, [&](const Cluster& cluster) { clusters.push_back(cluster); }))
+        return Error{ErrorCode::invalidFormat, "the index of the records is damaged"};
 
     PictureBook pictures;
     Json families = Json::array();
@@ -222,7 +226,7 @@ int report(const Options& options, std::FILE* in, std::ostream& err) {
         [&](std::size_t& n) {
             const Cluster& cluster = clusters[n];
             const ClusterMember& shown = cluster.members.at(cluster.representative);
-            return picturesOf(shown, facts.find(shown.file), options);
+            return picturesOf(shown, facts.find(shown.file), given.collectionExtension);
         },
         [&](FamilyPictures& shown) {
             const Cluster& cluster = clusters[families.size()];
@@ -235,19 +239,13 @@ int report(const Options& options, std::FILE* in, std::ostream& err) {
             families.push_back(Json::array({cluster.files, cluster.representative, pictures.add(shown.small),
                                             pictures.add(shown.large), std::move(members)}));
         },
-        threadsFor(options));
+        given.jobs);
 
     Json data = {{"records", index->records()}, {"radius", settings.radius},
                  {"minSize", settings.minSize}, {"allIcons", settings.allIcons},
                  {"pictures", pictures.json()}, {"families", std::move(families)}};
     const std::string page = kReportPageHead + pageData(std::move(data)) + kReportPageTail;
-    const auto& target = *options.outputDir;
-    if (const auto error =
-            saveFile(target, {reinterpret_cast<const std::uint8_t*>(page.data()), page.size()})) {
-        err << "pictrove-cli: " << error->message << "\n";
-        return 2;
-    }
-    return status;
+    return saveFile(target, {reinterpret_cast<const std::uint8_t*>(page.data()), page.size()});
 }
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

@@ -7,9 +7,9 @@
 // script builds the first batch at once and the next as the end of the list
 // comes into view, and a family's members past the first five only when the
 // family is opened. `#search=TEXT` in the address starts with that search.
-#include "cli/report.h"
+#include "corpus/report.h"
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 
 const char* const kReportPageHead = R"html(<!DOCTYPE html>
 <html lang="en">
@@ -266,4 +266,4 @@ const char* const kReportPageTail = R"html(</script>
 </html>
 )html";
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

@@ -1,11 +1,11 @@
-#include "cli/record_reader.h"
+#include "corpus/record_reader.h"
 
 #include <nlohmann/json.hpp>
 
 #include "engine/scan_record.h"
 #include "fingerprint/dhash.h"
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 namespace {
 
 using Json = nlohmann::json;
@@ -194,4 +194,4 @@ std::optional<RecordIcons> readRecord(std::string_view line) {
     return walk.result();
 }
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

@@ -1,4 +1,4 @@
-#include "cli/clusters.h"
+#include "corpus/clusters.h"
 
 #include <algorithm>
 #include <array>
@@ -7,10 +7,10 @@
 #include <numeric>
 #include <thread>
 
-#include "cli/corpus_index.h"
+#include "corpus/corpus_index.h"
 #include "fingerprint/dhash.h"
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 namespace {
 
 // Sets of entries, joined one link at a time.
@@ -197,4 +197,4 @@ bool forEachCluster(const CorpusIndex& index, const ClusterSettings& settings,
     return true;
 }
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 
 class CorpusIndex;
 
@@ -43,4 +43,4 @@ struct Cluster {
 bool forEachCluster(const CorpusIndex& index, const ClusterSettings& settings,
                     const std::function<void(const Cluster&)>& each);
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

@@ -20,7 +20,7 @@
 
 #include "result.h"
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 
 // One icon of the index.
 struct IndexEntry {
@@ -102,4 +102,4 @@ private:
     std::unique_ptr<Data> data_;
 };
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus

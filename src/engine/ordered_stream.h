@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace pictrove::cli {
+namespace pictrove {
 
 // `next` is called on one thread at a time and returns nothing at the end of
 // the stream; `job` runs on any of `threads` threads.
@@ -82,4 +82,4 @@ void runStreamInOrder(const std::function<std::optional<Item>()>& next,
     for (std::thread& thread : pool) thread.join();
 }
 
-}  // namespace pictrove::cli
+}  // namespace pictrove

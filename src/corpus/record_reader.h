@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pictrove::cli {
+namespace pictrove::corpus {
 
 struct RecordIcon {
     std::size_t index = 0;               // 0 where the record gives none
@@ -39,4 +39,4 @@ inline bool compared(const RecordIcon& icon, const RecordIcons& record, bool all
     return allIcons && record.hasAll ? !icon.main : icon.main;
 }
 
-}  // namespace pictrove::cli
+}  // namespace pictrove::corpus
