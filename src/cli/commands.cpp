@@ -289,8 +289,7 @@ public:
             if (!source_.decode(images[bestImage(images, size)])) key.reset();
         }
         return made(key, [&]() -> std::optional<std::vector<std::uint8_t>> {
-            const auto decodes = [&](const IconImage& image) { return source_.decode(image) != nullptr; };
-            if (const auto stored = storedPngShownAt(source_.icons[icon].images, size, decodes))
+            if (const auto stored = storedPngShownAt(source_.icons[icon].images, size, source_.decodes))
                 return std::vector<std::uint8_t>(
                     reinterpret_cast<const std::uint8_t*>(stored->data()),
                     reinterpret_cast<const std::uint8_t*>(stored->data()) + stored->size());

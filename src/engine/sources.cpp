@@ -30,6 +30,7 @@ Source fromIconFile(std::shared_ptr<const IconFile> file) {
     }
     source.offsetOf = [raw = file.get()](const IconImage& image) { return raw->offsetOf(image.data); };
     source.decode = [raw = file.get()](const IconImage& image) { return raw->decode(image); };
+    source.decodes = [raw = file.get()](const IconImage& image) { return raw->decodes(image); };
     source.decodeBudgetPassed = [raw = file.get()] { return raw->decodeBudgetPassed(); };
     source.requestPixels = decodeBudget(file->fileSize());
     source.release = [raw = file.get()] { raw->releaseFile(); };
@@ -61,6 +62,7 @@ Source fromCollection(CollectionReader reader) {
         auto decoded = decodeImage(image);
         return decoded ? std::make_shared<const Image>(std::move(*decoded)) : nullptr;
     };
+    source.decodes = imageDecodes;
     source.storage = std::move(kept);
     return source;
 }

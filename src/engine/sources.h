@@ -39,6 +39,9 @@ struct Source {
     // and within the file's budget (IconFile::decode); nothing when it
     // cannot be.
     std::function<std::shared_ptr<const Image>(const IconImage&)> decode;
+    // Whether decode would give the image, asked within the same budget
+    // (IconFile::decodes).
+    std::function<bool(const IconImage&)> decodes;
     // Whether images were left undecoded because the file's budget was spent.
     std::function<bool()> decodeBudgetPassed = [] { return false; };
     // The pixels one request of it may have decoded (DecodeRequest).

@@ -76,8 +76,7 @@ bool OriginalIcon::isCursor() const {
 std::optional<std::vector<std::uint8_t>> OriginalIcon::pngAt(std::uint32_t size) const {
     // An icon of a file (a collection record draws its own way) chosen from
     // a stored PNG of just this size is that PNG.
-    const auto decodes = [](const IconImage& image) { return decodeImage(image).has_value(); };
-    const auto stored = shown_ ? storedPngShownAt(group_.images, size, decodes) : std::nullopt;
+    const auto stored = shown_ ? storedPngShownAt(group_.images, size, imageDecodes) : std::nullopt;
     if (stored && stillShown()) {
         const auto* first = reinterpret_cast<const std::uint8_t*>(stored->data());
         return std::vector<std::uint8_t>(first, first + stored->size());

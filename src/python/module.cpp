@@ -285,8 +285,7 @@ public:
         {
             const py::gil_scoped_release free;
             const DecodeRequest request(source_->requestPixels);
-            const auto decodes = [&](const IconImage& image) { return source_->decode(image) != nullptr; };
-            if (const auto stored = storedPngShownAt(icon().images, size, decodes)) {
+            if (const auto stored = storedPngShownAt(icon().images, size, source_->decodes)) {
                 const auto* first = reinterpret_cast<const std::uint8_t*>(stored->data());
                 png.emplace(first, first + stored->size());
             } else if (const auto picture = icon().icon(size)) {

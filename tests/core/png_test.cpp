@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -223,6 +224,118 @@ TEST(Png, QuickEncodingIsLibdeflatesQuickestLevel) {
         }
     }
     libdeflate_free_compressor(compressor);
+}
+#endif
+
+#ifndef _WIN32
+// A PNG of `side` x `side` 8-bit RGBA pixels, put together chunk by chunk:
+// `before` ancillary chunks ahead of the image data, the stream split into
+// `parts` chunks, `after` bytes after the end chunk. `window` sets the
+// stream's window (bits), `filter` each row's filter byte, `extra` bytes
+// after the stream inside the data.
+struct PngParts {
+    std::uint32_t side = 8;
+    std::uint8_t colourType = 6;
+    std::uint8_t interlace = 0;
+    std::vector<std::pair<std::string, std::string>> before = {};
+    int parts = 1;
+    int window = 15;
+    std::uint8_t filter = 1;
+    std::string extra = {};
+    std::vector<std::pair<std::string, std::string>> between = {};  // after the data, before the end
+    std::string after = {};
+};
+
+std::vector<std::byte> madePng(const PngParts& p) {
+    std::string out = "\x89PNG\r\n\x1a\n";
+    const auto chunk = [&](const std::string& type, const std::string& body) {
+        for (int i = 0; i < 4; ++i) out += static_cast<char>(body.size() >> (24 - 8 * i));
+        const std::string typed = type + body;
+        out += typed;
+        const auto sum = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size())));
+        for (int i = 0; i < 4; ++i) out += static_cast<char>(sum >> (24 - 8 * i));
+    };
+    std::string header;
+    for (int i = 0; i < 4; ++i) header += static_cast<char>(p.side >> (24 - 8 * i));
+    header += header;
+    header +=
+        std::string{'\x08', static_cast<char>(p.colourType), '\0', '\0', static_cast<char>(p.interlace)};
+    chunk("IHDR", header);
+    for (const auto& [type, body] : p.before) chunk(type, body);
+    const std::size_t channels = p.colourType == 6 ? 4 : 3;
+    std::string rows;
+    for (std::uint32_t y = 0; y < p.side; ++y) {
+        rows += static_cast<char>(p.filter);
+        for (std::size_t x = 0; x < p.side * channels; ++x) rows += static_cast<char>(x * 7 + y * 13);
+    }
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, p.window, 8, Z_DEFAULT_STRATEGY);
+    std::string stream(deflateBound(&z, static_cast<uLong>(rows.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(rows.data());
+    z.avail_in = static_cast<uInt>(rows.size());
+    z.next_out = reinterpret_cast<Bytef*>(stream.data());
+    z.avail_out = static_cast<uInt>(stream.size());
+    deflate(&z, Z_FINISH);
+    stream.resize(z.total_out);
+    deflateEnd(&z);
+    stream += p.extra;
+    const std::size_t part = stream.size() / static_cast<std::size_t>(p.parts) + 1;
+    for (std::size_t at = 0; at < stream.size(); at += part) chunk("IDAT", stream.substr(at, part));
+    for (const auto& [type, body] : p.between) chunk(type, body);
+    chunk("IEND", "");
+    out += p.after;
+    std::vector<std::byte> bytes(out.size());
+    std::memcpy(bytes.data(), out.data(), out.size());
+    return bytes;
+}
+
+// Whether a stored PNG decodes is told without decoding it where it is
+// plainly sound; the answer is the decoder's, whatever the file holds.
+TEST(Png, TellingWhetherItDecodesIsTheDecodersAnswer) {
+    const std::string gamma("\0\0\xb1\x8f", 4), zeroGamma(4, '\0');
+    const std::vector<std::pair<const char*, PngParts>> cases = {
+        {"plain", {}},
+        {"the data in three chunks", {.parts = 3}},
+        {"chunks before the data", {.before = {{"gAMA", gamma}, {"tEXt", std::string("Title\0A", 7)}}}},
+        {"a gamma of nothing", {.before = {{"gAMA", zeroGamma}}}},
+        {"a critical chunk unknown", {.before = {{"QQQQ", "x"}}}},
+        {"a chunk between data and end", {.between = {{"tEXt", std::string("A\0b", 3)}}}},
+        {"bytes after the end", {.after = "junk"}},
+        {"a smaller window", {.window = 9}},
+        {"bytes after the stream", {.extra = "zz"}},
+        {"an unknown filter", {.filter = 5}},
+        {"the largest filter", {.filter = 4}},
+        {"colour without alpha", {.colourType = 2}},
+        {"interlaced", {.interlace = 1}},
+        {"a large picture", {.side = 300, .parts = 4}},
+    };
+    const auto agree = [](const std::vector<std::byte>& png, const std::string& what) {
+        const auto decoded = decodePng(png);
+        EXPECT_EQ(pngDecodes(png), decoded.has_value()) << what;
+        return decoded.has_value();
+    };
+    std::size_t decoding = 0;
+    for (const auto& [what, parts] : cases) decoding += agree(madePng(parts), what);
+    EXPECT_GE(decoding, 8u);
+    // Every byte changed and every length cut, of a plain one and of one in parts.
+    for (const PngParts& parts : {PngParts{}, PngParts{.side = 5, .parts = 2, .filter = 4}}) {
+        const auto good = madePng(parts);
+        for (std::size_t at = 0; at < good.size(); ++at) {
+            for (const int flip : {0x01, 0x80, 0xFF}) {
+                auto changed = good;
+                changed[at] ^= static_cast<std::byte>(flip);
+                agree(changed, "byte " + std::to_string(at) + " ^ " + std::to_string(flip));
+            }
+            agree({good.begin(), good.begin() + static_cast<std::ptrdiff_t>(at)},
+                  "cut at " + std::to_string(at));
+        }
+    }
+    // And the Pillow image, whole and with its data damaged.
+    auto pillow = storedPng();
+    agree(pillow, "Pillow's");
+    pillow[pillow.size() / 2] ^= std::byte{0x55};
+    agree(pillow, "Pillow's, damaged");
 }
 #endif
 

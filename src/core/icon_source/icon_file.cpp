@@ -220,6 +220,10 @@ std::optional<Image> decodeImage(const IconImage& image) {
     return image.info.png ? decodePng(image.data) : decodeDib(image.data);
 }
 
+bool imageDecodes(const IconImage& image) {
+    return image.info.png ? pngDecodes(image.data) : decodeDib(image.data).has_value();
+}
+
 bool IconFile::isShared(const IconImage& image) const {
     Decoding& state = *decoding_;
     std::call_once(state.sharedFound, [&] {
@@ -263,6 +267,18 @@ std::shared_ptr<const Image> IconFile::decode(const IconImage& image) const {
         state.decodes.fetch_add(1, std::memory_order_relaxed);
         return decodeImage(image);
     });
+}
+
+bool IconFile::decodes(const IconImage& image) const {
+    Decoding& state = *decoding_;
+    const std::uint64_t pixels = std::uint64_t{image.info.width} * image.info.height;
+    if (PixelBudget* request = DecodeRequest::current()) {
+        if (!request->take(pixels)) throw DecodeBudgetPassed();
+    } else if (!state.budget.take(pixels)) {
+        return false;
+    }
+    state.decodes.fetch_add(1, std::memory_order_relaxed);
+    return imageDecodes(image);
 }
 
 bool IconFile::decodeBudgetPassed() const {

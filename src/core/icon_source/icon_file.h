@@ -95,6 +95,9 @@ public:
     // nothing when it is damaged or past the budget. Safe from several
     // threads at once, as is icon().
     std::shared_ptr<const Image> decode(const IconImage& image) const;
+    // Whether decode() would give the image, asked within the same budget;
+    // its pixels are made only where that is the only way to tell.
+    bool decodes(const IconImage& image) const;
 
     // Whether an image was left undecoded because the budget was spent.
     bool decodeBudgetPassed() const;
@@ -150,5 +153,8 @@ std::optional<Bytes> storedPngShownAt(const std::vector<IconImage>& images, std:
 
 // Decodes any stored image at its own size, without IconFile's memory.
 std::optional<Image> decodeImage(const IconImage& image);
+// Whether decodeImage gives an image, found without making its pixels where
+// the format lets that be told.
+bool imageDecodes(const IconImage& image);
 
 }  // namespace pictrove

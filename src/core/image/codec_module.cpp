@@ -8,6 +8,7 @@ extern "C" __attribute__((visibility("default"))) const void* pictrove_codecs() 
         pictrove::Codecs made;
         made.decodePng = pictrove::png_codec::decodeBgra;
         made.encodePng = pictrove::png_codec::encodeBgra;
+        made.pngDecodes = pictrove::png_codec::decodes;
         return made;
     }();
     return &codecs;

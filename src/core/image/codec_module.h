@@ -15,6 +15,7 @@ namespace pictrove {
 
 using DecodePng = std::optional<std::vector<std::uint8_t>> (*)(Bytes png, std::uint32_t width,
                                                                std::uint32_t height);
+using PngDecodes = bool (*)(Bytes png, std::uint32_t width, std::uint32_t height);
 using EncodePng = std::optional<std::vector<std::uint8_t>> (*)(std::vector<std::uint8_t> bgra,
                                                                std::uint32_t width, std::uint32_t height,
                                                                bool fast);
@@ -24,6 +25,7 @@ struct Codecs {
     std::size_t size = sizeof(Codecs);  // the module and the program must agree
     DecodePng decodePng = nullptr;
     EncodePng encodePng = nullptr;
+    PngDecodes pngDecodes = nullptr;
 };
 
 // The module's file name, and the name of its one entry, a function taking

@@ -64,6 +64,11 @@ std::optional<Image> decodePng(Bytes data) {
     return image;
 }
 
+bool pngDecodes(Bytes data) {
+    const auto info = peekPng(data);
+    return info && png_codec::decodes(data, info->width, info->height);
+}
+
 std::optional<std::vector<std::uint8_t>> encodePng(const Image& image, bool fast) {
     if (image.empty() || image.bgra.size() != image.pixelCount() * 4) return std::nullopt;
     std::vector<std::uint8_t> bgra(image.bgra);

@@ -21,6 +21,8 @@ std::size_t storedPngSize(Bytes data);
 
 // Full decode, bounded by the image limits; nothing on any damage.
 std::optional<Image> decodePng(Bytes data);
+// Whether decodePng gives an image, told without decoding a plain, sound one.
+bool pngDecodes(Bytes data);
 
 // Encodes straight-alpha RGBA output of an Image as PNG. `fast` trades a
 // little file size for much less time, which suits bulk extraction.

@@ -15,6 +15,11 @@ namespace pictrove::png_codec {
 // `width` x `height`; nothing on any damage or when the codec sees another size.
 std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t width, std::uint32_t height);
 
+// Whether decodeBgra would give pixels, found without making them where
+// the file is a plain 8-bit RGBA picture whose every part checks out;
+// otherwise by decoding.
+bool decodes(Bytes png, std::uint32_t width, std::uint32_t height);
+
 // A PNG file of straight-alpha BGRA pixels, which the codec may reorder in
 // place. `fast` asks for quick compression where the codec lets us choose.
 std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,

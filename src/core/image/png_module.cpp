@@ -19,6 +19,10 @@ std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t wid
     return codecs().decodePng(png, width, height);
 }
 
+bool decodes(Bytes png, std::uint32_t width, std::uint32_t height) {
+    return codecs().pngDecodes(png, width, height);
+}
+
 std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,
                                                     std::uint32_t height, bool fast) {
     return codecs().encodePng(std::move(bgra), width, height, fast);

@@ -142,6 +142,10 @@ std::optional<std::vector<std::uint8_t>> decodeBgra(Bytes png, std::uint32_t wid
     return decodeWith(factory.get(), png, width, height);
 }
 
+bool decodes(Bytes png, std::uint32_t width, std::uint32_t height) {
+    return decodeBgra(png, width, height).has_value();
+}
+
 std::optional<std::vector<std::uint8_t>> encodeBgra(std::vector<std::uint8_t> bgra, std::uint32_t width,
                                                     std::uint32_t height, bool fast) {
     const ComScope com;
