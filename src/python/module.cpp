@@ -487,6 +487,20 @@ py::object jsonObject(const nlohmann::ordered_json& json) {
     return py::module_::import("json").attr("loads")(py::bytes(jsonLine(json)));
 }
 
+// How families are found, as clusters and report take it: the checks of
+// their options, as the tool makes them.
+template <class Settings>
+Settings familySettings(int radius, std::size_t minSize, bool allIcons, std::size_t jobs) {
+    if (radius < 0 || radius > 64) throw py::value_error("radius must be from 0 to 64");
+    if (minSize < 1) throw py::value_error("min_size must be at least 1");
+    Settings settings;
+    settings.radius = radius;
+    settings.minSize = minSize;
+    settings.allIcons = allIcons;
+    settings.jobs = std::max<std::size_t>(jobs, 1);
+    return settings;
+}
+
 // An index file, mapped, or one built in memory; its searches answer as
 // similar --index and clusters do.
 class Index {
@@ -539,12 +553,7 @@ public:
     // first: the package reads them one at a time.
     std::vector<std::string> clusters(int radius, std::size_t minSize, bool allIcons,
                                       std::size_t jobs) const {
-        if (radius < 0 || radius > 64) throw py::value_error("radius must be from 0 to 64");
-        corpus::ClusterSettings settings;
-        settings.radius = radius;
-        settings.minSize = std::max<std::size_t>(minSize, 1);
-        settings.allIcons = allIcons;
-        settings.jobs = std::max<std::size_t>(jobs, 1);
+        const auto settings = familySettings<corpus::ClusterSettings>(radius, minSize, allIcons, jobs);
         std::vector<std::string> lines;
         bool sound = false;
         {
@@ -599,27 +608,39 @@ std::size_t addRecordsFile(const py::object& path, const std::function<bool(std:
     return counts.faults;
 }
 
-// Record lines gathered for an index, as pictrove-cli index takes them.
-class IndexBuilder {
+// Record lines handed to `Target` (an index's or a page's builder), one by
+// one or a records file at a time, counting those that were no record.
+template <class Target>
+class RecordLines {
 public:
-    explicit IndexBuilder(bool keepGroups) : builder_(keepGroups) {}
-
     bool add(const std::string& line) {
-        const bool taken = builder_.addLine(line);
+        const bool taken = target_.addLine(line);
         skipped_ += !taken;
         return taken;
     }
-
     void addFile(const py::object& path) {
-        skipped_ += addRecordsFile(path, [&](std::string_view line) { return builder_.addLine(line); });
+        skipped_ += addRecordsFile(path, [&](std::string_view line) { return target_.addLine(line); });
     }
+
+protected:
+    template <class... Given>
+    explicit RecordLines(Given&&... given) : target_(std::forward<Given>(given)...) {}
+
+    Target target_;
+    std::size_t skipped_ = 0;
+};
+
+// Record lines gathered for an index, as pictrove-cli index takes them.
+class IndexBuilder : public RecordLines<corpus::IndexBuilder> {
+public:
+    explicit IndexBuilder(bool keepGroups) : RecordLines(keepGroups) {}
 
     // Written to `path` whole or not at all; the index is then opened there.
     Index write(const py::object& path) {
         const std::string name = pathBytes(path);
         {
             const py::gil_scoped_release free;
-            const auto image = builder_.finish();
+            const auto image = target_.finish();
             if (!image) fail(image.error());
             const std::span bytes(reinterpret_cast<const std::uint8_t*>(image->data()), image->size());
             if (const auto error = saveFile(std::filesystem::path(name), bytes)) fail(*error);
@@ -634,53 +655,34 @@ public:
         Result<corpus::CorpusIndex> index = Error{ErrorCode::invalidFormat, ""};
         {
             const py::gil_scoped_release free;
-            auto image = builder_.finish();
+            auto image = target_.finish();
             if (!image) fail(image.error());
             index = corpus::CorpusIndex::fromBytes(std::move(*image));
         }
         if (!index) fail(index.error());
         return Index(std::move(*index), "in memory", skipped_);
     }
-
-private:
-    corpus::IndexBuilder builder_;
-    std::size_t skipped_ = 0;
 };
 
 // Record lines gathered for the page of their families, as pictrove-cli
 // report writes it.
-class ReportBuilder {
+class ReportBuilder : public RecordLines<corpus::ReportBuilder> {
 public:
-    bool add(const std::string& line) {
-        const bool taken = page_.addLine(line);
-        skipped_ += !taken;
-        return taken;
-    }
-    void addFile(const py::object& path) {
-        skipped_ += addRecordsFile(path, [&](std::string_view line) { return page_.addLine(line); });
-    }
+    ReportBuilder() = default;
+
     // Returns how many lines were no scan record.
     std::size_t write(const py::object& path, int radius, std::size_t minSize, bool allIcons,
                       std::size_t jobs) {
-        if (radius < 0 || radius > 64) throw py::value_error("radius must be from 0 to 64");
-        corpus::ReportSettings settings;
-        settings.radius = radius;
-        settings.minSize = std::max<std::size_t>(minSize, 1);
-        settings.allIcons = allIcons;
-        settings.jobs = std::max<std::size_t>(jobs, 1);
+        const auto settings = familySettings<corpus::ReportSettings>(radius, minSize, allIcons, jobs);
         const std::string name = pathBytes(path);
         std::optional<Error> error;
         {
             const py::gil_scoped_release free;
-            error = page_.write(std::filesystem::path(name), settings);
+            error = target_.write(std::filesystem::path(name), settings);
         }
         if (error) fail(*error);
         return skipped_;
     }
-
-private:
-    corpus::ReportBuilder page_;
-    std::size_t skipped_ = 0;
 };
 
 py::handle newError(const char* name, const char* doc, py::handle bases) {

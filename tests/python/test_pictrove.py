@@ -700,6 +700,9 @@ def test_index_searches_families_and_report_answer_as_the_tool(files, tmp_path):
         pictrove.build_index(records, tmp_path / "plain.idx", groups=False).group("ab" * 32)
     with pytest.raises(TypeError):
         pictrove.build_index([b"{}"], tmp_path / "bytes.idx")
+    for wrong in ({"radius": 65}, {"radius": -1}, {"min_size": 0}):
+        with pytest.raises(ValueError):
+            next(pictrove.clusters(index, **wrong))
 
 
 def test_rgba_first_from_many_threads_never_hangs():
